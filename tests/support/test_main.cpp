@@ -1,0 +1,21 @@
+// Runs the GoogleTest suites inside a Qt application object, so that sockets,
+// timers and (for the UI suites) widgets work as they do in the program.
+
+#include <gtest/gtest.h>
+
+#ifdef RAVELIN_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
