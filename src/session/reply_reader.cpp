@@ -1,0 +1,168 @@
+#include "session/reply_reader.h"
+
+#include "core/text_cut.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr char kEndOfReply = '\x04';
+constexpr char kLineFeed = '\n';
+
+struct ListSettings
+{
+    bool ConsoleState::*continuation;
+    QByteArray ConsoleState::*partialLine;
+    const char* startMessage;
+};
+
+ListSettings SettingsFor(ListKind list)
+{
+    switch (list) {
+    case ListKind::Maps:
+        return {&ConsoleState::mapListContinuation, &ConsoleState::mapPartialLine, "Refreshing map list..."};
+    case ListKind::Players:
+        return {&ConsoleState::playerListContinuation, &ConsoleState::playerPartialLine, "Refreshing player list..."};
+    case ListKind::Bans:
+        break;
+    }
+    return {&ConsoleState::banListContinuation, &ConsoleState::banPartialLine, "Refreshing ban list..."};
+}
+
+// Calls `onLine(line, partial)` with each line of `piece`, without its line
+// feed, the first one continuing `partial`. A callback may put text back into
+// `partial` for the next line to continue. Returns the bytes after the last
+// line feed.
+template <typename OnLine>
+QByteArrayView ForEachLine(QByteArrayView piece, QByteArray& partial, OnLine onLine)
+{
+    const char* cursor = piece.data();
+    const char* const end = cursor + piece.size();
+    while (cursor < end) {
+        const auto* lineFeed = static_cast<const char*>(std::memchr(cursor, kLineFeed, end - cursor));
+        if (!lineFeed)
+            break;
+        QByteArray line;
+        if (partial.isEmpty()) {
+            line = QByteArray(cursor, lineFeed - cursor);
+        } else {
+            partial.append(cursor, lineFeed - cursor);
+            line = std::exchange(partial, QByteArray());
+        }
+        onLine(std::move(line), partial);
+        cursor = lineFeed + 1;
+    }
+    return QByteArrayView(cursor, end - cursor);
+}
+
+// Opens the list when a new reply begins, cuts the piece into lines for
+// `onLine`, and keeps the unfinished last line only while the reply is open.
+template <typename OnLine>
+void ParseList(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySink& sink, OnLine onLine)
+{
+    const ListSettings settings = SettingsFor(list);
+    if (!(state.*settings.continuation)) {
+        sink.Log(settings.startMessage);
+        sink.ClearList(list);
+        (state.*settings.partialLine).clear();
+    }
+    state.*settings.continuation = true;
+
+    QByteArray partial = std::exchange(state.*settings.partialLine, QByteArray());
+    const QByteArrayView rest = ForEachLine(piece, partial, onLine);
+    if (piece.endsWith(kEndOfReply))
+        state.*settings.continuation = false;
+    else
+        state.*settings.partialLine = partial.append(rest);
+}
+
+void ParseLines(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySink& sink)
+{
+    ParseList(state, piece, list, sink, [&](QByteArray line, QByteArray&) { sink.AddEntry(list, line); });
+}
+
+// Every second line feed closes one player entry: two lines joined, their line
+// feeds removed. The first line of a pair waits in the partial line, so the
+// pairing carries on across reads.
+void ParsePlayers(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
+{
+    // A new list pairs its own lines, whatever an earlier reply left behind.
+    if (!state.playerListContinuation)
+        state.playerLinePair = state.playerPairComplete = false;
+
+    ParseList(state, piece, ListKind::Players, sink, [&](QByteArray line, QByteArray& partial) {
+        if (!state.playerLinePair) {
+            state.playerLinePair = true;
+            partial = std::move(line);
+            return;
+        }
+        state.playerPairComplete = true;
+        sink.AddEntry(ListKind::Players, line);
+        state.playerLinePair = state.playerPairComplete = false;
+    });
+}
+
+// True for the first bytes of a list marker that a read cut short.
+bool IsCutMarker(QByteArrayView piece)
+{
+    for (const QByteArrayView marker : {QByteArrayView("0:"), QByteArrayView("Id:"), QByteArrayView("Key:")}) {
+        if (piece.size() < marker.size() && marker.startsWith(piece))
+            return true;
+    }
+    return false;
+}
+
+void ReadPiece(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
+{
+    if (const qsizetype p = text::Pos("Digest seed: ", piece)) {
+        state.digestSeed = text::Copy(piece, p + 13, 16);
+        sink.AnswerGreeting();
+    }
+    if (text::BeginsWith(piece, "Authentication failed")) {
+        sink.Log("Authentication Failed");
+        sink.CloseConnection();
+    }
+    if (text::BeginsWith(piece, "Authentication successful")) {
+        sink.Log("Authentication successful");
+        sink.LoginSucceeded();
+    }
+    if (text::BeginsWith(piece, "unknown command"))
+        sink.Log("Unknown Command");
+    if (text::BeginsWith(piece, "0:") || state.mapListContinuation)
+        ParseLines(state, piece, ListKind::Maps, sink);
+    if (text::BeginsWith(piece, "Id:") || state.playerListContinuation)
+        ParsePlayers(state, piece, sink);
+    if (text::BeginsWith(piece, "Key:") || state.banListContinuation)
+        ParseLines(state, piece, ListKind::Bans, sink);
+}
+
+} // namespace
+
+void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
+{
+    state.receiveBuffer = chunk;
+    state.busy = text::Pos(kEndOfReply, chunk) == chunk.size();
+    // Lowered however the run ends: a raised flag would refuse every command after.
+    struct LowerBusy
+    {
+        ConsoleState& state;
+        ~LowerBusy() { state.busy = false; }
+    } lowerBusy {state};
+
+    const QByteArray stream = std::exchange(state.heldReplyStart, QByteArray()) + chunk;
+    const QByteArrayView all(stream);
+    qsizetype start = 0;
+    QByteArrayView piece;
+    do {
+        const qsizetype endOfReply = all.indexOf(kEndOfReply, start);
+        const qsizetype end = endOfReply < 0 ? all.size() : endOfReply + 1;
+        piece = all.sliced(start, end - start);
+        ReadPiece(state, piece, sink);
+        start = end;
+    } while (start < all.size());
+
+    const bool listOpen = state.mapListContinuation || state.playerListContinuation || state.banListContinuation;
+    if (!listOpen && !piece.isEmpty() && IsCutMarker(piece))
+        state.heldReplyStart = piece.toByteArray();
+}

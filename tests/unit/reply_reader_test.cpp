@@ -1,0 +1,277 @@
+// The reply reader: which server texts it recognises, how it cuts list replies
+// into entries, and that it does so however the replies are cut into reads.
+
+#include "session/reply_reader.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+// Applies what the reader reports to plain lists, and records the rest.
+class RecordingSink : public ReplySink
+{
+public:
+    explicit RecordingSink(const ConsoleState& state)
+        : state_(state)
+    {
+    }
+
+    QList<QByteArray> log;
+    std::map<ListKind, QList<QByteArray>> lists;
+    QList<QByteArray> seedsAnswered;
+    QList<bool> busyWhenAnswered;
+    int logins = 0;
+    int closes = 0;
+
+    void Log(const QByteArray& line) override { log.append(line); }
+    void AnswerGreeting() override
+    {
+        seedsAnswered.append(state_.digestSeed);
+        busyWhenAnswered.append(state_.busy);
+    }
+    void LoginSucceeded() override { ++logins; }
+    void CloseConnection() override { ++closes; }
+    void ClearList(ListKind list) override { lists[list].clear(); }
+    void AddEntry(ListKind list, const QByteArray& entry) override { lists[list].append(entry); }
+
+private:
+    const ConsoleState& state_;
+};
+
+QByteArray Bytes(const char* text)
+{
+    return QByteArray(text);
+}
+
+struct ReadResult
+{
+    QList<QByteArray> log;
+    QList<QByteArray> maps, players, bans;
+};
+
+ReadResult ReadAll(const QList<QByteArray>& chunks, ConsoleState& state)
+{
+    RecordingSink sink(state);
+    for (const QByteArray& chunk : chunks)
+        ReadReply(state, chunk, sink);
+    return {sink.log, sink.lists[ListKind::Maps], sink.lists[ListKind::Players], sink.lists[ListKind::Bans]};
+}
+
+ReadResult ReadAll(const QList<QByteArray>& chunks)
+{
+    ConsoleState state;
+    return ReadAll(chunks, state);
+}
+
+const QByteArray kHashA = "0123456789abcdef0123456789abcdef";
+const QByteArray kMapReply = "0: \"gulf_of_oman\" gpm_cq 32\n1: \"strike_at_karkand\" gpm_cq 64\n12: \"x\" gpm_cq 16\n\x04";
+const QByteArray kBanReply = "Key: " + kHashA + " Perm\nKey: fedcba " + "Round\nKey: aaaa Time Left: 120\n\x04";
+const QByteArray kPlayerReply = "Id:  0 - Alpha is remote ip: 10.0.0.1:1 ->\n         CD-key hash: " + kHashA
+    + "\nId:  1 - Bravo is remote ip: 10.0.0.2:2 ->\n         CD-key hash: " + kHashA + "\n\x04";
+
+} // namespace
+
+TEST(ReplyReader, CutsEachListReplyIntoItsListBox)
+{
+    const ReadResult maps = ReadAll({kMapReply});
+    EXPECT_EQ(maps.log, QList<QByteArray>({"Refreshing map list..."}));
+    EXPECT_EQ(maps.maps, QList<QByteArray>({"0: \"gulf_of_oman\" gpm_cq 32", "1: \"strike_at_karkand\" gpm_cq 64",
+                                            "12: \"x\" gpm_cq 16"}));
+
+    const ReadResult bans = ReadAll({kBanReply});
+    EXPECT_EQ(bans.log, QList<QByteArray>({"Refreshing ban list..."}));
+    EXPECT_EQ(bans.bans, QList<QByteArray>({"Key: " + kHashA + " Perm", "Key: fedcba Round", "Key: aaaa Time Left: 120"}));
+
+    const ReadResult players = ReadAll({kPlayerReply});
+    EXPECT_EQ(players.log, QList<QByteArray>({"Refreshing player list..."}));
+    EXPECT_EQ(players.players,
+              QList<QByteArray>({"Id:  0 - Alpha is remote ip: 10.0.0.1:1 ->         CD-key hash: " + kHashA,
+                                 "Id:  1 - Bravo is remote ip: 10.0.0.2:2 ->         CD-key hash: " + kHashA}));
+}
+
+TEST(ReplyReader, KeepsEveryByteButTheLineFeed)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray chunk;
+        QList<QByteArray> maps, players, bans;
+    };
+    const QList<Case> cases = {
+        {"carriage returns stay", Bytes("0: a\r\n1: b\r\n\x04"), {"0: a\r", "1: b\r"}, {}, {}},
+        {"empty lines are entries", Bytes("0: a\n\n1: b\n\x04"), {"0: a", "", "1: b"}, {}, {}},
+        {"a player's carriage return stays between the joined lines", Bytes("Id: 1\r\nhash\r\n\x04"), {}, {"Id: 1\rhash\r"}, {}},
+        {"control and high bytes pass", QByteArray("Key: \x00\x7f\xff Perm\n\x04", 14), {}, {}, {QByteArray("Key: \x00\x7f\xff Perm", 13)}},
+        {"text before the marker starts nothing", Bytes("x0: a\n\x04"), {}, {}, {}},
+        {"bytes after the last line feed are not an entry", Bytes("0: a\n1: b\x04"), {"0: a"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        const ReadResult r = ReadAll({c.chunk});
+        EXPECT_EQ(r.maps, c.maps) << c.name;
+        EXPECT_EQ(r.players, c.players) << c.name;
+        EXPECT_EQ(r.bans, c.bans) << c.name;
+    }
+}
+
+TEST(ReplyReader, RecognisesLoginOutcomesAndUnknownCommandsAtTheStartOnly)
+{
+    struct Case
+    {
+        QByteArray chunk;
+        QList<QByteArray> log;
+        int logins, closes;
+    };
+    const QList<Case> cases = {
+        {"Authentication successful, rcon ready.\n\x04", {"Authentication successful"}, 1, 0},
+        {"Authentication failed.\n\x04", {"Authentication Failed"}, 0, 1},
+        {"unknown command: 'foo'\n\x04", {"Unknown Command"}, 0, 0},
+        {"error: Authentication successful\n\x04", {}, 0, 0},
+        {"Unknown object or method!\n\x04", {}, 0, 0},
+        {"\x04", {}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ConsoleState state;
+        RecordingSink sink(state);
+        ReadReply(state, c.chunk, sink);
+        EXPECT_EQ(sink.log, c.log) << c.chunk.constData();
+        EXPECT_EQ(sink.logins, c.logins) << c.chunk.constData();
+        EXPECT_EQ(sink.closes, c.closes) << c.chunk.constData();
+        EXPECT_EQ(state.receiveBuffer, c.chunk);
+    }
+}
+
+TEST(ReplyReader, TakesUpToSixteenCharactersOfTheSeedAndRaisesBusyOnlyForAChunkEndingInItsOnly04)
+{
+    struct Case
+    {
+        QByteArray chunk;
+        QByteArray seed;
+        bool busy;
+    };
+    const QList<Case> cases = {
+        {"### Battlefield 2 default RCON/admin ready.\n### Digest seed: abcdefghijklmnopqrst\n\n", "abcdefghijklmnop", false},
+        {"### Digest seed: abcde", "abcde", false},
+        {"### Digest seed: ", "", false},
+        {"### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", true},
+        {"\x04### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", false},
+    };
+    for (const Case& c : cases) {
+        ConsoleState state;
+        RecordingSink sink(state);
+        ReadReply(state, c.chunk, sink);
+        ASSERT_EQ(sink.seedsAnswered.size(), 1) << c.chunk.constData();
+        EXPECT_EQ(sink.seedsAnswered[0], c.seed);
+        EXPECT_EQ(sink.busyWhenAnswered[0], c.busy) << c.chunk.constData();
+        EXPECT_EQ(state.digestSeed, c.seed);
+        EXPECT_FALSE(state.busy) << "the flag never outlives the read";
+    }
+}
+
+TEST(ReplyReader, AReplySpreadOverReadsContinuesWithoutANewStart)
+{
+    ConsoleState state;
+    const ReadResult r = ReadAll({"0: a\n1: b\n", "2: c\n", "\x04"}, state);
+    EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing map list..."}));
+    EXPECT_EQ(r.maps, QList<QByteArray>({"0: a", "1: b", "2: c"}));
+    EXPECT_FALSE(state.mapListContinuation);
+}
+
+TEST(ReplyReader, AChunkThatBeginsWithAnotherMarkerWhileAListIsOpenFeedsBoth)
+{
+    ConsoleState state;
+    state.mapListContinuation = true;
+    const ReadResult r = ReadAll({"Key: k Perm\n\x04"}, state);
+    EXPECT_EQ(r.maps, QList<QByteArray>({"Key: k Perm"}));
+    EXPECT_EQ(r.bans, QList<QByteArray>({"Key: k Perm"}));
+    EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing ban list..."}));
+}
+
+TEST(ReplyReader, AReplyWithoutItsMarkerLeavesTheOldEntries)
+{
+    ConsoleState state;
+    RecordingSink sink(state);
+    ReadReply(state, kMapReply, sink);
+    ReadReply(state, "\x04", sink);
+    EXPECT_EQ(sink.lists[ListKind::Maps].size(), 3);
+}
+
+// Whatever the reads look like, a stream of replies gives the same entries and
+// the same log: lines split across reads are joined, replies joined in one read
+// are handled one at a time.
+TEST(ReplyReader, GivesTheSameResultHoweverTheStreamIsCut)
+{
+    const QList<QByteArray> streams = {
+        kMapReply + kBanReply,
+        kBanReply + kMapReply,
+        kPlayerReply + kMapReply + kPlayerReply,
+        kMapReply + kPlayerReply + kBanReply,
+    };
+    for (const QByteArray& stream : streams) {
+        ConsoleState wholeState;
+        const ReadResult whole = ReadAll({stream}, wholeState);
+        // One reply per read is the case the reader was always right about.
+        QList<QByteArray> perReply;
+        for (const QByteArray& reply : stream.split('\x04'))
+            if (!reply.isEmpty())
+                perReply.append(reply + '\x04');
+        const ReadResult expected = ReadAll(perReply);
+        EXPECT_EQ(whole.log, expected.log);
+        EXPECT_EQ(whole.maps, expected.maps);
+        EXPECT_EQ(whole.players, expected.players);
+        EXPECT_EQ(whole.bans, expected.bans);
+
+        for (qsizetype cut = 1; cut < stream.size(); ++cut) {
+            for (qsizetype second = cut; second <= stream.size(); second += 37) {
+                const ReadResult split = ReadAll({stream.left(cut), stream.mid(cut, second - cut), stream.mid(second)});
+                ASSERT_EQ(split.log, expected.log) << "cut at " << cut << " and " << second;
+                ASSERT_EQ(split.maps, expected.maps) << "cut at " << cut << " and " << second;
+                ASSERT_EQ(split.players, expected.players) << "cut at " << cut << " and " << second;
+                ASSERT_EQ(split.bans, expected.bans) << "cut at " << cut << " and " << second;
+            }
+        }
+    }
+}
+
+TEST(ReplyReader, RepliesJoinedInOneReadAreReadOneAtATime)
+{
+    const QByteArray stream = kBanReply + "unknown command: 'x'\n\x04" + kMapReply
+        + "Authentication successful, rcon ready.\n\x04" + kPlayerReply;
+    const ReadResult r = ReadAll({stream});
+    EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing ban list...", "Unknown Command", "Refreshing map list...",
+                                        "Authentication successful", "Refreshing player list..."}));
+    EXPECT_EQ(r.bans.size(), 3);
+    EXPECT_EQ(r.maps.size(), 3) << "the map list stops at its own 0x04";
+    EXPECT_EQ(r.players.size(), 2);
+}
+
+TEST(ReplyReader, EachPlayerListPairsItsOwnLines)
+{
+    ConsoleState state;
+    const ReadResult r = ReadAll({"Id: a\nb\nc\n\x04"}, state);
+    EXPECT_EQ(r.players, QList<QByteArray>({"Id: ab"}));
+    EXPECT_TRUE(state.playerLinePair);
+
+    const ReadResult next = ReadAll({"Id: d\ne\nf\ng\n\x04"}, state);
+    EXPECT_EQ(next.players, QList<QByteArray>({"Id: de", "fg"}));
+}
+
+TEST(ReplyReader, ForgettingOpenRepliesLetsTheNextConnectionStartClean)
+{
+    ConsoleState state;
+    state.announceRowIndex = 7;
+    ReadAll({"0: a\n1: b"}, state);
+    ASSERT_TRUE(state.mapListContinuation);
+
+    state.ForgetOpenReplies();
+    RecordingSink sink(state);
+    ReadReply(state, "### Digest seed: abcdefghijklmnop\n", sink);
+    EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << "the greeting is not a map entry";
+    EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
+    EXPECT_EQ(state.announceRowIndex, 7);
+
+    ReadReply(state, "0: x\n\x04", sink);
+    EXPECT_EQ(sink.lists[ListKind::Maps], QList<QByteArray>({"0: x"})) << "no half line from before is joined";
+}
