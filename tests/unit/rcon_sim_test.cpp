@@ -1,0 +1,295 @@
+// The practice server, end to end over a plain socket, and its game rules.
+
+#include "sim_server.h"
+#include "support/printers.h"
+#include "support/wait.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray hashA = "0123456789abcdef0123456789abcdef";
+const QByteArray hashB = "fedcba9876543210fedcba9876543210";
+const QByteArray oddName("N\0\x7f\xff", 4);
+
+// A client that keeps every read apart, so a test can see how the bytes arrived.
+class Peer
+{
+public:
+    explicit Peer(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { reads.append(socket.readAll()); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+
+    QByteArray All() const { return reads.join(); }
+
+    bool WaitGreeting() { return WaitUntil([this] { return All().endsWith("\n\n"); }); }
+
+    QByteArray Seed() const
+    {
+        const QByteArray all = All();
+        return all.mid(all.indexOf("Digest seed: ") + 13, 16);
+    }
+
+    // Sends one line and gives what came back up to the closing 0x04.
+    QByteArray Ask(const QByteArray& line)
+    {
+        reads.clear();
+        socket.write(line);
+        if (!WaitUntil([this] { return All().contains('\x04'); }))
+            return "(no reply) " + All();
+        return All();
+    }
+
+    QByteArray Login(const QByteArray& password)
+    {
+        WaitGreeting();
+        return Ask("\x02login " + QCryptographicHash::hash(Seed() + password, QCryptographicHash::Md5).toHex() + '\n');
+    }
+
+    QTcpSocket socket;
+    QList<QByteArray> reads;
+};
+
+class RconSimTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RconSimOptions options;
+        options.password = "pw";
+        options.players = 3;
+        server = std::make_unique<RconSimServer>(options);
+        ASSERT_TRUE(server->Listen()) << server->ErrorString().toStdString();
+        ASSERT_NE(server->Port(), 0);
+    }
+
+    GameState& Game() { return server->Game(); }
+
+    std::unique_ptr<RconSimServer> server;
+};
+
+TEST_F(RconSimTest, GreetsWithThreeWritesAndASeedOfSixteenLetters)
+{
+    server->SetChunking(0, 100); // paced, so each write is read on its own
+    Peer peer(server->Port());
+    ASSERT_TRUE(WaitUntil([&] { return peer.reads.size() >= 3; }));
+    ASSERT_EQ(peer.reads.size(), 3);
+    EXPECT_EQ(peer.reads[0], "### Battlefield 2 default RCON/admin ready.\n");
+    EXPECT_TRUE(QRegularExpression("^### Digest seed: [a-zA-Z]{16}\n$").match(QString(peer.reads[1])).hasMatch())
+        << peer.reads[1].toStdString();
+    EXPECT_EQ(peer.reads[2], "\n");
+    EXPECT_EQ(peer.Seed(), server->LastSeed());
+
+    Peer second(server->Port());
+    ASSERT_TRUE(second.WaitGreeting());
+    EXPECT_NE(second.Seed(), peer.Seed()) << "every greeting has a fresh seed";
+}
+
+TEST_F(RconSimTest, LoginNeedsTheDigestOfSeedAndPassword)
+{
+    Peer peer(server->Port());
+    ASSERT_TRUE(peer.WaitGreeting());
+    const QByteArray digest = QCryptographicHash::hash(peer.Seed() + "pw", QCryptographicHash::Md5).toHex();
+    const QByteArray refused = "error: not authenticated: you can only invoke 'login'\n\x04";
+    struct Case { QByteArray line; QByteArray reply; };
+    const Case cases[] = {
+        {"\x02" "exec admin.listplayers\n", refused},
+        {"\x02" "nonsense\n", refused},
+        {"\x02login " + digest.toUpper() + '\n', "Authentication failed.\n\x04"},
+        {"\x02login\n", "Authentication failed.\n\x04"},
+        {"\x02login " + QCryptographicHash::hash(peer.Seed() + "wrong", QCryptographicHash::Md5).toHex() + '\n',
+         "Authentication failed.\n\x04"},
+        {"\x02" "exec maplist.list\n", refused}, // still open, still refused
+        {"\x02login " + digest + '\n', "Authentication successful, rcon ready.\n\x04"},
+        {"\x02" "frob x\n", "unknown command: 'frob'\n\x04"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(peer.Ask(c.line), c.reply) << c.line.toStdString();
+    EXPECT_EQ(peer.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
+{
+    Game().SetRotation({{"kubra_dam", "gpm_cq", "16"}});
+    Peer peer(server->Port());
+    ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
+    server->ClearReceivedLines();
+
+    EXPECT_EQ(peer.Ask("\x02" "exec maplist.list\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("\x02" "exec maplist.list\r\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("\x02" "exec gameLogic.togglepause\n"), "\x04");
+    // A bare line gets its bare reply; one without output gets nothing, so the
+    // next framed reply is all that arrives.
+    EXPECT_EQ(peer.Ask("exec maplist.list\n\x02" "exec admin.restartMap\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("exec admin.restartMap\n\x02" "exec admin.restartMap\n"), "\x04");
+    EXPECT_EQ(Game().RestartCount(), 3);
+
+    const QList<QByteArray> expected = {"\x02" "exec maplist.list", "\x02" "exec maplist.list\r",
+                                        "\x02" "exec gameLogic.togglepause", "exec maplist.list",
+                                        "\x02" "exec admin.restartMap", "exec admin.restartMap",
+                                        "\x02" "exec admin.restartMap"};
+    EXPECT_EQ(server->ReceivedLines(), expected);
+}
+
+TEST_F(RconSimTest, ChunkedRepliesArriveInPiecesAndInOrder)
+{
+    Peer peer(server->Port());
+    ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
+    server->SetChunking(7, 5);
+    const QByteArray replies[] = {Game().PlayerListing() + '\x04', Game().MapListing() + '\x04'};
+    peer.reads.clear();
+    peer.socket.write("\x02" "exec admin.listplayers\n\x02" "exec maplist.list\n");
+    const QByteArray expected = replies[0] + replies[1];
+    ASSERT_TRUE(WaitUntil([&] { return peer.All().size() >= expected.size(); }));
+    EXPECT_EQ(peer.All(), expected);
+
+    // Reads may merge pieces when the reader lags, but never end inside one.
+    QSet<qsizetype> pieceEnds;
+    qsizetype start = 0;
+    for (const QByteArray& reply : replies) {
+        for (qsizetype end = 7; end < reply.size(); end += 7)
+            pieceEnds.insert(start + end);
+        start += reply.size();
+        pieceEnds.insert(start);
+    }
+    qsizetype at = 0;
+    for (const QByteArray& read : std::as_const(peer.reads)) {
+        at += read.size();
+        EXPECT_TRUE(pieceEnds.contains(at)) << "a read ends at " << at;
+    }
+    EXPECT_GT(peer.reads.size(), 2);
+}
+
+TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
+{
+    Peer peer(server->Port());
+    ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
+
+    server->PauseReading();
+    server->ClearReceivedLines();
+    peer.socket.write("\x02" "exec gameLogic.togglepause\n");
+    SpinEventLoop(100ms);
+    EXPECT_TRUE(server->ReceivedLines().isEmpty());
+    server->ResumeReading();
+    ASSERT_TRUE(WaitUntil([&] { return server->ReceivedLines().size() == 1; }));
+    EXPECT_TRUE(Game().Paused());
+
+    server->CloseAfterNextReplyBytes(10);
+    peer.reads.clear();
+    peer.socket.write("\x02" "exec admin.listplayers\n");
+    ASSERT_TRUE(WaitUntil([&] { return peer.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(peer.All(), Game().PlayerListing().left(10));
+
+    Peer other(server->Port());
+    ASSERT_TRUE(other.WaitGreeting());
+    server->SendRaw("raw\x04");
+    ASSERT_TRUE(WaitUntil([&] { return other.All().endsWith("raw\x04"); }));
+    server->ResetClients();
+    ASSERT_TRUE(WaitUntil([&] { return other.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(other.socket.error(), QAbstractSocket::RemoteHostClosedError); // how Qt reports ECONNRESET
+    EXPECT_EQ(server->ClientCount(), 0);
+}
+
+// The game rules, one command after another on the same game.
+TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
+{
+    GameState game;
+    game.AddPlayer({3, "Bob", "10.0.0.1", 1234, hashA});
+    game.AddPlayer({12, oddName, "10.0.0.2", 80, hashB});
+    game.AddBan({"k1", BanKind::Perm, 0});
+    game.AddBan({"k2", BanKind::Timed, 90});
+    game.SetRotation({{"a", "gpm_cq", "64"}, {"b", "gpm_coop", "16"}});
+
+    struct Step { QByteArray command; QByteArray reply; QByteArray listing; QByteArray expected; };
+    const QByteArray bob = "Id:  3 - Bob is remote ip: 10.0.0.1:1234 ->\n         CD-key hash: " + hashA + '\n';
+    const QByteArray odd =
+        "Id: 12 - " + oddName + " is remote ip: 10.0.0.2:80 ->\n         CD-key hash: " + hashB + '\n';
+    const Step steps[] = {
+        {"admin.listplayers", bob + odd, "", ""},
+        {"admin.listBannedKeys", "Key: k1 Perm\nKey: k2 Time Left: 90\n", "", ""},
+        {"maplist.list", "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n", "", ""},
+        {"admin.kickplayer  3 ", "", "admin.listplayers", odd},
+        {"admin.kickplayer 3", "error: no player with id '3'\n", "admin.listplayers", odd},
+        {"admin.banplayerkey 12 round", "", "admin.listplayers", ""},
+        {"admin.listbannedkeys", "Key: k1 Perm\nKey: k2 Time Left: 90\nKey: " + hashB + " Round\n", "", ""},
+        {"admin.addKeyToBanList k3", "", "admin.listBannedKeys",
+         "Key: k1 Perm\nKey: k2 Time Left: 90\nKey: " + hashB + " Round\nKey: k3 Perm\n"},
+        {"admin.removeKeyFromBanList k1", "", "admin.listBannedKeys",
+         "Key: k2 Time Left: 90\nKey: " + hashB + " Round\nKey: k3 Perm\n"},
+        {"admin.removeKeyFromBanList k1", "error: no ban for key 'k1'\n", "", ""},
+        {"admin.runnextlevel", "", "admin.listBannedKeys", "Key: k2 Time Left: 90\nKey: k3 Perm\n"},
+        {"admin.addKeyToBanList k4 round", "", "admin.listBannedKeys",
+         "Key: k2 Time Left: 90\nKey: k3 Perm\nKey: k4 Round\n"},
+        {"admin.clearbanlist", "", "admin.listBannedKeys", ""},
+        {"mapList.append c", "", "maplist.list", "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n2: \"c\" gpm_cq 64\n"},
+        {"mapList.append d gpm_ctf 32", "", "MAPLIST.LIST",
+         "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n2: \"c\" gpm_cq 64\n3: \"d\" gpm_ctf 32\n"},
+        {"mapList.remove 0", "", "maplist.list", "0: \"b\" gpm_coop 16\n1: \"c\" gpm_cq 64\n2: \"d\" gpm_ctf 32\n"},
+        {"mapList.remove 3", "error: no map at index '3'\n", "", ""},
+        {"mapList.remove", "error: no map at index ''\n", "", ""},
+        {"mapList.save", "", "", ""},
+        {"maplist.jump 1", "Unknown object or method!\n", "", ""},
+        {"", "Unknown object or method!\n", "", ""},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(game.Execute(s.command), s.reply) << s.command.toStdString();
+        if (!s.listing.isEmpty()) {
+            EXPECT_EQ(game.Execute(s.listing), s.expected) << "after " << s.command.toStdString();
+        }
+    }
+    EXPECT_EQ(game.SaveCount(), 1);
+    EXPECT_EQ(game.SavedRotation(), game.Rotation());
+    EXPECT_EQ(game.CurrentMapIndex(), 0);
+}
+
+TEST(GameStateTest, KeepsTheChatAndDemoRecords)
+{
+    GameState game;
+    struct Case { QByteArray command; QByteArray reply; };
+    const Case cases[] = {
+        {"game.sayAll \"Admin: Ops - hi\"", ""},
+        {"game.sayTeam 2 \"Admin:  - say \"hello\" \"", ""},
+        {"game.sayTeam 1 \"\"", ""},
+        {"game.sayTeam 3 \"x\"", "error: the team is 1 or 2\n"},
+        {"demo.recorddemo first", ""},
+        {"demo.recorddemo first", "error: a demo named 'first' exists already\n"},
+        {"demo.recorddemo second", ""},
+        {"demo.stoprecording", ""},
+        {"demo.stoprecording", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(game.Execute(c.command), c.reply) << c.command.toStdString();
+    const QList<SimChatLine> chat = {{0, "Admin: Ops - hi"}, {2, "Admin:  - say \"hello\" "}, {1, ""}};
+    EXPECT_EQ(game.Chat(), chat);
+    const QList<SimDemo> demos = {{"first", true}, {"second", true}};
+    EXPECT_EQ(game.Demos(), demos);
+    EXPECT_FALSE(game.Recording());
+}
+
+TEST(GameStateTest, GeneratedGamesAreRepeatableAndWellFormed)
+{
+    const GameState game = GameState::Generated(8, 4, 6);
+    EXPECT_EQ(game.PlayerListing(), GameState::Generated(8, 4, 6).PlayerListing());
+    const QRegularExpression player(
+        R"(^Id: [ \d]\d - \S.* is remote ip: \d+\.\d+\.\d+\.\d+:\d+ ->\n {9}CD-key hash: [0-9a-f]{32}\n$)");
+    for (const SimPlayer& p : game.Players()) {
+        GameState one;
+        one.AddPlayer(p);
+        EXPECT_TRUE(player.match(QString(one.PlayerListing())).hasMatch()) << one.PlayerListing().toStdString();
+    }
+    EXPECT_EQ(game.Players().size(), 8);
+    EXPECT_EQ(game.Bans().size(), 4);
+    EXPECT_EQ(game.Rotation().size(), 6);
+    EXPECT_TRUE(game.MapListing().startsWith("0: \"")) << game.MapListing().toStdString();
+}
+
+} // namespace

@@ -1,0 +1,401 @@
+#include "game_state.h"
+
+#include "core/text_cut.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// The word before the first blank, and everything after that blank.
+std::pair<QByteArray, QByteArray> SplitFirstWord(const QByteArray& text)
+{
+    const qsizetype blank = text::Pos(' ', text);
+    if (blank == 0)
+        return {text, {}};
+    return {text::Copy(text, 1, blank - 1), text::Copy(text, blank + 1, text.size())};
+}
+
+// Everything before the last blank (trimmed), and the word after it.
+std::pair<QByteArray, QByteArray> SplitLastWord(const QByteArray& text)
+{
+    const QByteArray trimmed = text.trimmed();
+    const qsizetype blank = trimmed.lastIndexOf(' ') + 1;
+    if (blank == 0)
+        return {{}, trimmed};
+    return {text::Copy(trimmed, 1, blank - 1).trimmed(), text::Copy(trimmed, blank + 1, trimmed.size())};
+}
+
+QList<QByteArray> Words(const QByteArray& text)
+{
+    QList<QByteArray> words = text.split(' ');
+    words.removeAll(QByteArray());
+    return words;
+}
+
+// Chat texts stand between the first and the last double quote; nothing inside
+// is unescaped, as the console does not escape either.
+QByteArray QuotedText(const QByteArray& text)
+{
+    const qsizetype first = text::Pos('"', text);
+    const qsizetype last = text.lastIndexOf('"') + 1;
+    if (first == 0 || last <= first)
+        return text;
+    return text::Copy(text, first + 1, last - first - 1);
+}
+
+std::optional<BanKind> BanKindOf(const QByteArray& word)
+{
+    const QByteArray lower = word.toLower();
+    if (lower == "perm")
+        return BanKind::Perm;
+    if (lower == "round")
+        return BanKind::Round;
+    return std::nullopt;
+}
+
+QByteArray RandomHash(QRandomGenerator& random)
+{
+    static const char digits[] = "0123456789abcdef";
+    QByteArray hash;
+    for (int i = 0; i < 32; ++i)
+        hash += digits[random.bounded(16)];
+    return hash;
+}
+
+} // namespace
+
+GameState GameState::Generated(int players, int bans, int maps)
+{
+    static const char* const names[] = {
+        "Sgt.Harper", "[TFK]Mad_Dog", "Kowalski", "Lt.Dan", "xX_Sniper_Xx", "Vasek_CZ", "Medic!", "Ghost_of_Kubra",
+        "Pvt.Pyle", "ZeroCool", "Tank_Girl", "Wombat",
+    };
+    static const SimMap mapTable[] = {
+        {"strike_at_karkand", "gpm_cq", "64"}, {"gulf_of_oman", "gpm_cq", "64"},
+        {"sharqi_peninsula", "gpm_cq", "32"}, {"kubra_dam", "gpm_cq", "64"},
+        {"mashtuur_city", "gpm_cq", "32"}, {"dalian_plant", "gpm_cq", "64"},
+        {"daqing_oilfields", "gpm_cq", "64"}, {"dragon_valley", "gpm_cq", "64"},
+        {"fushe_pass", "gpm_cq", "64"}, {"hingan_hills", "gpm_cq", "32"},
+        {"songhua_stalemate", "gpm_cq", "64"}, {"wake_island_2007", "gpm_cq", "64"},
+        {"zatar_wetlands", "gpm_cq", "64"}, {"operation_clean_sweep", "gpm_cq", "64"},
+    };
+    static const char* const sizes[] = {"16", "32", "64"};
+
+    QRandomGenerator random(20050621);
+    GameState game;
+    constexpr int nameCount = int(std::size(names));
+    for (int i = 0; i < players; ++i) {
+        SimPlayer player;
+        player.name = i < nameCount ? QByteArray(names[i]) : "Recruit" + QByteArray::number(i - nameCount + 1);
+        player.address = QByteArray::number(random.bounded(24, 224)) + '.' + QByteArray::number(random.bounded(256))
+            + '.' + QByteArray::number(random.bounded(256)) + '.' + QByteArray::number(random.bounded(1, 255));
+        player.port = quint16(random.bounded(1024, 65536));
+        player.keyHash = RandomHash(random);
+        game.AddPlayer(player);
+    }
+    static const BanKind kinds[] = {BanKind::Perm, BanKind::Round, BanKind::Timed};
+    for (int i = 0; i < bans; ++i)
+        game.AddBan({RandomHash(random), kinds[i % 3], 600 * (i + 1)});
+    constexpr int mapCount = int(std::size(mapTable));
+    for (int i = 0; i < maps; ++i) {
+        SimMap map = mapTable[i % mapCount];
+        if (i >= mapCount) // a second pass through the table plays the maps at other sizes
+            map.size = sizes[(i / mapCount) % 3];
+        game.rotation_.append(map);
+    }
+    return game;
+}
+
+QByteArray GameState::Execute(const QByteArray& command)
+{
+    using Handler = QByteArray (GameState::*)(const QByteArray&);
+    struct Method
+    {
+        const char* name; // lower case: the console ignores the case of names
+        Handler handler;
+    };
+    static const Method methods[] = {
+        {"admin.kickplayer", &GameState::KickPlayer},
+        {"admin.banplayerkey", &GameState::BanPlayerKey},
+        {"admin.addkeytobanlist", &GameState::AddKeyToBanList},
+        {"admin.removekeyfrombanlist", &GameState::RemoveKeyFromBanList},
+        {"admin.clearbanlist", &GameState::ClearBanList},
+        {"maplist.append", &GameState::AppendMap},
+        {"maplist.remove", &GameState::RemoveMap},
+        {"maplist.save", &GameState::SaveMaps},
+        {"admin.runnextlevel", &GameState::RunNextLevel},
+        {"admin.restartmap", &GameState::RestartMap},
+        {"gamelogic.togglepause", &GameState::TogglePause},
+        {"game.sayall", &GameState::SayAll},
+        {"game.sayteam", &GameState::SayTeam},
+        {"demo.recorddemo", &GameState::RecordDemo},
+        {"demo.stoprecording", &GameState::StopRecording},
+    };
+
+    const auto [name, args] = SplitFirstWord(command);
+    const QByteArray method = name.toLower();
+    if (method == "admin.listplayers")
+        return PlayerListing();
+    if (method == "admin.listbannedkeys")
+        return BanListing();
+    if (method == "maplist.list")
+        return MapListing();
+    for (const Method& m : methods) {
+        if (method == m.name)
+            return (this->*m.handler)(args);
+    }
+    return "Unknown object or method!\n";
+}
+
+QByteArray GameState::PlayerListing() const
+{
+    QByteArray out;
+    for (const SimPlayer& p : players_) {
+        out += "Id: " + QByteArray::number(p.id).rightJustified(2, ' ') + " - " + p.name + " is remote ip: " + p.address
+            + ':' + QByteArray::number(p.port) + " ->\n";
+        out += QByteArray(9, ' ') + "CD-key hash: " + p.keyHash + '\n';
+    }
+    return out;
+}
+
+QByteArray GameState::BanListing() const
+{
+    QByteArray out;
+    for (const SimBan& ban : bans_) {
+        out += "Key: " + ban.keyHash;
+        switch (ban.kind) {
+        case BanKind::Perm:
+            out += " Perm\n";
+            break;
+        case BanKind::Round:
+            out += " Round\n";
+            break;
+        case BanKind::Timed:
+            out += " Time Left: " + QByteArray::number(ban.secondsLeft) + '\n';
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray GameState::MapListing() const
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < rotation_.size(); ++i) {
+        const SimMap& map = rotation_[i];
+        out += QByteArray::number(i) + ": \"" + map.name + "\" " + map.mode + ' ' + map.size + '\n';
+    }
+    return out;
+}
+
+int GameState::AddPlayer(SimPlayer player)
+{
+    if (player.id < 0) {
+        player.id = 0;
+        for (const SimPlayer& p : players_) { // kept in order of id, so the first gap is the lowest free id
+            if (p.id != player.id)
+                break;
+            ++player.id;
+        }
+    }
+    const auto at = std::lower_bound(players_.begin(), players_.end(), player.id,
+                                     [](const SimPlayer& p, int id) { return p.id < id; });
+    if (at != players_.end() && at->id == player.id)
+        *at = player;
+    else
+        players_.insert(at, player);
+    return player.id;
+}
+
+void GameState::AddBan(const SimBan& ban)
+{
+    for (SimBan& existing : bans_) {
+        if (existing.keyHash == ban.keyHash) {
+            existing = ban;
+            return;
+        }
+    }
+    bans_.append(ban);
+}
+
+void GameState::SetRotation(const QList<SimMap>& maps)
+{
+    rotation_ = maps;
+    currentMap_ = 0;
+}
+
+qsizetype GameState::PlayerIndex(const QByteArray& idText) const
+{
+    bool ok = false;
+    const int id = idText.trimmed().toInt(&ok);
+    if (!ok)
+        return -1;
+    for (qsizetype i = 0; i < players_.size(); ++i) {
+        if (players_[i].id == id)
+            return i;
+    }
+    return -1;
+}
+
+QByteArray GameState::KickPlayer(const QByteArray& args)
+{
+    const qsizetype index = PlayerIndex(args);
+    if (index < 0)
+        return "error: no player with id '" + args.trimmed() + "'\n";
+    players_.removeAt(index);
+    return {};
+}
+
+QByteArray GameState::BanPlayerKey(const QByteArray& args)
+{
+    const auto [idText, kindWord] = SplitLastWord(args);
+    const std::optional<BanKind> kind = BanKindOf(kindWord);
+    if (!kind)
+        return "error: a ban is for the round or perm\n";
+    const qsizetype index = PlayerIndex(idText);
+    if (index < 0)
+        return "error: no player with id '" + idText + "'\n";
+    AddBan({players_[index].keyHash, *kind, 0});
+    players_.removeAt(index);
+    return {};
+}
+
+QByteArray GameState::AddKeyToBanList(const QByteArray& args)
+{
+    auto [key, kindWord] = SplitLastWord(args);
+    std::optional<BanKind> kind = BanKindOf(kindWord);
+    if (!kind || key.isEmpty()) { // no kind given: the whole text is the key, banned for good
+        key = args.trimmed();
+        kind = BanKind::Perm;
+    }
+    if (key.isEmpty())
+        return "error: no key given\n";
+    AddBan({key, *kind, 0});
+    return {};
+}
+
+QByteArray GameState::RemoveKeyFromBanList(const QByteArray& args)
+{
+    // The key as sent first, so that keys with odd bytes at their ends can be lifted too.
+    for (const QByteArray& key : {args, args.trimmed()}) {
+        for (qsizetype i = 0; i < bans_.size(); ++i) {
+            if (bans_[i].keyHash == key) {
+                bans_.removeAt(i);
+                return {};
+            }
+        }
+    }
+    return "error: no ban for key '" + args + "'\n";
+}
+
+QByteArray GameState::ClearBanList(const QByteArray&)
+{
+    bans_.clear();
+    return {};
+}
+
+QByteArray GameState::AppendMap(const QByteArray& args)
+{
+    const QList<QByteArray> words = Words(args);
+    if (words.isEmpty())
+        return "error: no map name given\n";
+    if (words.size() > 3)
+        return "error: a map is a name, a mode and a size\n";
+    SimMap map;
+    map.name = words[0];
+    if (words.size() > 1)
+        map.mode = words[1];
+    if (words.size() > 2)
+        map.size = words[2];
+    rotation_.append(map);
+    return {};
+}
+
+QByteArray GameState::RemoveMap(const QByteArray& args)
+{
+    bool ok = false;
+    const int index = args.trimmed().toInt(&ok);
+    if (!ok || index < 0 || index >= rotation_.size())
+        return "error: no map at index '" + args.trimmed() + "'\n";
+    rotation_.removeAt(index);
+    if (index < currentMap_)
+        --currentMap_;
+    if (currentMap_ >= rotation_.size())
+        currentMap_ = 0;
+    return {};
+}
+
+QByteArray GameState::SaveMaps(const QByteArray&)
+{
+    savedRotation_ = rotation_;
+    ++saveCount_;
+    return {};
+}
+
+// A new round lifts the bans that were only for the round, and play resumes.
+void GameState::StartNewRound()
+{
+    bans_.removeIf([](const SimBan& ban) { return ban.kind == BanKind::Round; });
+    paused_ = false;
+}
+
+QByteArray GameState::RunNextLevel(const QByteArray&)
+{
+    currentMap_ = rotation_.isEmpty() ? 0 : (currentMap_ + 1) % int(rotation_.size());
+    StartNewRound();
+    return {};
+}
+
+QByteArray GameState::RestartMap(const QByteArray&)
+{
+    ++restarts_;
+    StartNewRound();
+    return {};
+}
+
+QByteArray GameState::TogglePause(const QByteArray&)
+{
+    paused_ = !paused_;
+    return {};
+}
+
+QByteArray GameState::SayAll(const QByteArray& args)
+{
+    chat_.append({0, QuotedText(args)});
+    return {};
+}
+
+QByteArray GameState::SayTeam(const QByteArray& args)
+{
+    const auto [teamWord, rest] = SplitFirstWord(args.trimmed());
+    if (teamWord != "1" && teamWord != "2")
+        return "error: the team is 1 or 2\n";
+    chat_.append({teamWord.toInt(), QuotedText(rest)});
+    return {};
+}
+
+QByteArray GameState::RecordDemo(const QByteArray& args)
+{
+    const QByteArray name = args.trimmed();
+    if (name.isEmpty())
+        return "error: no demo name given\n";
+    for (const SimDemo& demo : demos_) {
+        if (demo.name == name)
+            return "error: a demo named '" + name + "' exists already\n";
+    }
+    if (Recording())
+        demos_.last().stopped = true;
+    demos_.append({name, false});
+    return {};
+}
+
+QByteArray GameState::StopRecording(const QByteArray&)
+{
+    if (Recording())
+        demos_.last().stopped = true;
+    return {};
+}

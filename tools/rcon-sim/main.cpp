@@ -1,0 +1,131 @@
+// rcon-sim: a practice game server for trying Ravelin without a real one. It
+// prints every line it receives and every chat message, and stops cleanly on
+// SIGINT or SIGTERM.
+
+#include "sim_server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// Only a write is safe in a signal handler; the event loop does the rest.
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Lines may hold any byte; control bytes and bytes above 0x7E print escaped.
+QByteArray Printable(const QByteArray& bytes)
+{
+    QByteArray out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            out += c;
+        else if (b == '\\')
+            out += "\\\\";
+        else
+            out += "\\x" + QByteArray::number(b, 16).rightJustified(2, '0');
+    }
+    return out;
+}
+
+void Print(const QByteArray& line)
+{
+    std::fputs((line + '\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
+bool ReadCount(const QCommandLineParser& parser, const QString& name, int low, int high, int& value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    value = parser.value(name).toInt(&ok);
+    if (ok && value >= low && value <= high)
+        return true;
+    std::fprintf(stderr, "rcon-sim: --%s must be a whole number from %d to %d\n", qPrintable(name), low, high);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("rcon-sim");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("A practice Battlefield 2 remote console on 127.0.0.1, for trying Ravelin.");
+    parser.addHelpOption();
+    parser.addOptions({
+        {"port", "Port to listen on; 0 takes any free port (default 4711).", "port", "4711"},
+        {"password", "Remote console password (default secret).", "password", "secret"},
+        {"players", "Players on the server (default 8).", "n", "8"},
+        {"bans", "Banned keys (default 4).", "n", "4"},
+        {"maps", "Maps in the rotation (default 6).", "n", "6"},
+        {"chunk-size", "Split every reply into writes of this many bytes; 0 does not split.", "bytes", "0"},
+        {"chunk-delay-ms", "Pause after every write, in milliseconds.", "ms", "0"},
+    });
+    parser.process(app);
+
+    RconSimOptions options;
+    int port = 4711;
+    if (!ReadCount(parser, "port", 0, 65535, port) || !ReadCount(parser, "players", 0, 100, options.players)
+        || !ReadCount(parser, "bans", 0, 10000, options.bans) || !ReadCount(parser, "maps", 0, 1000, options.maps)
+        || !ReadCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
+        || !ReadCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs))
+        return 2;
+    options.port = quint16(port);
+    if (parser.isSet("password"))
+        options.password = parser.value("password").toLocal8Bit();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+        std::perror("rcon-sim: socketpair");
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] const auto taken = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    RconSimServer server(options);
+    QObject::connect(&server, &RconSimServer::LineReceived,
+                     [](const QByteArray& line) { Print("<< " + Printable(line)); });
+    QObject::connect(&server, &RconSimServer::ChatMessage, [](int team, const QByteArray& text) {
+        Print((team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
+              + Printable(text));
+    });
+    QObject::connect(&server, &RconSimServer::ClientConnected, [] { Print("-- client connected"); });
+    QObject::connect(&server, &RconSimServer::ClientDisconnected, [] { Print("-- client disconnected"); });
+    if (!server.Listen()) {
+        std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", port, qPrintable(server.ErrorString()));
+        return 1;
+    }
+    Print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.Port()) + ", password \""
+          + Printable(options.password) + "\"");
+
+    const int result = QCoreApplication::exec();
+    Print("rcon-sim stopped");
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    return result;
+}
