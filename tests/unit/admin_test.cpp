@@ -1,0 +1,205 @@
+// The administration tabs' rules: cutting ids, keys and map numbers out of
+// list lines, and the command and log texts built around them.
+
+#include "admin/announce_admin.h"
+#include "admin/ban_admin.h"
+#include "admin/console_admin.h"
+#include "admin/map_admin.h"
+#include "admin/player_admin.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+
+void PrintTo(const AdminAction& action, std::ostream* os)
+{
+    *os << "{command ";
+    PrintTo(action.command, os);
+    *os << ", log ";
+    PrintTo(action.logLine, os);
+    *os << '}';
+}
+
+namespace {
+
+const QByteArray KeyHash = "0123456789abcdef0123456789abcdef";
+
+// One entry of the player list as the reply reader stores it: two reply lines joined.
+QByteArray PlayerEntry(const QByteArray& idLine)
+{
+    return idLine + "         CD-key hash: " + KeyHash;
+}
+
+} // namespace
+
+TEST(PlayerAdmin, PlayerIdOfCutsBetweenPrefixAndTheBlankBeforeTheFirstDash)
+{
+    struct Case
+    {
+        QByteArray line;
+        std::optional<QByteArray> id;
+    };
+    // clang-format off
+    const Case cases[] = {
+        { PlayerEntry("Id:  3 - Name is remote ip: 1.2.3.4:1234 ->"), " 3" }, // sent with its blank
+        { PlayerEntry("Id: 12 - Sniper-Wolf is remote ip: 1.2.3.4:1234 ->"), "12" },
+        { "Id: 42 no dash at all", "42 no dash at all" },
+        { "-Id:abc", "abc" },          // a dash first keeps the whole line
+        { "I-d: 5 x", std::nullopt },  // dash at 2 to 6: empty id
+        { "Id: 5-", std::nullopt },
+        { "Id: 5 -", "5" },            // dash at 7: the single character at 5
+        { "Id:", std::nullopt },
+        { "Id: ", std::nullopt },
+        { "", std::nullopt },
+        { "Id: 1 2 - Name", "1 2" },   // a blank inside the id is part of it
+        { "Id: C - Name", std::nullopt }, // first "C" is the last character
+        { "Id: 3C - Name", std::nullopt },
+        { "Id: C3 - Name", "C3" },
+        { "Id: CC - Name", "CC" },
+        { "Id: 3c - Name", "3c" },     // the test is case-sensitive
+        { "         CD-key hash: " + KeyHash, std::nullopt }, // a hash line alone holds no id
+    };
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(player_admin::PlayerIdOf(c.line), c.id) << c.line.constData();
+}
+
+TEST(PlayerAdmin, ActionsSendTheIdAsItStands)
+{
+    EXPECT_EQ(
+        player_admin::Kick(" 3"), (AdminAction { "exec admin.kickplayer  3", "Player ID  3 has been kicked..." }));
+    EXPECT_EQ(player_admin::BanForRound("7"),
+        (AdminAction {
+            "exec admin.banplayerkey 7 round", "Player ID 7 has been banned for the rest of the round..." }));
+    EXPECT_EQ(player_admin::BanPermanently("7"),
+        (AdminAction { "exec admin.banplayerkey 7 perm", "Player ID 7 has been permanently banned..." }));
+}
+
+TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
+{
+    struct Case
+    {
+        QByteArray line;
+        std::optional<QByteArray> key;
+    };
+    const Case cases[] = {
+        { "Key: " + KeyHash + " Perm", KeyHash },
+        { "Key: " + KeyHash + " Round", KeyHash },
+        { "Key: " + KeyHash + " Round Time Left: 120", KeyHash },
+        { "Key: abc Round Perm", "abc Round" }, // "Perm" is looked for first
+        { "Key: abc Perm Round", "abc" },
+        { "Key: Perm", "" }, // the word at position 7 or earlier: empty key
+        { "Key: xPerm", "" },
+        { "Round", "" },
+        { "Key: ab Perm", "ab" },
+        { "Key: " + KeyHash, std::nullopt }, // neither word: no key at all
+        { "Key: abc perm round", std::nullopt },
+        { "", std::nullopt },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ban_admin::BanKeyOf(c.line), c.key) << c.line.constData();
+}
+
+TEST(BanAdmin, EmptyKeysAndEntriesStillMakeTheirCommand)
+{
+    EXPECT_EQ(ban_admin::AddKey(""), (AdminAction { "exec admin.addKeyToBanList ", " added to ban list..." }));
+    EXPECT_EQ(
+        ban_admin::AddKey(" ab "), (AdminAction { "exec admin.addKeyToBanList  ab ", " ab  added to ban list..." }));
+    EXPECT_EQ(
+        ban_admin::RemoveKey(""), (AdminAction { "exec admin.removeKeyFromBanList ", " removed from ban list..." }));
+}
+
+TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
+{
+    struct Case
+    {
+        QByteArray line;
+        QByteArray number;
+    };
+    const Case cases[] = {
+        { "0: gulf_of_oman gpm_cq 32", "0" },
+        { "12: strike_at_karkand gpm_cq 64", "12" },
+        { "3:4:5", "3" },
+        { "no colon", "" },
+        { ": starts with one", "" },
+        { "", "" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(map_admin::MapNumberOf(c.line), c.number) << c.line.constData();
+
+    EXPECT_EQ(map_admin::Remove("").logLine, "Map number  has been removed...");
+    EXPECT_EQ(map_admin::Append(" dalian plant ").command, "exec mapList.append  dalian plant ");
+}
+
+TEST(MapAdmin, PauseTogglesByTheExactCaption)
+{
+    const map_admin::PauseToggle pause = map_admin::TogglePause(map_admin::PauseCaption);
+    EXPECT_EQ(pause, (map_admin::PauseToggle { "exec gameLogic.togglepause", "UnPause", "Game paused..." }));
+
+    const map_admin::PauseToggle unpause = map_admin::TogglePause(pause.caption);
+    EXPECT_EQ(unpause, (map_admin::PauseToggle { "exec gameLogic.togglepause", "Pause", "Game unpaused..." }));
+
+    for (const QByteArray caption : { "pause", "PAUSE", "Pause ", "" })
+        EXPECT_EQ(map_admin::TogglePause(caption), unpause) << caption.constData();
+}
+
+TEST(AnnounceAdmin, AdminMessageGoesToTheChosenTeams)
+{
+    using announce_admin::AdminMessage;
+    EXPECT_EQ(AdminMessage(true, false, "Ops", "hi"),
+        (AdminAction { "exec game.sayTeam 1 \"Admin: Ops - hi\"", "Message sent to MEC/China..." }));
+    EXPECT_EQ(AdminMessage(false, true, "Ops", "hi"),
+        (AdminAction { "exec game.sayTeam 2 \"Admin: Ops - hi\"", "Message sent to USMC..." }));
+    EXPECT_EQ(AdminMessage(true, true, "Ops", "hi"),
+        (AdminAction { "exec game.sayAll \"Admin: Ops - hi\"", "Message sent to all..." }));
+    EXPECT_EQ(AdminMessage(false, false, "Ops", "hi"), std::nullopt);
+
+    EXPECT_EQ(AdminMessage(true, true, "", "say \"go\"")->command, "exec game.sayAll \"Admin:  - say \"go\"\"");
+}
+
+TEST(AnnounceAdmin, RowMessageIsTheFirstCell)
+{
+    using announce_admin::RowMessage;
+    EXPECT_EQ(RowMessage({ "Welcome to the server" }), "Welcome to the server");
+    EXPECT_EQ(RowMessage({ "first", "second" }), "first");
+    EXPECT_EQ(RowMessage({ "", "second" }), "");
+    EXPECT_EQ(RowMessage({}), "");
+    EXPECT_EQ(announce_admin::AnnounceCommand(""), "exec game.sayAll \"\"");
+}
+
+TEST(AnnounceAdmin, AnnouncerCyclesThroughTheRows)
+{
+    // Twenty rows, only the first filled: every twentieth tick sends it.
+    QList<QByteArray> table(20);
+    table[0] = "Visit our forum";
+    int index = 0;
+    QList<int> filledTicks;
+    for (int tick = 0; tick < 60; ++tick) {
+        const announce_admin::AnnounceStep step = announce_admin::StepAnnounceRow(index, table.size());
+        ASSERT_EQ(step.row, tick % 20);
+        if (!announce_admin::RowMessage({ table[step.row] }).isEmpty())
+            filledTicks << tick;
+        index = step.nextIndex;
+    }
+    EXPECT_EQ(filledTicks, (QList<int> { 0, 20, 40 }));
+}
+
+TEST(AnnounceAdmin, AShortenedTableStartsOverAtRowZero)
+{
+    using Step = announce_admin::AnnounceStep;
+    EXPECT_EQ(announce_admin::StepAnnounceRow(15, 10), (Step { 0, 1 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(10, 10), (Step { 0, 1 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(9, 10), (Step { 9, 0 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(4, 10), (Step { 4, 5 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(3, 1), (Step { 0, 0 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(0, 1), (Step { 0, 0 }));
+}
+
+TEST(ConsoleAdmin, RecordNeedsADemoName)
+{
+    EXPECT_EQ(console_admin::RecordDemo(""), std::nullopt);
+    const std::optional<AdminAction> blanks = console_admin::RecordDemo("  ");
+    ASSERT_TRUE(blanks.has_value());
+    EXPECT_EQ(blanks->command, "exec demo.recorddemo   ");
+    EXPECT_EQ(console_admin::RecordDemo("final")->command, "exec demo.recorddemo final");
+}
