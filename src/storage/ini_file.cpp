@@ -1,0 +1,250 @@
+#include "storage/ini_file.h"
+
+#include "core/delphi_number.h"
+#include "core/errors.h"
+#include "storage/replacing_file.h"
+
+#include <QFile>
+#include <QList>
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+// The file may hold a password that can be recovered, so only its owner reads it.
+constexpr mode_t kNewFileMode = 0600;
+
+// One line of the file: [begin, contentEnd) is its text, [contentEnd, end) its
+// line end (LF or CR LF, or nothing for a last line without one).
+struct Line
+{
+    qsizetype begin;
+    qsizetype contentEnd;
+    qsizetype end;
+};
+
+QList<Line> SplitLines(const QByteArray& data)
+{
+    QList<Line> lines;
+    qsizetype begin = 0;
+    while (begin < data.size()) {
+        const qsizetype lf = data.indexOf('\n', begin);
+        if (lf < 0) {
+            lines.append({begin, data.size(), data.size()});
+            break;
+        }
+        const qsizetype contentEnd = (lf > begin && data[lf - 1] == '\r') ? lf - 1 : lf;
+        lines.append({begin, contentEnd, lf + 1});
+        begin = lf + 1;
+    }
+    return lines;
+}
+
+QByteArrayView ContentOf(const QByteArray& data, const Line& line)
+{
+    return QByteArrayView(data).sliced(line.begin, line.contentEnd - line.begin);
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+QByteArrayView TrimBlanks(QByteArrayView text)
+{
+    while (!text.isEmpty() && IsBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && IsBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(QByteArrayView a, QByteArrayView b)
+{
+    a = TrimBlanks(a);
+    b = TrimBlanks(b);
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The name of a "[name]" line, or nothing when the line is no section header.
+std::optional<QByteArrayView> SectionName(QByteArrayView content)
+{
+    content = TrimBlanks(content);
+    if (!content.startsWith('['))
+        return std::nullopt;
+    const qsizetype close = content.indexOf(']');
+    if (close < 0)
+        return std::nullopt;
+    return content.sliced(1, close - 1);
+}
+
+// Where the value of a "key=value" line starts, or -1 when the line holds no
+// key (no "=", or a ";" comment).
+qsizetype ValueOffset(QByteArrayView content)
+{
+    const QByteArrayView trimmed = TrimBlanks(content);
+    if (trimmed.startsWith(';'))
+        return -1;
+    const qsizetype equals = content.indexOf('=');
+    return equals < 0 ? -1 : equals + 1;
+}
+
+// What a lookup found, as indexes into the lines; -1 where nothing was found.
+struct Lookup
+{
+    qsizetype section = -1;
+    qsizetype key = -1;
+    qsizetype lastKey = -1; // the section's last key line
+};
+
+Lookup Find(const QByteArray& data, const QList<Line>& lines, QByteArrayView section, QByteArrayView key)
+{
+    Lookup found;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArrayView content = ContentOf(data, lines[i]);
+        if (const auto name = SectionName(content)) {
+            if (found.section >= 0)
+                break; // the section ends where the next one begins
+            if (SameName(*name, section))
+                found.section = i;
+            continue;
+        }
+        if (found.section < 0)
+            continue;
+        const qsizetype valueOffset = ValueOffset(content);
+        if (valueOffset < 0)
+            continue;
+        found.lastKey = i;
+        if (found.key < 0 && SameName(content.first(valueOffset - 1), key))
+            found.key = i;
+    }
+    return found;
+}
+
+// The whole file, or the platform's error number.
+int ReadWholeFile(const QString& path, QByteArray* data)
+{
+    const QByteArray nativePath = QFile::encodeName(path);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char chunk[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            data->append(chunk, got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        const int error = got < 0 ? errno : 0;
+        ::close(fd);
+        return error;
+    }
+}
+
+// The line end the file already uses, so that added lines match it.
+QByteArray LineEndOf(const QByteArray& data)
+{
+    const qsizetype lf = data.indexOf('\n');
+    if (lf > 0 && data[lf - 1] == '\r')
+        return "\r\n";
+    if (lf >= 0)
+        return "\n";
+    return "\r\n";
+}
+
+qsizetype KeyValueOffset(const QByteArray& data, const Line& line)
+{
+    return line.begin + ValueOffset(ContentOf(data, line));
+}
+
+// A line break in a value would end the key's line and turn the rest into
+// lines of their own, so the value stops at its first one.
+QByteArray OneLine(const QByteArray& value)
+{
+    qsizetype cut = value.size();
+    for (const char lineBreak : {'\n', '\r'}) {
+        const qsizetype at = value.indexOf(lineBreak);
+        if (at >= 0)
+            cut = std::min(cut, at);
+    }
+    return value.first(cut);
+}
+
+} // namespace
+
+IniFile::IniFile(QString path)
+    : path_(std::move(path))
+{
+}
+
+QByteArray IniFile::ReadString(QByteArrayView section, QByteArrayView key, const QByteArray& fallback) const
+{
+    QByteArray data;
+    if (ReadWholeFile(path_, &data) != 0)
+        return fallback.left(kMaxValueLength);
+    const QList<Line> lines = SplitLines(data);
+    const Lookup found = Find(data, lines, section, key);
+    if (found.key < 0)
+        return fallback.left(kMaxValueLength);
+    const Line& line = lines[found.key];
+    const qsizetype valueBegin = KeyValueOffset(data, line);
+    return data.mid(valueBegin, std::min(line.contentEnd - valueBegin, kMaxValueLength));
+}
+
+qint32 IniFile::ReadInteger(QByteArrayView section, QByteArrayView key, qint32 fallback) const
+{
+    return StrToIntDef(ReadString(section, key, QByteArray()), fallback);
+}
+
+bool IniFile::WriteString(QByteArrayView section, QByteArrayView key, const QByteArray& value)
+{
+    QByteArray data;
+    if (const int error = ReadWholeFile(path_, &data); error != 0 && error != ENOENT)
+        return false; // what cannot be read cannot be kept
+    const QByteArray storedValue = OneLine(value);
+
+    const QList<Line> lines = SplitLines(data);
+    const Lookup found = Find(data, lines, section, key);
+    const QByteArray lineEnd = LineEndOf(data);
+    if (found.key >= 0) {
+        const Line& line = lines[found.key];
+        const qsizetype valueBegin = KeyValueOffset(data, line);
+        data.replace(valueBegin, line.contentEnd - valueBegin, storedValue);
+    } else {
+        const QByteArray keyLine = key.toByteArray() + '=' + storedValue + lineEnd;
+        if (found.section >= 0) {
+            const Line& anchor = lines[found.lastKey >= 0 ? found.lastKey : found.section];
+            const QByteArray before = anchor.contentEnd == anchor.end ? lineEnd : QByteArray();
+            data.insert(anchor.end, before + keyLine);
+        } else {
+            if (!data.isEmpty() && !data.endsWith('\n'))
+                data.append(lineEnd);
+            data.append('[' + section.toByteArray() + ']' + lineEnd + keyLine);
+        }
+    }
+
+    try {
+        ReplacingFile file(path_, kNewFileMode);
+        file.Write(data);
+        file.Commit();
+    } catch (const EInOutError&) {
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+// Writes a file so that the stored copy is never lost: the new contents go to
+// a temporary file beside it, which takes the file's place only after every
+// byte was written and flushed. Until then, and after any failure, the old
+// file stays whole. Failures raise EInOutError with the file layer's number.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <sys/types.h>
+
+class ReplacingFile
+{
+public:
+    // Prepares to replace `path`. A file that does not exist yet is created
+    // with `newFileMode` (less the umask); an existing one keeps its mode and,
+    // where we may set it, its owner. An existing file without write
+    // permission for us is refused (access denied) even where the kernel would
+    // let us replace it, as a read-only file is a request not to change it.
+    ReplacingFile(const QString& path, mode_t newFileMode);
+    ~ReplacingFile();
+
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    void Write(QByteArrayView bytes);
+
+    // Flushes, syncs and puts the new file in place of the old one.
+    void Commit();
+
+private:
+    void Flush();
+    [[noreturn]] void Fail(int posixErrno);
+    void Discard();
+
+    QByteArray targetPath_;
+    QByteArray tempPath_;
+    int fd_ = -1;
+    QByteArray buffer_;
+    bool committed_ = false;
+};

@@ -1,0 +1,367 @@
+// Local files: password scrambling, the INI layer and the settings on it, the
+// text-file rules, the grid file, and saving that never loses the stored file.
+
+#include "core/errors.h"
+#include "storage/grid_file.h"
+#include "storage/ini_file.h"
+#include "storage/password_scramble.h"
+#include "storage/settings.h"
+#include "storage/text_file.h"
+#include "support/printers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+mode_t ModeOf(const QString& path)
+{
+    struct stat st {};
+    stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+void SetMode(const QString& path, mode_t mode)
+{
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+class StorageTest : public testing::Test
+{
+protected:
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+    QTemporaryDir dir_;
+};
+
+// A grid held in memory that can be saved and loaded; cells[col][row].
+struct MemoryGrid : GridSource, GridTarget
+{
+    QList<QList<QByteArray>> cells;
+
+    MemoryGrid(int cols = 1, int rows = 20) { Resize(cols, rows); }
+    void Resize(int cols, int rows)
+    {
+        cells.resize(cols);
+        for (auto& column : cells)
+            column.resize(rows);
+    }
+    int ColCount() const override { return int(cells.size()); }
+    int RowCount() const override { return int(cells.front().size()); }
+    QByteArray Cell(int col, int row) const override { return cells[col][row]; }
+    void SetColCount(int count) override { Resize(count, RowCount()); }
+    void SetRowCount(int count) override { Resize(ColCount(), count); }
+    void SetCell(int col, int row, const QByteArray& text) override { cells[col][row] = text; }
+};
+
+int IoErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const EInOutError& error) {
+        return error.ErrorCode();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(PasswordScramble, IsItsOwnInverseAndKeepsLengthAndUpperBits)
+{
+    EXPECT_EQ(GenKey().size(), 15);
+    EXPECT_EQ(GenKey(), GenKey());
+    const QByteArray texts[] = {"", "a", "secret", QByteArray("\x00\x0F\x10\x7F\x80\xFF", 6),
+                                "a password longer than fifteen characters"};
+    for (const QByteArray& plain : texts) {
+        const QByteArray scrambled = Encrypt(plain);
+        EXPECT_EQ(Decrypt(scrambled), plain);
+        EXPECT_EQ(Encrypt(scrambled), plain);
+        ASSERT_EQ(scrambled.size(), plain.size());
+        for (qsizetype i = 0; i < plain.size(); ++i) {
+            EXPECT_EQ(scrambled[i] & 0xF0, plain[i] & 0xF0) << "character " << i;
+            EXPECT_NE(scrambled[i], plain[i]) << "character " << i << " left as it was";
+        }
+    }
+}
+
+TEST(PasswordScramble, WrapsAfterFifteenCharactersAndStaysStable)
+{
+    const QByteArray scrambled = Encrypt(QByteArray(40, 'A'));
+    for (qsizetype i = 15; i < scrambled.size(); ++i)
+        EXPECT_EQ(scrambled[i], scrambled[i - 15]) << "character " << i + 1;
+    EXPECT_NE(scrambled.first(15), QByteArray(15, scrambled[0])) << "the key's characters differ";
+    // Stored passwords depend on the key never changing.
+    EXPECT_EQ(Encrypt("password"), QByteArray("vbxv~kse"));
+}
+
+TEST_F(StorageTest, IniWriteChangesOnlyTheKeyAndKeepsEveryOtherByte)
+{
+    struct Case { const char* before; const char* section; const char* key; const char* after; };
+    const Case cases[] = {
+        // Replacing a value: names match without regard to case and blanks.
+        {"; top\r\n[Other]\r\nport=1\r\n\r\n[settings]\n  PORT = 7\nx=y\n", "Settings", "port",
+         "; top\r\n[Other]\r\nport=1\r\n\r\n[settings]\n  PORT =new\nx=y\n"},
+        {"[ Settings ]\r\nport=old\r\n[Next]\r\n", "Settings", "port", "[ Settings ]\r\nport=new\r\n[Next]\r\n"},
+        // A new key goes after the section's last key, before its blank lines.
+        {"[Settings]\r\na=1\r\n;note\r\n\r\n\r\n[Next]\r\nb=2\r\n", "Settings", "port",
+         "[Settings]\r\na=1\r\nport=new\r\n;note\r\n\r\n\r\n[Next]\r\nb=2\r\n"},
+        {"[Settings]\n\n[Next]\n", "Settings", "port", "[Settings]\nport=new\n\n[Next]\n"},
+        {"[Settings]\r\na=1", "Settings", "port", "[Settings]\r\na=1\r\nport=new\r\n"},
+        // A new section goes at the end of the file.
+        {"[Other]\nk=v\n", "Settings", "port", "[Other]\nk=v\n[Settings]\nport=new\n"},
+        {"; only a comment", "Settings", "port", "; only a comment\r\n[Settings]\r\nport=new\r\n"},
+        {"", "Settings", "port", "[Settings]\r\nport=new\r\n"},
+    };
+    for (const Case& c : cases) {
+        const QString path = Path("test.ini");
+        WriteBytes(path, c.before);
+        EXPECT_TRUE(IniFile(path).WriteString(c.section, c.key, "new"));
+        EXPECT_EQ(ReadBytes(path), QByteArray(c.after)) << c.before;
+    }
+}
+
+TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
+{
+    const QString path = Path("test.ini");
+    WriteBytes(path, "a=outside\r\n[One]\r\n;b=comment\r\nb= spaced \r\n[ TWO ]\nKey=x=y\n[two]\nkey=second\n"
+                     "[Long]\nv=" + QByteArray(3000, 'z') + "\n");
+    const IniFile file(path);
+    EXPECT_EQ(file.ReadString("one", " B ", "-"), QByteArray(" spaced ")) << "the value keeps its blanks";
+    EXPECT_EQ(file.ReadString("Two", "KEY", "-"), QByteArray("x=y")) << "the first section and key count";
+    EXPECT_EQ(file.ReadString("One", "a", "-"), QByteArray("-")) << "keys before any section belong to none";
+    EXPECT_EQ(file.ReadString("Long", "v", "-"), QByteArray(2047, 'z'));
+    EXPECT_EQ(IniFile(Path("missing.ini")).ReadString("One", "b", "dflt"), QByteArray("dflt"));
+
+    struct Case { const char* stored; qint32 expected; };
+    const Case integers[] = {{"30", 30}, {"0x1E", 30}, {"$1E", 30}, {"x1E", 30}, {"3", 3}, {"5000", 5000},
+                             {" -7", -7}, {"", 99}, {"abc", 99}, {"12a", 99}, {"2147483648", 99}};
+    for (const Case& c : integers) {
+        WriteBytes(path, QByteArray("[S]\ndelay=") + c.stored + "\n");
+        EXPECT_EQ(IniFile(path).ReadInteger("S", "delay", 99), c.expected) << c.stored;
+    }
+    EXPECT_EQ(IniFile(path).ReadInteger("S", "missing", 99), 99);
+}
+
+TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
+{
+    const QString path = SettingsPath(dir_.path());
+    EXPECT_EQ(path, dir_.path() + "/settings.ini");
+    EXPECT_EQ(SettingsPath(dir_.path() + "/"), path);
+
+    const StoredSettings none = LoadSettings(path, 10);
+    EXPECT_EQ(none.ipAddress, QByteArray());
+    EXPECT_EQ(none.password, QByteArray());
+    EXPECT_EQ(none.delay, 10);
+
+    const StoredSettings saved{"10.0.0.1", "not a port", "", 3, "Admin"};
+    SaveSettings(path, saved);
+    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(ReadBytes(path), QByteArray("[Settings]\r\nipaddress=10.0.0.1\r\nport=not a port\r\npassword=\r\n"
+                                          "delay=3\r\nchatname=Admin\r\n"));
+    const StoredSettings loaded = LoadSettings(path, 10);
+    EXPECT_EQ(loaded.ipAddress, saved.ipAddress);
+    EXPECT_EQ(loaded.port, saved.port);
+    EXPECT_EQ(loaded.password, QByteArray());
+    EXPECT_EQ(loaded.delay, 3);
+    EXPECT_EQ(loaded.chatName, saved.chatName);
+
+    // The password is stored scrambled; an existing file keeps its mode.
+    SetMode(path, 0640);
+    SaveSettings(path, {"h", "4711", "s3cret pass", 30, ""});
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_TRUE(ReadBytes(path).contains("\r\npassword=" + Encrypt("s3cret pass") + "\r\n"));
+    EXPECT_EQ(LoadSettings(path, 10).password, QByteArray("s3cret pass"));
+}
+
+TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
+{
+    const QString path = SettingsPath(dir_.path());
+    const QByteArray before = "[Settings]\r\nipaddress=old\r\n";
+    WriteBytes(path, before);
+    SetMode(path, 0444);
+    try {
+        SaveSettings(path, {"new", "1", "p", 10, "n"});
+        FAIL() << "a read-only file was written";
+    } catch (const ERavelinError& error) {
+        EXPECT_EQ(error.Message(), "Unable to write to " + path.toLatin1());
+    }
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(ModeOf(path), 0444u);
+
+    // The same for a directory we may not write: nothing appears in it.
+    const QString locked = Path("locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    SetMode(locked, 0555);
+    EXPECT_THROW(SaveSettings(SettingsPath(locked), {}), ERavelinError);
+    EXPECT_TRUE(QDir(locked).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    SetMode(locked, 0755);
+}
+
+TEST_F(StorageTest, TextReaderFollowsTheLineRules)
+{
+    const QByteArray longLine(70000, 'x'); // longer than the reader's buffer
+    struct Case { QByteArray bytes; QList<QByteArray> lines; };
+    const Case cases[] = {
+        {"", {}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\nb", {"a", "b"}},
+        {"a\rb\r\n", {"ab"}},
+        {"a\r\r\n\r\nb", {"a", "", "b"}},
+        {"\n\n", {"", ""}},
+        {"a\r\nb\x1A" "c\r\nd\r\n", {"a", "b"}},
+        {"\x1A" "a\r\n", {}},
+        {" keep blanks \t\r\n", {" keep blanks \t"}},
+        {longLine + "\r\n" + longLine, {longLine, longLine}},
+    };
+    const QString path = Path("maps.dat");
+    for (const Case& c : cases) {
+        WriteBytes(path, c.bytes);
+        TextFileReader reader;
+        reader.Open(path);
+        QList<QByteArray> lines;
+        while (!reader.AtEnd())
+            lines.append(reader.ReadLine());
+        EXPECT_EQ(lines, c.lines) << c.bytes.left(40).toStdString();
+        EXPECT_EQ(reader.ReadLine(), QByteArray()) << "reading at the end gives the empty text";
+    }
+}
+
+TEST_F(StorageTest, GridRoundTripAndTheDesignedTableFile)
+{
+    MemoryGrid designed;
+    const mode_t oldMask = umask(0022);
+    SaveStringGrid(designed, Path("servermessages.dat"));
+    umask(oldMask);
+    EXPECT_EQ(ReadBytes(Path("servermessages.dat")), "1\r\n20\r\n" + QByteArray("\r\n").repeated(20));
+    EXPECT_EQ(ModeOf(Path("servermessages.dat")), 0666u & ~0022u) << "created with the usual mode";
+
+    MemoryGrid grid(3, 2);
+    grid.cells = {{"a", ""}, {" b ", "\xE9\x80"}, {"c;=[x]", "last"}};
+    SaveStringGrid(grid, Path("grid.dat"));
+    EXPECT_EQ(ReadBytes(Path("grid.dat")), QByteArray("3\r\n2\r\na\r\n\r\n b \r\n\xE9\x80\r\nc;=[x]\r\nlast\r\n"));
+    MemoryGrid loaded;
+    LoadStringGrid(loaded, Path("grid.dat"));
+    EXPECT_EQ(loaded.cells, grid.cells);
+}
+
+TEST_F(StorageTest, GridLoadCountRules)
+{
+    struct Case { QByteArray bytes; int error; QList<QList<QByteArray>> cells; };
+    const QList<QByteArray> untouched(20);
+    const Case cases[] = {
+        {"", 0, {{""}}},
+        {"1\r\n3\r\nfirst\r\nsecond\r\n", 0, {{"first", "second", ""}}},
+        {"0\r\n-4\r\nx\r\n", 0, {{"x"}}},
+        {"\r\n \t\r\n2 cols\r\n\r\n  1\r\na\nb\nunread\n", 0, {{"a"}, {"b"}}},
+        {"$2\r\n0x1\r\na\x1A" "b\r\n", 0, {{"a"}, {""}}},
+        {"12abc\r\n1\r\n", 106, {untouched}},
+        {"2\r\n1x\r\n", 106, {untouched, untouched}},
+        {"257\r\n1\r\n", 106, {untouched}},
+        {"1\r\n100001\r\n", 106, {untouched}},
+        {"11\r\n100000\r\n", 106, QList<QList<QByteArray>>(11, untouched)},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(Path("grid.dat"), c.bytes);
+        MemoryGrid grid;
+        EXPECT_EQ(IoErrorOf([&] { LoadStringGrid(grid, Path("grid.dat")); }), c.error) << c.bytes.toStdString();
+        EXPECT_EQ(grid.cells, c.cells) << c.bytes.toStdString();
+    }
+
+    WriteBytes(Path("grid.dat"), "12 abc\r\n1\r\n");
+    MemoryGrid twelve;
+    LoadStringGrid(twelve, Path("grid.dat"));
+    EXPECT_EQ(twelve.ColCount(), 12);
+    WriteBytes(Path("grid.dat"), "256\r\n3906\r\n");
+    MemoryGrid largest;
+    LoadStringGrid(largest, Path("grid.dat"));
+    EXPECT_EQ(largest.ColCount() * largest.RowCount(), 999936);
+}
+
+TEST_F(StorageTest, FileErrorsCarryTheirNumbers)
+{
+    MemoryGrid grid;
+    TextFileReader reader;
+    EXPECT_EQ(IoErrorOf([&] { LoadStringGrid(grid, Path("missing.dat")); }), 2);
+    EXPECT_EQ(IoErrorOf([&] { reader.Open(Path("missing.dat")); }), 2);
+    EXPECT_EQ(IoErrorOf([&] { reader.Open(dir_.path()); reader.ReadLine(); }), 5);
+    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, dir_.path()); }), 5);
+    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, Path("no/such/dir.dat")); }), 2);
+}
+
+TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
+{
+    const QByteArray old = "1\r\n2\r\nkeep\r\nme\r\n";
+    const QString locked = Path("locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    WriteBytes(Path("plain"), "a regular file");
+    struct Case { QString path; mode_t fileMode; bool lockDir; int error; };
+    const Case cases[] = {
+        {Path("readonly.dat"), 0444, false, 5},
+        {locked + "/servermessages.dat", 0644, true, 5},
+    };
+    MemoryGrid grid;
+    for (const Case& c : cases) {
+        WriteBytes(c.path, old);
+        SetMode(c.path, c.fileMode);
+        SetMode(locked, c.lockDir ? 0555 : 0755);
+        EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, c.path); }), c.error) << c.path.toStdString();
+        SetMode(locked, 0755);
+        EXPECT_EQ(ReadBytes(c.path), old);
+        EXPECT_EQ(ModeOf(c.path), c.fileMode);
+        EXPECT_EQ(QFileInfo(c.path).dir().entryList({".*"}, QDir::Hidden | QDir::Files), QStringList())
+            << "no temporary file is left behind";
+    }
+    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, Path("plain/servermessages.dat")); }), 3);
+
+    // A writable file is replaced and keeps its mode; a link to it stays a link.
+    WriteBytes(Path("target.dat"), old);
+    SetMode(Path("target.dat"), 0640);
+    ASSERT_TRUE(QFile::link(Path("target.dat"), Path("link.dat")));
+    SaveStringGrid(grid, Path("link.dat"));
+    EXPECT_TRUE(QFileInfo(Path("link.dat")).isSymLink());
+    EXPECT_EQ(ReadBytes(Path("target.dat")), ReadBytes(Path("link.dat")));
+    EXPECT_TRUE(ReadBytes(Path("target.dat")).startsWith("1\r\n20\r\n"));
+    EXPECT_EQ(ModeOf(Path("target.dat")), 0640u);
+}
+
+TEST_F(StorageTest, DiskFullLeavesTheOldFileWhole)
+{
+    const QString small = Path("small");
+    ASSERT_TRUE(QDir().mkdir(small));
+    if (mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << strerror(errno);
+    const QByteArray old = "1\r\n1\r\nold\r\n";
+    const QString path = small + "/servermessages.dat";
+    WriteBytes(path, old);
+    MemoryGrid grid(1, 1000);
+    for (auto& cell : grid.cells[0])
+        cell = QByteArray(200, 'm');
+    const int error = IoErrorOf([&] { SaveStringGrid(grid, path); });
+    const QByteArray after = ReadBytes(path);
+    const QStringList left = QDir(small).entryList(QDir::Hidden | QDir::Files);
+    umount2(QFile::encodeName(small).constData(), MNT_DETACH);
+    EXPECT_EQ(error, 101);
+    EXPECT_EQ(after, old);
+    EXPECT_EQ(left, QStringList{"servermessages.dat"});
+}
