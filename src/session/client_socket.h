@@ -53,10 +53,16 @@ public:
 private:
     friend class TClientSocket;
 
+    // Resets the endpoint's state once it is closed.
+    void Forget();
+
     TClientSocket& owner_;
     int handle_ = -1;
     bool connected_ = false;
     QByteArray pendingWrite_;
+    // The peer's IPv4 address and port, both in network byte order.
+    quint32 peerAddress_ = 0;
+    quint16 peerPort_ = 0;
 };
 
 class TClientSocket : public QObject
@@ -104,10 +110,34 @@ public:
     // How long a connect may take before it fails as timed out (error 10060).
     void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
 
+private Q_SLOTS:
+    void HostLookedUp(const QHostInfo& info);
+
 private:
     friend class TClientWinSocket;
-    // Implementation is private to client_socket.cpp.
+    // One attempt: the endpoint from its creation until it is released, with its
+    // lookup, notifiers and connect timer. Its id tells late events apart.
     struct Attempt;
+
+    bool IsCurrent(quint64 attemptId) const;
+    void StartAttempt();
+    void LookupFinished(quint64 attemptId, const QHostInfo& info);
+    void LookupFailed(quint64 attemptId, int code);
+    void ResolveService(quint64 attemptId);
+    void OpenConnection(quint64 attemptId);
+    void ConnectFinished(quint64 attemptId, int posixError);
+    void ReadReady(quint64 attemptId);
+    void WriteReady(quint64 attemptId);
+    void FlushPending(quint64 attemptId);
+    void SendFailed(quint64 attemptId, int posixError);
+    void ReceiveTaken();
+    void WantWrite();
+    void Disconnect(quint64 attemptId);
+    void Release(quint64 attemptId);
+
+    void Fire(const TSocketNotifyEvent& event);
+    int ReportError(TErrorEvent errorEvent, int errorCode);
+    void Guarded(const std::function<void()>& step);
 
     bool active_ = false;
     QByteArray host_;
@@ -117,4 +147,6 @@ private:
     TClientType clientType_ = TClientType::ctNonBlocking;
     std::chrono::milliseconds connectTimeout_ {21000};
     std::unique_ptr<TClientWinSocket> socket_;
+    std::unique_ptr<Attempt> attempt_;
+    quint64 lastAttemptId_ = 0;
 };
