@@ -113,27 +113,37 @@ bool IsCutMarker(QByteArrayView piece)
     return false;
 }
 
+bool ListOpen(const ConsoleState& state)
+{
+    return state.mapListContinuation || state.playerListContinuation || state.banListContinuation;
+}
+
 void ReadPiece(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
 {
+    // A piece that continues an open list reply is the middle of that reply,
+    // wherever the read happened to cut it: text at its start that looks like
+    // the start of a reply is the list's own.
+    const bool replyStart = !ListOpen(state);
+
     if (const qsizetype p = text::Pos("Digest seed: ", piece)) {
         state.digestSeed = text::Copy(piece, p + 13, 16);
         sink.AnswerGreeting();
     }
-    if (text::BeginsWith(piece, "Authentication failed")) {
+    if (replyStart && text::BeginsWith(piece, "Authentication failed")) {
         sink.Log("Authentication Failed");
         sink.CloseConnection();
     }
-    if (text::BeginsWith(piece, "Authentication successful")) {
+    if (replyStart && text::BeginsWith(piece, "Authentication successful")) {
         sink.Log("Authentication successful");
         sink.LoginSucceeded();
     }
-    if (text::BeginsWith(piece, "unknown command"))
+    if (replyStart && text::BeginsWith(piece, "unknown command"))
         sink.Log("Unknown Command");
-    if (text::BeginsWith(piece, "0:") || state.mapListContinuation)
+    if ((replyStart && text::BeginsWith(piece, "0:")) || state.mapListContinuation)
         ParseLines(state, piece, ListKind::Maps, sink);
-    if (text::BeginsWith(piece, "Id:") || state.playerListContinuation)
+    if ((replyStart && text::BeginsWith(piece, "Id:")) || state.playerListContinuation)
         ParsePlayers(state, piece, sink);
-    if (text::BeginsWith(piece, "Key:") || state.banListContinuation)
+    if ((replyStart && text::BeginsWith(piece, "Key:")) || state.banListContinuation)
         ParseLines(state, piece, ListKind::Bans, sink);
 }
 
@@ -162,7 +172,6 @@ void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
         start = end;
     } while (start < all.size());
 
-    const bool listOpen = state.mapListContinuation || state.playerListContinuation || state.banListContinuation;
-    if (!listOpen && !piece.isEmpty() && IsCutMarker(piece))
+    if (!ListOpen(state) && !piece.isEmpty() && IsCutMarker(piece))
         state.heldReplyStart = piece.toByteArray();
 }

@@ -179,14 +179,22 @@ TEST(ReplyReader, AReplySpreadOverReadsContinuesWithoutANewStart)
     EXPECT_FALSE(state.mapListContinuation);
 }
 
-TEST(ReplyReader, AChunkThatBeginsWithAnotherMarkerWhileAListIsOpenFeedsBoth)
+TEST(ReplyReader, AReadThatContinuesAListIsNotTakenForTheStartOfAnotherReply)
 {
-    ConsoleState state;
-    state.mapListContinuation = true;
-    const ReadResult r = ReadAll({"Key: k Perm\n\x04"}, state);
-    EXPECT_EQ(r.maps, QList<QByteArray>({"Key: k Perm"}));
-    EXPECT_EQ(r.bans, QList<QByteArray>({"Key: k Perm"}));
-    EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing ban list..."}));
+    // A read may cut a reply anywhere, so the next read can begin with text
+    // that looks like a marker or a login outcome and is the list's own.
+    for (const QByteArray& start : {QByteArray("Key: k Perm"), QByteArray("0:50 ->"), QByteArray("Authentication failed")}) {
+        const QByteArray continuation = start + "\n         CD-key hash: h\n\x04";
+        ConsoleState state;
+        RecordingSink sink(state);
+        ReadReply(state, "Id:  1 - a is remote ip: 1.2.3.4:1234 ->\n         CD-key hash: h\nId:  2 - b is remote ip: 1.2.3.5:5", sink);
+        ReadReply(state, continuation, sink);
+        EXPECT_EQ(sink.lists[ListKind::Players].size(), 2) << continuation.constData();
+        EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << continuation.constData();
+        EXPECT_TRUE(sink.lists[ListKind::Bans].isEmpty()) << continuation.constData();
+        EXPECT_EQ(sink.log, QList<QByteArray>({"Refreshing player list..."})) << continuation.constData();
+        EXPECT_EQ(sink.closes, 0);
+    }
 }
 
 TEST(ReplyReader, AReplyWithoutItsMarkerLeavesTheOldEntries)
