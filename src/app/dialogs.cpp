@@ -1,0 +1,37 @@
+#include "app/dialogs.h"
+
+#include <QDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+std::optional<QString> QtDialogs::InputQuery(QWidget* owner, const QString& title, const QString& prompt,
+                                             int maxLength)
+{
+    QInputDialog box(owner);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setInputMode(QInputDialog::TextInput);
+    if (auto* edit = box.findChild<QLineEdit*>())
+        edit->setMaxLength(maxLength);
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.textValue();
+}
+
+bool QtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogs::ShowError(QWidget* owner, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void QtDialogs::ShowModal(QDialog& dialog)
+{
+    dialog.exec();
+}

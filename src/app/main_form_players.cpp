@@ -1,0 +1,62 @@
+// The "Player List" tab.
+
+#include "admin/player_admin.h"
+#include "app/list_box.h"
+#include "app/main_form.h"
+
+namespace {
+
+// The id of the selected player, or nothing after logging the refusal.
+std::optional<QByteArray> SelectedPlayerId(TMainForm& form)
+{
+    const int index = form.PlayersListBox->ItemIndex();
+    std::optional<QByteArray> id;
+    if (index >= 0)
+        id = player_admin::PlayerIdOf(form.PlayersListBox->Items()[index]);
+    if (!id)
+        form.Log(player_admin::NoPlayerSelected);
+    return id;
+}
+
+} // namespace
+
+void TMainForm::RefreshPlayerList()
+{
+    SendCommand(player_admin::RefreshCommand);
+}
+
+void TMainForm::RefreshPlayersButtonClick()
+{
+    RefreshPlayerList();
+}
+
+void TMainForm::KickButtonClick()
+{
+    const auto id = SelectedPlayerId(*this);
+    if (!id)
+        return;
+    Perform(player_admin::Kick(*id));
+    PlayersListBox->Delete(PlayersListBox->ItemIndex());
+}
+
+void TMainForm::TempBanButtonClick()
+{
+    const auto id = SelectedPlayerId(*this);
+    if (!id)
+        return;
+    const AdminAction ban = player_admin::BanForRound(*id);
+    SendCommand(ban.command);
+    PlayersListBox->Delete(PlayersListBox->ItemIndex());
+    Log(ban.logLine);
+}
+
+void TMainForm::BanButtonClick()
+{
+    const auto id = SelectedPlayerId(*this);
+    if (!id)
+        return;
+    const AdminAction ban = player_admin::BanPermanently(*id);
+    SendCommand(ban.command);
+    PlayersListBox->Delete(PlayersListBox->ItemIndex());
+    Log(ban.logLine);
+}

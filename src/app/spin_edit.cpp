@@ -1,0 +1,76 @@
+#include "app/spin_edit.h"
+
+#include "app/text_codec.h"
+#include "core/delphi_number.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+TSpinEdit::TSpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent)
+    : QSpinBox(parent)
+{
+    setRange(minValue, maxValue);
+    setSingleStep(step);
+    setValue(value);
+    setKeyboardTracking(false);
+    // The text is only ever changed by a step or by the program.
+    lineEdit()->setReadOnly(true);
+}
+
+int TSpinEdit::Value() const
+{
+    const auto parsed = TryStrToInt(ToBytes(text()));
+    return parsed ? std::clamp(*parsed, minimum(), maximum()) : minimum();
+}
+
+void TSpinEdit::SetValue(int value)
+{
+    setValue(std::clamp(value, minimum(), maximum()));
+}
+
+void TSpinEdit::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        QSpinBox::keyPressEvent(event);
+        return;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        QSpinBox::keyPressEvent(event);
+        return;
+    default:
+        break;
+    }
+    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
+        QSpinBox::keyPressEvent(event);
+        return;
+    }
+    // Characters, Backspace, Delete, cut and paste: the value is not typed.
+    if (!event->text().isEmpty() || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete
+        || event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste))
+        QApplication::beep();
+    event->accept();
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent* event)
+{
+    SetValue(Value());
+    QSpinBox::focusOutEvent(event);
+}
+
+void TSpinEdit::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The line edit's menu offers Paste and Delete; stepping is all there is.
+    event->accept();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// A spin edit that only steps: the arrows and the Up and Down keys move the
+// value by the step within its bounds, typing is refused with a beep, and its
+// value is the text read as a whole number (the minimum when it is not one).
+
+#include <QSpinBox>
+
+class TSpinEdit : public QSpinBox
+{
+    Q_OBJECT
+
+public:
+    TSpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent = nullptr);
+
+    // The text as a whole number, brought into the bounds; the minimum when the
+    // text is not a number.
+    int Value() const;
+    // Brought into the bounds. A change of the text emits textChanged, the
+    // spin edit's change event.
+    void SetValue(int value);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};

@@ -1,0 +1,134 @@
+#include "app/string_grid.h"
+
+#include "app/text_codec.h"
+
+#include <QHeaderView>
+
+int StringGridModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rowCount_;
+}
+
+int StringGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : colCount_;
+}
+
+QVariant StringGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    return ToDisplay(Cell(index.column(), index.row()));
+}
+
+bool StringGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || role != Qt::EditRole)
+        return false;
+    SetCell(index.column(), index.row(), ToBytes(value.toString()));
+    return true;
+}
+
+Qt::ItemFlags StringGridModel::flags(const QModelIndex& index) const
+{
+    return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
+}
+
+void StringGridModel::SetColCount(int count)
+{
+    count = std::max(count, 1);
+    if (count == colCount_)
+        return;
+    if (count > colCount_) {
+        beginInsertColumns({}, colCount_, count - 1);
+        colCount_ = count;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns({}, count, colCount_ - 1);
+        colCount_ = count;
+        endRemoveColumns();
+    }
+}
+
+void StringGridModel::SetRowCount(int count)
+{
+    count = std::max(count, 1);
+    if (count == rowCount_)
+        return;
+    if (count > rowCount_) {
+        beginInsertRows({}, rowCount_, count - 1);
+        rowCount_ = count;
+        endInsertRows();
+    } else {
+        beginRemoveRows({}, count, rowCount_ - 1);
+        rowCount_ = count;
+        endRemoveRows();
+    }
+}
+
+QByteArray StringGridModel::Cell(int col, int row) const
+{
+    if (col < 0 || col >= cells_.size() || row < 0 || row >= cells_[col].size())
+        return {};
+    return cells_[col][row];
+}
+
+void StringGridModel::SetCell(int col, int row, const QByteArray& text)
+{
+    if (col < 0 || row < 0)
+        return;
+    if (col >= cells_.size())
+        cells_.resize(col + 1);
+    if (row >= cells_[col].size())
+        cells_[col].resize(row + 1);
+    cells_[col][row] = text;
+    if (col < colCount_ && row < rowCount_) {
+        const QModelIndex at = index(row, col);
+        emit dataChanged(at, at);
+    }
+}
+
+TStringGrid::TStringGrid(QWidget* parent)
+    : QTableView(parent)
+    , model_(new StringGridModel(this))
+{
+    setModel(model_);
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    setShowGrid(true);
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                    | QAbstractItemView::AnyKeyPressed);
+    setWordWrap(false);
+}
+
+void TStringGrid::SetColCount(int count)
+{
+    model_->SetColCount(count);
+    for (int c = 0; c < model_->ColCount(); ++c)
+        setColumnWidth(c, defaultColWidth_);
+}
+
+QList<QByteArray> TStringGrid::Row(int row) const
+{
+    QList<QByteArray> cells;
+    for (int c = 0; c < ColCount(); ++c)
+        cells.append(Cell(c, row));
+    return cells;
+}
+
+void TStringGrid::SetDefaultColWidth(int width)
+{
+    defaultColWidth_ = width;
+    horizontalHeader()->setDefaultSectionSize(width);
+    for (int c = 0; c < model_->ColCount(); ++c)
+        setColumnWidth(c, width);
+}
+
+void TStringGrid::SetDefaultRowHeight(int height)
+{
+    verticalHeader()->setMinimumSectionSize(height);
+    verticalHeader()->setDefaultSectionSize(height);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+}

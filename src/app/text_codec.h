@@ -1,0 +1,15 @@
+#pragma once
+
+// The one codec between the program's 8-bit texts and what widgets show: the
+// Windows-1252 table, with its five undefined bytes mapped to the control
+// characters of the same number, so every byte value survives a round trip
+// through a widget (a key hash read from a list goes back byte for byte).
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+QString ToDisplay(QByteArrayView bytes);
+
+// Characters outside the table become "?".
+QByteArray ToBytes(const QString& text);
