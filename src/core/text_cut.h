@@ -29,6 +29,12 @@ inline bool BeginsWith(QByteArrayView haystack, QByteArrayView needle)
     return !needle.isEmpty() && haystack.startsWith(needle);
 }
 
+// True when the two texts differ at most in the case of ASCII letters.
+inline bool SameText(QByteArrayView a, QByteArrayView b)
+{
+    return qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
+}
+
 // `count` characters from position `index`. An index below 1 starts at 1; a
 // count reaching past the end stops there; nothing when count <= 0 or the
 // index lies past the end.

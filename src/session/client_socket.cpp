@@ -1,6 +1,7 @@
 #include "session/client_socket.h"
 
 #include "core/errors.h"
+#include "core/text_cut.h"
 #include "session/socket_errors.h"
 
 #include <QHostAddress>
@@ -35,18 +36,6 @@ bool WouldBlock(int posixError)
     return posixError == EAGAIN || posixError == EWOULDBLOCK;
 }
 
-// Host, Address and Service are names: their case does not make them different.
-bool SameText(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size())
-        return false;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // Every command is one small write that should leave at once, and a server that
 // vanished must end in an error instead of a connection that looks alive forever.
@@ -242,29 +231,27 @@ void TClientSocket::SetActive(bool value)
 
 void TClientSocket::SetHost(const QByteArray& value)
 {
-    if (SameText(value, host_))
-        return;
-    if (active_)
-        throw ESocketError("Can't change value while socket is active");
-    host_ = value;
+    ChangeText(host_, value);
 }
 
 void TClientSocket::SetAddress(const QByteArray& value)
 {
-    if (SameText(value, address_))
-        return;
-    if (active_)
-        throw ESocketError("Can't change value while socket is active");
-    address_ = value;
+    ChangeText(address_, value);
 }
 
 void TClientSocket::SetService(const QByteArray& value)
 {
-    if (SameText(value, service_))
+    ChangeText(service_, value);
+}
+
+void TClientSocket::ChangeText(QByteArray& property, const QByteArray& value)
+{
+    // Host, Address and Service are names: their case does not make them different.
+    if (text::SameText(value, property))
         return;
     if (active_)
         throw ESocketError("Can't change value while socket is active");
-    service_ = value;
+    property = value;
 }
 
 void TClientSocket::SetPort(int value)

@@ -119,6 +119,8 @@ private:
     // lookup, notifiers and connect timer. Its id tells late events apart.
     struct Attempt;
 
+    // Host, Address and Service: compared without regard to case, refused while active.
+    void ChangeText(QByteArray& property, const QByteArray& value);
     bool IsCurrent(quint64 attemptId) const;
     void StartAttempt();
     void LookupFinished(quint64 attemptId, const QHostInfo& info);

@@ -2,6 +2,7 @@
 
 #include "core/delphi_number.h"
 #include "core/errors.h"
+#include "core/text_cut.h"
 #include "storage/replacing_file.h"
 
 #include <QFile>
@@ -62,22 +63,9 @@ QByteArrayView TrimBlanks(QByteArrayView text)
     return text;
 }
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(QByteArrayView a, QByteArrayView b)
 {
-    a = TrimBlanks(a);
-    b = TrimBlanks(b);
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
+    return text::SameText(TrimBlanks(a), TrimBlanks(b));
 }
 
 // The name of a "[name]" line, or nothing when the line is no section header.
