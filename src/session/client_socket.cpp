@@ -36,7 +36,6 @@ bool WouldBlock(int posixError)
     return posixError == EAGAIN || posixError == EWOULDBLOCK;
 }
 
-
 // Every command is one small write that should leave at once, and a server that
 // vanished must end in an error instead of a connection that looks alive forever.
 void ConfigureEndpoint(int handle)

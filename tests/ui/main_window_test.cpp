@@ -7,6 +7,7 @@
 #include "app/list_box.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
+#include "app/text_codec.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -328,4 +329,17 @@ TEST_F(MainWindowTest, TheAboutWindowShowsItsPictureAndIsReused)
     form.About1->trigger();
     form.About1->trigger();
     EXPECT_EQ(dialogs_->modalDialogs, QList<QDialog*>({&about, &about}));
+}
+
+TEST(TextCodec, EveryByteSurvivesTheTripThroughAWidget)
+{
+    QByteArray all(256, Qt::Uninitialized);
+    for (int b = 0; b < 256; ++b)
+        all[b] = char(b);
+    QLineEdit edit;
+    edit.setText(ToDisplay(all));
+    EXPECT_EQ(ToBytes(edit.text()), all);
+
+    EXPECT_EQ(ToDisplay("\x80\x81\x9f\xe9"), QString::fromUtf16(u"\u20ac\u0081\u0178\u00e9"));
+    EXPECT_EQ(ToBytes(QString::fromUtf16(u"\u20ac\u2122 \u4e2d")), QByteArray("\x80\x99 ?"));
 }
