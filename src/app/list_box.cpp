@@ -1,7 +1,6 @@
 #include "app/list_box.h"
 
 #include "app/text_codec.h"
-#include "core/text_cut.h"
 
 #include <QStyledItemDelegate>
 
@@ -10,9 +9,6 @@
 namespace {
 
 constexpr int kItemHeight = 13;
-// A list box shows at most this much of an entry; the entry itself is kept
-// whole. Laying out megabytes of one line would freeze the window.
-constexpr qsizetype kMaxShownLength = 4096;
 
 class FixedHeightDelegate : public QStyledItemDelegate
 {
@@ -42,7 +38,7 @@ QVariant ListBoxModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= items_.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return ToDisplay(text::Copy(items_[index.row()], 1, kMaxShownLength));
+        return ToDisplayLine(items_[index.row()]); // the entry itself is kept whole
     return {};
 }
 

@@ -432,7 +432,7 @@ void TMainForm::GetMapButtonClick()
 
 void TMainForm::Log(const QByteArray& line)
 {
-    LogMemo->appendPlainText(ToDisplay(line));
+    LogMemo->appendPlainText(ToDisplayLine(line));
     LogMemo->verticalScrollBar()->setValue(LogMemo->verticalScrollBar()->maximum());
 }
 

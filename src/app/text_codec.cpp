@@ -1,5 +1,7 @@
 #include "app/text_codec.h"
 
+#include "core/text_cut.h"
+
 #include <array>
 
 namespace {
@@ -33,6 +35,12 @@ QString ToDisplay(QByteArrayView bytes)
         *out++ = QChar(b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char16_t(b));
     }
     return text;
+}
+
+QString ToDisplayLine(QByteArrayView bytes)
+{
+    constexpr qsizetype kMaxShownLength = 4096;
+    return ToDisplay(text::Copy(bytes, 1, kMaxShownLength));
 }
 
 QByteArray ToBytes(const QString& text)

@@ -11,5 +11,9 @@
 
 QString ToDisplay(QByteArrayView bytes);
 
+// At most the first 4 KiB of one line of a list box or the log, for display
+// only: laying out megabytes of one line would freeze the window.
+QString ToDisplayLine(QByteArrayView bytes);
+
 // Characters outside the table become "?".
 QByteArray ToBytes(const QString& text);
