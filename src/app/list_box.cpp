@@ -26,16 +26,19 @@ ListBoxModel::ListBoxModel(bool sorted, QObject* parent)
     : QAbstractListModel(parent)
     , sorted_(sorted)
 {
+    cooldown_.setSingleShot(true);
+    cooldown_.setInterval(50);
+    connect(&cooldown_, &QTimer::timeout, this, &ListBoxModel::Flush);
 }
 
 int ListBoxModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(items_.size());
+    return parent.isValid() ? 0 : shown_;
 }
 
 QVariant ListBoxModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= items_.size())
+    if (!index.isValid() || index.row() >= shown_)
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return ToDisplayLine(items_[index.row()]); // the entry itself is kept whole
@@ -47,19 +50,32 @@ void ListBoxModel::Append(const QList<QByteArray>& entries)
     if (entries.isEmpty())
         return;
     if (!sorted_) {
-        const int first = int(items_.size());
-        beginInsertRows({}, first, first + int(entries.size()) - 1);
         items_.append(entries);
-        endInsertRows();
+        // The first batch shows at once; batches during the cooldown wait for its end.
+        if (!cooldown_.isActive()) {
+            Flush();
+            cooldown_.start();
+        }
         return;
     }
+    Flush();
     for (const QByteArray& entry : entries) {
         // After any equal entries, so equal texts keep their order of arrival.
         const int at = int(std::upper_bound(items_.begin(), items_.end(), entry) - items_.begin());
         beginInsertRows({}, at, at);
         items_.insert(at, entry);
+        ++shown_;
         endInsertRows();
     }
+}
+
+void ListBoxModel::Flush()
+{
+    if (shown_ == items_.size())
+        return;
+    beginInsertRows({}, shown_, int(items_.size()) - 1);
+    shown_ = int(items_.size());
+    endInsertRows();
 }
 
 void ListBoxModel::Clear()
@@ -68,15 +84,18 @@ void ListBoxModel::Clear()
         return;
     beginResetModel();
     items_.clear();
+    shown_ = 0;
     endResetModel();
 }
 
 void ListBoxModel::Delete(int index)
 {
+    Flush();
     if (index < 0 || index >= items_.size())
         return;
     beginRemoveRows({}, index, index);
     items_.removeAt(index);
+    --shown_;
     endRemoveRows();
 }
 
@@ -101,6 +120,7 @@ int TListBox::ItemIndex() const
 
 void TListBox::SetItemIndex(int index)
 {
+    model_->Flush();
     if (index < 0 || index >= Count()) {
         selectionModel()->clearSelection();
         return;

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QListView>
+#include <QTimer>
 
 class ListBoxModel : public QAbstractListModel
 {
@@ -16,14 +17,22 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
+    // Every entry, including those not yet shown.
     const QList<QByteArray>& Items() const { return items_; }
     void Append(const QList<QByteArray>& entries);
     void Clear();
     void Delete(int index);
+    // Shows the entries appended since the last showing.
+    void Flush();
 
 private:
     bool sorted_;
     QList<QByteArray> items_;
+    // Rows the views know of. A long reply arrives in many reads; showing
+    // each read's entries at once would lay the whole list out again every
+    // time, so new rows are shown at most every 50 ms.
+    int shown_ = 0;
+    QTimer cooldown_;
 };
 
 class TListBox : public QListView

@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstring>
+#include <string_view>
+
 namespace text {
 
 // Position of the first occurrence of `needle` in `haystack`, or 0. An empty
@@ -15,12 +18,17 @@ inline qsizetype Pos(QByteArrayView needle, QByteArrayView haystack)
 {
     if (needle.isEmpty())
         return 0;
-    return haystack.indexOf(needle) + 1;
+    // string_view's search skips to candidates with memchr: many times faster
+    // than QByteArrayView::indexOf on the long chunks the reader searches.
+    const std::string_view in(haystack.data(), size_t(haystack.size()));
+    const size_t at = in.find(std::string_view(needle.data(), size_t(needle.size())));
+    return at == std::string_view::npos ? 0 : qsizetype(at) + 1;
 }
 
 inline qsizetype Pos(char needle, QByteArrayView haystack)
 {
-    return haystack.indexOf(needle) + 1;
+    const void* at = haystack.isEmpty() ? nullptr : std::memchr(haystack.data(), needle, size_t(haystack.size()));
+    return at ? static_cast<const char*>(at) - haystack.data() + 1 : 0;
 }
 
 // True when `haystack` begins with `needle`, that is Pos(needle, haystack) == 1.

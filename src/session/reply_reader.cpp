@@ -160,7 +160,8 @@ void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
         ~LowerBusy() { state.busy = false; }
     } lowerBusy {state};
 
-    const QByteArray stream = std::exchange(state.heldReplyStart, QByteArray()) + chunk;
+    const QByteArray stream =
+        state.heldReplyStart.isEmpty() ? chunk : std::exchange(state.heldReplyStart, QByteArray()) + chunk;
     const QByteArrayView all(stream);
     qsizetype start = 0;
     QByteArrayView piece;
