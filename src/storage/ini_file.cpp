@@ -162,7 +162,8 @@ qsizetype KeyValueOffset(const QByteArray& data, const Line& line)
 }
 
 // A line break in a value would end the key's line and turn the rest into
-// lines of their own, so the value stops at its first one.
+// lines of their own, so the value stops at its first one. Reading stops at
+// the same place, so that a lone CR in a file means the same to both.
 QByteArray OneLine(const QByteArray& value)
 {
     qsizetype cut = value.size();
@@ -192,7 +193,7 @@ QByteArray IniFile::ReadString(QByteArrayView section, QByteArrayView key, const
         return fallback.left(kMaxValueLength);
     const Line& line = lines[found.key];
     const qsizetype valueBegin = KeyValueOffset(data, line);
-    return data.mid(valueBegin, std::min(line.contentEnd - valueBegin, kMaxValueLength));
+    return OneLine(data.mid(valueBegin, line.contentEnd - valueBegin)).left(kMaxValueLength);
 }
 
 qint32 IniFile::ReadInteger(QByteArrayView section, QByteArrayView key, qint32 fallback) const

@@ -153,6 +153,16 @@ TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
     EXPECT_EQ(file.ReadString("Long", "v", "-"), QByteArray(2047, 'z'));
     EXPECT_EQ(IniFile(Path("missing.ini")).ReadString("One", "b", "dflt"), QByteArray("dflt"));
 
+    // A lone CR ends a value for the reader as it does for the writer, so
+    // writing one key never changes what another reads.
+    WriteBytes(path, "[Settings]\nport=a\rb\ndelay=5\r");
+    IniFile lone(path);
+    EXPECT_EQ(lone.ReadString("Settings", "port", "-"), QByteArray("a"));
+    EXPECT_EQ(lone.ReadInteger("Settings", "delay", 10), 5);
+    ASSERT_TRUE(lone.WriteString("Settings", "password", "x"));
+    EXPECT_EQ(lone.ReadString("Settings", "port", "-"), QByteArray("a"));
+    EXPECT_EQ(lone.ReadInteger("Settings", "delay", 10), 5);
+
     struct Case { const char* stored; qint32 expected; };
     const Case integers[] = {{"30", 30}, {"0x1E", 30}, {"$1E", 30}, {"x1E", 30}, {"3", 3}, {"5000", 5000},
                              {" -7", -7}, {"", 99}, {"abc", 99}, {"12a", 99}, {"2147483648", 99}};
