@@ -136,9 +136,9 @@ void ConsoleSession::ClearList(ListKind list)
     window_.ClearList(list);
 }
 
-void ConsoleSession::AddEntry(ListKind list, const QByteArray& entry)
+void ConsoleSession::AddEntry(ListKind list, QByteArray entry)
 {
-    pendingEntries_[IndexOf(list)].append(entry);
+    pendingEntries_[IndexOf(list)].append(std::move(entry));
 }
 
 void ConsoleSession::FlushEntries()

@@ -57,7 +57,7 @@ private:
     void LoginSucceeded() override;
     void CloseConnection() override;
     void ClearList(ListKind list) override;
-    void AddEntry(ListKind list, const QByteArray& entry) override;
+    void AddEntry(ListKind list, QByteArray entry) override;
     void FlushEntries();
 
     TClientSocket& socket_;

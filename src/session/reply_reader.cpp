@@ -79,7 +79,7 @@ void ParseList(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySi
 
 void ParseLines(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySink& sink)
 {
-    ParseList(state, piece, list, sink, [&](QByteArray line, QByteArray&) { sink.AddEntry(list, line); });
+    ParseList(state, piece, list, sink, [&](QByteArray line, QByteArray&) { sink.AddEntry(list, std::move(line)); });
 }
 
 // Every second line feed closes one player entry: two lines joined, their line
@@ -98,7 +98,7 @@ void ParsePlayers(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
             return;
         }
         state.playerPairComplete = true;
-        sink.AddEntry(ListKind::Players, line);
+        sink.AddEntry(ListKind::Players, std::move(line));
         state.playerLinePair = state.playerPairComplete = false;
     });
 }

@@ -21,7 +21,7 @@ public:
     virtual void LoginSucceeded() = 0;
     virtual void CloseConnection() = 0;
     virtual void ClearList(ListKind list) = 0;
-    virtual void AddEntry(ListKind list, const QByteArray& entry) = 0;
+    virtual void AddEntry(ListKind list, QByteArray entry) = 0;
 };
 
 // Handles one chunk: the bytes taken at one read notification. The chunk is

@@ -35,7 +35,7 @@ public:
     void LoginSucceeded() override { ++logins; }
     void CloseConnection() override { ++closes; }
     void ClearList(ListKind list) override { lists[list].clear(); }
-    void AddEntry(ListKind list, const QByteArray& entry) override { lists[list].append(entry); }
+    void AddEntry(ListKind list, QByteArray entry) override { lists[list].append(entry); }
 
 private:
     const ConsoleState& state_;
