@@ -2,12 +2,10 @@
 // then prints how long that took since the process started and how much memory
 // the process holds, and exits. scripts/bench runs it many times.
 
-#include "app/about_form.h"
-#include "app/main_form.h"
+#include "app/start_up.h"
 
 #include <QApplication>
 #include <QEvent>
-#include <QIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -82,13 +80,9 @@ long ResidentKiB()
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    InitRavelinResources();
-    QApplication::setStyle(QStringLiteral("Windows"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravelin/ravelin.png")));
-
-    TMainForm mainForm;
-    TAboutForm aboutForm;
-    mainForm.AboutForm = &aboutForm;
+    PrepareApplication(application);
+    RavelinWindows windows;
+    TMainForm& mainForm = windows.mainForm;
 
     FirstPaint firstPaint(&mainForm);
     application.installEventFilter(&firstPaint);
