@@ -17,8 +17,7 @@ std::string ShortName(const benchmark::BenchmarkReporter::Run& run)
 
 SummaryReporter::SummaryReporter()
     : ConsoleReporter(OO_Tabular)
-{
-}
+{ }
 
 void SummaryReporter::ReportRuns(const std::vector<Run>& runs)
 {
@@ -37,8 +36,7 @@ const SummaryReporter::Run* SummaryReporter::Find(const std::string& name, const
     return nullptr;
 }
 
-double SummaryReporter::Counter(const std::string& name, const std::string& counter,
-                                const std::string& aggregate) const
+double SummaryReporter::Counter(const std::string& name, const std::string& counter, const std::string& aggregate) const
 {
     const Run* run = Find(name, aggregate);
     if (!run)

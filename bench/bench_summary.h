@@ -5,7 +5,6 @@
 // lines that scripts/bench collects.
 
 #include <benchmark/benchmark.h>
-
 #include <string>
 #include <vector>
 

@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     const double split = rate("BM_PlainLineSplit");
     PrintResult("split_mbps", split / mega);
     PrintResult("split_cv_pct", spread("BM_PlainLineSplit"));
-    for (const auto& [size, key] : {std::pair {1 << 10, "1k"}, {64 << 10, "64k"}, {1 << 20, "1m"}}) {
+    for (const auto& [size, key] : {std::pair{1 << 10, "1k"}, {64 << 10, "64k"}, {1 << 20, "1m"}}) {
         const std::string name = "BM_ReplyReader/" + std::to_string(size);
         PrintResult(std::string("reader_") + key + "_mbps", rate(name) / mega);
         PrintResult(std::string("reader_") + key + "_ratio", rate(name) / split);
@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     }
     PrintResult("seed_search_mbps", rate("BM_SeedMarkerSearch") / mega);
     PrintResult("seed_search_sv_mbps", rate("BM_SeedMarkerSearchStringView") / mega);
-    for (const auto& [size, key] : {std::pair {64, "64"}, {1 << 20, "1m"}}) {
+    for (const auto& [size, key] : {std::pair{64, "64"}, {1 << 20, "1m"}}) {
         const double ours = rate("BM_Md5HexDigest/" + std::to_string(size));
         const double qt = rate("BM_QtMd5Hex/" + std::to_string(size));
         PrintResult(std::string("md5_") + key + "_mbps", ours / mega);

@@ -18,7 +18,7 @@ constexpr int kPollMs = 50;
 bool WaitFor(int handle, short events, const std::atomic<bool>& stop)
 {
     while (!stop) {
-        pollfd entry {handle, events, 0};
+        pollfd entry{handle, events, 0};
         const int ready = ::poll(&entry, 1, kPollMs);
         if (ready > 0)
             return true;
@@ -34,7 +34,7 @@ LoopbackPeer::LoopbackPeer(QByteArray password)
     : password_(std::move(password))
 {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;

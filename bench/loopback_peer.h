@@ -28,8 +28,7 @@ public:
         QByteArray line;      // without its 0x0A
     };
 
-    enum class Pacing
-    {
+    enum class Pacing {
         // Every write follows the previous one at once; the client reads what has piled up.
         Stream,
         // A write goes out only after the client has taken every byte sent before it,
@@ -74,8 +73,8 @@ private:
 
     int listener_ = -1;
     quint16 port_ = 0;
-    std::atomic<bool> stop_ {false};
-    std::atomic<Clock::rep> replyStart_ {0};
+    std::atomic<bool> stop_{false};
+    std::atomic<Clock::rep> replyStart_{0};
 
     std::mutex mutex_;
     std::condition_variable changed_;

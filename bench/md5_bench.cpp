@@ -5,7 +5,6 @@
 #include <QCryptographicHash>
 
 #include <benchmark/benchmark.h>
-
 #include <random>
 
 namespace {

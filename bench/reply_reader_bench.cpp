@@ -3,15 +3,13 @@
 // the plainest line split of the same bytes as the yardstick.
 
 #include "ban_reply.h"
-
 #include "core/text_cut.h"
 #include "session/reply_reader.h"
 
 #include <QList>
 
-#include <benchmark/benchmark.h>
-
 #include <array>
+#include <benchmark/benchmark.h>
 #include <cstring>
 #include <string_view>
 

@@ -24,8 +24,7 @@ class FirstPaint : public QObject
 public:
     explicit FirstPaint(QWidget* window)
         : window_(window)
-    {
-    }
+    { }
 
     bool painted = false;
 
@@ -44,7 +43,7 @@ private:
 
 double Seconds(clockid_t clock)
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(clock, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
@@ -58,8 +57,7 @@ double ProcessStartSinceBoot()
     const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string field;
-    for (int number = 3; number <= 22 && fields >> field; ++number) {
-    }
+    for (int number = 3; number <= 22 && fields >> field; ++number) { }
     return std::stod(field) / double(sysconf(_SC_CLK_TCK));
 }
 

@@ -3,17 +3,16 @@
 // to the list box painted with every entry, with the time of each read
 // handler; and a Kick click to its command line arriving at the peer.
 
-#include "ban_reply.h"
-#include "bench_summary.h"
-#include "loopback_peer.h"
-
 #include "admin/ban_admin.h"
 #include "admin/player_admin.h"
 #include "app/about_form.h"
 #include "app/dialogs.h"
 #include "app/list_box.h"
 #include "app/main_form.h"
+#include "ban_reply.h"
+#include "bench_summary.h"
 #include "game_state.h"
+#include "loopback_peer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -78,9 +77,11 @@ private:
         struct Depth
         {
             int& depth;
-            explicit Depth(int& d) : depth(++d) { }
+            explicit Depth(int& d)
+                : depth(++d)
+            { }
             ~Depth() { --depth; }
-        } depth {depth_};
+        } depth{depth_};
         return QApplication::notify(receiver, event);
     }
 
@@ -170,7 +171,7 @@ public:
             QFile::copy(QStringLiteral(RAVELIN_EXAMPLES_DIR "/") + file, dir_.filePath(file));
         }
         const QString settings = dir_.filePath(QStringLiteral("settings.ini"));
-        form_ = std::make_unique<TMainForm>(TMainForm::Options {settings, dialogs_});
+        form_ = std::make_unique<TMainForm>(TMainForm::Options{settings, dialogs_});
 
         // Times every read handler, and tells a paced peer what each read took.
         TSocketNotifyEvent original = form_->ClientSocket1->OnRead;
@@ -317,8 +318,7 @@ void BM_BanListIntoWindow(benchmark::State& state)
     TMainForm& form = window.Form();
     QList<QByteArray> lines = reply.split('\n');
     lines.removeLast(); // the closing 0x04
-    MeasureRefreshes(state, peer, window, form.BansTabSheet, form.RefeshBansButton, form.BansListBox, kBanLines,
-                     lines);
+    MeasureRefreshes(state, peer, window, form.BansTabSheet, form.RefeshBansButton, form.BansListBox, kBanLines, lines);
     state.SetBytesProcessed(int64_t(state.iterations()) * reply.size());
 }
 BENCHMARK(BM_BanListIntoWindow)
@@ -420,7 +420,7 @@ int main(int argc, char** argv)
     if (!RunBenchmarks(argc, argv, reporter))
         return 1;
 
-    for (const auto& [name, key] : {std::pair {"BM_BanListIntoWindow/0/64", "bans_stream"},
+    for (const auto& [name, key] : {std::pair{"BM_BanListIntoWindow/0/64", "bans_stream"},
                                     {"BM_BanListIntoWindow/1/64", "bans_paced"},
                                     {"BM_BanListIntoWindow/1/8", "bans_paced8k"},
                                     {"BM_PlayerListIntoWindow", "players"}}) {

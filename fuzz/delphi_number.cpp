@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::optional<qint32> got = TryStrToInt(text);
     const std::optional<qint32> want = reference::StrToInt(text);
     FUZZ_CHECK(got == want,
-        "text " + fuzz::Escaped(text) + " gave " + (got ? QByteArray::number(*got) : "nothing") + ", the rules say "
-            + (want ? QByteArray::number(*want) : "nothing"));
+               "text " + fuzz::Escaped(text) + " gave " + (got ? QByteArray::number(*got) : "nothing")
+                   + ", the rules say " + (want ? QByteArray::number(*want) : "nothing"));
 
     // StrToInt fails exactly when TryStrToInt gives nothing, with the
     // message the error box shows.
@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const EConvertError& e) {
         FUZZ_CHECK(!got, "StrToInt failed on " + fuzz::Escaped(text));
         FUZZ_CHECK(e.Message() == "'" + text.toByteArray() + "' is not a valid integer value",
-            "message " + fuzz::Escaped(e.Message()));
+                   "message " + fuzz::Escaped(e.Message()));
     }
 
-    for (const qint32 fallback : { 0, -1, 2147483647 }) {
+    for (const qint32 fallback : {0, -1, 2147483647}) {
         const qint32 value = StrToIntDef(text, fallback);
         FUZZ_CHECK(value == got.value_or(fallback), "StrToIntDef gave " + QByteArray::number(value));
     }

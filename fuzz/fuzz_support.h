@@ -165,7 +165,7 @@ public:
         if (s.enabled_) {
             // Text, blanks that words skip, and CRs that lines drop. Not line
             // feeds: 64 Ki lines make a run slow and reach nothing new.
-            static constexpr char kFillers[] = { 'a', ' ', '\r' };
+            static constexpr char kFillers[] = {'a', ' ', '\r'};
             s.filler_ = kFillers[input.ConsumeIntegral<uint8_t>() % 3];
             s.past_ = input.ConsumeIntegral<uint8_t>();
             s.at_ = input.ConsumeIntegral<uint16_t>();

@@ -27,7 +27,7 @@ struct Expected
 {
     std::optional<int> colCount; // set on the grid, when the first count is taken
     std::optional<int> rowCount; // set on the grid, when the second count is taken
-    bool fails = false; // "Invalid numeric input" after the counts above
+    bool fails = false;          // "Invalid numeric input" after the counts above
 };
 
 // A count: the first word of up to 32 bytes, 0 when the file ends first,
@@ -81,7 +81,7 @@ public:
     {
         FUZZ_CHECK(colCount && !rowCount, "the row count set before the columns or twice");
         FUZZ_CHECK(count >= 1 && count <= kMaxGridRows && qint64(*colCount) * count <= kMaxGridCells,
-            "row count " + QByteArray::number(count) + " with " + QByteArray::number(*colCount) + " columns");
+                   "row count " + QByteArray::number(count) + " with " + QByteArray::number(*colCount) + " columns");
         rowCount = count;
     }
 
@@ -89,11 +89,11 @@ public:
     {
         FUZZ_CHECK(rowCount, "a cell set before the counts");
         FUZZ_CHECK(col == nextCol_ && row == nextRow_,
-            "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") set out of order");
+                   "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") set out of order");
         const QByteArray line = model_.ReadLine();
         FUZZ_CHECK(text == line,
-            "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") is " + fuzz::Escaped(text)
-                + ", the file's line is " + fuzz::Escaped(line));
+                   "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") is " + fuzz::Escaped(text)
+                       + ", the file's line is " + fuzz::Escaped(line));
         ++cellsSet;
         if (++nextRow_ == *rowCount) {
             nextRow_ = 0;
@@ -129,20 +129,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         LoadStringGrid(grid, File().Path());
     } catch (const EInOutError& e) {
         FUZZ_CHECK(e.ErrorCode() == io_error::InvalidNumericInput,
-            "the load failed with I/O error " + QByteArray::number(e.ErrorCode()));
+                   "the load failed with I/O error " + QByteArray::number(e.ErrorCode()));
         failed = true;
     }
 
     const auto show = [](const std::optional<int>& n) { return n ? QByteArray::number(*n) : QByteArray("unset"); };
     FUZZ_CHECK(failed == expected.fails,
-        failed ? "the load failed on counts the rules take" : "the load took a count the rules reject");
+               failed ? "the load failed on counts the rules take" : "the load took a count the rules reject");
     FUZZ_CHECK(grid.colCount == expected.colCount,
-        "column count " + show(grid.colCount) + ", the rules say " + show(expected.colCount));
+               "column count " + show(grid.colCount) + ", the rules say " + show(expected.colCount));
     FUZZ_CHECK(grid.rowCount == expected.rowCount,
-        "row count " + show(grid.rowCount) + ", the rules say " + show(expected.rowCount));
+               "row count " + show(grid.rowCount) + ", the rules say " + show(expected.rowCount));
     if (!failed) {
         FUZZ_CHECK(grid.cellsSet == qint64(*grid.colCount) * *grid.rowCount,
-            QByteArray::number(grid.cellsSet) + " cells set for " + show(grid.colCount) + " x " + show(grid.rowCount));
+                   QByteArray::number(grid.cellsSet) + " cells set for " + show(grid.colCount) + " x "
+                       + show(grid.rowCount));
     } else {
         FUZZ_CHECK(grid.cellsSet == 0, "cells set by a failed load");
     }

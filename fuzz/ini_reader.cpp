@@ -25,10 +25,10 @@ const fuzz::ScratchFile& File()
 }
 
 constexpr QByteArrayView kSection = "Settings";
-constexpr std::array<QByteArrayView, 5> kKeys = { "ipaddress", "port", "password", "delay", "chatname" };
+constexpr std::array<QByteArrayView, 5> kKeys = {"ipaddress", "port", "password", "delay", "chatname"};
 // The keys a write may use: the five, and two spelt in other letter cases.
-constexpr std::array<QByteArrayView, 7> kWriteKeys
-    = { "ipaddress", "port", "password", "delay", "chatname", "IPAddress", "CHATNAME" };
+constexpr std::array<QByteArrayView, 7> kWriteKeys = {"ipaddress", "port",      "password", "delay",
+                                                      "chatname",  "IPAddress", "CHATNAME"};
 // No value can hold a line feed, so this fallback marks a missing key.
 const QByteArray kMissing = "\n(missing)";
 // A value written is cut at its first CR or LF, and so is a value read.
@@ -93,8 +93,8 @@ QByteArray Show(const QList<QByteArray>& lines)
 // Every line of `before` is in `after` byte for byte, but for the key's line
 // with its new value, or for the key's new line (with a new section header,
 // and the line end that the file's last line lacked) inserted in one place.
-void CheckOnlyTheKeyChanged(
-    const QByteArray& before, const QByteArray& after, QByteArrayView key, const QByteArray& stored)
+void CheckOnlyTheKeyChanged(const QByteArray& before, const QByteArray& after, QByteArrayView key,
+                            const QByteArray& stored)
 {
     const QList<QByteArray> old = Lines(before);
     const QList<QByteArray> now = Lines(after);
@@ -103,7 +103,7 @@ void CheckOnlyTheKeyChanged(
         ++head;
     qsizetype tail = 0;
     while (tail < old.size() - head && tail < now.size() - head
-        && old[old.size() - 1 - tail] == now[now.size() - 1 - tail])
+           && old[old.size() - 1 - tail] == now[now.size() - 1 - tail])
         ++tail;
     const QList<QByteArray> oldMid = old.mid(head, old.size() - head - tail);
     const QList<QByteArray> newMid = now.mid(head, now.size() - head - tail);
@@ -122,8 +122,8 @@ void CheckOnlyTheKeyChanged(
         if (oldMid.size() == kept) {
             const QByteArray keyLine = key.toByteArray() + '=' + stored + eol;
             const QList<QByteArray> added = newMid.mid(kept);
-            fits = added == QList<QByteArray> { keyLine }
-                || added == QList<QByteArray> { '[' + kSection.toByteArray() + ']' + eol, keyLine };
+            fits = added == QList<QByteArray>{keyLine}
+                || added == QList<QByteArray>{'[' + kSection.toByteArray() + ']' + eol, keyLine};
         }
     }
     FUZZ_CHECK(fits, "writing " + key.toByteArray() + " turned lines " + Show(oldMid) + " into " + Show(newMid));
@@ -160,19 +160,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const qint32 fallback = 10;
         const qint32 number = ini.ReadInteger(kSection, key, fallback);
         if (got == kMissing) {
-            FUZZ_CHECK(
-                number == fallback, key.toByteArray() + " is missing but reads as " + QByteArray::number(number));
+            FUZZ_CHECK(number == fallback,
+                       key.toByteArray() + " is missing but reads as " + QByteArray::number(number));
             continue;
         }
         FUZZ_CHECK(got.size() <= IniFile::kMaxValueLength,
-            key.toByteArray() + " reads " + QByteArray::number(got.size()) + " bytes");
-        FUZZ_CHECK(!got.contains('\n') && !got.contains('\r'),
-            key.toByteArray() + " reads " + fuzz::Escaped(got));
+                   key.toByteArray() + " reads " + QByteArray::number(got.size()) + " bytes");
+        FUZZ_CHECK(!got.contains('\n') && !got.contains('\r'), key.toByteArray() + " reads " + fuzz::Escaped(got));
         FUZZ_CHECK(values.contains(got), key.toByteArray() + " reads " + fuzz::Escaped(got) + ", the value of no line");
         const qint32 want = reference::StrToInt(got).value_or(fallback);
         FUZZ_CHECK(number == want,
-            key.toByteArray() + " " + fuzz::Escaped(got) + " reads as the number " + QByteArray::number(number)
-                + ", not " + QByteArray::number(want));
+                   key.toByteArray() + " " + fuzz::Escaped(got) + " reads as the number " + QByteArray::number(number)
+                       + ", not " + QByteArray::number(want));
     }
 
     FUZZ_CHECK(ini.WriteString(kSection, writeKey, value), "writing " + writeKey.toByteArray() + " failed");
@@ -182,14 +181,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const QByteArray readBack = ini.ReadString(kSection, writeKey, kMissing);
     FUZZ_CHECK(readBack == stored.left(IniFile::kMaxValueLength),
-        writeKey.toByteArray() + " reads back " + fuzz::Escaped(readBack) + ", not " + fuzz::Escaped(stored));
+               writeKey.toByteArray() + " reads back " + fuzz::Escaped(readBack) + ", not " + fuzz::Escaped(stored));
     for (qsizetype i = 0; i < qsizetype(kKeys.size()); ++i) {
         if (SameKey(kKeys[size_t(i)], writeKey))
             continue;
         const QByteArray now = ini.ReadString(kSection, kKeys[size_t(i)], kMissing);
         FUZZ_CHECK(now == read[i],
-            kKeys[size_t(i)].toByteArray() + " read " + fuzz::Escaped(read[i]) + " and now " + fuzz::Escaped(now)
-                + " after writing " + writeKey.toByteArray());
+                   kKeys[size_t(i)].toByteArray() + " read " + fuzz::Escaped(read[i]) + " and now " + fuzz::Escaped(now)
+                       + " after writing " + writeKey.toByteArray());
     }
     return 0;
 }

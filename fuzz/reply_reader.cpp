@@ -38,12 +38,9 @@ constexpr char kLineFeed = '\n';
 const char* ListName(ListKind list)
 {
     switch (list) {
-    case ListKind::Maps:
-        return "map";
-    case ListKind::Players:
-        return "player";
-    case ListKind::Bans:
-        break;
+    case ListKind::Maps: return "map";
+    case ListKind::Players: return "player";
+    case ListKind::Bans: break;
     }
     return "ban";
 }
@@ -98,21 +95,21 @@ public:
     void Log(const QByteArray& line) override
     {
         FUZZ_CHECK(pendingStart_.isEmpty(), "a start message not followed by emptying its list");
-        for (const ListKind list : { ListKind::Maps, ListKind::Players, ListKind::Bans }) {
+        for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans}) {
             if (line == StartMessage(list)) {
                 pendingStart_ = line;
                 return;
             }
         }
         FUZZ_CHECK(line == "Authentication Failed" || line == "Authentication successful" || line == "Unknown Command",
-            "logged " + fuzz::Escaped(line));
+                   "logged " + fuzz::Escaped(line));
     }
 
     void AnswerGreeting() override
     {
         FUZZ_CHECK(state_.busy == busyExpected,
-            "Busy " + QByteArray(state_.busy ? "raised" : "lowered") + " while answering the greeting in "
-                + fuzz::Escaped(state_.receiveBuffer));
+                   "Busy " + QByteArray(state_.busy ? "raised" : "lowered") + " while answering the greeting in "
+                       + fuzz::Escaped(state_.receiveBuffer));
         FUZZ_CHECK(state_.digestSeed.size() <= 16, "seed " + fuzz::Escaped(state_.digestSeed));
     }
 
@@ -122,15 +119,15 @@ public:
     void ClearList(ListKind list) override
     {
         FUZZ_CHECK(pendingStart_ == StartMessage(list),
-            "the " + QByteArray(ListName(list)) + " list emptied after " + fuzz::Escaped(pendingStart_));
+                   "the " + QByteArray(ListName(list)) + " list emptied after " + fuzz::Escaped(pendingStart_));
         pendingStart_.clear();
-        events.append({ true, list, {}, read });
+        events.append({true, list, {}, read});
     }
 
     void AddEntry(ListKind list, QByteArray entry) override
     {
         FUZZ_CHECK(pendingStart_.isEmpty(), "an entry added between a start message and emptying the list");
-        events.append({ false, list, entry, read });
+        events.append({false, list, entry, read});
     }
 
     void EndOfRead() const { FUZZ_CHECK(pendingStart_.isEmpty(), "a start message without its list emptied"); }
@@ -162,17 +159,17 @@ QList<ListEvent> ModelEvents(QByteArrayView stream)
         const std::optional<ListKind> list = ListOf(reply);
         if (!list)
             continue;
-        events.append({ true, *list, {} });
+        events.append({true, *list, {}});
         QList<QByteArray> lines;
         qsizetype begin = 0;
         for (qsizetype lf; (lf = reply.indexOf(kLineFeed, begin)) >= 0; begin = lf + 1)
             lines.append(reply.sliced(begin, lf - begin).toByteArray());
         if (*list == ListKind::Players) {
             for (qsizetype i = 0; i + 1 < lines.size(); i += 2)
-                events.append({ false, *list, lines[i] + lines[i + 1] });
+                events.append({false, *list, lines[i] + lines[i + 1]});
         } else {
             for (const QByteArray& line : lines)
-                events.append({ false, *list, line });
+                events.append({false, *list, line});
         }
     }
     return events;
@@ -209,7 +206,7 @@ struct Read
 // where the read that opened the list began.
 void CheckEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events, const QList<Read>& reads)
 {
-    QList<qsizetype> lineStarts = { 0 };
+    QList<qsizetype> lineStarts = {0};
     for (qsizetype i = 0; i < stream.size(); ++i) {
         if (stream[i] == kLineFeed || stream[i] == kEndOfReply)
             lineStarts.append(i + 1);
@@ -262,8 +259,9 @@ void CheckEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events,
             found = matches(*it);
         }
         FUZZ_CHECK(found >= 0,
-            Show(e) + " in read " + QByteArray::number(e.read) + " [" + QByteArray::number(read.begin) + ", "
-                + QByteArray::number(read.end) + ") is no line of the stream after offset " + QByteArray::number(next));
+                   Show(e) + " in read " + QByteArray::number(e.read) + " [" + QByteArray::number(read.begin) + ", "
+                       + QByteArray::number(read.end) + ") is no line of the stream after offset "
+                       + QByteArray::number(next));
         next = found;
         openedAt.reset();
     }
@@ -274,27 +272,27 @@ void CheckStateAfterRead(const ConsoleState& state, const QByteArray& chunk, QBy
     FUZZ_CHECK(!state.busy, "Busy still raised after a read");
     FUZZ_CHECK(!state.playerPairComplete, "a completed pair not stored");
     FUZZ_CHECK(state.receiveBuffer == chunk, "the receive buffer does not hold the read");
-    const std::array<std::pair<bool, const QByteArray*>, 3> lists = { {
-        { state.mapListContinuation, &state.mapPartialLine },
-        { state.playerListContinuation, &state.playerPartialLine },
-        { state.banListContinuation, &state.banPartialLine },
-    } };
+    const std::array<std::pair<bool, const QByteArray*>, 3> lists = {{
+        {state.mapListContinuation, &state.mapPartialLine},
+        {state.playerListContinuation, &state.playerPartialLine},
+        {state.banListContinuation, &state.banPartialLine},
+    }};
     int open = 0;
     for (const auto& [continuing, partial] : lists) {
         open += continuing ? 1 : 0;
-        FUZZ_CHECK(
-            continuing || partial->isEmpty(), "a partial line " + fuzz::Escaped(*partial) + " kept for a closed list");
+        FUZZ_CHECK(continuing || partial->isEmpty(),
+                   "a partial line " + fuzz::Escaped(*partial) + " kept for a closed list");
     }
     FUZZ_CHECK(open <= 1, QByteArray::number(open) + " lists open at once");
     const QByteArray& held = state.heldReplyStart;
     if (!held.isEmpty()) {
         FUZZ_CHECK(open == 0, "bytes held back while a list is open");
         bool cutMarker = false;
-        for (const QByteArrayView marker : { QByteArrayView("0:"), QByteArrayView("Id:"), QByteArrayView("Key:") })
+        for (const QByteArrayView marker : {QByteArrayView("0:"), QByteArrayView("Id:"), QByteArrayView("Key:")})
             cutMarker = cutMarker || (held.size() < marker.size() && marker.startsWith(held));
         FUZZ_CHECK(cutMarker, "held back " + fuzz::Escaped(held) + ", which is not the start of a list marker");
-        FUZZ_CHECK(
-            streamSoFar.endsWith(held), "held back " + fuzz::Escaped(held) + ", which is not the end of the stream");
+        FUZZ_CHECK(streamSoFar.endsWith(held),
+                   "held back " + fuzz::Escaped(held) + ", which is not the end of the stream");
     }
 }
 
@@ -303,10 +301,10 @@ QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
     QList<Read> reads;
     qsizetype begin = 0;
     for (const qsizetype cut : cuts) {
-        reads.append({ begin, cut });
+        reads.append({begin, cut});
         begin = cut;
     }
-    reads.append({ begin, stream.size() });
+    reads.append({begin, stream.size()});
 
     ConsoleState state;
     RecordingSink sink(state);
@@ -322,7 +320,7 @@ QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
     }
     if (stream.endsWith(kEndOfReply)) {
         FUZZ_CHECK(!state.mapListContinuation && !state.playerListContinuation && !state.banListContinuation,
-            "a list left open by a stream that ends with 0x04");
+                   "a list left open by a stream that ends with 0x04");
         FUZZ_CHECK(state.heldReplyStart.isEmpty(), "bytes held back after the last reply ended");
     }
     CheckEntriesAreLines(stream, sink.events, reads);
@@ -346,9 +344,9 @@ void CheckSame(const QList<ListEvent>& got, const QList<ListEvent>& want, const 
     while (i < n && got[i] == want[i])
         ++i;
     FUZZ_CHECK(i == got.size() && i == want.size(),
-        ShowCuts(cuts) + ": list change " + QByteArray::number(i + 1) + " is "
-            + (i < got.size() ? Show(got[i]) : QByteArray("missing")) + ", reading the stream whole gives "
-            + (i < want.size() ? Show(want[i]) : QByteArray("nothing")));
+               ShowCuts(cuts) + ": list change " + QByteArray::number(i + 1) + " is "
+                   + (i < got.size() ? Show(got[i]) : QByteArray("missing")) + ", reading the stream whole gives "
+                   + (i < want.size() ? Show(want[i]) : QByteArray("nothing")));
 }
 
 } // namespace

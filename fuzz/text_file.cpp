@@ -50,12 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(count < want.size(), "an extra line " + fuzz::Escaped(reader.ReadLine()));
         const QByteArray line = reader.ReadLine();
         FUZZ_CHECK(line == want[count],
-            "line " + QByteArray::number(count + 1) + " is " + fuzz::Escaped(line) + ", not "
-                + fuzz::Escaped(want[count]));
+                   "line " + QByteArray::number(count + 1) + " is " + fuzz::Escaped(line) + ", not "
+                       + fuzz::Escaped(want[count]));
         ++count;
     }
     FUZZ_CHECK(count == want.size(),
-        "the reader stopped after " + QByteArray::number(count) + " of " + QByteArray::number(want.size()) + " lines");
+               "the reader stopped after " + QByteArray::number(count) + " of " + QByteArray::number(want.size())
+                   + " lines");
     FUZZ_CHECK(reader.ReadLine().isEmpty(), "a line after the end");
 
     // Opened again: the same file from its start, in mixed steps.
@@ -74,16 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             reader.SkipLine();
             model.SkipLine();
             break;
-        case 2:
-            FUZZ_CHECK(reader.AtEnd() == model.AtEnd(), "AtEnd" + Where(i));
-            break;
+        case 2: FUZZ_CHECK(reader.AtEnd() == model.AtEnd(), "AtEnd" + Where(i)); break;
         default: {
             const qsizetype maxLength = (step >> 2) + 1;
             const QByteArray got = reader.ReadWord(maxLength);
             const QByteArray word = model.ReadWord(maxLength);
             FUZZ_CHECK(got == word,
-                "ReadWord(" + QByteArray::number(maxLength) + ") gave " + fuzz::Escaped(got) + ", not "
-                    + fuzz::Escaped(word) + Where(i));
+                       "ReadWord(" + QByteArray::number(maxLength) + ") gave " + fuzz::Escaped(got) + ", not "
+                           + fuzz::Escaped(word) + Where(i));
             break;
         }
         }

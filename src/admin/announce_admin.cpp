@@ -15,11 +15,11 @@ std::optional<AdminAction> AdminMessage(bool toMec, bool toUsmc, const QByteArra
 {
     const QByteArray text = Quoted("Admin: " + chatName + " - " + message);
     if (toMec && !toUsmc)
-        return AdminAction { "exec game.sayTeam 1 " + text, "Message sent to MEC/China..." };
+        return AdminAction{"exec game.sayTeam 1 " + text, "Message sent to MEC/China..."};
     if (toUsmc && !toMec)
-        return AdminAction { "exec game.sayTeam 2 " + text, "Message sent to USMC..." };
+        return AdminAction{"exec game.sayTeam 2 " + text, "Message sent to USMC..."};
     if (toMec && toUsmc)
-        return AdminAction { "exec game.sayAll " + text, "Message sent to all..." };
+        return AdminAction{"exec game.sayAll " + text, "Message sent to all..."};
     return std::nullopt;
 }
 
@@ -41,7 +41,7 @@ AnnounceStep StepAnnounceRow(int index, int rowCount)
     if (index < 0 || index >= rowCount)
         index = 0;
     const int next = index + 1;
-    return { index, next >= rowCount ? 0 : next };
+    return {index, next >= rowCount ? 0 : next};
 }
 
 } // namespace announce_admin

@@ -30,7 +30,7 @@ QByteArray AnnounceCommand(const QByteArray& message);
 
 struct AnnounceStep
 {
-    int row; // the row to send now
+    int row;       // the row to send now
     int nextIndex; // the row index to keep for the next tick
 
     friend bool operator==(const AnnounceStep&, const AnnounceStep&) = default;

@@ -17,17 +17,17 @@ std::optional<QByteArray> BanKeyOf(const QByteArray& line)
 
 AdminAction AddKey(const QByteArray& entry)
 {
-    return { "exec admin.addKeyToBanList " + entry, entry + " added to ban list..." };
+    return {"exec admin.addKeyToBanList " + entry, entry + " added to ban list..."};
 }
 
 AdminAction RemoveKey(const QByteArray& key)
 {
-    return { "exec admin.removeKeyFromBanList " + key, key + " removed from ban list..." };
+    return {"exec admin.removeKeyFromBanList " + key, key + " removed from ban list..."};
 }
 
 AdminAction ClearAll()
 {
-    return { "exec admin.clearbanlist", "Ban list cleared..." };
+    return {"exec admin.clearbanlist", "Ban list cleared..."};
 }
 
 } // namespace ban_admin

@@ -7,13 +7,13 @@ std::optional<AdminAction> RecordDemo(const QByteArray& demoName)
     if (demoName.isEmpty())
         return std::nullopt;
     // The server refuses a name already taken without telling us, so the log says so up front.
-    return AdminAction { "exec demo.recorddemo " + demoName,
-        "Recording.. (unless a demo already exists with that name :()" };
+    return AdminAction{"exec demo.recorddemo " + demoName,
+                       "Recording.. (unless a demo already exists with that name :()"};
 }
 
 AdminAction StopRecording()
 {
-    return { "exec demo.stoprecording", "Stopping recording..." };
+    return {"exec demo.stoprecording", "Stopping recording..."};
 }
 
 } // namespace console_admin

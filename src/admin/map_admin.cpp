@@ -15,34 +15,34 @@ QByteArray MapNumberOf(const QByteArray& line)
 
 AdminAction Append(const QByteArray& mapName)
 {
-    return { "exec mapList.append " + mapName, mapName + " has been added to the map rotation..." };
+    return {"exec mapList.append " + mapName, mapName + " has been added to the map rotation..."};
 }
 
 AdminAction Remove(const QByteArray& mapNumber)
 {
-    return { "exec mapList.remove " + mapNumber, "Map number " + mapNumber + " has been removed..." };
+    return {"exec mapList.remove " + mapNumber, "Map number " + mapNumber + " has been removed..."};
 }
 
 AdminAction Save()
 {
-    return { "exec mapList.save", "Maplist saved to server..." };
+    return {"exec mapList.save", "Maplist saved to server..."};
 }
 
 AdminAction RunNextMap()
 {
-    return { "exec admin.runnextlevel", "Running next level...(May take a while to change)" };
+    return {"exec admin.runnextlevel", "Running next level...(May take a while to change)"};
 }
 
 AdminAction RestartMap()
 {
-    return { "exec admin.restartMap", "Map restarting..." };
+    return {"exec admin.restartMap", "Map restarting..."};
 }
 
 PauseToggle TogglePause(const QByteArray& caption)
 {
     if (caption == PauseCaption)
-        return { TogglePauseCommand, "UnPause", "Game paused..." };
-    return { TogglePauseCommand, PauseCaption, "Game unpaused..." };
+        return {TogglePauseCommand, "UnPause", "Game paused..."};
+    return {TogglePauseCommand, PauseCaption, "Game unpaused..."};
 }
 
 } // namespace map_admin

@@ -20,18 +20,18 @@ std::optional<QByteArray> PlayerIdOf(const QByteArray& line)
 
 AdminAction Kick(const QByteArray& id)
 {
-    return { "exec admin.kickplayer " + id, "Player ID " + id + " has been kicked..." };
+    return {"exec admin.kickplayer " + id, "Player ID " + id + " has been kicked..."};
 }
 
 AdminAction BanForRound(const QByteArray& id)
 {
-    return { "exec admin.banplayerkey " + id + " round",
-        "Player ID " + id + " has been banned for the rest of the round..." };
+    return {"exec admin.banplayerkey " + id + " round",
+            "Player ID " + id + " has been banned for the rest of the round..."};
 }
 
 AdminAction BanPermanently(const QByteArray& id)
 {
-    return { "exec admin.banplayerkey " + id + " perm", "Player ID " + id + " has been permanently banned..." };
+    return {"exec admin.banplayerkey " + id + " perm", "Player ID " + id + " has been permanently banned..."};
 }
 
 } // namespace player_admin

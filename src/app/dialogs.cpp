@@ -5,8 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-std::optional<QString> QtDialogs::InputQuery(QWidget* owner, const QString& title, const QString& prompt,
-                                             int maxLength)
+std::optional<QString> QtDialogs::InputQuery(QWidget* owner, const QString& title, const QString& prompt, int maxLength)
 {
     QInputDialog box(owner);
     box.setWindowTitle(title);

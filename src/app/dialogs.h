@@ -17,8 +17,7 @@ public:
 
     // A text-input box with OK and Cancel; nothing when it was cancelled or closed.
     virtual std::optional<QString> InputQuery(QWidget* owner, const QString& title, const QString& prompt,
-                                              int maxLength)
-        = 0;
+                                              int maxLength) = 0;
     // A box with Yes and No and no icon; true for Yes.
     virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
     // The application's error box: the title, the text and one OK button.

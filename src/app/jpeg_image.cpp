@@ -2,7 +2,6 @@
 
 #include <csetjmp>
 #include <cstdio>
-
 #include <jpeglib.h>
 
 namespace {
@@ -19,14 +18,15 @@ void ExitToCaller(j_common_ptr info)
     std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
 }
 
-void IgnoreMessage(j_common_ptr) {}
+void IgnoreMessage(j_common_ptr)
+{ }
 
 } // namespace
 
 QImage DecodeJpeg(const QByteArray& data)
 {
-    jpeg_decompress_struct info {};
-    ErrorManager errors {};
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = ExitToCaller;
     errors.base.output_message = IgnoreMessage;
@@ -39,7 +39,8 @@ QImage DecodeJpeg(const QByteArray& data)
         return {};
     }
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);

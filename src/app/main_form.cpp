@@ -118,7 +118,8 @@ TMainForm::TMainForm(Options options, QWidget* parent)
         options_.settingsPath = SettingsPath(QCoreApplication::applicationDirPath());
 
     CreateControls();
-    session_ = std::make_unique<ConsoleSession>(*ClientSocket1, ProcessConsoleState(), static_cast<SessionWindow&>(*this));
+    session_ = std::make_unique<ConsoleSession>(*ClientSocket1, ProcessConsoleState(),
+                                                static_cast<SessionWindow&>(*this));
     BindEvents();
     FormCreate();
 }
@@ -224,8 +225,8 @@ void TMainForm::CreateControls()
 
     ServerTabSheet = MakePage(PageControl, "ServerTabSheet", "Server Announcements");
     AutoAnnounceGroupBox = MakeGroupBox(ServerTabSheet, "AutoAnnounceGroupBox", "Auto Announce", {8, 8, 753, 281});
-    AutoAnnounceCheckBox = MakeCheckBox(AutoAnnounceGroupBox, "AutoAnnounceCheckBox", "Auto Announce:",
-                                        {8, 24, 97, 17}, false);
+    AutoAnnounceCheckBox = MakeCheckBox(AutoAnnounceGroupBox, "AutoAnnounceCheckBox", "Auto Announce:", {8, 24, 97, 17},
+                                        false);
     AutoAnnounceCheckBox->setLayoutDirection(Qt::RightToLeft);
     AutoAnnounceCheckBox->setToolTip(QStringLiteral(
         "If auto announce is turned on then the above messages will be displayed with the interval below."));
@@ -281,17 +282,49 @@ void TMainForm::ApplyTabOrder()
 {
     // Depth first, each parent's controls in their designed tab order.
     const QList<QWidget*> chain = {
-        IPEdit, PortEdit, PasswordEdit, ConnectButton, DisconnecyButton,
+        IPEdit,
+        PortEdit,
+        PasswordEdit,
+        ConnectButton,
+        DisconnecyButton,
         LogMemo,
         PageControl->findChild<QTabBar*>(),
-        PlayersListBox, RefreshPlayersButton, KickButton, TempBanButton, BanButton,
-        BansListBox, RefeshBansButton, AddHashBanButton, RemoveBanButton, ClearBanListButton,
-        MapsListBox, Button2, Button3, RefreshMapsButton, SaveMapsButton, RunNextMapButton, RestartMapButton,
-        PauseButton, GetMapButton, LocalMapsListBox,
-        MECCheckBox, USMCCheckBox, UsernameEdit, MessageEdit, Button1,
-        AutoAnnounceCheckBox, DelaySpinEdit, SaveButton, AnnounceStringGrid, AddLineButton, RemoveLineButton,
-        RecordButton, StopButton, DemoNameEdit,
-        CommandEdit, CommandButton,
+        PlayersListBox,
+        RefreshPlayersButton,
+        KickButton,
+        TempBanButton,
+        BanButton,
+        BansListBox,
+        RefeshBansButton,
+        AddHashBanButton,
+        RemoveBanButton,
+        ClearBanListButton,
+        MapsListBox,
+        Button2,
+        Button3,
+        RefreshMapsButton,
+        SaveMapsButton,
+        RunNextMapButton,
+        RestartMapButton,
+        PauseButton,
+        GetMapButton,
+        LocalMapsListBox,
+        MECCheckBox,
+        USMCCheckBox,
+        UsernameEdit,
+        MessageEdit,
+        Button1,
+        AutoAnnounceCheckBox,
+        DelaySpinEdit,
+        SaveButton,
+        AnnounceStringGrid,
+        AddLineButton,
+        RemoveLineButton,
+        RecordButton,
+        StopButton,
+        DemoNameEdit,
+        CommandEdit,
+        CommandButton,
     };
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);

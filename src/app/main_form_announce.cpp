@@ -23,8 +23,8 @@ void TMainForm::AnnounceTimerTimer()
     if (!ClientSocket1->Active() || !AutoAnnounceCheckBox->isChecked())
         return;
     ConsoleState& state = SessionState();
-    const announce_admin::AnnounceStep step =
-        announce_admin::StepAnnounceRow(state.announceRowIndex, AnnounceStringGrid->RowCount());
+    const announce_admin::AnnounceStep step = announce_admin::StepAnnounceRow(state.announceRowIndex,
+                                                                              AnnounceStringGrid->RowCount());
     SendCommand(announce_admin::AnnounceCommand(announce_admin::RowMessage(AnnounceStringGrid->Row(step.row))));
     state.announceRowIndex = step.nextIndex;
 }

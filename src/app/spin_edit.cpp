@@ -35,9 +35,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Up:
     case Qt::Key_Down:
     case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        QSpinBox::keyPressEvent(event);
-        return;
+    case Qt::Key_PageDown: QSpinBox::keyPressEvent(event); return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Left:
@@ -46,11 +44,8 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
     case Qt::Key_End:
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        QSpinBox::keyPressEvent(event);
-        return;
-    default:
-        break;
+    case Qt::Key_Enter: QSpinBox::keyPressEvent(event); return;
+    default: break;
     }
     if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
         QSpinBox::keyPressEvent(event);

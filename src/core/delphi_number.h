@@ -5,6 +5,7 @@
 // digits after "$", "x", "X", "0x" or "0X", and nothing after.
 
 #include <QByteArrayView>
+
 #include <optional>
 
 // The value of `text`, or nothing when it does not convert. A decimal value

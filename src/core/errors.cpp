@@ -1,18 +1,17 @@
 #include "core/errors.h"
 
 #include <QFileInfo>
+
 #include <cerrno>
 
 ERavelinError::ERavelinError(QByteArray message)
     : message_(std::move(message))
-{
-}
+{ }
 
 EInOutError::EInOutError(int errorCode)
     : ERavelinError(MessageFor(errorCode))
     , errorCode_(errorCode)
-{
-}
+{ }
 
 QByteArray EInOutError::MessageFor(int errorCode)
 {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <exception>
 
 class ERavelinError : public std::exception

@@ -90,11 +90,11 @@ struct TClientSocket::Attempt
     quint64 id = 0;
     Lookup lookup = Lookup::Idle;
     int lookupRequest = -1; // a pending QHostInfo lookup
-    QByteArray service; // Service and Port as they were when the lookup began
+    QByteArray service;     // Service and Port as they were when the lookup began
     int port = 0;
     bool connecting = false;
     bool disconnecting = false;
-    bool closed = false; // a close notification came: nothing more will arrive
+    bool closed = false;    // a close notification came: nothing more will arrive
     bool readTaken = false; // a receive ran since the last read notification
     QSocketNotifier* reader = nullptr;
     QSocketNotifier* writer = nullptr;
@@ -114,8 +114,7 @@ struct TClientSocket::Attempt
 
 TClientWinSocket::TClientWinSocket(TClientSocket& owner)
     : owner_(owner)
-{
-}
+{ }
 
 TClientWinSocket::~TClientWinSocket()
 {
@@ -195,8 +194,7 @@ int TClientWinSocket::WriteText(const QByteArray& text)
 TClientSocket::TClientSocket(QObject* parent)
     : QObject(parent)
     , socket_(std::make_unique<TClientWinSocket>(*this))
-{
-}
+{ }
 
 TClientSocket::~TClientSocket()
 {
@@ -344,7 +342,7 @@ void TClientSocket::StartAttempt()
             attempt_->lookup = Attempt::Lookup::Address;
             // A dotted address needs no resolver, and asking one would make it a
             // reverse lookup; it still completes later, like any lookup.
-            in_addr dotted {};
+            in_addr dotted{};
             if (!host_.contains('\0') && ::inet_aton(host_.constData(), &dotted) != 0) {
                 QHostInfo info;
                 info.setAddresses({QHostAddress(ntohl(dotted.s_addr))});
@@ -361,8 +359,8 @@ void TClientSocket::StartAttempt()
             }
             // Qt's functor form of the lookup leaks its callback when the lookup is
             // aborted, which every abandoned attempt does; the slot form does not.
-            attempt_->lookupRequest =
-                QHostInfo::lookupHost(QString::fromLatin1(host_), this, SLOT(HostLookedUp(QHostInfo)));
+            attempt_->lookupRequest = QHostInfo::lookupHost(QString::fromLatin1(host_), this,
+                                                            SLOT(HostLookedUp(QHostInfo)));
             return;
         }
 
@@ -433,7 +431,7 @@ void TClientSocket::LookupFailed(quint64 attemptId, int code)
 void TClientSocket::ResolveService(quint64 attemptId)
 {
     if (!attempt_->service.isEmpty()) {
-        servent entry {};
+        servent entry{};
         servent* found = nullptr;
         char buffer[1024];
         const QByteArray name = attempt_->service;
@@ -471,7 +469,7 @@ void TClientSocket::OpenConnection(quint64 attemptId)
     if (!IsCurrent(attemptId))
         return;
 
-    sockaddr_in peer {};
+    sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = socket_->peerAddress_;
     peer.sin_port = socket_->peerPort_;
@@ -588,8 +586,8 @@ void TClientSocket::FlushPending(quint64 attemptId)
 {
     QByteArray& pending = socket_->pendingWrite_;
     while (!pending.isEmpty()) {
-        const ssize_t sent =
-            ::send(socket_->handle_, pending.constData(), static_cast<size_t>(pending.size()), MSG_NOSIGNAL);
+        const ssize_t sent = ::send(socket_->handle_, pending.constData(), static_cast<size_t>(pending.size()),
+                                    MSG_NOSIGNAL);
         if (sent > 0) {
             pending.remove(0, sent);
             continue;

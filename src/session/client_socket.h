@@ -147,7 +147,7 @@ private:
     QByteArray service_;
     int port_ = 0;
     TClientType clientType_ = TClientType::ctNonBlocking;
-    std::chrono::milliseconds connectTimeout_ {21000};
+    std::chrono::milliseconds connectTimeout_{21000};
     std::unique_ptr<TClientWinSocket> socket_;
     std::unique_ptr<Attempt> attempt_;
     quint64 lastAttemptId_ = 0;

@@ -32,8 +32,7 @@ ConsoleSession::ConsoleSession(TClientSocket& socket, ConsoleState& state, Sessi
     : socket_(socket)
     , state_(state)
     , window_(window)
-{
-}
+{ }
 
 void ConsoleSession::SendCommand(const QByteArray& command)
 {

@@ -25,7 +25,7 @@ struct ConsoleState
     // ("K" of "Key:"), read again in front of the next chunk.
     QByteArray heldReplyStart;
 
-    void Reset() { *this = ConsoleState {}; }
+    void Reset() { *this = ConsoleState{}; }
 
     // A new connection starts clean: a reply that the old connection left open
     // must not swallow the new greeting. The announcer's place is kept.

@@ -176,7 +176,7 @@ void Md5Final(unsigned char digest[16], Md5Context& context)
     qToLittleEndian(context.count[1], bits + 4);
 
     // Pad to 56 bytes modulo 64: one 0x80 byte, then zeros.
-    static const unsigned char padding[64] = { 0x80 };
+    static const unsigned char padding[64] = {0x80};
     const std::size_t index = (context.count[0] >> 3) & 0x3f;
     const std::size_t padLength = index < 56 ? 56 - index : 120 - index;
     Md5Update(context, padding, padLength);

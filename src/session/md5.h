@@ -16,7 +16,7 @@ QByteArray Md5HexDigest(QByteArrayView text);
 struct Md5Context
 {
     std::uint32_t state[4];
-    std::uint32_t count[2]; // bits digested so far, modulo 2^64, low word first
+    std::uint32_t count[2];   // bits digested so far, modulo 2^64, low word first
     unsigned char buffer[64]; // input that does not yet fill a block
 };
 

@@ -24,8 +24,7 @@ ListSettings SettingsFor(ListKind list)
         return {&ConsoleState::mapListContinuation, &ConsoleState::mapPartialLine, "Refreshing map list..."};
     case ListKind::Players:
         return {&ConsoleState::playerListContinuation, &ConsoleState::playerPartialLine, "Refreshing player list..."};
-    case ListKind::Bans:
-        break;
+    case ListKind::Bans: break;
     }
     return {&ConsoleState::banListContinuation, &ConsoleState::banPartialLine, "Refreshing ban list..."};
 }
@@ -158,10 +157,11 @@ void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
     {
         ConsoleState& state;
         ~LowerBusy() { state.busy = false; }
-    } lowerBusy {state};
+    } lowerBusy{state};
 
-    const QByteArray stream =
-        state.heldReplyStart.isEmpty() ? chunk : std::exchange(state.heldReplyStart, QByteArray()) + chunk;
+    const QByteArray stream = state.heldReplyStart.isEmpty()
+        ? chunk
+        : std::exchange(state.heldReplyStart, QByteArray()) + chunk;
     const QByteArrayView all(stream);
     qsizetype start = 0;
     QByteArrayView piece;

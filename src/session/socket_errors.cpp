@@ -103,8 +103,7 @@ QByteArray Description(int code)
 
 QByteArray WindowsSocketErrorMessage(int code, const QByteArray& api)
 {
-    return "Windows socket error: " + Description(code) + " (" + QByteArray::number(code) + "), on API '" + api
-        + "'";
+    return "Windows socket error: " + Description(code) + " (" + QByteArray::number(code) + "), on API '" + api + "'";
 }
 
 } // namespace socket_error

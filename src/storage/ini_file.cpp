@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QList>
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -179,8 +180,7 @@ QByteArray OneLine(const QByteArray& value)
 
 IniFile::IniFile(QString path)
     : path_(std::move(path))
-{
-}
+{ }
 
 QByteArray IniFile::ReadString(QByteArrayView section, QByteArrayView key, const QByteArray& fallback) const
 {

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>

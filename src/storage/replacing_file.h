@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
 #include <sys/types.h>
 
 class ReplacingFile

@@ -3,6 +3,7 @@
 #include "core/errors.h"
 
 #include <QFile>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -30,8 +31,7 @@ void AppendWithoutCr(QByteArray& line, const char* begin, const char* end)
 
 TextFileReader::TextFileReader()
     : buffer_(new char[kBufferSize])
-{
-}
+{ }
 
 TextFileReader::~TextFileReader()
 {
@@ -166,8 +166,7 @@ QByteArray TextFileReader::ReadWord(qsizetype maxLength)
 
 TextFileWriter::TextFileWriter(const QString& path, mode_t newFileMode)
     : file_(path, newFileMode)
-{
-}
+{ }
 
 void TextFileWriter::WriteLine(QByteArrayView line)
 {

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
 #include <memory>
 
 // Reads a text file through its own buffer. Errors raise EInOutError with the

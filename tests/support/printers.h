@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
 #include <ostream>
 
 inline void PrintTo(const QByteArray& bytes, std::ostream* os)

@@ -73,8 +73,8 @@ protected:
 TEST_F(AdminUiTest, RefreshButtonsSendTheirListCommandAndTheReplyReplacesTheList)
 {
     // Ids of different widths, so that text order and number order differ.
-    Server().Game().AddPlayer({ 20, "Twenty", "10.0.0.20", 2020, "hash20" });
-    Server().Game().AddPlayer({ 100, "Hundred", "10.0.0.100", 1000, "hash100" });
+    Server().Game().AddPlayer({20, "Twenty", "10.0.0.20", 2020, "hash20"});
+    Server().Game().AddPlayer({100, "Hundred", "10.0.0.100", 1000, "hash100"});
     ConnectAndLogin();
     TMainForm& form = Form();
     const GameState& game = Server().Game();
@@ -88,19 +88,19 @@ TEST_F(AdminUiTest, RefreshButtonsSendTheirListCommandAndTheReplyReplacesTheList
         Lines entries;
     };
     const QList<Case> cases = {
-        { form.RefreshPlayersButton, form.PlayersListBox, "exec admin.listplayers", "Refreshing player list...",
-            players },
-        { form.RefeshBansButton, form.BansListBox, "exec admin.listBannedKeys", "Refreshing ban list...",
-            ListingEntries(game.BanListing(), false) },
-        { form.RefreshMapsButton, form.MapsListBox, "exec maplist.list", "Refreshing map list...",
-            ListingEntries(game.MapListing(), false) },
+        {form.RefreshPlayersButton, form.PlayersListBox, "exec admin.listplayers", "Refreshing player list...",
+         players},
+        {form.RefeshBansButton, form.BansListBox, "exec admin.listBannedKeys", "Refreshing ban list...",
+         ListingEntries(game.BanListing(), false)},
+        {form.RefreshMapsButton, form.MapsListBox, "exec maplist.list", "Refreshing map list...",
+         ListingEntries(game.MapListing(), false)},
     };
     for (const Case& c : cases) {
-        c.list->Append({ "stale entry" });
+        c.list->Append({"stale entry"});
         const qsizetype mark = LogLines().size();
-        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({ Framed(c.command) }));
+        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({Framed(c.command)}));
         EXPECT_TRUE(WaitUntil([&] { return c.list->Items() == c.entries; })) << c.command.constData();
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.log }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.log}));
     }
     const Lines shown = form.PlayersListBox->Items();
     EXPECT_LT(IndexStartingWith(shown, "Id: 100 - "), IndexStartingWith(shown, "Id: 20 - ")) << "sorted by text";
@@ -108,7 +108,7 @@ TEST_F(AdminUiTest, RefreshButtonsSendTheirListCommandAndTheReplyReplacesTheList
 
 TEST_F(AdminUiTest, PlayerActionsSendTheIdCutFromTheSelectedLineAndDropTheLine)
 {
-    Server().Game().AddPlayer({ 12, "Rookie", "10.0.0.12", 1212, "hash12" });
+    Server().Game().AddPlayer({12, "Rookie", "10.0.0.12", 1212, "hash12"});
     ConnectAndLogin();
     TMainForm& form = Form();
     const GameState& game = Server().Game();
@@ -121,18 +121,17 @@ TEST_F(AdminUiTest, PlayerActionsSendTheIdCutFromTheSelectedLineAndDropTheLine)
     };
     // A one-digit id keeps the blank in front of it.
     const QList<Case> cases = {
-        { form.KickButton, "Id:  3 - ", "exec admin.kickplayer  3", "Player ID  3 has been kicked..." },
-        { form.TempBanButton, "Id:  5 - ", "exec admin.banplayerkey  5 round",
-            "Player ID  5 has been banned for the rest of the round..." },
-        { form.BanButton, "Id: 12 - ", "exec admin.banplayerkey 12 perm",
-            "Player ID 12 has been permanently banned..." },
+        {form.KickButton, "Id:  3 - ", "exec admin.kickplayer  3", "Player ID  3 has been kicked..."},
+        {form.TempBanButton, "Id:  5 - ", "exec admin.banplayerkey  5 round",
+         "Player ID  5 has been banned for the rest of the round..."},
+        {form.BanButton, "Id: 12 - ", "exec admin.banplayerkey 12 perm", "Player ID 12 has been permanently banned..."},
     };
     for (const Case& c : cases) {
         const QByteArray line = Select(form.PlayersListBox, c.linePrefix);
         const qsizetype count = form.PlayersListBox->Count();
         const qsizetype mark = LogLines().size();
-        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({ Framed(c.command) }));
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.log }));
+        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({Framed(c.command)}));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.log}));
         EXPECT_FALSE(form.PlayersListBox->Items().contains(line)) << c.linePrefix.constData();
         EXPECT_EQ(form.PlayersListBox->Count(), count - 1);
     }
@@ -162,8 +161,8 @@ TEST_F(AdminUiTest, ASecondPressAfterALineWasRemovedActsOnNothing)
         QByteArray linePrefix, refusal;
     };
     const QList<Case> cases = {
-        { form.KickButton, form.PlayersListBox, "Id:  3 - ", "No player selected" },
-        { form.RemoveBanButton, form.BansListBox, "Key: " + game.Bans()[0].keyHash, "No key selected" },
+        {form.KickButton, form.PlayersListBox, "Id:  3 - ", "No player selected"},
+        {form.RemoveBanButton, form.BansListBox, "Key: " + game.Bans()[0].keyHash, "No key selected"},
     };
     for (const Case& c : cases) {
         Select(c.list, c.linePrefix);
@@ -171,7 +170,7 @@ TEST_F(AdminUiTest, ASecondPressAfterALineWasRemovedActsOnNothing)
         const Lines entries = c.list->Items();
         const qsizetype mark = LogLines().size();
         EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines()) << "the selection moved on to the next line";
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.refusal }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.refusal}));
         EXPECT_EQ(c.list->Items(), entries);
         EXPECT_EQ(c.list->ItemIndex(), -1);
     }
@@ -192,19 +191,19 @@ TEST_F(AdminUiTest, ActionsOnALineWithNothingSelectedOnlySaySo)
         QByteArray log;
     };
     const QList<Case> cases = {
-        { form.KickButton, form.PlayersListBox, "No player selected" },
-        { form.TempBanButton, form.PlayersListBox, "No player selected" },
-        { form.BanButton, form.PlayersListBox, "No player selected" },
-        { form.RemoveBanButton, form.BansListBox, "No key selected" },
-        { form.Button2, form.LocalMapsListBox, "No map selected..." },
-        { form.Button3, form.MapsListBox, "No map selected..." },
+        {form.KickButton, form.PlayersListBox, "No player selected"},
+        {form.TempBanButton, form.PlayersListBox, "No player selected"},
+        {form.BanButton, form.PlayersListBox, "No player selected"},
+        {form.RemoveBanButton, form.BansListBox, "No key selected"},
+        {form.Button2, form.LocalMapsListBox, "No map selected..."},
+        {form.Button3, form.MapsListBox, "No map selected..."},
     };
     for (const Case& c : cases) {
         c.list->SetItemIndex(-1);
         const Lines entries = c.list->Items();
         const qsizetype mark = LogLines().size();
         EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines()) << c.button->text().toStdString();
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.log }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.log}));
         EXPECT_EQ(c.list->Items(), entries);
     }
 }
@@ -221,11 +220,12 @@ TEST_F(AdminUiTest, AddKeyHashSendsTheEntryAsTypedAndNothingOnCancel)
         Lines sent, log;
     };
     const QList<Case> cases = {
-        { ToDisplay(key), { Framed("exec admin.addKeyToBanList " + key) }, { key + " added to ban list..." } },
-        { QStringLiteral(" padded "), { Framed("exec admin.addKeyToBanList  padded ") },
-            { " padded  added to ban list..." } },
-        { QString(), { Framed("exec admin.addKeyToBanList ") }, { " added to ban list..." } },
-        { std::nullopt, {}, {} },
+        {ToDisplay(key), {Framed("exec admin.addKeyToBanList " + key)}, {key + " added to ban list..."}},
+        {QStringLiteral(" padded "),
+         {Framed("exec admin.addKeyToBanList  padded ")},
+         {" padded  added to ban list..."}},
+        {QString(), {Framed("exec admin.addKeyToBanList ")}, {" added to ban list..."}},
+        {std::nullopt, {}, {}},
     };
     for (const Case& c : cases) {
         dialogs_->inputAnswer = c.answer;
@@ -261,11 +261,10 @@ TEST_F(AdminUiTest, RemoveBanLiftsOnlyAKeyCutFromAPermOrRoundLine)
     };
     const QByteArray perm = bans[0].keyHash, round = bans[1].keyHash, timed = bans[2].keyHash;
     const QList<Case> cases = {
-        { perm, { Framed("exec admin.removeKeyFromBanList " + perm) }, { perm + " removed from ban list..." }, true },
-        { round, { Framed("exec admin.removeKeyFromBanList " + round) }, { round + " removed from ban list..." },
-            true },
+        {perm, {Framed("exec admin.removeKeyFromBanList " + perm)}, {perm + " removed from ban list..."}, true},
+        {round, {Framed("exec admin.removeKeyFromBanList " + round)}, {round + " removed from ban list..."}, true},
         // A "Time Left" line names no key: nothing is sent, so nothing is claimed either.
-        { timed, {}, { "No key selected" }, false },
+        {timed, {}, {"No key selected"}, false},
     };
     for (const Case& c : cases) {
         const QByteArray line = Select(form.BansListBox, "Key: " + c.key + ' ');
@@ -296,8 +295,8 @@ TEST_F(AdminUiTest, ClearBanListAsksFirstAndClearsOnlyOnYes)
         qsizetype serverBans;
     };
     const QList<Case> cases = {
-        { false, {}, {}, entries, bans },
-        { true, { Framed("exec admin.clearbanlist") }, { "Ban list cleared..." }, {}, 0 },
+        {false, {}, {}, entries, bans},
+        {true, {Framed("exec admin.clearbanlist")}, {"Ban list cleared..."}, {}, 0},
     };
     for (const Case& c : cases) {
         dialogs_->yesAnswer = c.yes;
@@ -322,12 +321,12 @@ TEST_F(AdminUiTest, AddSendsTheWholeLocalLineAndLeavesBothListsAlone)
     Refresh(form.RefreshMapsButton, form.MapsListBox, rotation);
     const Lines local = form.LocalMapsListBox->Items();
     const Lines maps = form.MapsListBox->Items();
-    ASSERT_EQ(local, Lines({ "strike_at_karkand gpm_cq 64", "gulf_of_oman" }));
+    ASSERT_EQ(local, Lines({"strike_at_karkand gpm_cq 64", "gulf_of_oman"}));
     for (int i = 0; i < local.size(); ++i) {
         form.LocalMapsListBox->SetItemIndex(i);
         const qsizetype mark = LogLines().size();
-        EXPECT_EQ(SentBy([&] { form.Button2->click(); }), Lines({ Framed("exec mapList.append " + local[i]) }));
-        EXPECT_EQ(LogLinesSince(mark), Lines({ local[i] + " has been added to the map rotation..." }));
+        EXPECT_EQ(SentBy([&] { form.Button2->click(); }), Lines({Framed("exec mapList.append " + local[i])}));
+        EXPECT_EQ(LogLinesSince(mark), Lines({local[i] + " has been added to the map rotation..."}));
         EXPECT_EQ(form.LocalMapsListBox->Items(), local);
         EXPECT_EQ(form.MapsListBox->Items(), maps);
     }
@@ -335,25 +334,25 @@ TEST_F(AdminUiTest, AddSendsTheWholeLocalLineAndLeavesBothListsAlone)
     Refresh(form.RefreshMapsButton, form.MapsListBox, rotation + 2);
     const QByteArray n = QByteArray::number(rotation);
     EXPECT_EQ(form.MapsListBox->Items().mid(rotation),
-        Lines({ n + ": \"strike_at_karkand\" gpm_cq 64",
-            QByteArray::number(rotation + 1) + ": \"gulf_of_oman\" gpm_cq 64" }));
+              Lines({n + ": \"strike_at_karkand\" gpm_cq 64",
+                     QByteArray::number(rotation + 1) + ": \"gulf_of_oman\" gpm_cq 64"}));
 }
 
 TEST_F(AdminUiTest, RemoveSendsTheNumberInFrontOfTheColonAndKeepsTheLine)
 {
     QList<SimMap> maps;
     for (int i = 0; i < 14; ++i)
-        maps.append({ "map" + QByteArray::number(i) });
+        maps.append({"map" + QByteArray::number(i)});
     Server().Game().SetRotation(maps);
     ConnectAndLogin();
     TMainForm& form = Form();
     Refresh(form.RefreshMapsButton, form.MapsListBox, maps.size());
-    for (const QByteArray number : { "12", "0" }) {
+    for (const QByteArray number : {"12", "0"}) {
         Select(form.MapsListBox, number + ": ");
         const Lines entries = form.MapsListBox->Items();
         const qsizetype mark = LogLines().size();
-        EXPECT_EQ(SentBy([&] { form.Button3->click(); }), Lines({ Framed("exec mapList.remove " + number) }));
-        EXPECT_EQ(LogLinesSince(mark), Lines({ "Map number " + number + " has been removed..." }));
+        EXPECT_EQ(SentBy([&] { form.Button3->click(); }), Lines({Framed("exec mapList.remove " + number)}));
+        EXPECT_EQ(LogLinesSince(mark), Lines({"Map number " + number + " has been removed..."}));
         EXPECT_EQ(form.MapsListBox->Items(), entries);
     }
 
@@ -375,22 +374,22 @@ TEST_F(AdminUiTest, RotationCommandsSendTheirCommandAndLogTheirLine)
         QPushButton* button;
         QByteArray command, log;
         std::function<bool()> done; // on the server
-        QString caption; // of the pause button afterwards
+        QString caption;            // of the pause button afterwards
     };
     const QList<Case> cases = {
-        { form.SaveMapsButton, "exec mapList.save", "Maplist saved to server...", [&] { return game.SaveCount() == 1; },
-            "Pause" },
-        { form.RunNextMapButton, "exec admin.runnextlevel", "Running next level...(May take a while to change)",
-            [&] { return game.CurrentMapIndex() == 1; }, "Pause" },
-        { form.RestartMapButton, "exec admin.restartMap", "Map restarting...", [&] { return game.RestartCount() == 1; },
-            "Pause" },
-        { form.PauseButton, "exec gameLogic.togglepause", "Game paused...", [&] { return game.Paused(); }, "UnPause" },
-        { form.PauseButton, "exec gameLogic.togglepause", "Game unpaused...", [&] { return !game.Paused(); }, "Pause" },
+        {form.SaveMapsButton, "exec mapList.save", "Maplist saved to server...", [&] { return game.SaveCount() == 1; },
+         "Pause"},
+        {form.RunNextMapButton, "exec admin.runnextlevel", "Running next level...(May take a while to change)",
+         [&] { return game.CurrentMapIndex() == 1; }, "Pause"},
+        {form.RestartMapButton, "exec admin.restartMap", "Map restarting...", [&] { return game.RestartCount() == 1; },
+         "Pause"},
+        {form.PauseButton, "exec gameLogic.togglepause", "Game paused...", [&] { return game.Paused(); }, "UnPause"},
+        {form.PauseButton, "exec gameLogic.togglepause", "Game unpaused...", [&] { return !game.Paused(); }, "Pause"},
     };
     for (const Case& c : cases) {
         const qsizetype mark = LogLines().size();
-        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({ Framed(c.command) }));
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.log }));
+        EXPECT_EQ(SentBy([&] { c.button->click(); }), Lines({Framed(c.command)}));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.log}));
         EXPECT_TRUE(c.done()) << c.command.constData();
         EXPECT_EQ(form.PauseButton->text(), c.caption);
     }
@@ -406,9 +405,9 @@ TEST_F(AdminUiTest, SendHandsOverTheTypedTextAsTheWholeCommand)
         bool refillsPlayers;
     };
     const QList<Case> cases = {
-        { "exec admin.listplayers", "Refreshing player list...", true },
-        { "frobnicate now", "Unknown Command", false },
-        { "", "Unknown Command", false },
+        {"exec admin.listplayers", "Refreshing player list...", true},
+        {"frobnicate now", "Unknown Command", false},
+        {"", "Unknown Command", false},
     };
     for (const Case& c : cases) {
         form.CommandEdit->setText(ToDisplay(c.typed));
@@ -416,12 +415,12 @@ TEST_F(AdminUiTest, SendHandsOverTheTypedTextAsTheWholeCommand)
         const qsizetype mark = LogLines().size();
         Lines logAfterClick;
         EXPECT_EQ(SentBy([&] {
-            form.CommandButton->click();
-            logAfterClick = LogLinesSince(mark);
-        }),
-            Lines({ Framed(c.typed) }));
+                      form.CommandButton->click();
+                      logAfterClick = LogLinesSince(mark);
+                  }),
+                  Lines({Framed(c.typed)}));
         EXPECT_EQ(logAfterClick, Lines()) << "the operation itself logs nothing";
-        EXPECT_TRUE(WaitUntil([&] { return LogLinesSince(mark) == Lines({ c.replyLog }); })) << c.typed.constData();
+        EXPECT_TRUE(WaitUntil([&] { return LogLinesSince(mark) == Lines({c.replyLog}); })) << c.typed.constData();
         if (c.refillsPlayers) {
             EXPECT_TRUE(WaitUntil([&] { return form.PlayersListBox->Count() == Server().Game().Players().size(); }));
         }
@@ -441,11 +440,11 @@ TEST_F(AdminUiTest, RecordNeedsANameAndStopIsSentEveryTime)
         Lines sent, log;
     };
     const QList<Case> cases = {
-        { form.RecordButton, "", {}, { "Please enter a name for your demo..." } },
-        { form.RecordButton, "final_round", { Framed("exec demo.recorddemo final_round") }, { recording } },
-        { form.RecordButton, "  ", { Framed("exec demo.recorddemo   ") }, { recording } },
-        { form.StopButton, "  ", { Framed("exec demo.stoprecording") }, { "Stopping recording..." } },
-        { form.StopButton, "  ", { Framed("exec demo.stoprecording") }, { "Stopping recording..." } },
+        {form.RecordButton, "", {}, {"Please enter a name for your demo..."}},
+        {form.RecordButton, "final_round", {Framed("exec demo.recorddemo final_round")}, {recording}},
+        {form.RecordButton, "  ", {Framed("exec demo.recorddemo   ")}, {recording}},
+        {form.StopButton, "  ", {Framed("exec demo.stoprecording")}, {"Stopping recording..."}},
+        {form.StopButton, "  ", {Framed("exec demo.stoprecording")}, {"Stopping recording..."}},
     };
     for (const Case& c : cases) {
         form.DemoNameEdit->setText(c.name);
@@ -454,15 +453,15 @@ TEST_F(AdminUiTest, RecordNeedsANameAndStopIsSentEveryTime)
         EXPECT_EQ(LogLinesSince(mark), c.log);
         EXPECT_EQ(form.DemoNameEdit->text(), c.name);
     }
-    EXPECT_EQ(Server().Game().Demos(), QList<SimDemo>({ { "final_round", true } }));
+    EXPECT_EQ(Server().Game().Demos(), QList<SimDemo>({{"final_round", true}}));
 }
 
 TEST_F(AdminUiTest, WhileNotConnectedEachTabLogsTheRefusalAndStillMakesItsLocalChange)
 {
     TMainForm& form = Form();
-    form.PlayersListBox->Append({ "Id:  3 - Lt.Dan is remote ip: 10.0.0.3:1234 ->         CD-key hash: 0a1b" });
+    form.PlayersListBox->Append({"Id:  3 - Lt.Dan is remote ip: 10.0.0.3:1234 ->         CD-key hash: 0a1b"});
     form.PlayersListBox->SetItemIndex(0);
-    form.BansListBox->Append({ "Key: 0a1b Perm", "Key: 2c3d Round" });
+    form.BansListBox->Append({"Key: 0a1b Perm", "Key: 2c3d Round"});
     dialogs_->yesAnswer = true;
     struct Case
     {
@@ -471,15 +470,15 @@ TEST_F(AdminUiTest, WhileNotConnectedEachTabLogsTheRefusalAndStillMakesItsLocalC
         std::function<bool()> changed;
     };
     const QList<Case> cases = {
-        { form.KickButton, "Player ID  3 has been kicked...", [&] { return form.PlayersListBox->Count() == 0; } },
-        { form.ClearBanListButton, "Ban list cleared...", [&] { return form.BansListBox->Count() == 0; } },
-        { form.PauseButton, "Game paused...", [&] { return form.PauseButton->text() == QStringLiteral("UnPause"); } },
-        { form.StopButton, "Stopping recording...", [] { return true; } },
+        {form.KickButton, "Player ID  3 has been kicked...", [&] { return form.PlayersListBox->Count() == 0; }},
+        {form.ClearBanListButton, "Ban list cleared...", [&] { return form.BansListBox->Count() == 0; }},
+        {form.PauseButton, "Game paused...", [&] { return form.PauseButton->text() == QStringLiteral("UnPause"); }},
+        {form.StopButton, "Stopping recording...", [] { return true; }},
     };
     for (const Case& c : cases) {
         const qsizetype mark = LogLines().size();
         c.button->click();
-        EXPECT_EQ(LogLinesSince(mark), Lines({ "Error not connected...", c.log }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({"Error not connected...", c.log}));
         EXPECT_TRUE(c.changed()) << c.log.constData();
     }
 }

@@ -1,11 +1,10 @@
 // Admin messages and the automatic announcer, through the real window against
 // the practice server. The announcer's ticks are driven by the test.
 
-#include "form_fixture.h"
-
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "form_fixture.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -51,9 +50,19 @@ TEST_F(AnnounceTest, AdminMessagesGoToTheCheckedTeams)
         Lines log;
     };
     const QList<Case> cases = {
-        {true, false, "Ops", "hi", {Framed("exec game.sayTeam 1 \"Admin: Ops - hi\"")}, {"Message sent to MEC/China..."}},
+        {true,
+         false,
+         "Ops",
+         "hi",
+         {Framed("exec game.sayTeam 1 \"Admin: Ops - hi\"")},
+         {"Message sent to MEC/China..."}},
         {false, true, "Ops", "hi", {Framed("exec game.sayTeam 2 \"Admin: Ops - hi\"")}, {"Message sent to USMC..."}},
-        {true, true, "Ops", "say \"go\"", {Framed("exec game.sayAll \"Admin: Ops - say \"go\"\"")}, {"Message sent to all..."}},
+        {true,
+         true,
+         "Ops",
+         "say \"go\"",
+         {Framed("exec game.sayAll \"Admin: Ops - say \"go\"\"")},
+         {"Message sent to all..."}},
         {true, true, "", "", {Framed("exec game.sayAll \"Admin:  - \"")}, {"Message sent to all..."}},
         {false, false, "Ops", "hi", {}, {}},
     };
@@ -146,7 +155,7 @@ TEST_F(AnnounceTest, ThePeriodFollowsTheDelayFromStartUpOn)
     EXPECT_EQ(form.DelaySpinEdit->Value(), 30);
     EXPECT_EQ(form.AnnounceTimer->interval(), 30000) << "the stored delay goes through the change handler";
 
-    for (const auto& [delay, period] : {std::pair {5, 5000}, std::pair {1000, 1000000}, std::pair {100, 100000}}) {
+    for (const auto& [delay, period] : {std::pair{5, 5000}, std::pair{1000, 1000000}, std::pair{100, 100000}}) {
         form.DelaySpinEdit->SetValue(delay);
         EXPECT_EQ(form.AnnounceTimer->interval(), period);
     }

@@ -1,12 +1,11 @@
 // The three local files through the real window: what start-up loads, what
 // closing and Save write, and that no failure loses what was stored.
 
-#include "form_fixture.h"
-
 #include "app/list_box.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "form_fixture.h"
 #include "storage/password_scramble.h"
 
 #include <QFile>
@@ -38,8 +37,8 @@ TEST_F(FilesTest, StartUpLoadsEachFileOnItsOwn)
     struct Case
     {
         const char* name;
-        const char* missing;  // a file removed before start-up
-        QByteArray messages;  // servermessages.dat, when not missing
+        const char* missing; // a file removed before start-up
+        QByteArray messages; // servermessages.dat, when not missing
         QList<QString> errors;
         Lines localMaps;
         Lines rows;
@@ -89,7 +88,9 @@ TEST_F(FilesTest, ClosingAndReopeningKeepsTheFiveSettings)
     const QByteArray stored = ReadFile(QStringLiteral("settings.ini"));
     EXPECT_TRUE(stored.contains("password=" + Encrypt("s3cr\xe9t pass") + "\r\n")) << stored.constData();
     EXPECT_FALSE(stored.contains("s3cr")) << "the password is never stored plain";
-    struct stat info {};
+    struct stat info
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(SettingsPath()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
@@ -103,8 +104,8 @@ TEST_F(FilesTest, ClosingAndReopeningKeepsTheFiveSettings)
 
 TEST_F(FilesTest, StoredDelaysAreBroughtIntoRange)
 {
-    for (const auto& [text, delay] : {std::pair {"3", 5}, std::pair {"5000", 1000}, std::pair {"$1E", 30},
-                                      std::pair {"junk", 10}, std::pair {"7", 7}}) {
+    for (const auto& [text, delay] :
+         {std::pair{"3", 5}, std::pair{"5000", 1000}, std::pair{"$1E", 30}, std::pair{"junk", 10}, std::pair{"7", 7}}) {
         WriteFile(QStringLiteral("settings.ini"), QByteArray("; mine\r\n[Settings]\r\ndelay=") + text + "\r\n");
         EXPECT_EQ(CreateForm().DelaySpinEdit->Value(), delay) << text;
     }

@@ -97,7 +97,7 @@ QByteArray FormTest::ReadFile(const QString& name) const
 TMainForm& FormTest::CreateForm()
 {
     DestroyForm();
-    form_ = std::make_unique<TMainForm>(TMainForm::Options {SettingsPath(), dialogs_});
+    form_ = std::make_unique<TMainForm>(TMainForm::Options{SettingsPath(), dialogs_});
     return *form_;
 }
 
@@ -130,8 +130,7 @@ void FormTest::ConnectAndLogin(const QByteArray& password)
     form.PortEdit->setText(QString::number(server.Port()));
     form.PasswordEdit->setText(ToDisplay(password));
     form.ConnectButton->click();
-    ASSERT_TRUE(WaitUntil([&] { return Status() == "Connected to 127.0.0.1"; }))
-        << "status: " << Status().constData();
+    ASSERT_TRUE(WaitUntil([&] { return Status() == "Connected to 127.0.0.1"; })) << "status: " << Status().constData();
     linesAtLogin_ = server.ReceivedLines().size();
 }
 

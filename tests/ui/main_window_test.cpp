@@ -1,13 +1,12 @@
 // The main window as designed: its controls, their places and order, the
 // shell's own handlers, the spin edit's rules and the About window.
 
-#include "form_fixture.h"
-
 #include "app/about_form.h"
 #include "app/list_box.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "form_fixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -39,6 +38,7 @@ struct Control
 };
 
 // The designed controls, as the window's control tables lay them out.
+// clang-format off
 const Control kControls[] = {
     {"LoginGroupBox", "ClientArea", "Login", {8, 8, 385, 89}},
     {"Label1", "LoginGroupBox", "Server IP:", {8, 16, 0, 0}},
@@ -109,6 +109,7 @@ const Control kControls[] = {
     {"RecordButton", "RecorderGroupBox", "Record", {80, 48, 75, 25}},
     {"StopButton", "RecorderGroupBox", "Stop", {176, 48, 75, 25}},
 };
+// clang-format on
 
 QString CaptionOf(QWidget* widget)
 {
@@ -179,8 +180,9 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     QStringList pages;
     for (int i = 0; i < form.PageControl->count(); ++i)
         pages.append(form.PageControl->widget(i)->objectName() + '=' + form.PageControl->tabText(i));
-    EXPECT_EQ(pages, QStringList({"PlayerTabSheet=Player List", "BansTabSheet=Ban List", "MapsTabSheet=Map Rotation",
-                                  "ServerTabSheet=Server Announcements", "OtherTabSheet=Other"}));
+    EXPECT_EQ(pages,
+              QStringList({"PlayerTabSheet=Player List", "BansTabSheet=Ban List", "MapsTabSheet=Map Rotation",
+                           "ServerTabSheet=Server Announcements", "OtherTabSheet=Other"}));
     EXPECT_EQ(form.PageControl->currentWidget(), form.ServerTabSheet);
 
     EXPECT_FALSE(form.GetMapButton->isVisible());
@@ -200,7 +202,8 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     EXPECT_EQ(grid.columnWidth(0), 716);
     EXPECT_EQ(grid.rowHeight(0), 16);
     EXPECT_TRUE(grid.showGrid());
-    EXPECT_FALSE(grid.horizontalHeader()->isVisible() || grid.verticalHeader()->isVisible()) << "no fixed row or column";
+    EXPECT_FALSE(grid.horizontalHeader()->isVisible() || grid.verticalHeader()->isVisible())
+        << "no fixed row or column";
     EXPECT_EQ(grid.selectionMode(), QAbstractItemView::ContiguousSelection);
     EXPECT_TRUE(grid.model()->flags(grid.model()->index(0, 0)) & Qt::ItemIsEditable);
 }
@@ -218,12 +221,15 @@ TEST_F(MainWindowTest, TabOrderFollowsTheDesignWithinEachParent)
     const std::map<QString, QStringList> expected = {
         {"LoginGroupBox", {"IPEdit", "PortEdit", "PasswordEdit", "ConnectButton", "DisconnecyButton"}},
         {"PlayersGroupBox", {"PlayersListBox", "RefreshPlayersButton", "KickButton", "TempBanButton", "BanButton"}},
-        {"BansGroupBox", {"BansListBox", "RefeshBansButton", "AddHashBanButton", "RemoveBanButton", "ClearBanListButton"}},
-        {"MapsGroupBox", {"MapsListBox", "Button2", "Button3", "RefreshMapsButton", "SaveMapsButton", "RunNextMapButton",
-                          "RestartMapButton", "PauseButton", "GetMapButton", "LocalMapsListBox"}},
+        {"BansGroupBox",
+         {"BansListBox", "RefeshBansButton", "AddHashBanButton", "RemoveBanButton", "ClearBanListButton"}},
+        {"MapsGroupBox",
+         {"MapsListBox", "Button2", "Button3", "RefreshMapsButton", "SaveMapsButton", "RunNextMapButton",
+          "RestartMapButton", "PauseButton", "GetMapButton", "LocalMapsListBox"}},
         {"AnnounceGroupBox", {"MECCheckBox", "USMCCheckBox", "UsernameEdit", "MessageEdit", "Button1"}},
-        {"AutoAnnounceGroupBox", {"AutoAnnounceCheckBox", "DelaySpinEdit", "SaveButton", "AnnounceStringGrid",
-                                  "AddLineButton", "RemoveLineButton"}},
+        {"AutoAnnounceGroupBox",
+         {"AutoAnnounceCheckBox", "DelaySpinEdit", "SaveButton", "AnnounceStringGrid", "AddLineButton",
+          "RemoveLineButton"}},
         {"RecorderGroupBox", {"RecordButton", "StopButton", "DemoNameEdit"}},
         {"RemoteConsoleGroupBox", {"CommandEdit", "CommandButton"}},
     };
@@ -258,8 +264,8 @@ TEST_F(MainWindowTest, ChangingPagesAsksForThatPagesListOnlyWhileConnected)
     EXPECT_TRUE(LogLines().isEmpty());
 
     ConnectAndLogin();
-    for (QWidget* page : {form.PlayerTabSheet, form.ServerTabSheet, form.BansTabSheet, form.OtherTabSheet,
-                          form.MapsTabSheet})
+    for (QWidget* page :
+         {form.PlayerTabSheet, form.ServerTabSheet, form.BansTabSheet, form.OtherTabSheet, form.MapsTabSheet})
         form.PageControl->setCurrentWidget(page);
     const Lines expected = {Framed("exec admin.listplayers"), Framed("exec admin.listBannedKeys"),
                             Framed("exec maplist.list")};

@@ -75,7 +75,7 @@ public:
     FullBacklog()
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
+        sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
@@ -87,7 +87,7 @@ public:
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             fillers_.push_back(fd);
             ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-            pollfd poller { fd, POLLOUT, 0 };
+            pollfd poller{fd, POLLOUT, 0};
             full_ = ::poll(&poller, 1, 100) == 0;
         }
     }
@@ -138,10 +138,10 @@ TEST_F(RobustnessTest, AListReplyCutByTheServerKeepsItsWholeLinesAndTheNextLogin
         int wholeLines; // the cut falls in the middle of the line after these
     };
     const QList<Case> cases = {
-        { form.RefreshMapsButton, form.MapsListBox, game.MapListing(), "Refreshing map list...", false, 2 },
-        { form.RefeshBansButton, form.BansListBox, game.BanListing(), "Refreshing ban list...", false, 2 },
+        {form.RefreshMapsButton, form.MapsListBox, game.MapListing(), "Refreshing map list...", false, 2},
+        {form.RefeshBansButton, form.BansListBox, game.BanListing(), "Refreshing ban list...", false, 2},
         // Three lines make one player and the first half of the next.
-        { form.RefreshPlayersButton, form.PlayersListBox, game.PlayerListing(), "Refreshing player list...", true, 3 },
+        {form.RefreshPlayersButton, form.PlayersListBox, game.PlayerListing(), "Refreshing player list...", true, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.startLog.constData());
@@ -155,14 +155,14 @@ TEST_F(RobustnessTest, AListReplyCutByTheServerKeepsItsWholeLinesAndTheNextLogin
         c.button->click();
         ASSERT_TRUE(WaitUntil([&] { return Status() == "Disconnected"; }));
         SpinEventLoop(30ms);
-        EXPECT_EQ(LogLinesSince(mark), Lines({ c.startLog, "Disconnected..." }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({c.startLog, "Disconnected..."}));
         EXPECT_EQ(c.list->Items(), kept) << "only whole entries, the half line is not one";
         EXPECT_FALSE(form.ClientSocket1->Active());
 
         mark = LogLines().size();
         ConnectAndLogin();
         SpinEventLoop(30ms);
-        EXPECT_EQ(LogLinesSince(mark), Lines({ "Connecting to 127.0.0.1", "Authentication successful" }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({"Connecting to 127.0.0.1", "Authentication successful"}));
         EXPECT_EQ(c.list->Items(), kept) << "the greeting is no entry of the cut list";
 
         const Lines all = ListingEntries(c.listing, c.players);
@@ -180,7 +180,7 @@ TEST_F(RobustnessTest, AResetIsLoggedAndTheNextCommandEndsTheConnection)
     ASSERT_TRUE(WaitUntil([&] { return !LogLinesSince(mark).isEmpty(); }));
     SpinEventLoop(50ms);
     // The handler cleared the code, so the notification is dropped: still Active.
-    EXPECT_EQ(LogLinesSince(mark), Lines({ "error 10054" }));
+    EXPECT_EQ(LogLinesSince(mark), Lines({"error 10054"}));
     EXPECT_TRUE(form.ClientSocket1->Active());
     EXPECT_EQ(Status(), "Connected to 127.0.0.1");
 
@@ -190,13 +190,13 @@ TEST_F(RobustnessTest, AResetIsLoggedAndTheNextCommandEndsTheConnection)
     form.RefreshPlayersButton->click();
     EXPECT_LT(clock.elapsed(), 500);
     // The send meets the broken connection (10058, a send after shutdown) and disconnects at once.
-    EXPECT_EQ(LogLinesSince(mark), Lines({ "error 10058", "Disconnected..." }));
+    EXPECT_EQ(LogLinesSince(mark), Lines({"error 10058", "Disconnected..."}));
     EXPECT_EQ(Status(), "Disconnected");
     EXPECT_FALSE(form.ClientSocket1->Active());
 
     mark = LogLines().size();
     form.RefreshPlayersButton->click();
-    EXPECT_EQ(LogLinesSince(mark), Lines({ "Error not connected..." }));
+    EXPECT_EQ(LogLinesSince(mark), Lines({"Error not connected..."}));
     ConnectAndLogin(); // and a new connection works
 }
 
@@ -254,7 +254,7 @@ TEST_F(RobustnessTest, ATenMegabyteBanLineArrivesWholeAndGoesBackWhole)
     QByteArray key(10 * 1024 * 1024, Qt::Uninitialized);
     for (qsizetype i = 0; i < key.size(); ++i)
         key[i] = digits[(i * 7 + i / 4093) % 16];
-    Server().Game().AddBan({ key, BanKind::Perm });
+    Server().Game().AddBan({key, BanKind::Perm});
     ConnectAndLogin();
     TMainForm& form = Form();
     const Lines bans = ListingEntries(Server().Game().BanListing(), false);
@@ -289,8 +289,8 @@ TEST_F(RobustnessTest, ATenMegabyteBanLineArrivesWholeAndGoesBackWhole)
 TEST_F(RobustnessTest, NulDelAndFFBytesGoIntoTheListsAndBackToTheServerUnchanged)
 {
     const QByteArray odd("\x00\x7f\xff\x81", 4);
-    Server().Game().AddPlayer({ 30, "Odd" + odd + "Name", "10.0.0.30", 3030, "hash" + odd });
-    Server().Game().AddBan({ "key" + odd + "end", BanKind::Perm });
+    Server().Game().AddPlayer({30, "Odd" + odd + "Name", "10.0.0.30", 3030, "hash" + odd});
+    Server().Game().AddBan({"key" + odd + "end", BanKind::Perm});
     ConnectAndLogin();
     TMainForm& form = Form();
     const GameState& game = Server().Game();
@@ -314,7 +314,7 @@ TEST_F(RobustnessTest, NulDelAndFFBytesGoIntoTheListsAndBackToTheServerUnchanged
     const QByteArray playerLine = "Id: " + odd + " - x is remote ip: 10.0.0.1:1 ->";
     const QByteArray hashLine = "         CD-key hash: " + odd;
     Server().SendRaw(playerLine + '\n' + hashLine + "\n\x04");
-    ASSERT_TRUE(WaitUntil([&] { return form.PlayersListBox->Items() == Lines({ playerLine + hashLine }); }));
+    ASSERT_TRUE(WaitUntil([&] { return form.PlayersListBox->Items() == Lines({playerLine + hashLine}); }));
     form.PlayersListBox->SetItemIndex(0);
     sent = Server().ReceivedLines().size();
     form.KickButton->click();
@@ -328,8 +328,8 @@ TEST_F(RobustnessTest, AGreetingSplitAcrossReadsStillLogsIn)
     const QByteArray banner = "### Battlefield 2 default RCON/admin ready.\n";
     const QByteArray seedLine = "### Digest seed: QwErTyUiOpAsDfGh";
     const QList<Lines> greetings = {
-        { banner.left(20), banner.mid(20) + seedLine + "\n\n" }, // cut inside the first line
-        { banner + seedLine, "\n\n" }, // cut right after the seed, before its line feed
+        {banner.left(20), banner.mid(20) + seedLine + "\n\n"}, // cut inside the first line
+        {banner + seedLine, "\n\n"},                           // cut right after the seed, before its line feed
     };
     // The pause between the writes makes the client read them apart.
     Server().SetChunking(0, 60);
@@ -339,7 +339,7 @@ TEST_F(RobustnessTest, AGreetingSplitAcrossReadsStillLogsIn)
         CreateForm();
         ConnectAndLogin();
         SpinEventLoop(30ms);
-        EXPECT_EQ(LogLines(), Lines({ "Connecting to 127.0.0.1", "Authentication successful" }));
+        EXPECT_EQ(LogLines(), Lines({"Connecting to 127.0.0.1", "Authentication successful"}));
         EXPECT_EQ(Form().SessionState().digestSeed, "QwErTyUiOpAsDfGh");
     }
 }
@@ -356,7 +356,7 @@ TEST_F(RobustnessTest, AHostThatDoesNotResolveIsLookedUpAgainAtEachConnect)
         // The lookup fails before any connect is tried, so there is no "Connecting to" line.
         ASSERT_TRUE(WaitUntil([&] { return LogLinesSince(mark).size() >= 2; }));
         SpinEventLoop(30ms);
-        EXPECT_EQ(LogLinesSince(mark), Lines({ "error 11001", "Disconnected..." }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({"error 11001", "Disconnected..."}));
         EXPECT_EQ(Status(), "Disconnected");
         EXPECT_FALSE(form.ClientSocket1->Active());
     }
@@ -370,8 +370,8 @@ TEST_F(RobustnessTest, AConnectThatNeverCompletesTimesOutWhileTheWindowRuns)
     form.ClientSocket1->SetConnectTimeout(300ms);
     form.IPEdit->setText(QStringLiteral("127.0.0.1"));
     form.PortEdit->setText(QString::number(listener.Port()));
-    const Lines timedOut = { "Connecting to 127.0.0.1", "error 10060",
-        "Connection timed out. Make sure the IP address and port number are correct." };
+    const Lines timedOut = {"Connecting to 127.0.0.1", "error 10060",
+                            "Connection timed out. Make sure the IP address and port number are correct."};
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE(attempt);
         const qsizetype mark = LogLines().size();
@@ -381,7 +381,7 @@ TEST_F(RobustnessTest, AConnectThatNeverCompletesTimesOutWhileTheWindowRuns)
         form.ConnectButton->click();
         EXPECT_LT(clock.elapsed(), 100);
         SpinEventLoop(150ms);
-        EXPECT_EQ(LogLinesSince(mark), Lines({ "Connecting to 127.0.0.1" }));
+        EXPECT_EQ(LogLinesSince(mark), Lines({"Connecting to 127.0.0.1"}));
         form.DisconnecyButton->click(); // nothing is established, so nothing happens
         ASSERT_TRUE(WaitUntil([&] { return LogLinesSince(mark).size() >= 3; }, 3s));
         SpinEventLoop(30ms);
@@ -416,7 +416,7 @@ TEST_F(RobustnessTest, AFullDiskKeepsTheStoredFilesWhole)
     };
     ASSERT_TRUE(write("settings.ini", settings) && write("servermessages.dat", table) && write("maps.dat", "map\r\n"));
     QDir::setCurrent(small);
-    form = std::make_unique<TMainForm>(TMainForm::Options { small + QStringLiteral("/settings.ini"), dialogs_ });
+    form = std::make_unique<TMainForm>(TMainForm::Options{small + QStringLiteral("/settings.ini"), dialogs_});
     ASSERT_TRUE(dialogs_->Errors().isEmpty());
 
     QFile filler(small + QStringLiteral("/filler"));
@@ -430,7 +430,7 @@ TEST_F(RobustnessTest, AFullDiskKeepsTheStoredFilesWhole)
 
     form->AnnounceStringGrid->SetCell(0, 0, "changed");
     form->SaveButton->click();
-    EXPECT_EQ(dialogs_->Errors(), QList<QString>({ QStringLiteral("Disk full.") }));
+    EXPECT_EQ(dialogs_->Errors(), QList<QString>({QStringLiteral("Disk full.")}));
     EXPECT_EQ(read("servermessages.dat"), table);
 
     dialogs_->shown.clear();
@@ -438,10 +438,10 @@ TEST_F(RobustnessTest, AFullDiskKeepsTheStoredFilesWhole)
     form->IPEdit->setText(QStringLiteral("changed"));
     form->Exit1->trigger();
     // A settings write that fails for any reason says which file it could not write.
-    EXPECT_EQ(dialogs_->Errors(), QList<QString>({ "Unable to write to " + small + "/settings.ini." }));
+    EXPECT_EQ(dialogs_->Errors(), QList<QString>({"Unable to write to " + small + "/settings.ini."}));
     EXPECT_FALSE(form->isVisible()) << "the window still closes";
     EXPECT_EQ(read("settings.ini"), settings);
     EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden),
-        QStringList({ "filler", "maps.dat", "servermessages.dat", "settings.ini" }))
+              QStringList({"filler", "maps.dat", "servermessages.dat", "settings.ini"}))
         << "no temporary file is left behind";
 }

@@ -1,11 +1,10 @@
 // The console session through the real window against the practice server:
 // connecting, logging in, the command channel and the three list replies.
 
-#include "form_fixture.h"
-
 #include "app/list_box.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
+#include "form_fixture.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -107,9 +106,9 @@ TEST_F(SessionTest, EveryWrittenFormOfThePortConnects)
 {
     const quint16 port = Server().Port();
     const QString hex = QString::number(port, 16);
-    for (const QString& text : {QString::number(port), QStringLiteral("  %1").arg(port), QStringLiteral("+%1").arg(port),
-                                QStringLiteral("$") + hex, QStringLiteral("x") + hex, QStringLiteral("0X") + hex.toUpper(),
-                                QString::number(port + 65536)}) {
+    for (const QString& text : {QString::number(port), QStringLiteral("  %1").arg(port),
+                                QStringLiteral("+%1").arg(port), QStringLiteral("$") + hex, QStringLiteral("x") + hex,
+                                QStringLiteral("0X") + hex.toUpper(), QString::number(port + 65536)}) {
         TMainForm& form = CreateForm();
         form.IPEdit->setText(QStringLiteral("127.0.0.1"));
         form.PortEdit->setText(text);

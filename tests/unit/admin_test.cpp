@@ -66,13 +66,12 @@ TEST(PlayerAdmin, PlayerIdOfCutsBetweenPrefixAndTheBlankBeforeTheFirstDash)
 
 TEST(PlayerAdmin, ActionsSendTheIdAsItStands)
 {
+    EXPECT_EQ(player_admin::Kick(" 3"), (AdminAction{"exec admin.kickplayer  3", "Player ID  3 has been kicked..."}));
     EXPECT_EQ(
-        player_admin::Kick(" 3"), (AdminAction { "exec admin.kickplayer  3", "Player ID  3 has been kicked..." }));
-    EXPECT_EQ(player_admin::BanForRound("7"),
-        (AdminAction {
-            "exec admin.banplayerkey 7 round", "Player ID 7 has been banned for the rest of the round..." }));
+        player_admin::BanForRound("7"),
+        (AdminAction{"exec admin.banplayerkey 7 round", "Player ID 7 has been banned for the rest of the round..."}));
     EXPECT_EQ(player_admin::BanPermanently("7"),
-        (AdminAction { "exec admin.banplayerkey 7 perm", "Player ID 7 has been permanently banned..." }));
+              (AdminAction{"exec admin.banplayerkey 7 perm", "Player ID 7 has been permanently banned..."}));
 }
 
 TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
@@ -83,18 +82,18 @@ TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
         std::optional<QByteArray> key;
     };
     const Case cases[] = {
-        { "Key: " + KeyHash + " Perm", KeyHash },
-        { "Key: " + KeyHash + " Round", KeyHash },
-        { "Key: " + KeyHash + " Round Time Left: 120", KeyHash },
-        { "Key: abc Round Perm", "abc Round" }, // "Perm" is looked for first
-        { "Key: abc Perm Round", "abc" },
-        { "Key: Perm", "" }, // the word at position 7 or earlier: empty key
-        { "Key: xPerm", "" },
-        { "Round", "" },
-        { "Key: ab Perm", "ab" },
-        { "Key: " + KeyHash, std::nullopt }, // neither word: no key at all
-        { "Key: abc perm round", std::nullopt },
-        { "", std::nullopt },
+        {"Key: " + KeyHash + " Perm", KeyHash},
+        {"Key: " + KeyHash + " Round", KeyHash},
+        {"Key: " + KeyHash + " Round Time Left: 120", KeyHash},
+        {"Key: abc Round Perm", "abc Round"}, // "Perm" is looked for first
+        {"Key: abc Perm Round", "abc"},
+        {"Key: Perm", ""}, // the word at position 7 or earlier: empty key
+        {"Key: xPerm", ""},
+        {"Round", ""},
+        {"Key: ab Perm", "ab"},
+        {"Key: " + KeyHash, std::nullopt}, // neither word: no key at all
+        {"Key: abc perm round", std::nullopt},
+        {"", std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ban_admin::BanKeyOf(c.line), c.key) << c.line.constData();
@@ -102,11 +101,9 @@ TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
 
 TEST(BanAdmin, EmptyKeysAndEntriesStillMakeTheirCommand)
 {
-    EXPECT_EQ(ban_admin::AddKey(""), (AdminAction { "exec admin.addKeyToBanList ", " added to ban list..." }));
-    EXPECT_EQ(
-        ban_admin::AddKey(" ab "), (AdminAction { "exec admin.addKeyToBanList  ab ", " ab  added to ban list..." }));
-    EXPECT_EQ(
-        ban_admin::RemoveKey(""), (AdminAction { "exec admin.removeKeyFromBanList ", " removed from ban list..." }));
+    EXPECT_EQ(ban_admin::AddKey(""), (AdminAction{"exec admin.addKeyToBanList ", " added to ban list..."}));
+    EXPECT_EQ(ban_admin::AddKey(" ab "), (AdminAction{"exec admin.addKeyToBanList  ab ", " ab  added to ban list..."}));
+    EXPECT_EQ(ban_admin::RemoveKey(""), (AdminAction{"exec admin.removeKeyFromBanList ", " removed from ban list..."}));
 }
 
 TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
@@ -117,12 +114,12 @@ TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
         QByteArray number;
     };
     const Case cases[] = {
-        { "0: gulf_of_oman gpm_cq 32", "0" },
-        { "12: strike_at_karkand gpm_cq 64", "12" },
-        { "3:4:5", "3" },
-        { "no colon", "" },
-        { ": starts with one", "" },
-        { "", "" },
+        {"0: gulf_of_oman gpm_cq 32", "0"},
+        {"12: strike_at_karkand gpm_cq 64", "12"},
+        {"3:4:5", "3"},
+        {"no colon", ""},
+        {": starts with one", ""},
+        {"", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(map_admin::MapNumberOf(c.line), c.number) << c.line.constData();
@@ -134,12 +131,12 @@ TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
 TEST(MapAdmin, PauseTogglesByTheExactCaption)
 {
     const map_admin::PauseToggle pause = map_admin::TogglePause(map_admin::PauseCaption);
-    EXPECT_EQ(pause, (map_admin::PauseToggle { "exec gameLogic.togglepause", "UnPause", "Game paused..." }));
+    EXPECT_EQ(pause, (map_admin::PauseToggle{"exec gameLogic.togglepause", "UnPause", "Game paused..."}));
 
     const map_admin::PauseToggle unpause = map_admin::TogglePause(pause.caption);
-    EXPECT_EQ(unpause, (map_admin::PauseToggle { "exec gameLogic.togglepause", "Pause", "Game unpaused..." }));
+    EXPECT_EQ(unpause, (map_admin::PauseToggle{"exec gameLogic.togglepause", "Pause", "Game unpaused..."}));
 
-    for (const QByteArray caption : { "pause", "PAUSE", "Pause ", "" })
+    for (const QByteArray caption : {"pause", "PAUSE", "Pause ", ""})
         EXPECT_EQ(map_admin::TogglePause(caption), unpause) << caption.constData();
 }
 
@@ -147,11 +144,11 @@ TEST(AnnounceAdmin, AdminMessageGoesToTheChosenTeams)
 {
     using announce_admin::AdminMessage;
     EXPECT_EQ(AdminMessage(true, false, "Ops", "hi"),
-        (AdminAction { "exec game.sayTeam 1 \"Admin: Ops - hi\"", "Message sent to MEC/China..." }));
+              (AdminAction{"exec game.sayTeam 1 \"Admin: Ops - hi\"", "Message sent to MEC/China..."}));
     EXPECT_EQ(AdminMessage(false, true, "Ops", "hi"),
-        (AdminAction { "exec game.sayTeam 2 \"Admin: Ops - hi\"", "Message sent to USMC..." }));
+              (AdminAction{"exec game.sayTeam 2 \"Admin: Ops - hi\"", "Message sent to USMC..."}));
     EXPECT_EQ(AdminMessage(true, true, "Ops", "hi"),
-        (AdminAction { "exec game.sayAll \"Admin: Ops - hi\"", "Message sent to all..." }));
+              (AdminAction{"exec game.sayAll \"Admin: Ops - hi\"", "Message sent to all..."}));
     EXPECT_EQ(AdminMessage(false, false, "Ops", "hi"), std::nullopt);
 
     EXPECT_EQ(AdminMessage(true, true, "", "say \"go\"")->command, "exec game.sayAll \"Admin:  - say \"go\"\"");
@@ -160,9 +157,9 @@ TEST(AnnounceAdmin, AdminMessageGoesToTheChosenTeams)
 TEST(AnnounceAdmin, RowMessageIsTheFirstCell)
 {
     using announce_admin::RowMessage;
-    EXPECT_EQ(RowMessage({ "Welcome to the server" }), "Welcome to the server");
-    EXPECT_EQ(RowMessage({ "first", "second" }), "first");
-    EXPECT_EQ(RowMessage({ "", "second" }), "");
+    EXPECT_EQ(RowMessage({"Welcome to the server"}), "Welcome to the server");
+    EXPECT_EQ(RowMessage({"first", "second"}), "first");
+    EXPECT_EQ(RowMessage({"", "second"}), "");
     EXPECT_EQ(RowMessage({}), "");
     EXPECT_EQ(announce_admin::AnnounceCommand(""), "exec game.sayAll \"\"");
 }
@@ -177,22 +174,22 @@ TEST(AnnounceAdmin, AnnouncerCyclesThroughTheRows)
     for (int tick = 0; tick < 60; ++tick) {
         const announce_admin::AnnounceStep step = announce_admin::StepAnnounceRow(index, table.size());
         ASSERT_EQ(step.row, tick % 20);
-        if (!announce_admin::RowMessage({ table[step.row] }).isEmpty())
+        if (!announce_admin::RowMessage({table[step.row]}).isEmpty())
             filledTicks << tick;
         index = step.nextIndex;
     }
-    EXPECT_EQ(filledTicks, (QList<int> { 0, 20, 40 }));
+    EXPECT_EQ(filledTicks, (QList<int>{0, 20, 40}));
 }
 
 TEST(AnnounceAdmin, AShortenedTableStartsOverAtRowZero)
 {
     using Step = announce_admin::AnnounceStep;
-    EXPECT_EQ(announce_admin::StepAnnounceRow(15, 10), (Step { 0, 1 }));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(10, 10), (Step { 0, 1 }));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(9, 10), (Step { 9, 0 }));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(4, 10), (Step { 4, 5 }));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(3, 1), (Step { 0, 0 }));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(0, 1), (Step { 0, 0 }));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(15, 10), (Step{0, 1}));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(10, 10), (Step{0, 1}));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(9, 10), (Step{9, 0}));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(4, 10), (Step{4, 5}));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(3, 1), (Step{0, 0}));
+    EXPECT_EQ(announce_admin::StepAnnounceRow(0, 1), (Step{0, 0}));
 }
 
 TEST(ConsoleAdmin, RecordNeedsADemoName)

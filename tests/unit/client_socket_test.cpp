@@ -8,10 +8,9 @@
 
 #include <QThread>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -26,7 +25,7 @@ namespace {
 
 bool WaitFor(int fd, short events, std::chrono::milliseconds timeout)
 {
-    pollfd p {fd, events, 0};
+    pollfd p{fd, events, 0};
     return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1;
 }
 
@@ -65,7 +64,7 @@ public:
     // Ends an accepted connection with a reset instead of an orderly close.
     void Reset(int fd)
     {
-        const linger abort {1, 0};
+        const linger abort{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         Close(fd);
     }
@@ -97,7 +96,7 @@ private:
 
     int fd_ = -1;
     bool ok_ = false;
-    sockaddr_in address_ {};
+    sockaddr_in address_{};
     std::vector<int> owned_;
 };
 
@@ -148,8 +147,8 @@ struct Recorder
                 afterRead(sender);
         };
         client.OnError = [this](TClientSocket& sender, TClientWinSocket&, TErrorEvent e, int& code) {
-            static const char* const names[] = {"General", "Send", "Receive", "Connect", "Disconnect", "Accept",
-                                                "Lookup"};
+            static const char* const names[] = {"General",    "Send",   "Receive", "Connect",
+                                                "Disconnect", "Accept", "Lookup"};
             Note(std::string("Error ee") + names[static_cast<int>(e)] + " " + std::to_string(code), sender);
             if (clearErrors)
                 code = 0;
@@ -163,7 +162,7 @@ struct Recorder
     bool Saw(const std::string& event) const { return std::find(events.begin(), events.end(), event) != events.end(); }
 };
 
-const Events Established {"Lookup/0", "Connecting/0", "Connect/1", "Write/1"};
+const Events Established{"Lookup/0", "Connecting/0", "Connect/1", "Write/1"};
 
 // Connects to the listener and returns the server's end.
 int Establish(TClientSocket& client, Listener& server, const QByteArray& host = "127.0.0.1")
@@ -178,7 +177,11 @@ int Establish(TClientSocket& client, Listener& server, const QByteArray& host = 
 
 TEST(ClientSocket, EventOrderOfAConnectionThroughToThePeersClose)
 {
-    struct Case { QByteArray host, address; Events afterSetter; };
+    struct Case
+    {
+        QByteArray host, address;
+        Events afterSetter;
+    };
     const Case cases[] = {
         {"localhost", "", {"Lookup/0"}},
         {"127.0.0.1", "", {"Lookup/0"}},
@@ -214,7 +217,7 @@ TEST(ClientSocket, EventOrderOfAConnectionThroughToThePeersClose)
 
         ::shutdown(peer, SHUT_RDWR);
         ASSERT_TRUE(WaitUntil([&] { return rec.Saw("Disconnect/0"); }));
-        EXPECT_EQ(rec.events, (Events {"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Read/1", "Disconnect/0"}));
+        EXPECT_EQ(rec.events, (Events{"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Read/1", "Disconnect/0"}));
         EXPECT_FALSE(client.Active());
         EXPECT_EQ(client.Socket().WriteText("late"), 0);
     }
@@ -223,16 +226,24 @@ TEST(ClientSocket, EventOrderOfAConnectionThroughToThePeersClose)
 TEST(ClientSocket, FailedAttemptsReportTheirNumbers)
 {
     enum class Kind { Refused, TimedOut, Unresolvable, NoAddress };
-    struct Case { Kind kind; bool clearCode; Events events; std::vector<std::string> raised; };
-    const Events refused {"Lookup/0", "Connecting/0", "Error eeConnect 10061/0"};
-    const Events unresolved {"Lookup/0", "Error eeLookup 11001/0", "Disconnect/0"};
-    const Events noAddress {"Lookup/0", "Error eeLookup 1110/0", "Disconnect/0"};
+    struct Case
+    {
+        Kind kind;
+        bool clearCode;
+        Events events;
+        std::vector<std::string> raised;
+    };
+    const Events refused{"Lookup/0", "Connecting/0", "Error eeConnect 10061/0"};
+    const Events unresolved{"Lookup/0", "Error eeLookup 11001/0", "Disconnect/0"};
+    const Events noAddress{"Lookup/0", "Error eeLookup 1110/0", "Disconnect/0"};
     const Case cases[] = {
         {Kind::Refused, true, refused, {}},
         {Kind::Refused, false, refused, {"Asynchronous socket error 10061"}},
         {Kind::TimedOut, true, {"Lookup/0", "Connecting/0", "Error eeConnect 10060/0"}, {}},
         {Kind::Unresolvable, true, unresolved, {}},
-        {Kind::Unresolvable, false, unresolved,
+        {Kind::Unresolvable,
+         false,
+         unresolved,
          {"Windows socket error: Host not found (11001), on API 'ASync Lookup'"}},
         {Kind::NoAddress, true, noAddress, {}},
         {Kind::NoAddress, false, noAddress, {"No address specified"}},
@@ -243,9 +254,9 @@ TEST(ClientSocket, FailedAttemptsReportTheirNumbers)
         TClientSocket client;
         Recorder rec(client);
         rec.clearErrors = c.clearCode;
-        client.SetHost(c.kind == Kind::Unresolvable ? "no-such-host.ravelin.invalid"
-                           : c.kind == Kind::NoAddress  ? ""
-                                                        : "127.0.0.1");
+        client.SetHost(c.kind == Kind::Unresolvable    ? "no-such-host.ravelin.invalid"
+                           : c.kind == Kind::NoAddress ? ""
+                                                       : "127.0.0.1");
         client.SetPort(server.Port());
         client.SetConnectTimeout(200ms);
         if (c.kind == Kind::Refused)
@@ -293,7 +304,12 @@ TEST(ClientSocket, PropertiesCannotChangeWhileActive)
     Recorder rec(client);
     ASSERT_GE(Establish(client, server, "LocalHost"), 0);
 
-    struct Case { const char* what; std::function<void()> change; bool raises; };
+    struct Case
+    {
+        const char* what;
+        std::function<void()> change;
+        bool raises;
+    };
     const Case cases[] = {
         {"host", [&] { client.SetHost("127.0.0.1"); }, true},
         {"address", [&] { client.SetAddress("127.0.0.1"); }, true},
@@ -322,7 +338,11 @@ TEST(ClientSocket, PropertiesCannotChangeWhileActive)
 
 TEST(ClientSocket, ASecondActivationAbandonsThePendingAttempt)
 {
-    struct Case { bool pendingConnect; Events events; };
+    struct Case
+    {
+        bool pendingConnect;
+        Events events;
+    };
     const Case cases[] = {
         {false, {"Lookup/0", "Lookup/0", "Connecting/0", "Connect/1", "Write/1"}},
         {true, {"Lookup/0", "Connecting/0", "Lookup/0", "Connecting/0", "Connect/1", "Write/1"}},
@@ -405,7 +425,7 @@ TEST(ClientSocket, HandlersMayCloseInsideOnRead)
     ASSERT_TRUE(WaitUntil([&] { return rec.Saw("Disconnect/0"); }));
     SendAll(peer, "more");
     SpinEventLoop(100ms);
-    EXPECT_EQ(rec.events, (Events {"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Read/1", "Disconnect/0"}));
+    EXPECT_EQ(rec.events, (Events{"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Read/1", "Disconnect/0"}));
     EXPECT_EQ(rec.received, "Authentication failed\n\x04");
     EXPECT_TRUE(PeerSeesEnd(peer));
 }
@@ -426,8 +446,9 @@ TEST(ClientSocket, AResetIsReportedOnceAndTheNextWriteDisconnects)
     EXPECT_TRUE(client.Active());
 
     EXPECT_EQ(client.Socket().WriteText("x"), -1);
-    EXPECT_EQ(rec.events, (Events {"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Error eeDisconnect 10054/1",
-                                   "Error eeSend 10058/1", "Disconnect/0"}));
+    EXPECT_EQ(rec.events,
+              (Events{"Lookup/0", "Connecting/0", "Connect/1", "Write/1", "Error eeDisconnect 10054/1",
+                      "Error eeSend 10058/1", "Disconnect/0"}));
     EXPECT_FALSE(client.Active());
 }
 
@@ -451,7 +472,7 @@ TEST(ClientSocket, BlockingModeConnectsInsideTheSetter)
     client.SetClientType(TClientType::ctBlocking);
     const int peer = Establish(client, server);
     ASSERT_GE(peer, 0);
-    EXPECT_EQ(rec.events, (Events {"Lookup/0", "Connecting/0", "Connect/1"}));
+    EXPECT_EQ(rec.events, (Events{"Lookup/0", "Connecting/0", "Connect/1"}));
     EXPECT_EQ(client.Socket().WriteText("ping"), 4);
     EXPECT_TRUE(WaitUntil([&] { return ReceiveNow(peer) == "ping"; }));
     SendAll(peer, "pong");

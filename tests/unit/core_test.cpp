@@ -24,16 +24,17 @@ TEST(TextCut, PosCountsFromOneAndGivesZeroWhenMissing)
 
 TEST(TextCut, CopyHasForgivingBounds)
 {
-    struct Case { const char* source; qsizetype index, count; const char* expected; };
+    struct Case
+    {
+        const char* source;
+        qsizetype index, count;
+        const char* expected;
+    };
     const Case cases[] = {
-        {"abcdef", 2, 3, "bcd"},
-        {"abcdef", 0, 2, "ab"},   // index below 1 starts at 1
-        {"abcdef", -5, 2, "ab"},
-        {"abcdef", 5, 10, "ef"},  // stops at the end
-        {"abcdef", 7, 1, ""},     // past the end
-        {"abcdef", 1, 0, ""},
-        {"abcdef", 1, -3, ""},
-        {"", 1, 1, ""},
+        {"abcdef", 2, 3, "bcd"}, {"abcdef", 0, 2, "ab"},  // index below 1 starts at 1
+        {"abcdef", -5, 2, "ab"}, {"abcdef", 5, 10, "ef"}, // stops at the end
+        {"abcdef", 7, 1, ""},                             // past the end
+        {"abcdef", 1, 0, ""},    {"abcdef", 1, -3, ""},   {"", 1, 1, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Copy(c.source, c.index, c.count), QByteArray(c.expected))
@@ -42,14 +43,15 @@ TEST(TextCut, CopyHasForgivingBounds)
 
 TEST(TextCut, DeleteHasForgivingBounds)
 {
-    struct Case { const char* source; qsizetype index, count; const char* expected; };
+    struct Case
+    {
+        const char* source;
+        qsizetype index, count;
+        const char* expected;
+    };
     const Case cases[] = {
-        {"abcdef", 2, 3, "aef"},
-        {"abcdef", 5, 10, "abcd"},
-        {"abcdef", 0, 2, "abcdef"},
-        {"abcdef", 7, 1, "abcdef"},
-        {"abcdef", 3, 0, "abcdef"},
-        {"abcdef", 1, 6, ""},
+        {"abcdef", 2, 3, "aef"},    {"abcdef", 5, 10, "abcd"},  {"abcdef", 0, 2, "abcdef"},
+        {"abcdef", 7, 1, "abcdef"}, {"abcdef", 3, 0, "abcdef"}, {"abcdef", 1, 6, ""},
     };
     for (const Case& c : cases) {
         QByteArray s = c.source;
@@ -60,7 +62,11 @@ TEST(TextCut, DeleteHasForgivingBounds)
 
 TEST(DelphiNumber, ConvertsTheAcceptedForms)
 {
-    struct Case { const char* text; std::optional<qint32> expected; };
+    struct Case
+    {
+        const char* text;
+        std::optional<qint32> expected;
+    };
     const Case cases[] = {
         {"4711", 4711},
         {"   4711", 4711},
@@ -111,8 +117,7 @@ TEST(Errors, ErrorBoxAppendsAFullStopAfterCharactersThatSortAfterIt)
 {
     EXPECT_EQ(ErrorBoxText("File not found"), QByteArray("File not found."));
     EXPECT_EQ(ErrorBoxText("I/O error 9"), QByteArray("I/O error 9."));
-    EXPECT_EQ(ErrorBoxText("'12a' is not a valid integer value"),
-              QByteArray("'12a' is not a valid integer value."));
+    EXPECT_EQ(ErrorBoxText("'12a' is not a valid integer value"), QByteArray("'12a' is not a valid integer value."));
     EXPECT_EQ(ErrorBoxText("Disconnected..."), QByteArray("Disconnected..."));
     EXPECT_EQ(ErrorBoxText("say \"hi\""), QByteArray("say \"hi\"")) << "a quotation mark sorts before the full stop";
     EXPECT_EQ(ErrorBoxText("caf\xe9"), QByteArray("caf\xe9.")) << "bytes above 0x7F sort after it";

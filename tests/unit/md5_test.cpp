@@ -42,14 +42,14 @@ TEST(Md5, MatchesTheRfcTestSuite)
         const char* digest;
     };
     const Case cases[] = {
-        { "", "d41d8cd98f00b204e9800998ecf8427e" },
-        { "a", "0cc175b9c0f1b6a831c399e269772661" },
-        { "abc", "900150983cd24fb0d6963f7d28e17f72" },
-        { "message digest", "f96b697d7cb7938d525a2f31aaf161d0" },
-        { "abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b" },
-        { "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f" },
-        { "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-            "57edf4a22be3c955ac49da2e2107b67a" },
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Md5HexDigest(c.input), QByteArray(c.digest)) << '"' << c.input << '"';
@@ -58,7 +58,7 @@ TEST(Md5, MatchesTheRfcTestSuite)
 TEST(Md5, LengthsAroundThePaddingBoundariesMatchQt)
 {
     std::mt19937 random(1321);
-    for (const qsizetype length : { 55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129 }) {
+    for (const qsizetype length : {55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129}) {
         const QByteArray input = RandomBytes(random, length);
         EXPECT_EQ(Md5HexDigest(input), QtHex(input)) << length << " bytes";
     }
@@ -66,13 +66,13 @@ TEST(Md5, LengthsAroundThePaddingBoundariesMatchQt)
 
 TEST(Md5, HighBytesAreDigestedAsSingleBytes)
 {
-    for (const char byte : { '\x80', '\xa9', '\xff', '\0' }) {
+    for (const char byte : {'\x80', '\xa9', '\xff', '\0'}) {
         const QByteArray one(1, byte);
         EXPECT_EQ(Md5HexDigest(one), QtHex(one)) << int(static_cast<unsigned char>(byte));
     }
     const QByteArray seedAndPassword("\x80\xe9\xff"
                                      "abc\xc3",
-        7);
+                                     7);
     EXPECT_EQ(Md5HexDigest(seedAndPassword), QtHex(seedAndPassword));
 }
 

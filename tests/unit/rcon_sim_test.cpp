@@ -31,7 +31,10 @@ public:
 
     QByteArray All() const { return reads.join(); }
 
-    bool WaitGreeting() { return WaitUntil([this] { return All().endsWith("\n\n"); }); }
+    bool WaitGreeting()
+    {
+        return WaitUntil([this] { return All().endsWith("\n\n"); });
+    }
 
     QByteArray Seed() const
     {
@@ -100,17 +103,29 @@ TEST_F(RconSimTest, LoginNeedsTheDigestOfSeedAndPassword)
     ASSERT_TRUE(peer.WaitGreeting());
     const QByteArray digest = QCryptographicHash::hash(peer.Seed() + "pw", QCryptographicHash::Md5).toHex();
     const QByteArray refused = "error: not authenticated: you can only invoke 'login'\n\x04";
-    struct Case { QByteArray line; QByteArray reply; };
+    struct Case
+    {
+        QByteArray line;
+        QByteArray reply;
+    };
     const Case cases[] = {
-        {"\x02" "exec admin.listplayers\n", refused},
-        {"\x02" "nonsense\n", refused},
+        {"\x02"
+         "exec admin.listplayers\n",
+         refused},
+        {"\x02"
+         "nonsense\n",
+         refused},
         {"\x02login " + digest.toUpper() + '\n', "Authentication failed.\n\x04"},
         {"\x02login\n", "Authentication failed.\n\x04"},
         {"\x02login " + QCryptographicHash::hash(peer.Seed() + "wrong", QCryptographicHash::Md5).toHex() + '\n',
          "Authentication failed.\n\x04"},
-        {"\x02" "exec maplist.list\n", refused}, // still open, still refused
+        {"\x02"
+         "exec maplist.list\n",
+         refused}, // still open, still refused
         {"\x02login " + digest + '\n', "Authentication successful, rcon ready.\n\x04"},
-        {"\x02" "frob x\n", "unknown command: 'frob'\n\x04"},
+        {"\x02"
+         "frob x\n",
+         "unknown command: 'frob'\n\x04"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(peer.Ask(c.line), c.reply) << c.line.toStdString();
@@ -124,19 +139,37 @@ TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
     server->ClearReceivedLines();
 
-    EXPECT_EQ(peer.Ask("\x02" "exec maplist.list\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
-    EXPECT_EQ(peer.Ask("\x02" "exec maplist.list\r\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
-    EXPECT_EQ(peer.Ask("\x02" "exec gameLogic.togglepause\n"), "\x04");
+    EXPECT_EQ(peer.Ask("\x02"
+                       "exec maplist.list\n"),
+              "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("\x02"
+                       "exec maplist.list\r\n"),
+              "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("\x02"
+                       "exec gameLogic.togglepause\n"),
+              "\x04");
     // A bare line gets its bare reply; one without output gets nothing, so the
     // next framed reply is all that arrives.
-    EXPECT_EQ(peer.Ask("exec maplist.list\n\x02" "exec admin.restartMap\n"), "0: \"kubra_dam\" gpm_cq 16\n\x04");
-    EXPECT_EQ(peer.Ask("exec admin.restartMap\n\x02" "exec admin.restartMap\n"), "\x04");
+    EXPECT_EQ(peer.Ask("exec maplist.list\n\x02"
+                       "exec admin.restartMap\n"),
+              "0: \"kubra_dam\" gpm_cq 16\n\x04");
+    EXPECT_EQ(peer.Ask("exec admin.restartMap\n\x02"
+                       "exec admin.restartMap\n"),
+              "\x04");
     EXPECT_EQ(Game().RestartCount(), 3);
 
-    const QList<QByteArray> expected = {"\x02" "exec maplist.list", "\x02" "exec maplist.list\r",
-                                        "\x02" "exec gameLogic.togglepause", "exec maplist.list",
-                                        "\x02" "exec admin.restartMap", "exec admin.restartMap",
-                                        "\x02" "exec admin.restartMap"};
+    const QList<QByteArray> expected = {"\x02"
+                                        "exec maplist.list",
+                                        "\x02"
+                                        "exec maplist.list\r",
+                                        "\x02"
+                                        "exec gameLogic.togglepause",
+                                        "exec maplist.list",
+                                        "\x02"
+                                        "exec admin.restartMap",
+                                        "exec admin.restartMap",
+                                        "\x02"
+                                        "exec admin.restartMap"};
     EXPECT_EQ(server->ReceivedLines(), expected);
 }
 
@@ -147,7 +180,9 @@ TEST_F(RconSimTest, ChunkedRepliesArriveInPiecesAndInOrder)
     server->SetChunking(7, 5);
     const QByteArray replies[] = {Game().PlayerListing() + '\x04', Game().MapListing() + '\x04'};
     peer.reads.clear();
-    peer.socket.write("\x02" "exec admin.listplayers\n\x02" "exec maplist.list\n");
+    peer.socket.write("\x02"
+                      "exec admin.listplayers\n\x02"
+                      "exec maplist.list\n");
     const QByteArray expected = replies[0] + replies[1];
     ASSERT_TRUE(WaitUntil([&] { return peer.All().size() >= expected.size(); }));
     EXPECT_EQ(peer.All(), expected);
@@ -176,7 +211,8 @@ TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
 
     server->PauseReading();
     server->ClearReceivedLines();
-    peer.socket.write("\x02" "exec gameLogic.togglepause\n");
+    peer.socket.write("\x02"
+                      "exec gameLogic.togglepause\n");
     SpinEventLoop(100ms);
     EXPECT_TRUE(server->ReceivedLines().isEmpty());
     server->ResumeReading();
@@ -185,7 +221,8 @@ TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
 
     server->CloseAfterNextReplyBytes(10);
     peer.reads.clear();
-    peer.socket.write("\x02" "exec admin.listplayers\n");
+    peer.socket.write("\x02"
+                      "exec admin.listplayers\n");
     ASSERT_TRUE(WaitUntil([&] { return peer.socket.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(peer.All(), Game().PlayerListing().left(10));
 
@@ -209,10 +246,16 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
     game.AddBan({"k2", BanKind::Timed, 90});
     game.SetRotation({{"a", "gpm_cq", "64"}, {"b", "gpm_coop", "16"}});
 
-    struct Step { QByteArray command; QByteArray reply; QByteArray listing; QByteArray expected; };
+    struct Step
+    {
+        QByteArray command;
+        QByteArray reply;
+        QByteArray listing;
+        QByteArray expected;
+    };
     const QByteArray bob = "Id:  3 - Bob is remote ip: 10.0.0.1:1234 ->\n         CD-key hash: " + hashA + '\n';
-    const QByteArray odd =
-        "Id: 12 - " + oddName + " is remote ip: 10.0.0.2:80 ->\n         CD-key hash: " + hashB + '\n';
+    const QByteArray odd = "Id: 12 - " + oddName + " is remote ip: 10.0.0.2:80 ->\n         CD-key hash: " + hashB
+        + '\n';
     const Step steps[] = {
         {"admin.listplayers", bob + odd, "", ""},
         {"admin.listBannedKeys", "Key: k1 Perm\nKey: k2 Time Left: 90\n", "", ""},
@@ -254,7 +297,11 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
 TEST(GameStateTest, KeepsTheChatAndDemoRecords)
 {
     GameState game;
-    struct Case { QByteArray command; QByteArray reply; };
+    struct Case
+    {
+        QByteArray command;
+        QByteArray reply;
+    };
     const Case cases[] = {
         {"game.sayAll \"Admin: Ops - hi\"", ""},
         {"game.sayTeam 2 \"Admin:  - say \"hello\" \"", ""},

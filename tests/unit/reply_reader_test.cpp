@@ -5,7 +5,6 @@
 #include "support/printers.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 
 namespace {
@@ -16,8 +15,7 @@ class RecordingSink : public ReplySink
 public:
     explicit RecordingSink(const ConsoleState& state)
         : state_(state)
-    {
-    }
+    { }
 
     QList<QByteArray> log;
     std::map<ListKind, QList<QByteArray>> lists;
@@ -67,7 +65,8 @@ ReadResult ReadAll(const QList<QByteArray>& chunks)
 }
 
 const QByteArray kHashA = "0123456789abcdef0123456789abcdef";
-const QByteArray kMapReply = "0: \"gulf_of_oman\" gpm_cq 32\n1: \"strike_at_karkand\" gpm_cq 64\n12: \"x\" gpm_cq 16\n\x04";
+const QByteArray kMapReply =
+    "0: \"gulf_of_oman\" gpm_cq 32\n1: \"strike_at_karkand\" gpm_cq 64\n12: \"x\" gpm_cq 16\n\x04";
 const QByteArray kBanReply = "Key: " + kHashA + " Perm\nKey: fedcba " + "Round\nKey: aaaa Time Left: 120\n\x04";
 const QByteArray kPlayerReply = "Id:  0 - Alpha is remote ip: 10.0.0.1:1 ->\n         CD-key hash: " + kHashA
     + "\nId:  1 - Bravo is remote ip: 10.0.0.2:2 ->\n         CD-key hash: " + kHashA + "\n\x04";
@@ -78,12 +77,14 @@ TEST(ReplyReader, CutsEachListReplyIntoItsListBox)
 {
     const ReadResult maps = ReadAll({kMapReply});
     EXPECT_EQ(maps.log, QList<QByteArray>({"Refreshing map list..."}));
-    EXPECT_EQ(maps.maps, QList<QByteArray>({"0: \"gulf_of_oman\" gpm_cq 32", "1: \"strike_at_karkand\" gpm_cq 64",
-                                            "12: \"x\" gpm_cq 16"}));
+    EXPECT_EQ(maps.maps,
+              QList<QByteArray>(
+                  {"0: \"gulf_of_oman\" gpm_cq 32", "1: \"strike_at_karkand\" gpm_cq 64", "12: \"x\" gpm_cq 16"}));
 
     const ReadResult bans = ReadAll({kBanReply});
     EXPECT_EQ(bans.log, QList<QByteArray>({"Refreshing ban list..."}));
-    EXPECT_EQ(bans.bans, QList<QByteArray>({"Key: " + kHashA + " Perm", "Key: fedcba Round", "Key: aaaa Time Left: 120"}));
+    EXPECT_EQ(bans.bans,
+              QList<QByteArray>({"Key: " + kHashA + " Perm", "Key: fedcba Round", "Key: aaaa Time Left: 120"}));
 
     const ReadResult players = ReadAll({kPlayerReply});
     EXPECT_EQ(players.log, QList<QByteArray>({"Refreshing player list..."}));
@@ -103,8 +104,16 @@ TEST(ReplyReader, KeepsEveryByteButTheLineFeed)
     const QList<Case> cases = {
         {"carriage returns stay", Bytes("0: a\r\n1: b\r\n\x04"), {"0: a\r", "1: b\r"}, {}, {}},
         {"empty lines are entries", Bytes("0: a\n\n1: b\n\x04"), {"0: a", "", "1: b"}, {}, {}},
-        {"a player's carriage return stays between the joined lines", Bytes("Id: 1\r\nhash\r\n\x04"), {}, {"Id: 1\rhash\r"}, {}},
-        {"control and high bytes pass", QByteArray("Key: \x00\x7f\xff Perm\n\x04", 14), {}, {}, {QByteArray("Key: \x00\x7f\xff Perm", 13)}},
+        {"a player's carriage return stays between the joined lines",
+         Bytes("Id: 1\r\nhash\r\n\x04"),
+         {},
+         {"Id: 1\rhash\r"},
+         {}},
+        {"control and high bytes pass",
+         QByteArray("Key: \x00\x7f\xff Perm\n\x04", 14),
+         {},
+         {},
+         {QByteArray("Key: \x00\x7f\xff Perm", 13)}},
         {"text before the marker starts nothing", Bytes("x0: a\n\x04"), {}, {}, {}},
         {"bytes after the last line feed are not an entry", Bytes("0: a\n1: b\x04"), {"0: a"}, {}, {}},
     };
@@ -152,7 +161,8 @@ TEST(ReplyReader, TakesUpToSixteenCharactersOfTheSeedAndRaisesBusyOnlyForAChunkE
         bool busy;
     };
     const QList<Case> cases = {
-        {"### Battlefield 2 default RCON/admin ready.\n### Digest seed: abcdefghijklmnopqrst\n\n", "abcdefghijklmnop", false},
+        {"### Battlefield 2 default RCON/admin ready.\n### Digest seed: abcdefghijklmnopqrst\n\n", "abcdefghijklmnop",
+         false},
         {"### Digest seed: abcde", "abcde", false},
         {"### Digest seed: ", "", false},
         {"### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", true},
@@ -183,11 +193,15 @@ TEST(ReplyReader, AReadThatContinuesAListIsNotTakenForTheStartOfAnotherReply)
 {
     // A read may cut a reply anywhere, so the next read can begin with text
     // that looks like a marker or a login outcome and is the list's own.
-    for (const QByteArray& start : {QByteArray("Key: k Perm"), QByteArray("0:50 ->"), QByteArray("Authentication failed")}) {
+    for (const QByteArray& start :
+         {QByteArray("Key: k Perm"), QByteArray("0:50 ->"), QByteArray("Authentication failed")}) {
         const QByteArray continuation = start + "\n         CD-key hash: h\n\x04";
         ConsoleState state;
         RecordingSink sink(state);
-        ReadReply(state, "Id:  1 - a is remote ip: 1.2.3.4:1234 ->\n         CD-key hash: h\nId:  2 - b is remote ip: 1.2.3.5:5", sink);
+        ReadReply(
+            state,
+            "Id:  1 - a is remote ip: 1.2.3.4:1234 ->\n         CD-key hash: h\nId:  2 - b is remote ip: 1.2.3.5:5",
+            sink);
         ReadReply(state, continuation, sink);
         EXPECT_EQ(sink.lists[ListKind::Players].size(), 2) << continuation.constData();
         EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << continuation.constData();
@@ -248,8 +262,9 @@ TEST(ReplyReader, RepliesJoinedInOneReadAreReadOneAtATime)
     const QByteArray stream = kBanReply + "unknown command: 'x'\n\x04" + kMapReply
         + "Authentication successful, rcon ready.\n\x04" + kPlayerReply;
     const ReadResult r = ReadAll({stream});
-    EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing ban list...", "Unknown Command", "Refreshing map list...",
-                                        "Authentication successful", "Refreshing player list..."}));
+    EXPECT_EQ(r.log,
+              QList<QByteArray>({"Refreshing ban list...", "Unknown Command", "Refreshing map list...",
+                                 "Authentication successful", "Refreshing player list..."}));
     EXPECT_EQ(r.bans.size(), 3);
     EXPECT_EQ(r.maps.size(), 3) << "the map list stops at its own 0x04";
     EXPECT_EQ(r.players.size(), 2);

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -38,7 +39,9 @@ QByteArray ReadBytes(const QString& path)
 
 mode_t ModeOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     stat(QFile::encodeName(path).constData(), &st);
     return st.st_mode & 07777;
 }
@@ -117,7 +120,13 @@ TEST(PasswordScramble, WrapsAfterFifteenCharactersAndStaysStable)
 
 TEST_F(StorageTest, IniWriteChangesOnlyTheKeyAndKeepsEveryOtherByte)
 {
-    struct Case { const char* before; const char* section; const char* key; const char* after; };
+    struct Case
+    {
+        const char* before;
+        const char* section;
+        const char* key;
+        const char* after;
+    };
     const Case cases[] = {
         // Replacing a value: names match without regard to case and blanks.
         {"; top\r\n[Other]\r\nport=1\r\n\r\n[settings]\n  PORT = 7\nx=y\n", "Settings", "port",
@@ -144,8 +153,10 @@ TEST_F(StorageTest, IniWriteChangesOnlyTheKeyAndKeepsEveryOtherByte)
 TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
 {
     const QString path = Path("test.ini");
-    WriteBytes(path, "a=outside\r\n[One]\r\n;b=comment\r\nb= spaced \r\n[ TWO ]\nKey=x=y\n[two]\nkey=second\n"
-                     "[Long]\nv=" + QByteArray(3000, 'z') + "\n");
+    WriteBytes(path,
+               "a=outside\r\n[One]\r\n;b=comment\r\nb= spaced \r\n[ TWO ]\nKey=x=y\n[two]\nkey=second\n"
+               "[Long]\nv="
+                   + QByteArray(3000, 'z') + "\n");
     const IniFile file(path);
     EXPECT_EQ(file.ReadString("one", " B ", "-"), QByteArray(" spaced ")) << "the value keeps its blanks";
     EXPECT_EQ(file.ReadString("Two", "KEY", "-"), QByteArray("x=y")) << "the first section and key count";
@@ -163,9 +174,13 @@ TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
     EXPECT_EQ(lone.ReadString("Settings", "port", "-"), QByteArray("a"));
     EXPECT_EQ(lone.ReadInteger("Settings", "delay", 10), 5);
 
-    struct Case { const char* stored; qint32 expected; };
-    const Case integers[] = {{"30", 30}, {"0x1E", 30}, {"$1E", 30}, {"x1E", 30}, {"3", 3}, {"5000", 5000},
-                             {" -7", -7}, {"", 99}, {"abc", 99}, {"12a", 99}, {"2147483648", 99}};
+    struct Case
+    {
+        const char* stored;
+        qint32 expected;
+    };
+    const Case integers[] = {{"30", 30},  {"0x1E", 30}, {"$1E", 30}, {"x1E", 30}, {"3", 3},          {"5000", 5000},
+                             {" -7", -7}, {"", 99},     {"abc", 99}, {"12a", 99}, {"2147483648", 99}};
     for (const Case& c : integers) {
         WriteBytes(path, QByteArray("[S]\ndelay=") + c.stored + "\n");
         EXPECT_EQ(IniFile(path).ReadInteger("S", "delay", 99), c.expected) << c.stored;
@@ -187,8 +202,9 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
     const StoredSettings saved{"10.0.0.1", "not a port", "", 3, "Admin"};
     SaveSettings(path, saved);
     EXPECT_EQ(ModeOf(path), 0600u);
-    EXPECT_EQ(ReadBytes(path), QByteArray("[Settings]\r\nipaddress=10.0.0.1\r\nport=not a port\r\npassword=\r\n"
-                                          "delay=3\r\nchatname=Admin\r\n"));
+    EXPECT_EQ(ReadBytes(path),
+              QByteArray("[Settings]\r\nipaddress=10.0.0.1\r\nport=not a port\r\npassword=\r\n"
+                         "delay=3\r\nchatname=Admin\r\n"));
     const StoredSettings loaded = LoadSettings(path, 10);
     EXPECT_EQ(loaded.ipAddress, saved.ipAddress);
     EXPECT_EQ(loaded.port, saved.port);
@@ -231,7 +247,11 @@ TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
 TEST_F(StorageTest, TextReaderFollowsTheLineRules)
 {
     const QByteArray longLine(70000, 'x'); // longer than the reader's buffer
-    struct Case { QByteArray bytes; QList<QByteArray> lines; };
+    struct Case
+    {
+        QByteArray bytes;
+        QList<QByteArray> lines;
+    };
     const Case cases[] = {
         {"", {}},
         {"a\r\nb\r\n", {"a", "b"}},
@@ -239,8 +259,12 @@ TEST_F(StorageTest, TextReaderFollowsTheLineRules)
         {"a\rb\r\n", {"ab"}},
         {"a\r\r\n\r\nb", {"a", "", "b"}},
         {"\n\n", {"", ""}},
-        {"a\r\nb\x1A" "c\r\nd\r\n", {"a", "b"}},
-        {"\x1A" "a\r\n", {}},
+        {"a\r\nb\x1A"
+         "c\r\nd\r\n",
+         {"a", "b"}},
+        {"\x1A"
+         "a\r\n",
+         {}},
         {" keep blanks \t\r\n", {" keep blanks \t"}},
         {longLine + "\r\n" + longLine, {longLine, longLine}},
     };
@@ -277,14 +301,22 @@ TEST_F(StorageTest, GridRoundTripAndTheDesignedTableFile)
 
 TEST_F(StorageTest, GridLoadCountRules)
 {
-    struct Case { QByteArray bytes; int error; QList<QList<QByteArray>> cells; };
+    struct Case
+    {
+        QByteArray bytes;
+        int error;
+        QList<QList<QByteArray>> cells;
+    };
     const QList<QByteArray> untouched(20);
     const Case cases[] = {
         {"", 0, {{""}}},
         {"1\r\n3\r\nfirst\r\nsecond\r\n", 0, {{"first", "second", ""}}},
         {"0\r\n-4\r\nx\r\n", 0, {{"x"}}},
         {"\r\n \t\r\n2 cols\r\n\r\n  1\r\na\nb\nunread\n", 0, {{"a"}, {"b"}}},
-        {"$2\r\n0x1\r\na\x1A" "b\r\n", 0, {{"a"}, {""}}},
+        {"$2\r\n0x1\r\na\x1A"
+         "b\r\n",
+         0,
+         {{"a"}, {""}}},
         {"12abc\r\n1\r\n", 106, {untouched}},
         {"2\r\n1x\r\n", 106, {untouched, untouched}},
         {"257\r\n1\r\n", 106, {untouched}},
@@ -314,7 +346,11 @@ TEST_F(StorageTest, FileErrorsCarryTheirNumbers)
     TextFileReader reader;
     EXPECT_EQ(IoErrorOf([&] { LoadStringGrid(grid, Path("missing.dat")); }), 2);
     EXPECT_EQ(IoErrorOf([&] { reader.Open(Path("missing.dat")); }), 2);
-    EXPECT_EQ(IoErrorOf([&] { reader.Open(dir_.path()); reader.ReadLine(); }), 5);
+    EXPECT_EQ(IoErrorOf([&] {
+                  reader.Open(dir_.path());
+                  reader.ReadLine();
+              }),
+              5);
     EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, dir_.path()); }), 5);
     EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, Path("no/such/dir.dat")); }), 2);
 }
@@ -325,7 +361,13 @@ TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
     const QString locked = Path("locked");
     ASSERT_TRUE(QDir().mkdir(locked));
     WriteBytes(Path("plain"), "a regular file");
-    struct Case { QString path; mode_t fileMode; bool lockDir; int error; };
+    struct Case
+    {
+        QString path;
+        mode_t fileMode;
+        bool lockDir;
+        int error;
+    };
     const Case cases[] = {
         {Path("readonly.dat"), 0444, false, 5},
         {locked + "/servermessages.dat", 0644, true, 5},

@@ -71,17 +71,17 @@ QByteArray RandomHash(QRandomGenerator& random)
 GameState GameState::Generated(int players, int bans, int maps)
 {
     static const char* const names[] = {
-        "Sgt.Harper", "[TFK]Mad_Dog", "Kowalski", "Lt.Dan", "xX_Sniper_Xx", "Vasek_CZ", "Medic!", "Ghost_of_Kubra",
-        "Pvt.Pyle", "ZeroCool", "Tank_Girl", "Wombat",
+        "Sgt.Harper", "[TFK]Mad_Dog",   "Kowalski", "Lt.Dan",   "xX_Sniper_Xx", "Vasek_CZ",
+        "Medic!",     "Ghost_of_Kubra", "Pvt.Pyle", "ZeroCool", "Tank_Girl",    "Wombat",
     };
     static const SimMap mapTable[] = {
         {"strike_at_karkand", "gpm_cq", "64"}, {"gulf_of_oman", "gpm_cq", "64"},
-        {"sharqi_peninsula", "gpm_cq", "32"}, {"kubra_dam", "gpm_cq", "64"},
-        {"mashtuur_city", "gpm_cq", "32"}, {"dalian_plant", "gpm_cq", "64"},
-        {"daqing_oilfields", "gpm_cq", "64"}, {"dragon_valley", "gpm_cq", "64"},
-        {"fushe_pass", "gpm_cq", "64"}, {"hingan_hills", "gpm_cq", "32"},
+        {"sharqi_peninsula", "gpm_cq", "32"},  {"kubra_dam", "gpm_cq", "64"},
+        {"mashtuur_city", "gpm_cq", "32"},     {"dalian_plant", "gpm_cq", "64"},
+        {"daqing_oilfields", "gpm_cq", "64"},  {"dragon_valley", "gpm_cq", "64"},
+        {"fushe_pass", "gpm_cq", "64"},        {"hingan_hills", "gpm_cq", "32"},
         {"songhua_stalemate", "gpm_cq", "64"}, {"wake_island_2007", "gpm_cq", "64"},
-        {"zatar_wetlands", "gpm_cq", "64"}, {"operation_clean_sweep", "gpm_cq", "64"},
+        {"zatar_wetlands", "gpm_cq", "64"},    {"operation_clean_sweep", "gpm_cq", "64"},
     };
     static const char* const sizes[] = {"16", "32", "64"};
 
@@ -168,15 +168,9 @@ QByteArray GameState::BanListing() const
     for (const SimBan& ban : bans_) {
         out += "Key: " + ban.keyHash;
         switch (ban.kind) {
-        case BanKind::Perm:
-            out += " Perm\n";
-            break;
-        case BanKind::Round:
-            out += " Round\n";
-            break;
-        case BanKind::Timed:
-            out += " Time Left: " + QByteArray::number(ban.secondsLeft) + '\n';
-            break;
+        case BanKind::Perm: out += " Perm\n"; break;
+        case BanKind::Round: out += " Round\n"; break;
+        case BanKind::Timed: out += " Time Left: " + QByteArray::number(ban.secondsLeft) + '\n'; break;
         }
     }
     return out;

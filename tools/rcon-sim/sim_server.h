@@ -24,7 +24,7 @@ struct RconSimOptions
     int players = 8;
     int bans = 4;
     int maps = 6;
-    int chunkSize = 0; // bytes per write of a reply; 0 writes each reply at once
+    int chunkSize = 0;    // bytes per write of a reply; 0 writes each reply at once
     int chunkDelayMs = 0; // pause after every write
 };
 
