@@ -18,6 +18,18 @@ std::optional<QByteArray> SelectedPlayerId(TMainForm& form)
     return id;
 }
 
+// A ban takes the line out of the list before it is logged.
+void BanSelectedPlayer(TMainForm& form, AdminAction (*ban)(const QByteArray& id))
+{
+    const auto id = SelectedPlayerId(form);
+    if (!id)
+        return;
+    const AdminAction action = ban(*id);
+    form.SendCommand(action.command);
+    form.PlayersListBox->Delete(form.PlayersListBox->ItemIndex());
+    form.Log(action.logLine);
+}
+
 } // namespace
 
 void TMainForm::RefreshPlayerList()
@@ -41,22 +53,10 @@ void TMainForm::KickButtonClick()
 
 void TMainForm::TempBanButtonClick()
 {
-    const auto id = SelectedPlayerId(*this);
-    if (!id)
-        return;
-    const AdminAction ban = player_admin::BanForRound(*id);
-    SendCommand(ban.command);
-    PlayersListBox->Delete(PlayersListBox->ItemIndex());
-    Log(ban.logLine);
+    BanSelectedPlayer(*this, player_admin::BanForRound);
 }
 
 void TMainForm::BanButtonClick()
 {
-    const auto id = SelectedPlayerId(*this);
-    if (!id)
-        return;
-    const AdminAction ban = player_admin::BanPermanently(*id);
-    SendCommand(ban.command);
-    PlayersListBox->Delete(PlayersListBox->ItemIndex());
-    Log(ban.logLine);
+    BanSelectedPlayer(*this, player_admin::BanPermanently);
 }
