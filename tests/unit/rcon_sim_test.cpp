@@ -82,7 +82,6 @@ protected:
 
 TEST_F(RconSimTest, GreetsWithThreeWritesAndASeedOfSixteenLetters)
 {
-    server->SetChunking(0, 100); // paced, so each write is read on its own
     Peer peer(server->Port());
     ASSERT_TRUE(WaitUntil([&] { return peer.reads.size() >= 3; }));
     ASSERT_EQ(peer.reads.size(), 3);
@@ -134,6 +133,7 @@ TEST_F(RconSimTest, LoginNeedsTheDigestOfSeedAndPassword)
 
 TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
 {
+    server->SetTiming(SimTiming::Instant); // two lines in one write get two answers
     Game().SetRotation({{"kubra_dam", "gpm_cq", "16"}});
     Peer peer(server->Port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
@@ -175,6 +175,7 @@ TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
 
 TEST_F(RconSimTest, ChunkedRepliesArriveInPiecesAndInOrder)
 {
+    server->SetTiming(SimTiming::Instant);
     Peer peer(server->Port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
     server->SetChunking(7, 5);
@@ -234,6 +235,39 @@ TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
     ASSERT_TRUE(WaitUntil([&] { return other.socket.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(other.socket.error(), QAbstractSocket::RemoteHostClosedError); // how Qt reports ECONNRESET
     EXPECT_EQ(server->ClientCount(), 0);
+}
+
+// The stock server's pace: one line per frame, and only in a frame whose read
+// brought new bytes. A second command written before the first one's reply
+// waits, unanswered, until the client writes something more.
+TEST_F(RconSimTest, StockTimingAnswersOneLinePerFrameAndOnlyWhenNewBytesCame)
+{
+    Peer peer(server->Port());
+    ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
+    EXPECT_EQ(peer.reads.size(), 1);
+    EXPECT_EQ(server->PipelinedLines(), 0);
+    server->ClearReceivedLines();
+
+    const QByteArray pause = "\x02"
+                             "exec gameLogic.togglepause\n";
+    const QByteArray restart = "\x02"
+                               "exec admin.restartMap\n";
+    EXPECT_EQ(peer.Ask(pause + restart), "\x04");
+    SpinEventLoop(150ms);
+    EXPECT_EQ(peer.All(), "\x04") << "the second line waits";
+    EXPECT_EQ(Game().RestartCount(), 0);
+    EXPECT_EQ(server->PipelinedLines(), 1);
+
+    // Any new bytes let the waiting line through, one frame at a time.
+    peer.reads.clear();
+    peer.socket.write("\x02"
+                      "exec admin.runnextlevel\n");
+    ASSERT_TRUE(WaitUntil([&] { return Game().RestartCount() == 1; }));
+    SpinEventLoop(150ms);
+    EXPECT_EQ(peer.All(), "\x04");
+    EXPECT_EQ(Game().CurrentMapIndex(), 0) << "the third line still waits";
+    EXPECT_EQ(server->ReceivedLines(), QList<QByteArray>({pause.chopped(1), restart.chopped(1)}));
+    EXPECT_EQ(server->PipelinedLines(), 2);
 }
 
 // The game rules, one command after another on the same game.

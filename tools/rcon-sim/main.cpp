@@ -76,6 +76,8 @@ int main(int argc, char** argv)
         {"maps", "Maps in the rotation (default 6).", "n", "6"},
         {"chunk-size", "Split every reply into writes of this many bytes; 0 does not split.", "bytes", "0"},
         {"chunk-delay-ms", "Pause after every write, in milliseconds.", "ms", "0"},
+        {"instant", "Answer every line at once, instead of one line per frame as the stock server does."},
+        {"frame-ms", "The stock server's frame, in milliseconds (default 30).", "ms", "30"},
     });
     parser.process(app);
 
@@ -84,8 +86,11 @@ int main(int argc, char** argv)
     if (!ReadCount(parser, "port", 0, 65535, port) || !ReadCount(parser, "players", 0, 100, options.players)
         || !ReadCount(parser, "bans", 0, 10000, options.bans) || !ReadCount(parser, "maps", 0, 1000, options.maps)
         || !ReadCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
-        || !ReadCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs))
+        || !ReadCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs)
+        || !ReadCount(parser, "frame-ms", 1, 10000, options.frameMs))
         return 2;
+    if (parser.isSet("instant"))
+        options.timing = SimTiming::Instant;
     options.port = quint16(port);
     if (parser.isSet("password"))
         options.password = parser.value("password").toLocal8Bit();

@@ -1,7 +1,5 @@
 #include "sim_server.h"
 
-#include "core/text_cut.h"
-
 #include <QCryptographicHash>
 #include <QHostAddress>
 #include <QRandomGenerator>
@@ -12,8 +10,9 @@
 #include <sys/socket.h>
 #include <utility>
 
-// One connection: its socket, its login, the bytes of a line not yet complete,
-// and the writes waiting for their turn when replies are paced.
+// One connection: its socket, its login, the bytes not yet handled, the
+// greeting writes still to come, and the writes waiting for their turn when
+// replies are paced.
 class SimClient : public QObject
 {
 public:
@@ -26,7 +25,9 @@ public:
     }
 
     QTcpSocket* socket;
+    QTimer frame;
     QTimer pacer;
+    QList<QByteArray> greeting;
     QList<QByteArray> queue;
     QByteArray pending;
     QByteArray seed;
@@ -47,13 +48,16 @@ QByteArray RandomSeed()
     return seed;
 }
 
-// The seed a client takes from a greeting: up to 16 bytes after the marker.
+// The seed a client takes from a greeting: up to 16 bytes after the marker,
+// short of the line's end.
 QByteArray SeedIn(const QByteArray& greeting)
 {
-    const qsizetype at = text::Pos(seedMarker, greeting);
-    if (at == 0)
+    const qsizetype at = greeting.indexOf(seedMarker);
+    if (at < 0)
         return {};
-    return text::Copy(greeting, at + qsizetype(sizeof seedMarker) - 1, 16);
+    const QByteArray rest = greeting.mid(at + qsizetype(sizeof seedMarker) - 1);
+    const qsizetype lineEnd = rest.indexOf('\n');
+    return rest.left(lineEnd < 0 ? 16 : std::min<qsizetype>(lineEnd, 16));
 }
 
 } // namespace
@@ -106,72 +110,109 @@ void RconSimServer::Accept()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (paused_)
             socket->setReadBufferSize(1);
-        connect(socket, &QTcpSocket::readyRead, client, [this, client] { ReadFrom(client); });
         connect(socket, &QTcpSocket::disconnected, client, [this, client] { Drop(client); });
         connect(&client->pacer, &QTimer::timeout, client, [this, client] { Drain(client); });
 
-        QList<QByteArray> writes = greeting_;
-        if (writes.isEmpty()) {
+        client->greeting = greeting_;
+        if (client->greeting.isEmpty()) {
             client->seed = RandomSeed();
-            writes = {"### Battlefield 2 default RCON/admin ready.\n", "### " + (seedMarker + client->seed) + '\n',
-                      "\n"};
+            client->greeting = {"### Battlefield 2 default RCON/admin ready.\n",
+                                "### " + (seedMarker + client->seed) + '\n', "\n"};
         } else {
-            client->seed = SeedIn(writes.join());
+            client->seed = SeedIn(client->greeting.join());
         }
         lastSeed_ = client->seed;
         emit ClientConnected();
-        for (const QByteArray& write : writes)
-            Send(client, write, false);
+
+        if (options_.timing == SimTiming::Instant) {
+            connect(socket, &QTcpSocket::readyRead, client, [this, client] { ReadAll(client); });
+            for (const QByteArray& write : std::exchange(client->greeting, {}))
+                Send(client, write, false);
+        } else {
+            connect(&client->frame, &QTimer::timeout, client, [this, client] { Frame(client); });
+            client->frame.start(options_.frameMs);
+            Send(client, client->greeting.takeFirst(), false);
+        }
     }
 }
 
-void RconSimServer::ReadFrom(SimClient* client)
+void RconSimServer::Frame(SimClient* client)
+{
+    if (!client->greeting.isEmpty())
+        Send(client, client->greeting.takeFirst(), false);
+    if (paused_ || !clients_.contains(client))
+        return;
+    const QByteArray fresh = client->socket->readAll();
+    if (fresh.isEmpty())
+        return;
+    TakeBytes(client, fresh);
+    HandleLine(client);
+}
+
+void RconSimServer::ReadAll(SimClient* client)
 {
     if (paused_ || !clients_.contains(client))
         return;
-    client->pending += client->socket->readAll();
+    TakeBytes(client, client->socket->readAll());
     // A slot of LineReceived may pause reading or close the connection; stop then.
-    qsizetype end;
-    while (!paused_ && clients_.contains(client) && (end = client->pending.indexOf('\n')) >= 0) {
-        const QByteArray line = client->pending.left(end);
-        client->pending.remove(0, end + 1);
-        receivedLines_.append(line);
-        emit LineReceived(line);
+    while (!paused_ && clients_.contains(client) && HandleLine(client)) { }
+}
 
-        QByteArray text = line;
-        const bool framed = text.startsWith('\x02');
-        if (framed)
-            text.remove(0, 1);
-        if (text.endsWith('\r'))
-            text.chop(1);
-        const qsizetype chatBefore = game_.Chat().size();
-        QByteArray reply = Answer(client, text);
-        for (qsizetype i = chatBefore; i < game_.Chat().size(); ++i)
-            emit ChatMessage(game_.Chat()[i].team, game_.Chat()[i].text);
-        if (framed)
-            reply += '\x04';
-        if (reply.isEmpty() || !clients_.contains(client))
-            continue;
-        if (cutNextReplyAt_) {
-            reply.truncate(std::max<qsizetype>(*std::exchange(cutNextReplyAt_, std::nullopt), 0));
-            Send(client, reply, true);
-            client->closeWhenDrained = true;
-            Drain(client);
-        } else {
-            Send(client, reply, true);
-        }
+void RconSimServer::TakeBytes(SimClient* client, const QByteArray& bytes)
+{
+    const qsizetype waiting = client->pending.count('\n');
+    client->pending += bytes;
+    const qsizetype arrived = client->pending.count('\n') - waiting;
+    if (arrived > 0)
+        pipelinedLines_ += int(waiting > 0 ? arrived : arrived - 1);
+}
+
+bool RconSimServer::HandleLine(SimClient* client)
+{
+    const qsizetype end = client->pending.indexOf('\n');
+    if (end < 0)
+        return false;
+    const QByteArray line = client->pending.left(end);
+    client->pending.remove(0, end + 1);
+    receivedLines_.append(line);
+    emit LineReceived(line);
+    if (!clients_.contains(client))
+        return false;
+
+    QByteArray text = line;
+    const bool framed = text.startsWith('\x02');
+    if (framed)
+        text.remove(0, 1);
+    if (text.endsWith('\r'))
+        text.chop(1);
+    const qsizetype chatBefore = game_.Chat().size();
+    QByteArray reply = Answer(client, text);
+    for (qsizetype i = chatBefore; i < game_.Chat().size(); ++i)
+        emit ChatMessage(game_.Chat()[i].team, game_.Chat()[i].text);
+    if (framed)
+        reply += '\x04';
+    if (std::exchange(swallowNextReply_, false) || reply.isEmpty() || !clients_.contains(client))
+        return true;
+    if (cutNextReplyAt_) {
+        reply.truncate(std::max<qsizetype>(*std::exchange(cutNextReplyAt_, std::nullopt), 0));
+        Send(client, reply, true);
+        client->closeWhenDrained = true;
+        Drain(client);
+    } else {
+        Send(client, reply, true);
     }
+    return true;
 }
 
 QByteArray RconSimServer::Answer(SimClient* client, const QByteArray& text)
 {
-    const qsizetype blank = text::Pos(' ', text);
-    const QByteArray word = blank == 0 ? text : text::Copy(text, 1, blank - 1);
-    const QByteArray rest = blank == 0 ? QByteArray() : text::Copy(text, blank + 1, text.size());
+    const qsizetype blank = text.indexOf(' ');
+    const QByteArray word = blank < 0 ? text : text.left(blank);
+    const QByteArray rest = blank < 0 ? QByteArray() : text.mid(blank + 1);
     if (word == "login") {
         const QByteArray expected =
             QCryptographicHash::hash(client->seed + options_.password, QCryptographicHash::Md5).toHex();
-        client->authenticated = blank != 0 && rest == expected;
+        client->authenticated = blank >= 0 && rest == expected;
         return client->authenticated ? "Authentication successful, rcon ready.\n" : "Authentication failed.\n";
     }
     if (!client->authenticated)
@@ -214,6 +255,7 @@ void RconSimServer::Drop(SimClient* client)
 {
     if (!clients_.removeOne(client))
         return;
+    client->frame.stop();
     client->pacer.stop();
     client->queue.clear();
     client->deleteLater();
@@ -233,7 +275,10 @@ void RconSimServer::ResumeReading()
     paused_ = false;
     for (SimClient* client : QList<SimClient*>(clients_)) {
         client->socket->setReadBufferSize(0);
-        ReadFrom(client); // what was buffered while paused raises no new readyRead
+        // What was buffered while paused raises no new readyRead; a stock frame
+        // reads it at its next turn.
+        if (!client->frame.isActive())
+            ReadAll(client);
     }
 }
 

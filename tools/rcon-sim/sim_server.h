@@ -2,8 +2,15 @@
 
 // The practice server: a game server's remote console on 127.0.0.1. It greets
 // with a digest seed, checks the login, answers each line (framed lines with a
-// closing 0x04) from its GameState, and records every line it receives. The
+// closing 0x04) from its GameState, and records every line it handles. The
 // fault hooks let tests stall, cut and break connections on purpose.
+//
+// By default it keeps the stock server's pace: the greeting is three writes one
+// frame apart, and in each frame (30 ms) it reads the connection once and
+// handles at most one complete line, and only when that read brought new bytes.
+// A client that writes a second command before the first one's reply has ended
+// gets no answer to it until it sends something more. The instant timing
+// answers every line as soon as it arrives.
 
 #include "game_state.h"
 
@@ -17,6 +24,8 @@
 class QTcpServer;
 class SimClient;
 
+enum class SimTiming { Stock, Instant };
+
 struct RconSimOptions
 {
     quint16 port = 0; // 0: any free port
@@ -24,6 +33,8 @@ struct RconSimOptions
     int players = 8;
     int bans = 4;
     int maps = 6;
+    SimTiming timing = SimTiming::Stock;
+    int frameMs = 30;     // the stock timing's frame
     int chunkSize = 0;    // bytes per write of a reply; 0 writes each reply at once
     int chunkDelayMs = 0; // pause after every write
 };
@@ -46,11 +57,17 @@ public:
 
     void SetPassword(const QByteArray& password) { options_.password = password; }
     void SetChunking(int chunkSize, int chunkDelayMs);
+    // Applies to connections accepted later.
+    void SetTiming(SimTiming timing) { options_.timing = timing; }
 
-    // Every line received, from all connections in order of arrival, without its
-    // 0x0A and otherwise byte for byte (0x02 and 0x0D included).
+    // Every line handled, from all connections in order, without its 0x0A and
+    // otherwise byte for byte (0x02 and 0x0D included).
     QList<QByteArray> ReceivedLines() const { return receivedLines_; }
     void ClearReceivedLines() { receivedLines_.clear(); }
+
+    // Lines that arrived while an earlier line of the same connection was still
+    // waiting for its answer: a client that waits for each reply sends none.
+    int PipelinedLines() const { return pipelinedLines_; }
 
     // The seed of the latest greeting.
     QByteArray LastSeed() const { return lastSeed_; }
@@ -58,7 +75,7 @@ public:
 
     // Greets later connections with these writes instead of the usual three. The
     // seed expected at login is then the (up to) 16 bytes after "Digest seed: "
-    // in them. An empty list restores the usual greeting.
+    // in them, up to the line's end. An empty list restores the usual greeting.
     void SetGreeting(const QList<QByteArray>& writes) { greeting_ = writes; }
 
     // Fault hooks, for robustness tests.
@@ -73,6 +90,8 @@ public:
     void SendRaw(const QByteArray& bytes);
     // Sends only the first `bytes` bytes of the next reply, then closes that connection.
     void CloseAfterNextReplyBytes(qsizetype bytes) { cutNextReplyAt_ = bytes; }
+    // Handles the next line but sends no reply to it at all.
+    void SwallowNextReply() { swallowNextReply_ = true; }
 
 signals:
     void LineReceived(const QByteArray& line);
@@ -82,7 +101,12 @@ signals:
 
 private:
     void Accept();
-    void ReadFrom(SimClient* client);
+    void Frame(SimClient* client);
+    void ReadAll(SimClient* client);
+    // Takes in newly read bytes, counting lines that arrive behind an unanswered one.
+    void TakeBytes(SimClient* client, const QByteArray& bytes);
+    // Handles the first complete line waiting; false when there is none.
+    bool HandleLine(SimClient* client);
     QByteArray Answer(SimClient* client, const QByteArray& text);
     void Send(SimClient* client, const QByteArray& bytes, bool split);
     void Drain(SimClient* client);
@@ -93,8 +117,10 @@ private:
     QTcpServer* server_;
     QList<SimClient*> clients_;
     QList<QByteArray> receivedLines_;
+    int pipelinedLines_ = 0;
     QByteArray lastSeed_;
     QList<QByteArray> greeting_;
     bool paused_ = false;
     std::optional<qsizetype> cutNextReplyAt_;
+    bool swallowNextReply_ = false;
 };
