@@ -4,7 +4,9 @@
 // (the bytes after a line feed, a 0x04 or the stream's start, up to the next
 // line feed, without it), every player entry two consecutive lines of a reply
 // joined, in the order of the stream, each stored during the read that brought
-// its last line feed. The Busy flag is raised during a read exactly when the
+// its last line feed. Every 0x04 ends one reply, reported once. The seed is
+// answered at most once, from the first line that holds its marker. The Busy
+// flag is raised during a read exactly when the
 // read's first 0x04 is its last byte and is lowered after every read; no
 // partial line is kept for a list that is not open; at most one list is open;
 // and a stream that ends with 0x04 leaves every list closed.
@@ -91,6 +93,8 @@ public:
     QList<ListEvent> events;
     qsizetype read = 0;
     bool busyExpected = false;
+    qsizetype repliesEnded = 0;
+    int greetingsAnswered = 0;
 
     void Log(const QByteArray& line) override
     {
@@ -111,7 +115,11 @@ public:
                    "Busy " + QByteArray(state_.busy ? "raised" : "lowered") + " while answering the greeting in "
                        + fuzz::Escaped(state_.receiveBuffer));
         FUZZ_CHECK(state_.digestSeed.size() <= 16, "seed " + fuzz::Escaped(state_.digestSeed));
+        FUZZ_CHECK(!state_.digestSeed.contains(kLineFeed), "seed " + fuzz::Escaped(state_.digestSeed));
+        FUZZ_CHECK(++greetingsAnswered == 1, "the greeting answered twice");
     }
+
+    void ReplyEnded() override { ++repliesEnded; }
 
     void LoginSucceeded() override { }
     void CloseConnection() override { }
@@ -287,10 +295,14 @@ void CheckStateAfterRead(const ConsoleState& state, const QByteArray& chunk, QBy
     const QByteArray& held = state.heldReplyStart;
     if (!held.isEmpty()) {
         FUZZ_CHECK(open == 0, "bytes held back while a list is open");
+        QByteArrayView start(held);
+        while (!start.isEmpty() && (start.front() == '\r' || start.front() == kLineFeed))
+            start = start.sliced(1);
         bool cutMarker = false;
-        for (const QByteArrayView marker : {QByteArrayView("0:"), QByteArrayView("Id:"), QByteArrayView("Key:")})
-            cutMarker = cutMarker || (held.size() < marker.size() && marker.startsWith(held));
-        FUZZ_CHECK(cutMarker, "held back " + fuzz::Escaped(held) + ", which is not the start of a list marker");
+        for (const QByteArrayView marker :
+             {"0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command"})
+            cutMarker = cutMarker || (!start.isEmpty() && start.size() < marker.size() && marker.startsWith(start));
+        FUZZ_CHECK(cutMarker, "held back " + fuzz::Escaped(held) + ", which is not the start of a reply marker");
         FUZZ_CHECK(streamSoFar.endsWith(held),
                    "held back " + fuzz::Escaped(held) + ", which is not the end of the stream");
     }
@@ -307,6 +319,7 @@ QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
     reads.append({begin, stream.size()});
 
     ConsoleState state;
+    state.awaitingSeed = true; // a new connection
     RecordingSink sink(state);
     for (qsizetype r = 0; r < reads.size(); ++r) {
         Read& read = reads[r];
@@ -323,6 +336,9 @@ QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
                    "a list left open by a stream that ends with 0x04");
         FUZZ_CHECK(state.heldReplyStart.isEmpty(), "bytes held back after the last reply ended");
     }
+    FUZZ_CHECK(sink.repliesEnded == stream.count(kEndOfReply),
+               QByteArray::number(sink.repliesEnded) + " replies ended for "
+                   + QByteArray::number(stream.count(kEndOfReply)) + " 0x04 bytes");
     CheckEntriesAreLines(stream, sink.events, reads);
     return sink.events;
 }

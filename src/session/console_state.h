@@ -21,9 +21,15 @@ struct ConsoleState
     QByteArray mapPartialLine;
     QByteArray playerPartialLine;
     QByteArray banPartialLine;
-    // The start of a list reply whose marker was cut by the end of a read
-    // ("K" of "Key:"), read again in front of the next chunk.
+    // The start of a reply whose marker was cut by the end of a read ("K" of
+    // "Key:", "Authentic" of a login outcome), read again in front of the next chunk.
     QByteArray heldReplyStart;
+
+    // From the connect until the greeting's seed line has been answered. The
+    // seed is answered once per connection, never from a later reply.
+    bool awaitingSeed = false;
+    // The greeting's unfinished last line, while the seed is awaited.
+    QByteArray greetingLine;
 
     void Reset() { *this = ConsoleState{}; }
 
@@ -37,5 +43,7 @@ struct ConsoleState
         playerPartialLine.clear();
         banPartialLine.clear();
         heldReplyStart.clear();
+        awaitingSeed = false;
+        greetingLine.clear();
     }
 };

@@ -9,6 +9,14 @@ namespace {
 
 constexpr char kEndOfReply = '\x04';
 constexpr char kLineFeed = '\n';
+constexpr QByteArrayView kSeedMarker = "Digest seed: ";
+constexpr qsizetype kSeedLength = 16;
+
+// The texts a reply is recognised by when it begins a read. A read may end
+// inside one of them; the rest then comes with the next read.
+constexpr QByteArrayView kReplyMarkers[] = {
+    "0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command",
+};
 
 struct ListSettings
 {
@@ -102,14 +110,44 @@ void ParsePlayers(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
     });
 }
 
-// True for the first bytes of a list marker that a read cut short.
+// True for the first bytes of a reply marker that a read cut short.
 bool IsCutMarker(QByteArrayView piece)
 {
-    for (const QByteArrayView marker : {QByteArrayView("0:"), QByteArrayView("Id:"), QByteArrayView("Key:")}) {
-        if (piece.size() < marker.size() && marker.startsWith(piece))
+    for (const QByteArrayView marker : kReplyMarkers) {
+        if (!piece.isEmpty() && piece.size() < marker.size() && marker.startsWith(piece))
             return true;
     }
     return false;
+}
+
+// The greeting ends with an empty line, which often arrives in front of the
+// login's outcome: the outcome is recognised after any such line ends.
+QByteArrayView AfterLineEnds(QByteArrayView piece)
+{
+    while (!piece.isEmpty() && (piece.front() == '\r' || piece.front() == kLineFeed))
+        piece = piece.sliced(1);
+    return piece;
+}
+
+// Collects the greeting until the line that holds the seed is whole, then
+// answers it: up to 16 characters after the marker, short of the line feed.
+void TakeGreeting(ConsoleState& state, QByteArrayView chunk, ReplySink& sink)
+{
+    state.greetingLine.append(chunk);
+    qsizetype lineStart = 0;
+    qsizetype lineFeed;
+    while ((lineFeed = state.greetingLine.indexOf(kLineFeed, lineStart)) >= 0) {
+        const QByteArrayView line = QByteArrayView(state.greetingLine).sliced(lineStart, lineFeed - lineStart);
+        if (const qsizetype p = text::Pos(kSeedMarker, line)) {
+            state.digestSeed = text::Copy(line, p + kSeedMarker.size(), kSeedLength);
+            state.awaitingSeed = false;
+            state.greetingLine.clear();
+            sink.AnswerGreeting();
+            return;
+        }
+        lineStart = lineFeed + 1;
+    }
+    state.greetingLine.remove(0, lineStart);
 }
 
 bool ListOpen(const ConsoleState& state)
@@ -123,20 +161,17 @@ void ReadPiece(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
     // wherever the read happened to cut it: text at its start that looks like
     // the start of a reply is the list's own.
     const bool replyStart = !ListOpen(state);
+    const QByteArrayView start = AfterLineEnds(piece);
 
-    if (const qsizetype p = text::Pos("Digest seed: ", piece)) {
-        state.digestSeed = text::Copy(piece, p + 13, 16);
-        sink.AnswerGreeting();
-    }
-    if (replyStart && text::BeginsWith(piece, "Authentication failed")) {
+    if (replyStart && text::BeginsWith(start, "Authentication failed")) {
         sink.Log("Authentication Failed");
         sink.CloseConnection();
     }
-    if (replyStart && text::BeginsWith(piece, "Authentication successful")) {
+    if (replyStart && text::BeginsWith(start, "Authentication successful")) {
         sink.Log("Authentication successful");
         sink.LoginSucceeded();
     }
-    if (replyStart && text::BeginsWith(piece, "unknown command"))
+    if (replyStart && text::BeginsWith(start, "unknown command"))
         sink.Log("Unknown Command");
     if ((replyStart && text::BeginsWith(piece, "0:")) || state.mapListContinuation)
         ParseLines(state, piece, ListKind::Maps, sink);
@@ -144,6 +179,8 @@ void ReadPiece(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
         ParsePlayers(state, piece, sink);
     if ((replyStart && text::BeginsWith(piece, "Key:")) || state.banListContinuation)
         ParseLines(state, piece, ListKind::Bans, sink);
+    if (piece.endsWith(kEndOfReply))
+        sink.ReplyEnded();
 }
 
 } // namespace
@@ -159,6 +196,9 @@ void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
         ~LowerBusy() { state.busy = false; }
     } lowerBusy{state};
 
+    if (state.awaitingSeed)
+        TakeGreeting(state, chunk, sink);
+
     const QByteArray stream = state.heldReplyStart.isEmpty()
         ? chunk
         : std::exchange(state.heldReplyStart, QByteArray()) + chunk;
@@ -173,6 +213,6 @@ void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
         start = end;
     } while (start < all.size());
 
-    if (!ListOpen(state) && !piece.isEmpty() && IsCutMarker(piece))
+    if (!ListOpen(state) && IsCutMarker(AfterLineEnds(piece)))
         state.heldReplyStart = piece.toByteArray();
 }

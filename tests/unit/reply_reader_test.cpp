@@ -23,6 +23,7 @@ public:
     QList<bool> busyWhenAnswered;
     int logins = 0;
     int closes = 0;
+    int repliesEnded = 0;
 
     void Log(const QByteArray& line) override { log.append(line); }
     void AnswerGreeting() override
@@ -34,6 +35,7 @@ public:
     void CloseConnection() override { ++closes; }
     void ClearList(ListKind list) override { lists[list].clear(); }
     void AddEntry(ListKind list, QByteArray entry) override { lists[list].append(entry); }
+    void ReplyEnded() override { ++repliesEnded; }
 
 private:
     const ConsoleState& state_;
@@ -163,13 +165,14 @@ TEST(ReplyReader, TakesUpToSixteenCharactersOfTheSeedAndRaisesBusyOnlyForAChunkE
     const QList<Case> cases = {
         {"### Battlefield 2 default RCON/admin ready.\n### Digest seed: abcdefghijklmnopqrst\n\n", "abcdefghijklmnop",
          false},
-        {"### Digest seed: abcde", "abcde", false},
-        {"### Digest seed: ", "", false},
+        {"### Digest seed: abcde\n", "abcde", false},
+        {"### Digest seed: \n", "", false},
         {"### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", true},
         {"\x04### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", false},
     };
     for (const Case& c : cases) {
         ConsoleState state;
+        state.awaitingSeed = true;
         RecordingSink sink(state);
         ReadReply(state, c.chunk, sink);
         ASSERT_EQ(sink.seedsAnswered.size(), 1) << c.chunk.constData();
@@ -289,6 +292,7 @@ TEST(ReplyReader, ForgettingOpenRepliesLetsTheNextConnectionStartClean)
     ASSERT_TRUE(state.mapListContinuation);
 
     state.ForgetOpenReplies();
+    state.awaitingSeed = true;
     RecordingSink sink(state);
     ReadReply(state, "### Digest seed: abcdefghijklmnop\n", sink);
     EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << "the greeting is not a map entry";
@@ -297,4 +301,66 @@ TEST(ReplyReader, ForgettingOpenRepliesLetsTheNextConnectionStartClean)
 
     ReadReply(state, "0: x\n\x04", sink);
     EXPECT_EQ(sink.lists[ListKind::Maps], QList<QByteArray>({"0: x"})) << "no half line from before is joined";
+}
+
+// A stock server greets in three writes and the client answers the seed at
+// once, so the greeting's closing line feed and the login's outcome often share
+// a read, and a slow link may cut any of it anywhere. The outcome can only
+// come after the seed line, so no read holds both.
+TEST(ReplyReader, TheGreetingAndTheLoginOutcomeGiveOneResultHoweverTheyAreCut)
+{
+    const QByteArray seedLine = "### Battlefield 2 default RCON/admin ready.\n### Digest seed: QwErTyUiOpAsDfGh\n";
+    struct Case
+    {
+        QByteArray outcome;
+        QList<QByteArray> log;
+        int logins, closes;
+    };
+    const QList<Case> cases = {
+        {"Authentication successful, rcon ready.\n\x04", {"Authentication successful"}, 1, 0},
+        {"Authentication failed.\n\x04", {"Authentication Failed"}, 0, 1},
+        {"\r\nunknown command: 'x'\n\x04", {"Unknown Command"}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const QByteArray stream = seedLine + '\n' + c.outcome;
+        const auto readsGiveTheOutcome = [&](const QList<qsizetype>& cuts) {
+            ConsoleState state;
+            state.awaitingSeed = true;
+            RecordingSink sink(state);
+            qsizetype from = 0;
+            for (const qsizetype to : cuts) {
+                ReadReply(state, stream.mid(from, to - from), sink);
+                from = to;
+            }
+            return sink.seedsAnswered == QList<QByteArray>({"QwErTyUiOpAsDfGh"}) && sink.log == c.log
+                && sink.logins == c.logins && sink.closes == c.closes && sink.repliesEnded == 1;
+        };
+        QList<qsizetype> bytewise;
+        for (qsizetype i = 1; i <= stream.size(); ++i)
+            bytewise.append(i);
+        EXPECT_TRUE(readsGiveTheOutcome(bytewise)) << "one byte per read";
+        // The read that completes the seed line may or may not take the empty line after it.
+        for (const qsizetype seedRead : {seedLine.size(), seedLine.size() + 1}) {
+            for (qsizetype first = 1; first <= seedRead; ++first) {
+                for (qsizetype second = seedRead; second <= stream.size(); ++second) {
+                    ASSERT_TRUE(readsGiveTheOutcome({first, seedRead, second, stream.size()}))
+                        << c.log.value(0).constData() << ": reads end at " << first << ", " << seedRead << ", "
+                        << second;
+                }
+            }
+        }
+    }
+}
+
+TEST(ReplyReader, TheSeedIsAnsweredOnlyWhileTheGreetingIsAwaited)
+{
+    ConsoleState state;
+    state.awaitingSeed = true;
+    RecordingSink sink(state);
+    ReadReply(state, "### Digest seed: abcdefghijklmnop\n\n", sink);
+    ReadReply(state, "Id: 1 - Digest seed: 0123456789abcdef is remote ip: 1.2.3.4:5 ->\nhash\n\x04", sink);
+    ReadReply(state, "error: no player with id 'Digest seed: x'\n\x04", sink);
+    EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
+    EXPECT_EQ(sink.lists[ListKind::Players].size(), 1);
+    EXPECT_EQ(sink.repliesEnded, 2);
 }
