@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -33,18 +34,22 @@ class TListBox;
 class TSpinEdit;
 class TStringGrid;
 
+struct MainFormOptions
+{
+    // settings.ini; empty means beside the executable.
+    QString settingsPath;
+    // The modal boxes; null means the real ones.
+    std::shared_ptr<Dialogs> dialogs;
+    // How long a command's reply may take before the next command goes out.
+    std::chrono::milliseconds replyTimeout{10000};
+};
+
 class TMainForm : public QMainWindow, private SessionWindow
 {
     Q_OBJECT
 
 public:
-    struct Options
-    {
-        // settings.ini; empty means beside the executable.
-        QString settingsPath;
-        // The modal boxes; null means the real ones.
-        std::shared_ptr<Dialogs> dialogs;
-    };
+    using Options = MainFormOptions;
 
     explicit TMainForm(Options options = {}, QWidget* parent = nullptr);
     ~TMainForm() override;

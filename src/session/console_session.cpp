@@ -32,19 +32,74 @@ ConsoleSession::ConsoleSession(TClientSocket& socket, ConsoleState& state, Sessi
     : socket_(socket)
     , state_(state)
     , window_(window)
-{ }
+{
+    replyTimer_.setSingleShot(true);
+    replyTimer_.setInterval(std::chrono::seconds(10));
+    replyTimer_.callOnTimeout([this] {
+        try {
+            ReplyTimedOut();
+        } catch (const std::exception& error) {
+            if (OnException)
+                OnException(error);
+        }
+    });
+}
 
-void ConsoleSession::SendCommand(const QByteArray& command)
+bool ConsoleSession::RefuseToSend()
 {
     if (!socket_.Active()) {
         window_.Log("Error not connected...");
-        return;
+        return true;
     }
     if (state_.busy) {
         window_.Log("Busy... please wait and try again");
-        return;
+        return true;
     }
+    return false;
+}
+
+void ConsoleSession::SendCommand(const QByteArray& command)
+{
+    if (RefuseToSend())
+        return;
+    waitingCommands_.append(command);
+    if (!reading_)
+        WriteNext();
+}
+
+void ConsoleSession::WriteNext()
+{
+    if (replyAwaited_ || state_.awaitingSeed || waitingCommands_.isEmpty() || !socket_.Active())
+        return;
+    Write(waitingCommands_.takeFirst());
+}
+
+void ConsoleSession::Write(const QByteArray& command)
+{
+    replyAwaited_ = true;
+    replyTimer_.start();
     socket_.Socket().WriteText(FrameCommand(command));
+}
+
+void ConsoleSession::ReplyEnded()
+{
+    // The next command goes out once the reader is done with this read.
+    replyAwaited_ = false;
+    replyTimer_.stop();
+}
+
+void ConsoleSession::ReplyTimedOut()
+{
+    replyAwaited_ = false;
+    window_.Log("The server did not answer in time...");
+    WriteNext();
+}
+
+void ConsoleSession::DropWaitingCommands()
+{
+    waitingCommands_.clear();
+    replyAwaited_ = false;
+    replyTimer_.stop();
 }
 
 void ConsoleSession::Connect(const QByteArray& hostText, const QByteArray& portText)
@@ -75,6 +130,8 @@ void ConsoleSession::Disconnect()
 void ConsoleSession::Connecting()
 {
     state_.ForgetOpenReplies();
+    state_.awaitingSeed = true;
+    DropWaitingCommands();
     const QByteArray text = "Connecting to " + socket_.Host();
     window_.SetStatus(text);
     window_.Log(text);
@@ -83,6 +140,7 @@ void ConsoleSession::Connecting()
 void ConsoleSession::Disconnected()
 {
     state_.ForgetOpenReplies();
+    DropWaitingCommands();
     window_.SetStatus("Disconnected");
     window_.Log("Disconnected...");
 }
@@ -98,13 +156,17 @@ void ConsoleSession::Error(int& errorCode)
 void ConsoleSession::Read()
 {
     const QByteArray chunk = socket_.Socket().ReadAvailableText();
+    reading_ = true;
     try {
         ReadReply(state_, chunk, *this);
     } catch (...) {
+        reading_ = false;
         FlushEntries();
         throw;
     }
+    reading_ = false;
     FlushEntries();
+    WriteNext();
 }
 
 void ConsoleSession::Log(const QByteArray& line)
@@ -115,7 +177,9 @@ void ConsoleSession::Log(const QByteArray& line)
 
 void ConsoleSession::AnswerGreeting()
 {
-    SendCommand(LoginCommand(state_.digestSeed, window_.PasswordText()));
+    // The login goes first, ahead of any command made while the greeting came in.
+    if (!RefuseToSend())
+        Write(LoginCommand(state_.digestSeed, window_.PasswordText()));
 }
 
 void ConsoleSession::LoginSucceeded()

@@ -9,8 +9,12 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QTimer>
 
 #include <array>
+#include <chrono>
+#include <exception>
+#include <functional>
 
 class TClientSocket;
 
@@ -34,7 +38,10 @@ class ConsoleSession : private ReplySink
 public:
     ConsoleSession(TClientSocket& socket, ConsoleState& state, SessionWindow& window);
 
-    // Frames and writes one command, or logs why it cannot go out.
+    // Takes one command, or logs why it cannot go out. A server handles one
+    // command at a time, so a command goes on the wire only once the previous
+    // one's reply has ended (or it has waited the reply timeout for it); until
+    // then it waits, in order. Nothing goes out before the login.
     void SendCommand(const QByteArray& command);
 
     // The Connect button: checks the inputs, then starts an attempt. A port
@@ -51,6 +58,12 @@ public:
 
     ConsoleState& State() { return state_; }
 
+    // How long the reply to a command may take before the next one goes out.
+    void SetReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
+
+    // Receives an error raised while a timer of the session runs.
+    std::function<void(const std::exception&)> OnException;
+
 private:
     void Log(const QByteArray& line) override;
     void AnswerGreeting() override;
@@ -58,7 +71,15 @@ private:
     void CloseConnection() override;
     void ClearList(ListKind list) override;
     void AddEntry(ListKind list, QByteArray entry) override;
+    void ReplyEnded() override;
     void FlushEntries();
+
+    // Logs why nothing can be sent now, and says so.
+    bool RefuseToSend();
+    void WriteNext();
+    void Write(const QByteArray& command);
+    void ReplyTimedOut();
+    void DropWaitingCommands();
 
     TClientSocket& socket_;
     ConsoleState& state_;
@@ -66,6 +87,11 @@ private:
     // Entries of the read in progress, handed to the window in one batch per
     // list so a long reply does not redraw a list box line by line.
     std::array<QList<QByteArray>, 3> pendingEntries_;
+
+    QList<QByteArray> waitingCommands_;
+    bool replyAwaited_ = false; // a command is on the wire and its reply has not ended
+    bool reading_ = false;      // the reply reader is running
+    QTimer replyTimer_;
 };
 
 // The 8-bit wire form of a command: 0x02, the text unchanged, 0x0A.

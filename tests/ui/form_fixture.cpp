@@ -97,7 +97,7 @@ QByteArray FormTest::ReadFile(const QString& name) const
 TMainForm& FormTest::CreateForm()
 {
     DestroyForm();
-    form_ = std::make_unique<TMainForm>(TMainForm::Options{SettingsPath(), dialogs_});
+    form_ = std::make_unique<TMainForm>(TMainForm::Options{SettingsPath(), dialogs_, replyTimeout_});
     return *form_;
 }
 
@@ -114,12 +114,17 @@ void FormTest::DestroyForm()
 RconSimServer& FormTest::Server()
 {
     if (!server_) {
-        RconSimOptions options;
-        options.password = "secret";
-        server_ = std::make_unique<RconSimServer>(options);
+        server_ = std::make_unique<RconSimServer>(serverOptions_);
         EXPECT_TRUE(server_->Listen()) << server_->ErrorString().toStdString();
     }
     return *server_;
+}
+
+RconSimServer& FormTest::ReplaceServer(const RconSimOptions& options)
+{
+    server_.reset();
+    serverOptions_ = options;
+    return Server();
 }
 
 void FormTest::ConnectAndLogin(const QByteArray& password)

@@ -59,7 +59,11 @@ protected:
     TMainForm& CreateForm();
     void DestroyForm();
 
+    // The practice server, made with `serverOptions_` at first use; its timing
+    // is the stock server's unless a test says otherwise.
     RconSimServer& Server();
+    // A new practice server made with `options`, in place of the old one.
+    RconSimServer& ReplaceServer(const RconSimOptions& options);
     // Connects to the practice server through the window and waits for the
     // login to succeed.
     void ConnectAndLogin(const QByteArray& password = "secret");
@@ -73,6 +77,9 @@ protected:
     QByteArray Status() const;
 
     std::shared_ptr<AnsweringDialogs> dialogs_ = std::make_shared<AnsweringDialogs>();
+    RconSimOptions serverOptions_;
+    // How long the windows made after this wait for a reply.
+    std::chrono::milliseconds replyTimeout_{10000};
 
 private:
     QTemporaryDir dir_;

@@ -30,6 +30,9 @@ class SessionTest : public FormTest
 
 TEST_F(SessionTest, SendCommandFramesEachCommandExactly)
 {
+    // A command holding a line feed is two lines to the server; answering both
+    // at once keeps this about the bytes, not the stock server's pace.
+    serverOptions_.timing = SimTiming::Instant;
     ConnectAndLogin();
     TMainForm& form = Form();
     form.SendCommand("exec admin.listplayers");
@@ -149,7 +152,7 @@ TEST_F(SessionTest, LoginAnswersTheSeedWithTheTypedPassword)
 
 TEST_F(SessionTest, AShortSeedIsStillAnsweredAndAGreetingEndingInItsOnly04IsNot)
 {
-    Server().SetGreeting({"### Digest seed: abcde"});
+    Server().SetGreeting({"### Digest seed: abcde\n"});
     ConnectAndLogin();
 
     Server().SetGreeting({"### Digest seed: ABCDEFGHIJKLMNOP\n\x04"});
@@ -261,4 +264,66 @@ TEST_F(SessionTest, AReplyCutShortByADisconnectDoesNotSwallowTheNextGreeting)
     form.ConnectButton->click();
     ASSERT_TRUE(WaitUntil([&] { return Status() == "Connected to 127.0.0.1"; }));
     EXPECT_TRUE(form.MapsListBox->Items().isEmpty()) << "the greeting is not a map entry";
+}
+
+// A stock server reads one line per frame and answers a second command written
+// before the first one's reply only when more bytes come. Clicks made faster
+// than the server answers wait in the window, in order.
+TEST_F(SessionTest, ABurstOfClicksGoesOutOneCommandAtATimeAndEachListShowsItsOwnReply)
+{
+    ConnectAndLogin();
+    TMainForm& form = Form();
+    const GameState& game = Server().Game();
+    QPushButton* const clicks[] = {
+        form.RefreshPlayersButton, form.RefeshBansButton, form.RefreshMapsButton, form.PauseButton,
+        form.RefreshMapsButton,    form.SaveMapsButton,   form.PauseButton,       form.RefreshPlayersButton,
+        form.RestartMapButton,     form.StopButton,
+    };
+    const Lines expected = {
+        Framed("exec admin.listplayers"),     Framed("exec admin.listBannedKeys"), Framed("exec maplist.list"),
+        Framed("exec gameLogic.togglepause"), Framed("exec maplist.list"),         Framed("exec mapList.save"),
+        Framed("exec gameLogic.togglepause"), Framed("exec admin.listplayers"),    Framed("exec admin.restartMap"),
+        Framed("exec demo.stoprecording"),
+    };
+    // As listed when asked: the restart lifts the bans for the round after.
+    const Lines players = Sorted(ListingEntries(game.PlayerListing(), true));
+    const Lines bans = ListingEntries(game.BanListing(), false);
+    const Lines maps = ListingEntries(game.MapListing(), false);
+    form.PlayersListBox->Append({"stale"});
+    for (QPushButton* button : clicks)
+        button->click();
+    EXPECT_TRUE(WaitUntil([&] { return CommandsAfterLogin().size() >= expected.size(); }));
+    SpinEventLoop(std::chrono::milliseconds(100));
+    EXPECT_EQ(CommandsAfterLogin(), expected);
+    EXPECT_EQ(Server().PipelinedLines(), 0) << "a command went out before the previous reply had ended";
+    EXPECT_EQ(form.PlayersListBox->Items(), players);
+    EXPECT_EQ(form.BansListBox->Items(), bans);
+    EXPECT_EQ(form.MapsListBox->Items(), maps);
+    EXPECT_EQ(game.RestartCount(), 1);
+    EXPECT_EQ(game.SaveCount(), 1);
+}
+
+TEST_F(SessionTest, AReplyThatNeverComesIsGivenUpAndTheWaitingCommandsMoveOn)
+{
+    replyTimeout_ = std::chrono::milliseconds(300);
+    ConnectAndLogin();
+    TMainForm& form = Form();
+    const qsizetype mark = LogLines().size();
+    Server().SwallowNextReply();
+    form.RefreshPlayersButton->click();
+    form.RefeshBansButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return form.BansListBox->Count() == Server().Game().Bans().size(); }));
+    EXPECT_EQ(LogLinesSince(mark), Lines({"The server did not answer in time...", "Refreshing ban list..."}));
+    EXPECT_TRUE(form.PlayersListBox->Items().isEmpty());
+
+    // Commands still waiting when the connection ends are not sent on the next one.
+    Server().SwallowNextReply();
+    form.RefreshPlayersButton->click();
+    form.RestartMapButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return CommandsAfterLogin().endsWith(Framed("exec admin.listplayers")); }));
+    form.DisconnecyButton->click();
+    ConnectAndLogin();
+    SpinEventLoop(std::chrono::milliseconds(400));
+    EXPECT_TRUE(CommandsAfterLogin().isEmpty());
+    EXPECT_EQ(Server().Game().RestartCount(), 0);
 }
