@@ -3,6 +3,7 @@
 #include "app/about_form.h"
 #include "app/dialogs.h"
 #include "app/event_binding.h"
+#include "app/focus_entry.h"
 #include "app/list_box.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
@@ -19,7 +20,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -120,6 +120,7 @@ TMainForm::TMainForm(Options options, QWidget* parent)
     CreateControls();
     session_ = std::make_unique<ConsoleSession>(*ClientSocket1, ProcessConsoleState(),
                                                 static_cast<SessionWindow&>(*this));
+    session_->SetReplyTimeout(options_.replyTimeout);
     BindEvents();
     FormCreate();
 }
@@ -181,8 +182,16 @@ void TMainForm::CreateControls()
     LogMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     LogMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     LogMemo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: white; }"));
+    // Tab walks on through the window instead of typing into the log.
+    LogMemo->setTabChangesFocus(true);
 
     PageControl = Place(new QTabWidget(ClientArea), "PageControl", {8, 104, 777, 409});
+    // The tab bar alone takes the focus for the pages. The tab widget itself,
+    // left in the focus chain behind the last page's controls, would hand Tab
+    // back to its tab bar and keep the keyboard inside the pages. (Its policy
+    // passes on to the tab bar, so the tab bar's own is set after it.)
+    PageControl->setFocusPolicy(Qt::NoFocus);
+    PageControl->setFocusProxy(nullptr);
     // Clicking a tab takes the focus, so focus never wanders into the page
     // that comes to the front (which would count as entering its controls).
     PageControl->findChild<QTabBar*>()->setFocusPolicy(Qt::StrongFocus);
@@ -239,6 +248,8 @@ void TMainForm::CreateControls()
     AnnounceStringGrid->SetColCount(1);
     AnnounceStringGrid->SetRowCount(20);
     AnnounceStringGrid->setToolTip(QStringLiteral("Type your server message to be displayed here."));
+    // The arrow keys move between cells; Tab leaves the grid like any control.
+    AnnounceStringGrid->setTabKeyNavigation(false);
     SaveButton = MakeButton(AutoAnnounceGroupBox, "SaveButton", "Save", {8, 243, 75, 25}, "Save the server messages");
     AddLineButton = MakeButton(AutoAnnounceGroupBox, "AddLineButton", "Add Line", {94, 243, 75, 25},
                                "This button will add a line to the bottem of the server mesages box");
@@ -373,18 +384,9 @@ void TMainForm::BindEvents()
     ClientSocket1->OnRead = Guarded(this, &TMainForm::ClientSocket1Read);
     ClientSocket1->OnError = Guarded(this, &TMainForm::ClientSocket1Error);
     ClientSocket1->OnException = [this](const std::exception& error) { HandleException(error); };
+    session_->OnException = [this](const std::exception& error) { HandleException(error); };
 
-    // The focus entering the Map Rotation group box from outside it. A window
-    // that is merely activated again does not count as entering.
-    auto lastFocus = std::make_shared<QPointer<QWidget>>();
-    connect(qApp, &QApplication::focusChanged, this, [this, lastFocus](QWidget*, QWidget* now) {
-        if (!now || now->window() != this)
-            return;
-        const bool wasInside = *lastFocus && MapsGroupBox->isAncestorOf(*lastFocus);
-        *lastFocus = now;
-        if (MapsGroupBox->isAncestorOf(now) && !wasInside)
-            RunGuarded([this] { MapsGroupBoxEnter(); });
-    });
+    new FocusEntryWatch(MapsGroupBox, PageControl, [this] { RunGuarded([this] { MapsGroupBoxEnter(); }); });
 }
 
 void TMainForm::RunGuarded(const std::function<void()>& handler)

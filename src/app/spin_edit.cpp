@@ -33,9 +33,16 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Up:
-    case Qt::Key_Down:
+    case Qt::Key_Down: QSpinBox::keyPressEvent(event); return;
+    // A page is one step here, not ten.
     case Qt::Key_PageUp:
-    case Qt::Key_PageDown: QSpinBox::keyPressEvent(event); return;
+        stepBy(1);
+        event->accept();
+        return;
+    case Qt::Key_PageDown:
+        stepBy(-1);
+        event->accept();
+        return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Left:

@@ -1,8 +1,9 @@
 #pragma once
 
-// A spin edit that only steps: the arrows and the Up and Down keys move the
-// value by the step within its bounds, typing is refused with a beep, and its
-// value is the text read as a whole number (the minimum when it is not one).
+// A spin edit that only steps: the arrows and the Up, Down, Page Up and Page
+// Down keys move the value by one step within its bounds, typing is refused
+// with a beep, and its value is the text read as a whole number (the minimum
+// when it is not one).
 
 #include <QSpinBox>
 

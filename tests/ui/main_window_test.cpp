@@ -23,6 +23,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 namespace {
 
@@ -314,11 +315,91 @@ TEST_F(MainWindowTest, TheDelayOnlyStepsAndStaysWithinItsBounds)
     delay.SetValue(7);
     QTest::keyClick(&delay, Qt::Key_Up);
     EXPECT_EQ(delay.Value(), 12) << "steps of 5 from wherever the value stands";
+    QTest::keyClick(&delay, Qt::Key_PageUp);
+    EXPECT_EQ(delay.Value(), 17) << "a page is one step";
+    QTest::keyClick(&delay, Qt::Key_PageDown);
+    QTest::keyClick(&delay, Qt::Key_PageDown);
+    EXPECT_EQ(delay.Value(), 7);
     delay.SetValue(5000);
     EXPECT_EQ(delay.Value(), 1000);
     QTest::keyClick(&delay, Qt::Key_Up);
     EXPECT_EQ(delay.Value(), 1000);
     EXPECT_EQ(form.AnnounceTimer->interval(), 1000 * 1000) << "every change reaches the announcer";
+}
+
+// Walking the window with Tab visits every control of the login box, the log
+// and the page in front, in their designed order, and comes back round to the
+// Server IP box; Shift+Tab walks the same way back. No control keeps the key.
+TEST_F(MainWindowTest, TheKeyboardWalksTheWholeWindowAndComesBackRound)
+{
+    TMainForm& form = Form();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const QStringList top = {"PortEdit",         "PasswordEdit", "ConnectButton",
+                             "DisconnecyButton", "LogMemo",      "qt_tabwidget_tabbar"};
+    const std::map<QWidget*, QStringList> pages = {
+        {form.PlayerTabSheet, {"PlayersListBox", "RefreshPlayersButton", "KickButton", "TempBanButton", "BanButton"}},
+        {form.BansTabSheet,
+         {"BansListBox", "RefeshBansButton", "AddHashBanButton", "RemoveBanButton", "ClearBanListButton"}},
+        {form.MapsTabSheet,
+         {"MapsListBox", "Button2", "Button3", "RefreshMapsButton", "SaveMapsButton", "RunNextMapButton",
+          "RestartMapButton", "PauseButton", "LocalMapsListBox"}},
+        {form.ServerTabSheet,
+         {"MECCheckBox", "USMCCheckBox", "UsernameEdit", "MessageEdit", "Button1", "AutoAnnounceCheckBox",
+          "DelaySpinEdit", "SaveButton", "AnnounceStringGrid", "AddLineButton", "RemoveLineButton"}},
+        {form.OtherTabSheet, {"RecordButton", "StopButton", "DemoNameEdit", "CommandEdit", "CommandButton"}},
+    };
+    const auto walk = [&](Qt::KeyboardModifiers modifiers) {
+        form.IPEdit->setFocus(Qt::TabFocusReason);
+        QStringList visited;
+        for (int i = 0; i < 40; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+            QWidget* now = QApplication::focusWidget();
+            if (now == form.IPEdit)
+                return visited;
+            visited.append(now ? now->objectName() : QStringLiteral("(nothing)"));
+        }
+        visited.append(QStringLiteral("(never back at the Server IP box)"));
+        return visited;
+    };
+    for (const auto& [page, controls] : pages) {
+        form.PageControl->setCurrentWidget(page);
+        const QStringList forward = top + controls;
+        EXPECT_EQ(walk(Qt::NoModifier), forward) << page->objectName().toStdString();
+        QStringList backward(forward.rbegin(), forward.rend());
+        EXPECT_EQ(walk(Qt::ShiftModifier), backward) << page->objectName().toStdString();
+    }
+    EXPECT_TRUE(form.LogMemo->toPlainText().remove(QStringLiteral("Error not connected...")).trimmed().isEmpty())
+        << "Tab typed into the log";
+}
+
+// A page change carries the focus from the page that went away into the one
+// that came to the front; that is no entry into the Map Rotation box.
+TEST_F(MainWindowTest, ChangingPagesFromTheKeyboardOrTheWheelIsNoEntryIntoTheRotationBox)
+{
+    TMainForm& form = Form();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.PageControl->setCurrentWidget(form.BansTabSheet);
+    form.BansListBox->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(form.PageControl->currentWidget(), form.MapsTabSheet);
+    EXPECT_EQ(LogLines(), Lines()) << "after Ctrl+Tab";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(form.PageControl->currentWidget(), form.MapsTabSheet);
+    EXPECT_EQ(LogLines(), Lines()) << "after Ctrl+Page Down and Up";
+
+    QTabBar* tabs = form.PageControl->findChild<QTabBar*>();
+    form.PageControl->setCurrentWidget(form.BansTabSheet);
+    form.BansListBox->setFocus(Qt::MouseFocusReason);
+    const QPointF at = tabs->rect().center();
+    QWheelEvent down(at, tabs->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(tabs, &down);
+    EXPECT_EQ(form.PageControl->currentWidget(), form.MapsTabSheet);
+    EXPECT_TRUE(LogLines().isEmpty()) << "a page change while not connected logs nothing";
 }
 
 TEST_F(MainWindowTest, TheAboutWindowShowsItsPictureAndIsReused)
