@@ -44,7 +44,7 @@ int io_error::FromErrno(int posixErrno)
     case ENOSPC:
     case EDQUOT:
     case EFBIG: return DiskFull;
-    default: return posixErrno;
+    default: return GeneralFailure;
     }
 }
 

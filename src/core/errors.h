@@ -57,8 +57,12 @@ inline constexpr int AccessDenied = 5;
 inline constexpr int ReadBeyondEnd = 100;
 inline constexpr int DiskFull = 101;
 inline constexpr int InvalidNumericInput = 106;
+// Any other failure of the device or the system: no error of its own says more.
+inline constexpr int GeneralFailure = 31;
 
-// Translates a POSIX errno into the file layer's error number.
+// Translates a POSIX errno into the file layer's error number; an errno
+// without a counterpart becomes GeneralFailure, never a number that means
+// something else (EIO is 5, which here would say "File access denied").
 int FromErrno(int posixErrno);
 } // namespace io_error
 

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -87,8 +88,15 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
         throw EInOutError(io_error::FromErrno(errno));
     if (!S_ISDIR(dirStat.st_mode))
         throw EInOutError(io_error::FromErrno(ENOTDIR));
-    if (const int denial = WriteDenial(directory, dirStat))
-        throw EInOutError(io_error::FromErrno(denial));
+    if (const int denial = WriteDenial(directory, dirStat)) {
+        if (!exists)
+            throw EInOutError(io_error::FromErrno(denial));
+        fd_ = open(targetPath_.constData(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            throw EInOutError(io_error::FromErrno(errno));
+        inPlace_ = true;
+        return;
+    }
 
     // The temporary name starts with a dot so that it stays out of the way.
     const QByteArray baseName = targetPath_.mid(targetPath_.lastIndexOf('/') + 1);
@@ -125,13 +133,23 @@ ReplacingFile::~ReplacingFile()
 void ReplacingFile::Write(QByteArrayView bytes)
 {
     buffer_.append(bytes);
-    if (buffer_.size() >= kFlushThreshold)
+    if (!inPlace_ && buffer_.size() >= kFlushThreshold)
         Flush();
 }
 
 void ReplacingFile::Commit()
 {
     Flush();
+    if (inPlace_) {
+        const off_t length = lseek(fd_, 0, SEEK_CUR);
+        if (length < 0 || ftruncate(fd_, length) != 0 || fsync(fd_) != 0)
+            Fail(errno);
+        const int fd = std::exchange(fd_, -1);
+        if (close(fd) != 0)
+            Fail(errno);
+        committed_ = true;
+        return;
+    }
     if (fsync(fd_) != 0)
         Fail(errno);
     const int fd = fd_;

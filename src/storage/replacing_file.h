@@ -4,6 +4,11 @@
 // a temporary file beside it, which takes the file's place only after every
 // byte was written and flushed. Until then, and after any failure, the old
 // file stays whole. Failures raise EInOutError with the file layer's number.
+//
+// Where the folder refuses a new file but the file itself may be written (a
+// shared install, a folder of another user's), there is no place for a
+// temporary file: the new contents are then held in memory and written over
+// the old ones in place, in one go at Commit.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -39,5 +44,6 @@ private:
     QByteArray tempPath_;
     int fd_ = -1;
     QByteArray buffer_;
+    bool inPlace_ = false;
     bool committed_ = false;
 };

@@ -132,6 +132,10 @@ TEST(Errors, FileErrorsCarryTheirNumberAndMessage)
     EXPECT_EQ(io_error::FromErrno(ENOENT), 2);
     EXPECT_EQ(io_error::FromErrno(EACCES), 5);
     EXPECT_EQ(io_error::FromErrno(ENOSPC), 101);
+    // An error without a number of its own is the general failure, never one
+    // that means something else: EIO is 5, which would read "File access denied".
+    for (const int other : {EIO, ENXIO, EBADF, ENETDOWN, EISCONN})
+        EXPECT_EQ(EInOutError(io_error::FromErrno(other)).Message(), QByteArray("I/O error 31")) << other;
 }
 
 TEST(Errors, ApplicationTitleIsTheFileNameCutAtTheFirstDot)

@@ -370,7 +370,7 @@ TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
     };
     const Case cases[] = {
         {Path("readonly.dat"), 0444, false, 5},
-        {locked + "/servermessages.dat", 0644, true, 5},
+        {locked + "/servermessages.dat", 0444, true, 5},
     };
     MemoryGrid grid;
     for (const Case& c : cases) {
@@ -395,6 +395,33 @@ TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
     EXPECT_EQ(ReadBytes(Path("target.dat")), ReadBytes(Path("link.dat")));
     EXPECT_TRUE(ReadBytes(Path("target.dat")).startsWith("1\r\n20\r\n"));
     EXPECT_EQ(ModeOf(Path("target.dat")), 0640u);
+}
+
+// A shared install: the program's folder refuses new files, but the files in
+// it may be written. They are written in place, every other byte kept.
+TEST_F(StorageTest, AReadOnlyFolderStillTakesSavesIntoItsWritableFiles)
+{
+    const QString locked = Path("locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    const QString settings = SettingsPath(locked);
+    const QString table = locked + "/servermessages.dat";
+    WriteBytes(settings, "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=a.very.long.old.host.name\r\n");
+    WriteBytes(table, "1\r\n3\r\nold\r\nrows\r\nhere\r\n");
+    SetMode(settings, 0600);
+    SetMode(locked, 0555);
+
+    SaveSettings(settings, {"new", "4711", "pw", 25, "Ops"});
+    SaveStringGrid(MemoryGrid(1, 2), table);
+    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(MemoryGrid(), locked + "/new.dat"); }), 5);
+    const QStringList left = QDir(locked).entryList(QDir::Files | QDir::Hidden);
+    SetMode(locked, 0755);
+
+    EXPECT_EQ(ReadBytes(settings),
+              "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=new\r\nport=4711\r\npassword=" + Encrypt("pw")
+                  + "\r\ndelay=25\r\nchatname=Ops\r\n");
+    EXPECT_EQ(ModeOf(settings), 0600u);
+    EXPECT_EQ(ReadBytes(table), "1\r\n2\r\n\r\n\r\n") << "a shorter table leaves nothing of the old one";
+    EXPECT_EQ(left, QStringList({"servermessages.dat", "settings.ini"})) << "no temporary file";
 }
 
 TEST_F(StorageTest, DiskFullLeavesTheOldFileWhole)
