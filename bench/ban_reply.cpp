@@ -2,7 +2,7 @@
 
 #include <random>
 
-QByteArray BanListReply(int lines)
+QByteArray banListReply(int lines)
 {
     static const char digits[] = "0123456789abcdef";
     std::mt19937 random(20050621);
@@ -18,7 +18,7 @@ QByteArray BanListReply(int lines)
     return reply;
 }
 
-QList<QByteArray> CutIntoReads(const QByteArray& bytes, qsizetype readSize)
+QList<QByteArray> cutIntoReads(const QByteArray& bytes, qsizetype readSize)
 {
     QList<QByteArray> reads;
     for (qsizetype at = 0; at < bytes.size(); at += readSize)

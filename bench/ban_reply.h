@@ -10,7 +10,7 @@ inline constexpr int kBanLines = 100000;
 
 // `lines` lines of "Key: " + 32 hex digits + " Perm" or " Round", each ended by
 // 0x0A, then the closing 0x04. The same count always gives the same bytes.
-QByteArray BanListReply(int lines = kBanLines);
+QByteArray banListReply(int lines = kBanLines);
 
 // `bytes` cut into reads of `readSize` bytes, the last one shorter.
-QList<QByteArray> CutIntoReads(const QByteArray& bytes, qsizetype readSize);
+QList<QByteArray> cutIntoReads(const QByteArray& bytes, qsizetype readSize);

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string ShortName(const benchmark::BenchmarkReporter::Run& run)
+std::string shortName(const benchmark::BenchmarkReporter::Run& run)
 {
     return run.run_name.args.empty() ? run.run_name.function_name
                                      : run.run_name.function_name + '/' + run.run_name.args;
@@ -25,27 +25,27 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& runs)
     runs_.insert(runs_.end(), runs.begin(), runs.end());
 }
 
-const SummaryReporter::Run* SummaryReporter::Find(const std::string& name, const std::string& aggregate) const
+const SummaryReporter::Run* SummaryReporter::find(const std::string& name, const std::string& aggregate) const
 {
     for (const Run& run : runs_) {
         const bool wanted = aggregate.empty() ? run.run_type == Run::RT_Iteration
                                               : run.run_type == Run::RT_Aggregate && run.aggregate_name == aggregate;
-        if (wanted && !run.error_occurred && ShortName(run) == name)
+        if (wanted && !run.error_occurred && shortName(run) == name)
             return &run;
     }
     return nullptr;
 }
 
-double SummaryReporter::Counter(const std::string& name, const std::string& counter, const std::string& aggregate) const
+double SummaryReporter::counter(const std::string& name, const std::string& counter, const std::string& aggregate) const
 {
-    const Run* run = Find(name, aggregate);
+    const Run* run = find(name, aggregate);
     if (!run)
         return std::numeric_limits<double>::quiet_NaN();
     const auto found = run->counters.find(counter);
     return found == run->counters.end() ? std::numeric_limits<double>::quiet_NaN() : double(found->second);
 }
 
-bool RunBenchmarks(int& argc, char** argv, SummaryReporter& reporter)
+bool runBenchmarks(int& argc, char** argv, SummaryReporter& reporter)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -55,13 +55,13 @@ bool RunBenchmarks(int& argc, char** argv, SummaryReporter& reporter)
     return ran > 0;
 }
 
-void PrintResult(const std::string& key, double value)
+void printResult(const std::string& key, double value)
 {
     std::printf("RESULT %s %.10g\n", key.c_str(), value);
     std::fflush(stdout);
 }
 
-double Median(std::vector<double> values)
+double median(std::vector<double> values)
 {
     if (values.empty())
         return std::numeric_limits<double>::quiet_NaN();
@@ -70,7 +70,7 @@ double Median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-double Quantile(std::vector<double> values, double fraction)
+double quantile(std::vector<double> values, double fraction)
 {
     if (values.empty())
         return std::numeric_limits<double>::quiet_NaN();

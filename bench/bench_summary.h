@@ -18,10 +18,10 @@ public:
     // The run of `name` (function name and arguments, "BM_ReplyReader/1024"):
     // the aggregate `aggregate` ("median", "cv", ...) or, when that is empty,
     // the plain run. Null when there is none.
-    const Run* Find(const std::string& name, const std::string& aggregate = {}) const;
+    const Run* find(const std::string& name, const std::string& aggregate = {}) const;
 
     // A counter of that run, or NaN.
-    double Counter(const std::string& name, const std::string& counter, const std::string& aggregate = {}) const;
+    double counter(const std::string& name, const std::string& counter, const std::string& aggregate = {}) const;
 
 private:
     std::vector<Run> runs_;
@@ -29,10 +29,10 @@ private:
 
 // Initialises Google Benchmark with the command line and runs the benchmarks
 // into `reporter`. False when the command line was wrong or nothing ran.
-bool RunBenchmarks(int& argc, char** argv, SummaryReporter& reporter);
+bool runBenchmarks(int& argc, char** argv, SummaryReporter& reporter);
 
-void PrintResult(const std::string& key, double value);
+void printResult(const std::string& key, double value);
 
-double Median(std::vector<double> values);
+double median(std::vector<double> values);
 // The value below which `fraction` of the values lie (nearest rank).
-double Quantile(std::vector<double> values, double fraction);
+double quantile(std::vector<double> values, double fraction);

@@ -19,38 +19,30 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
 
     SummaryReporter reporter;
-    if (!RunBenchmarks(argc, argv, reporter))
+    if (!runBenchmarks(argc, argv, reporter))
         return 1;
 
     // With repetitions the median of them, else the single run.
-    const bool repeated = reporter.Find("BM_PlainLineSplit", "median") != nullptr;
+    const bool repeated = reporter.find("BM_PlainLineSplit", "median") != nullptr;
     const std::string typical = repeated ? "median" : "";
-    const auto rate = [&](const std::string& name) { return reporter.Counter(name, "bytes_per_second", typical); };
+    const auto rate = [&](const std::string& name) { return reporter.counter(name, "bytes_per_second", typical); };
     // How much the rate varied over the repetitions, in percent.
     const auto spread = [&](const std::string& name) {
-        return repeated ? reporter.Counter(name, "bytes_per_second", "cv") * 100 : 0.0;
+        return repeated ? reporter.counter(name, "bytes_per_second", "cv") * 100 : 0.0;
     };
 
     const double mega = 1e6;
-    PrintResult("reply_bytes", double(BanListReply().size()));
+    printResult("reply_bytes", double(banListReply().size()));
     const double split = rate("BM_PlainLineSplit");
-    PrintResult("split_mbps", split / mega);
-    PrintResult("split_cv_pct", spread("BM_PlainLineSplit"));
+    printResult("split_mbps", split / mega);
+    printResult("split_cv_pct", spread("BM_PlainLineSplit"));
     for (const auto& [size, key] : {std::pair{1 << 10, "1k"}, {64 << 10, "64k"}, {1 << 20, "1m"}}) {
         const std::string name = "BM_ReplyReader/" + std::to_string(size);
-        PrintResult(std::string("reader_") + key + "_mbps", rate(name) / mega);
-        PrintResult(std::string("reader_") + key + "_ratio", rate(name) / split);
-        PrintResult(std::string("reader_") + key + "_cv_pct", spread(name));
+        printResult(std::string("reader_") + key + "_mbps", rate(name) / mega);
+        printResult(std::string("reader_") + key + "_ratio", rate(name) / split);
+        printResult(std::string("reader_") + key + "_cv_pct", spread(name));
     }
-    PrintResult("seed_search_mbps", rate("BM_SeedMarkerSearch") / mega);
-    PrintResult("seed_search_sv_mbps", rate("BM_SeedMarkerSearchStringView") / mega);
-    for (const auto& [size, key] : {std::pair{64, "64"}, {1 << 20, "1m"}}) {
-        const double ours = rate("BM_Md5HexDigest/" + std::to_string(size));
-        const double qt = rate("BM_QtMd5Hex/" + std::to_string(size));
-        PrintResult(std::string("md5_") + key + "_mbps", ours / mega);
-        PrintResult(std::string("qtmd5_") + key + "_mbps", qt / mega);
-        PrintResult(std::string("md5_") + key + "_ratio", ours / qt);
-        PrintResult(std::string("md5_") + key + "_cv_pct", spread("BM_Md5HexDigest/" + std::to_string(size)));
-    }
+    printResult("seed_search_mbps", rate("BM_SeedMarkerSearch") / mega);
+    printResult("seed_search_sv_mbps", rate("BM_SeedMarkerSearchStringView") / mega);
     return 0;
 }

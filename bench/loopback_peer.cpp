@@ -15,7 +15,7 @@ constexpr char kSeed[] = "QhXbTzRkLpWmNcVa";
 constexpr int kPollMs = 50;
 
 // Waits for `events` on `handle`; false when stopping or on error.
-bool WaitFor(int handle, short events, const std::atomic<bool>& stop)
+bool waitFor(int handle, short events, const std::atomic<bool>& stop)
 {
     while (!stop) {
         pollfd entry{handle, events, 0};
@@ -47,7 +47,7 @@ LoopbackPeer::LoopbackPeer(QByteArray password)
         return;
     }
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { run(); });
 }
 
 LoopbackPeer::~LoopbackPeer()
@@ -63,7 +63,7 @@ LoopbackPeer::~LoopbackPeer()
         ::close(listener_);
 }
 
-void LoopbackPeer::BytesTaken(qsizetype count)
+void LoopbackPeer::bytesTaken(qsizetype count)
 {
     {
         std::lock_guard lock(mutex_);
@@ -72,7 +72,7 @@ void LoopbackPeer::BytesTaken(qsizetype count)
     changed_.notify_all();
 }
 
-std::optional<LoopbackPeer::Arrival> LoopbackPeer::NextLine(std::chrono::milliseconds timeout)
+std::optional<LoopbackPeer::Arrival> LoopbackPeer::nextLine(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
     if (!changed_.wait_for(lock, timeout, [this] { return !arrivals_.empty(); }))
@@ -82,9 +82,9 @@ std::optional<LoopbackPeer::Arrival> LoopbackPeer::NextLine(std::chrono::millise
     return arrival;
 }
 
-void LoopbackPeer::Run()
+void LoopbackPeer::run()
 {
-    while (WaitFor(listener_, POLLIN, stop_)) {
+    while (waitFor(listener_, POLLIN, stop_)) {
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
@@ -92,21 +92,21 @@ void LoopbackPeer::Run()
             std::lock_guard lock(mutex_);
             sent_ = taken_ = 0;
         }
-        Serve(connection);
+        serve(connection);
         ::close(connection);
     }
 }
 
-void LoopbackPeer::Serve(int connection)
+void LoopbackPeer::serve(int connection)
 {
     const QByteArray greeting = QByteArray("### Battlefield 2 default RCON/admin ready.\n### Digest seed: ") + kSeed
         + "\n\n";
-    if (!SendAll(connection, greeting.constData(), greeting.size()))
+    if (!sendAll(connection, greeting.constData(), greeting.size()))
         return;
 
     QByteArray pending;
     char buffer[16384];
-    while (WaitFor(connection, POLLIN, stop_)) {
+    while (waitFor(connection, POLLIN, stop_)) {
         const ssize_t received = ::recv(connection, buffer, sizeof buffer, 0);
         const Clock::time_point at = Clock::now();
         if (received <= 0)
@@ -134,13 +134,13 @@ void LoopbackPeer::Serve(int connection)
             } else {
                 reply = replies_.value(command);
             }
-            if (!SendReply(connection, reply + '\x04'))
+            if (!sendReply(connection, reply + '\x04'))
                 return;
         }
     }
 }
 
-bool LoopbackPeer::SendAll(int connection, const char* data, qsizetype size)
+bool LoopbackPeer::sendAll(int connection, const char* data, qsizetype size)
 {
     {
         std::lock_guard lock(mutex_);
@@ -159,20 +159,20 @@ bool LoopbackPeer::SendAll(int connection, const char* data, qsizetype size)
     return true;
 }
 
-bool LoopbackPeer::SendReply(int connection, const QByteArray& reply)
+bool LoopbackPeer::sendReply(int connection, const QByteArray& reply)
 {
     if (reply.size() > 1)
         replyStart_ = Clock::now().time_since_epoch().count();
     for (qsizetype at = 0; at < reply.size(); at += writeSize_) {
-        if (pacing_ == Pacing::OneWritePerRead && !WaitUntilTaken())
+        if (pacing_ == Pacing::OneWritePerRead && !waitUntilTaken())
             return false;
-        if (!SendAll(connection, reply.constData() + at, std::min(writeSize_, reply.size() - at)))
+        if (!sendAll(connection, reply.constData() + at, std::min(writeSize_, reply.size() - at)))
             return false;
     }
     return true;
 }
 
-bool LoopbackPeer::WaitUntilTaken()
+bool LoopbackPeer::waitUntilTaken()
 {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return stop_ || taken_ >= sent_; });

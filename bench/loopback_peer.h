@@ -42,29 +42,29 @@ public:
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
     // False when no listening socket could be opened.
-    bool Listening() const { return listener_ >= 0; }
-    quint16 Port() const { return port_; }
+    bool isListening() const { return listener_ >= 0; }
+    quint16 port() const { return port_; }
 
     // Configure before the client connects.
-    void SetReply(const QByteArray& command, const QByteArray& reply) { replies_.insert(command, reply); }
-    void SetWriteSize(qsizetype bytes) { writeSize_ = bytes; }
-    void SetPacing(Pacing pacing) { pacing_ = pacing; }
+    void setReply(const QByteArray& command, const QByteArray& reply) { replies_.insert(command, reply); }
+    void setWriteSize(qsizetype bytes) { writeSize_ = bytes; }
+    void setPacing(Pacing pacing) { pacing_ = pacing; }
 
     // The client reports each read, so that paced writes can wait for it.
-    void BytesTaken(qsizetype count);
+    void bytesTaken(qsizetype count);
 
     // When the first byte of the latest list reply was handed to the socket.
-    Clock::time_point LastReplyStart() const { return Clock::time_point(Clock::duration(replyStart_.load())); }
+    Clock::time_point lastReplyStart() const { return Clock::time_point(Clock::duration(replyStart_.load())); }
 
     // The next line received, waiting up to `timeout` for it.
-    std::optional<Arrival> NextLine(std::chrono::milliseconds timeout);
+    std::optional<Arrival> nextLine(std::chrono::milliseconds timeout);
 
 private:
-    void Run();
-    void Serve(int connection);
-    bool SendAll(int connection, const char* data, qsizetype size);
-    bool SendReply(int connection, const QByteArray& reply);
-    bool WaitUntilTaken();
+    void run();
+    void serve(int connection);
+    bool sendAll(int connection, const char* data, qsizetype size);
+    bool sendReply(int connection, const QByteArray& reply);
+    bool waitUntilTaken();
 
     QByteArray password_;
     QHash<QByteArray, QByteArray> replies_;

@@ -1,4 +1,4 @@
-// The reply reader alone: the large ban list through ReadReply in reads of
+// The reply reader alone: the large ban list through ReplyReader in reads of
 // several sizes, into a sink that keeps the entries as the window does, and
 // the plainest line split of the same bytes as the yardstick.
 
@@ -15,17 +15,17 @@
 
 namespace {
 
-const QByteArray& Reply()
+const QByteArray& banReply()
 {
-    static const QByteArray reply = BanListReply();
-    return reply;
+    static const QByteArray bytes = banListReply();
+    return bytes;
 }
 
 // The reply's lines without their line feeds: what the list must hold after.
-const QList<QByteArray>& ExpectedEntries()
+const QList<QByteArray>& expectedEntries()
 {
     static const QList<QByteArray> entries = [] {
-        QList<QByteArray> lines = Reply().split('\n');
+        QList<QByteArray> lines = banReply().split('\n');
         lines.removeLast(); // the closing 0x04
         return lines;
     }();
@@ -37,46 +37,47 @@ class StoringSink : public ReplySink
 {
 public:
     std::array<QList<QByteArray>, 3> lists;
-    QList<QByteArray> log;
+    QList<QByteArray> logged;
 
-    void Log(const QByteArray& line) override { log.append(line); }
-    void AnswerGreeting() override { }
-    void LoginSucceeded() override { }
-    void CloseConnection() override { }
-    void ClearList(ListKind list) override { lists[int(list)].clear(); }
-    void AddEntry(ListKind list, QByteArray entry) override { lists[int(list)].append(std::move(entry)); }
+    void log(const QByteArray& line) override { logged.append(line); }
+    void answerGreeting(const QByteArray&) override { }
+    void loginSucceeded() override { }
+    void closeConnection() override { }
+    void clearList(ListKind list) override { lists[int(list)].clear(); }
+    void addEntry(ListKind list, QByteArray entry) override { lists[int(list)].append(std::move(entry)); }
+    void replyEnded() override { }
 };
 
 void BM_ReplyReader(benchmark::State& state)
 {
-    const QList<QByteArray> reads = CutIntoReads(Reply(), state.range(0));
+    const QList<QByteArray> reads = cutIntoReads(banReply(), state.range(0));
     StoringSink sink;
     {
-        ConsoleState console;
+        ReplyReader reader(sink);
         for (const QByteArray& read : reads)
-            ReadReply(console, read, sink);
-        if (sink.lists[int(ListKind::Bans)] != ExpectedEntries()) {
+            reader.read(read);
+        if (sink.lists[int(ListKind::Bans)] != expectedEntries()) {
             state.SkipWithError("the reader did not give the reply's lines");
             return;
         }
         sink.lists = {};
     }
     for (auto _ : state) {
-        ConsoleState console;
+        ReplyReader reader(sink);
         for (const QByteArray& read : reads)
-            ReadReply(console, read, sink);
+            reader.read(read);
         state.PauseTiming();
-        if (sink.lists[int(ListKind::Bans)].size() != kBanLines || console.banListContinuation) {
+        if (sink.lists[int(ListKind::Bans)].size() != kBanLines || reader.isListOpen(ListKind::Bans)) {
             state.SkipWithError("the reader did not give one entry per line");
             break;
         }
         // The window frees the old list when the next refresh begins; that is
         // not the reader's work.
         sink.lists = {};
-        sink.log.clear();
+        sink.logged.clear();
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * Reply().size());
+    state.SetBytesProcessed(int64_t(state.iterations()) * banReply().size());
     state.counters["reads"] = double(reads.size());
 }
 BENCHMARK(BM_ReplyReader)->Arg(1 << 10)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
@@ -85,7 +86,7 @@ BENCHMARK(BM_ReplyReader)->Arg(1 << 10)->Arg(64 << 10)->Arg(1 << 20)->Unit(bench
 // any reader of these lines must do at least.
 void BM_PlainLineSplit(benchmark::State& state)
 {
-    const QByteArray& reply = Reply();
+    const QByteArray& reply = banReply();
     const auto split = [&](QList<QByteArray>& lines) {
         const char* cursor = reply.constData();
         const char* const end = cursor + reply.size();
@@ -96,7 +97,7 @@ void BM_PlainLineSplit(benchmark::State& state)
     };
     QList<QByteArray> lines;
     split(lines);
-    if (lines != ExpectedEntries()) {
+    if (lines != expectedEntries()) {
         state.SkipWithError("the split did not give the reply's lines");
         return;
     }
@@ -116,21 +117,21 @@ void BM_PlainLineSplit(benchmark::State& state)
 BENCHMARK(BM_PlainLineSplit)->Unit(benchmark::kMillisecond);
 
 // One part of the reader's work on its own: looking for the greeting's seed
-// marker, which it does in every read, list replies included.
+// marker, which it does in the reads of a connection until the seed came.
 void BM_SeedMarkerSearch(benchmark::State& state)
 {
-    const QByteArray& reply = Reply();
+    const QByteArray& reply = banReply();
     for (auto _ : state)
-        benchmark::DoNotOptimize(text::Pos("Digest seed: ", reply));
+        benchmark::DoNotOptimize(text::find(reply, "Digest seed: "));
     state.SetBytesProcessed(int64_t(state.iterations()) * reply.size());
 }
 BENCHMARK(BM_SeedMarkerSearch)->Unit(benchmark::kMillisecond);
 
-// The same search by std::string_view, which looks for the first byte with
-// memchr: how much of that part a different search would save.
+// The same search by std::string_view directly, which looks for the first
+// byte with memchr: what text::find costs on top of it.
 void BM_SeedMarkerSearchStringView(benchmark::State& state)
 {
-    const QByteArray& reply = Reply();
+    const QByteArray& reply = banReply();
     const std::string_view haystack(reply.constData(), size_t(reply.size()));
     for (auto _ : state)
         benchmark::DoNotOptimize(haystack.find("Digest seed: "));

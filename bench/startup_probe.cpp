@@ -41,7 +41,7 @@ private:
     QWidget* window_;
 };
 
-double Seconds(clockid_t clock)
+double seconds(clockid_t clock)
 {
     timespec now{};
     clock_gettime(clock, &now);
@@ -51,7 +51,7 @@ double Seconds(clockid_t clock)
 // The process's start in seconds since boot: field 22 of /proc/self/stat, in
 // clock ticks. The name in field 2 may hold blanks, so fields are counted after
 // its closing parenthesis.
-double ProcessStartSinceBoot()
+double processStartSinceBoot()
 {
     std::ifstream file("/proc/self/stat");
     const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -62,7 +62,7 @@ double ProcessStartSinceBoot()
 }
 
 // VmRSS of /proc/self/status, in kB.
-long ResidentKiB()
+long residentMemoryKiB()
 {
     std::ifstream file("/proc/self/status");
     std::string line;
@@ -78,29 +78,29 @@ long ResidentKiB()
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    PrepareApplication(application);
+    prepareApplication(application);
     RavelinWindows windows;
-    TMainForm& mainForm = windows.mainForm;
+    MainWindow& mainWindow = windows.mainWindow;
 
-    FirstPaint firstPaint(&mainForm);
+    FirstPaint firstPaint(&mainWindow);
     application.installEventFilter(&firstPaint);
-    mainForm.show();
+    mainWindow.show();
 
     QTimer wake; // so the loop below never sleeps past a change no event announces
     wake.start(5);
-    const double giveUp = Seconds(CLOCK_MONOTONIC) + 10;
-    while (!(mainForm.windowHandle() && mainForm.windowHandle()->isExposed() && firstPaint.painted)) {
-        if (Seconds(CLOCK_MONOTONIC) > giveUp) {
+    const double giveUp = seconds(CLOCK_MONOTONIC) + 10;
+    while (!(mainWindow.windowHandle() && mainWindow.windowHandle()->isExposed() && firstPaint.painted)) {
+        if (seconds(CLOCK_MONOTONIC) > giveUp) {
             std::fprintf(stderr, "the main window was never shown\n");
             return 1;
         }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    const double shownSinceBoot = Seconds(CLOCK_BOOTTIME);
-    const double shownRealtime = Seconds(CLOCK_REALTIME);
-    const long residentKiB = ResidentKiB();
+    const double shownSinceBoot = seconds(CLOCK_BOOTTIME);
+    const double shownRealtime = seconds(CLOCK_REALTIME);
+    const long residentKiB = residentMemoryKiB();
 
-    std::printf("startup_ms %.3f\n", (shownSinceBoot - ProcessStartSinceBoot()) * 1000);
+    std::printf("startup_ms %.3f\n", (shownSinceBoot - processStartSinceBoot()) * 1000);
     std::printf("shown_realtime %.6f\n", shownRealtime);
     std::printf("rss_kib %ld\n", residentKiB);
     std::printf("qt_version %s\n", qVersion());

@@ -5,31 +5,37 @@
 
 #include "admin/ban_admin.h"
 #include "admin/player_admin.h"
-#include "app/about_form.h"
 #include "app/dialogs.h"
 #include "app/list_box.h"
-#include "app/main_form.h"
+#include "app/main_window.h"
+#include "app/start_up.h"
 #include "ban_reply.h"
 #include "bench_summary.h"
 #include "game_state.h"
 #include "loopback_peer.h"
+#include "session/client_socket.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
+#include <linux/tcp.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -38,13 +44,50 @@ using namespace std::chrono_literals;
 
 constexpr int kPlayers = 256;
 
-double Ms(Clock::duration duration)
+double toMs(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
+// The socket that a read notification is for, when it is one of the
+// session's: the session's socket is private, but its read notifiers are
+// children of a ClientSocket, and the window's session holds the only one in
+// this process (the peer's thread works on plain sockets). -1 otherwise.
+int sessionReadSocket(QObject* receiver, QEvent* event)
+{
+    if (event->type() != QEvent::SockAct)
+        return -1;
+    const auto* notifier = qobject_cast<QSocketNotifier*>(receiver);
+    if (!notifier || notifier->type() != QSocketNotifier::Read || !qobject_cast<ClientSocket*>(notifier->parent()))
+        return -1;
+    return int(notifier->socket());
+}
+
+// How many bytes this process has taken from the TCP socket so far: what the
+// connection received less what still waits to be read. Asked again when
+// bytes arrived between the two questions. -1 when the socket is gone.
+qint64 bytesReadFrom(int socket)
+{
+    for (;;) {
+        tcp_info before{};
+        tcp_info after{};
+        socklen_t length = sizeof before;
+        int waiting = 0;
+        if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &before, &length) != 0
+            || length < offsetof(tcp_info, tcpi_bytes_received) + sizeof before.tcpi_bytes_received
+            || ::ioctl(socket, FIONREAD, &waiting) != 0)
+            return -1;
+        length = sizeof after;
+        if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &after, &length) != 0)
+            return -1;
+        if (after.tcpi_bytes_received == before.tcpi_bytes_received)
+            return qint64(after.tcpi_bytes_received) - waiting;
+    }
+}
+
 // Times every event the loop delivers, so that work the read handler leaves
-// to later events (laying out and painting the list) is seen too.
+// to later events (laying out and painting the list) is seen too; and times
+// the session's read handler on its own, with the bytes it took.
 class TimedApplication : public QApplication
 {
 public:
@@ -52,27 +95,39 @@ public:
 
     double longestEventMs = 0;
     int longestEventType = 0;
+    // Called after each read notification of the session that took bytes.
+    std::function<void(double ms, qint64 bytes)> onSessionRead;
 
-    void ResetLongestEvent() { longestEventMs = 0, longestEventType = 0; }
+    void resetLongestEvent() { longestEventMs = 0, longestEventType = 0; }
 
     bool notify(QObject* receiver, QEvent* event) override
     {
-        // Only events the loop delivers itself: one sent from inside another is part of it.
-        if (depth_ > 0)
-            return Deliver(receiver, event);
+        const int readSocket = sessionReadSocket(receiver, event);
+        // Only events the loop delivers itself count as events: one sent from
+        // inside another is part of it.
+        const bool loopEvent = depth_ == 0;
+        if (!loopEvent && readSocket < 0)
+            return deliver(receiver, event);
         const int type = event->type(); // the event may be gone after delivery
+        const qint64 readBefore = readSocket >= 0 ? bytesReadFrom(readSocket) : -1;
         const Clock::time_point start = Clock::now();
-        const bool result = Deliver(receiver, event);
-        const double ms = Ms(Clock::now() - start);
-        if (ms > longestEventMs) {
+        const bool result = deliver(receiver, event);
+        const double ms = toMs(Clock::now() - start);
+        if (loopEvent && ms > longestEventMs) {
             longestEventMs = ms;
             longestEventType = type;
+        }
+        if (readBefore >= 0) {
+            // Nothing is counted for a handler that closed the socket: it can no longer be asked.
+            const qint64 readAfter = bytesReadFrom(readSocket);
+            if (readAfter > readBefore && onSessionRead)
+                onSessionRead(ms, readAfter - readBefore);
         }
         return result;
     }
 
 private:
-    bool Deliver(QObject* receiver, QEvent* event)
+    bool deliver(QObject* receiver, QEvent* event)
     {
         struct Depth
         {
@@ -88,7 +143,7 @@ private:
     int depth_ = 0;
 };
 
-TimedApplication* App()
+TimedApplication* timedApp()
 {
     return static_cast<TimedApplication*>(QCoreApplication::instance());
 }
@@ -99,14 +154,14 @@ class QuietDialogs : public Dialogs
 public:
     QStringList errors;
 
-    std::optional<QString> InputQuery(QWidget*, const QString&, const QString&, int) override { return {}; }
-    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
-    void ShowError(QWidget*, const QString&, const QString& text) override { errors.append(text); }
-    void ShowModal(QDialog&) override { }
+    std::optional<QString> inputQuery(QWidget*, const QString&, const QString&, int) override { return {}; }
+    bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
+    void showError(QWidget*, const QString&, const QString& text) override { errors.append(text); }
+    void showModal(QDialog&) override { }
 };
 
 // Runs the event loop until `condition` holds; false after `timeout`.
-bool SpinUntil(const std::function<bool()>& condition, Clock::duration timeout)
+bool spinUntil(const std::function<bool()>& condition, Clock::duration timeout)
 {
     // Wakes the loop now and then, so a condition that no event announces is
     // still seen, without spinning the processor.
@@ -121,15 +176,16 @@ bool SpinUntil(const std::function<bool()>& condition, Clock::duration timeout)
     return true;
 }
 
-// Notes how many entries a list box held when it was last painted, once the
+// Notes how many entries a list box showed when it was last painted, once the
 // refresh under way has emptied it (or it was empty to begin with), so that a
-// paint of the old list does not count.
+// paint of the old list does not count. The rows its view knows of count, not
+// the entries it holds: it shows new entries a little later.
 class PaintWatch : public QObject
 {
 public:
-    explicit PaintWatch(TListBox* box)
+    explicit PaintWatch(ListBox* box)
         : box_(box)
-        , armed_(box->Count() == 0)
+        , armed_(box->count() == 0)
     {
         connect(box->model(), &QAbstractItemModel::modelReset, this, [this] { armed_ = true; });
         box->viewport()->installEventFilter(this);
@@ -141,14 +197,24 @@ protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint && armed_)
-            paintedCount = box_->Count();
+            paintedCount = box_->model()->rowCount();
         return false;
     }
 
 private:
-    TListBox* box_;
+    ListBox* box_;
     bool armed_;
 };
+
+// The window's control of that name; the benchmark cannot go on without it.
+template <typename Control>
+Control* control(const QWidget& window, const char* name)
+{
+    auto* found = window.findChild<Control*>(QLatin1String(name));
+    if (!found)
+        qFatal("the window has no %s named %s", Control::staticMetaObject.className(), name);
+    return found;
+}
 
 // A main window in a working directory of its own, talking to `peer`, with
 // every read handler timed.
@@ -171,41 +237,44 @@ public:
             QFile::copy(QStringLiteral(RAVELIN_EXAMPLES_DIR "/") + file, dir_.filePath(file));
         }
         const QString settings = dir_.filePath(QStringLiteral("settings.ini"));
-        form_ = std::make_unique<TMainForm>(TMainForm::Options{settings, dialogs_});
+        window_ = std::make_unique<MainWindow>(MainWindowOptions{settings, dialogs_});
 
-        // Times every read handler, and tells a paced peer what each read took.
-        TSocketNotifyEvent original = form_->ClientSocket1->OnRead;
-        form_->ClientSocket1->OnRead = [this, original](TClientSocket& sender, TClientWinSocket& socket) {
-            const Clock::time_point start = Clock::now();
-            original(sender, socket);
-            const double ms = Ms(Clock::now() - start);
-            const qsizetype bytes = form_->SessionState().receiveBuffer.size();
-            peer_.BytesTaken(bytes);
+        // Tells a paced peer what each read took.
+        timedApp()->onSessionRead = [this](double ms, qint64 bytes) {
+            peer_.bytesTaken(bytes);
             reads.push_back({ms, bytes});
         };
     }
 
     ~BenchWindow()
     {
-        form_.reset();
+        timedApp()->onSessionRead = nullptr;
+        window_.reset();
         QDir::setCurrent(previousDir_);
     }
 
-    TMainForm& Form() { return *form_; }
-    QStringList Errors() const { return dialogs_->errors; }
+    MainWindow& window() { return *window_; }
+    QStringList errors() const { return dialogs_->errors; }
+
+    template <typename Control>
+    Control* find(const char* name) const
+    {
+        return control<Control>(*window_, name);
+    }
 
     // Shows the window on `page`, connects and logs in.
-    bool Open(QWidget* page)
+    bool open(const char* page)
     {
-        form_->PageControl->setCurrentWidget(page);
-        form_->show();
-        if (!SpinUntil([&] { return form_->windowHandle() && form_->windowHandle()->isExposed(); }, 5s))
+        find<QTabWidget>("pages")->setCurrentWidget(find<QWidget>(page));
+        window_->show();
+        if (!spinUntil([&] { return window_->windowHandle() && window_->windowHandle()->isExposed(); }, 5s))
             return false;
-        form_->IPEdit->setText(QStringLiteral("127.0.0.1"));
-        form_->PortEdit->setText(QString::number(peer_.Port()));
-        form_->PasswordEdit->setText(QStringLiteral("secret"));
-        form_->ConnectButton->click();
-        return SpinUntil([&] { return form_->StatusPanel0->text() == QLatin1String("Connected to 127.0.0.1"); }, 5s)
+        find<QLineEdit>("serverAddressEdit")->setText(QStringLiteral("127.0.0.1"));
+        find<QLineEdit>("portEdit")->setText(QString::number(peer_.port()));
+        find<QLineEdit>("passwordEdit")->setText(QStringLiteral("secret"));
+        find<QPushButton>("connectButton")->click();
+        const QLabel* status = find<QLabel>("statusLabel");
+        return spinUntil([&] { return status->text() == QLatin1String("Connected to 127.0.0.1"); }, 5s)
             && dialogs_->errors.isEmpty();
     }
 
@@ -216,7 +285,7 @@ private:
     QTemporaryDir dir_;
     QString previousDir_;
     std::shared_ptr<QuietDialogs> dialogs_ = std::make_shared<QuietDialogs>();
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<MainWindow> window_;
 };
 
 struct Refresh
@@ -232,41 +301,43 @@ struct Refresh
 };
 
 // Clicks `button` and waits for `box` to be painted holding `entries` entries.
-Refresh RefreshAndShow(BenchWindow& window, LoopbackPeer& peer, QPushButton* button, TListBox* box, int entries)
+Refresh refreshAndShow(BenchWindow& window, LoopbackPeer& peer, QPushButton* button, ListBox* box, int entries)
 {
     PaintWatch paints(box);
     window.reads.clear();
-    App()->ResetLongestEvent();
+    timedApp()->resetLongestEvent();
     button->click();
     Refresh refresh;
-    refresh.shown = SpinUntil([&] { return paints.paintedCount == entries; }, 20s);
-    refresh.totalMs = Ms(Clock::now() - peer.LastReplyStart());
+    refresh.shown = spinUntil([&] { return paints.paintedCount == entries; }, 20s);
+    refresh.totalMs = toMs(Clock::now() - peer.lastReplyStart());
     for (const BenchWindow::Read& read : window.reads) {
         refresh.longestReadMs = std::max(refresh.longestReadMs, read.ms);
         refresh.largestRead = std::max(refresh.largestRead, read.bytes);
         refresh.readsMs += read.ms;
     }
-    refresh.longestEventMs = App()->longestEventMs;
-    refresh.longestEventType = App()->longestEventType;
+    refresh.longestEventMs = timedApp()->longestEventMs;
+    refresh.longestEventType = timedApp()->longestEventType;
     refresh.reads = window.reads.size();
     return refresh;
 }
 
 // A list reply through the window, iteration by iteration; the figures of all
 // iterations go into the counters.
-void MeasureRefreshes(benchmark::State& state, LoopbackPeer& peer, BenchWindow& window, QWidget* page,
-                      QPushButton* button, TListBox* box, int entries, const QList<QByteArray>& expected = {})
+void measureRefreshes(benchmark::State& state, LoopbackPeer& peer, BenchWindow& window, const char* page,
+                      const char* button, const char* list, int entries, const QList<QByteArray>& expected = {})
 {
-    if (!window.Open(page)) {
+    auto* refreshButton = window.find<QPushButton>(button);
+    auto* box = window.find<ListBox>(list);
+    if (!window.open(page)) {
         state.SkipWithError("could not connect and log in");
         return;
     }
     // A refresh replaces a full list, as it does once the window has been in use.
-    if (!RefreshAndShow(window, peer, button, box, entries).shown) {
+    if (!refreshAndShow(window, peer, refreshButton, box, entries).shown) {
         state.SkipWithError("the list was never shown whole");
         return;
     }
-    if (!expected.isEmpty() && box->Items() != expected) {
+    if (!expected.isEmpty() && box->items() != expected) {
         state.SkipWithError("the list does not hold the reply's lines");
         return;
     }
@@ -278,8 +349,8 @@ void MeasureRefreshes(benchmark::State& state, LoopbackPeer& peer, BenchWindow& 
     int longestEventType = 0;
     qsizetype largestRead = 0;
     for (auto _ : state) {
-        const Refresh refresh = RefreshAndShow(window, peer, button, box, entries);
-        if (!refresh.shown || !window.Errors().isEmpty()) {
+        const Refresh refresh = refreshAndShow(window, peer, refreshButton, box, entries);
+        if (!refresh.shown || !window.errors().isEmpty()) {
             state.SkipWithError("the list was never shown whole");
             return;
         }
@@ -295,11 +366,11 @@ void MeasureRefreshes(benchmark::State& state, LoopbackPeer& peer, BenchWindow& 
         largestRead = std::max(largestRead, refresh.largestRead);
     }
     state.counters["total_ms_min"] = *std::min_element(totals.begin(), totals.end());
-    state.counters["total_ms_median"] = Median(totals);
+    state.counters["total_ms_median"] = median(totals);
     state.counters["total_ms_max"] = *std::max_element(totals.begin(), totals.end());
     state.counters["longest_read_ms"] = longestRead;
-    state.counters["reads"] = Median(reads);
-    state.counters["reads_ms_median"] = Median(readsMs);
+    state.counters["reads"] = median(reads);
+    state.counters["reads_ms_median"] = median(readsMs);
     state.counters["longest_event_ms"] = longestEvent;
     state.counters["longest_event_type"] = longestEventType;
     state.counters["largest_read_kib"] = double(largestRead) / 1024;
@@ -310,15 +381,14 @@ void MeasureRefreshes(benchmark::State& state, LoopbackPeer& peer, BenchWindow& 
 void BM_BanListIntoWindow(benchmark::State& state)
 {
     LoopbackPeer peer("secret");
-    const QByteArray reply = BanListReply();
-    peer.SetReply(ban_admin::RefreshCommand, reply.chopped(1)); // the peer closes every reply with 0x04
-    peer.SetWriteSize(state.range(1) << 10);
-    peer.SetPacing(state.range(0) ? LoopbackPeer::Pacing::OneWritePerRead : LoopbackPeer::Pacing::Stream);
+    const QByteArray reply = banListReply();
+    peer.setReply(ban_admin::RefreshCommand, reply.chopped(1)); // the peer closes every reply with 0x04
+    peer.setWriteSize(state.range(1) << 10);
+    peer.setPacing(state.range(0) ? LoopbackPeer::Pacing::OneWritePerRead : LoopbackPeer::Pacing::Stream);
     BenchWindow window(peer);
-    TMainForm& form = window.Form();
     QList<QByteArray> lines = reply.split('\n');
     lines.removeLast(); // the closing 0x04
-    MeasureRefreshes(state, peer, window, form.BansTabSheet, form.RefeshBansButton, form.BansListBox, kBanLines, lines);
+    measureRefreshes(state, peer, window, "bansPage", "refreshBansButton", "banList", kBanLines, lines);
     state.SetBytesProcessed(int64_t(state.iterations()) * reply.size());
 }
 BENCHMARK(BM_BanListIntoWindow)
@@ -330,20 +400,18 @@ BENCHMARK(BM_BanListIntoWindow)
 // Smaller reads, as a slower link delivers them: how the cost grows with the number of reads.
 BENCHMARK(BM_BanListIntoWindow)->Args({1, 8})->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-QByteArray PlayerListing()
+QByteArray playerListing()
 {
-    return GameState::Generated(kPlayers, 0, 0).PlayerListing();
+    return GameState::generated(kPlayers, 0, 0).playerListing();
 }
 
 void BM_PlayerListIntoWindow(benchmark::State& state)
 {
     LoopbackPeer peer("secret");
-    peer.SetReply(player_admin::RefreshCommand, PlayerListing());
-    peer.SetWriteSize(64 << 10);
+    peer.setReply(player_admin::RefreshCommand, playerListing());
+    peer.setWriteSize(64 << 10);
     BenchWindow window(peer);
-    TMainForm& form = window.Form();
-    MeasureRefreshes(state, peer, window, form.PlayerTabSheet, form.RefreshPlayersButton, form.PlayersListBox,
-                     kPlayers);
+    measureRefreshes(state, peer, window, "playersPage", "refreshPlayersButton", "playerList", kPlayers);
 }
 BENCHMARK(BM_PlayerListIntoWindow)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -352,18 +420,19 @@ BENCHMARK(BM_PlayerListIntoWindow)->Iterations(50)->UseManualTime()->Unit(benchm
 void BM_KickClickToWire(benchmark::State& state)
 {
     LoopbackPeer peer("secret");
-    peer.SetReply(player_admin::RefreshCommand, PlayerListing());
+    peer.setReply(player_admin::RefreshCommand, playerListing());
     BenchWindow window(peer);
-    TMainForm& form = window.Form();
-    if (!window.Open(form.PlayerTabSheet)) {
+    auto* players = window.find<ListBox>("playerList");
+    auto* kickButton = window.find<QPushButton>("kickButton");
+    if (!window.open("playersPage")) {
         state.SkipWithError("could not connect and log in");
         return;
     }
-    if (!RefreshAndShow(window, peer, form.RefreshPlayersButton, form.PlayersListBox, kPlayers).shown) {
+    if (!refreshAndShow(window, peer, window.find<QPushButton>("refreshPlayersButton"), players, kPlayers).shown) {
         state.SkipWithError("the player list was never shown whole");
         return;
     }
-    while (peer.NextLine(0ms)) { // the login and the refresh
+    while (peer.nextLine(0ms)) { // the login and the refresh
     }
 
     std::vector<double> latencies;
@@ -371,36 +440,36 @@ void BM_KickClickToWire(benchmark::State& state)
     int row = 0;
     for (auto _ : state) {
         row = (row + 7) % kPlayers; // a different player each time, not always the first row
-        form.PlayersListBox->SetItemIndex(row);
-        const QByteArray line = form.PlayersListBox->Items()[row];
-        const QByteArray expected = '\x02' + player_admin::Kick(*player_admin::PlayerIdOf(line)).command;
+        players->setSelectedIndex(row);
+        const QByteArray line = players->items()[row];
+        const QByteArray expected = '\x02' + player_admin::kick(*player_admin::playerId(line)).command;
         const size_t readsBefore = window.reads.size();
 
         const Clock::time_point start = Clock::now();
-        form.KickButton->click();
+        kickButton->click();
         const Clock::time_point clicked = Clock::now();
-        const std::optional<LoopbackPeer::Arrival> arrival = peer.NextLine(2s);
+        const std::optional<LoopbackPeer::Arrival> arrival = peer.nextLine(2s);
         if (!arrival || arrival->line != expected) {
             state.SkipWithError("the kick command did not arrive as sent");
             return;
         }
         const Clock::duration latency = arrival->at - start;
         state.SetIterationTime(std::chrono::duration<double>(latency).count());
-        latencies.push_back(Ms(latency) * 1000);
-        clicks.push_back(Ms(clicked - start) * 1000);
+        latencies.push_back(toMs(latency) * 1000);
+        clicks.push_back(toMs(clicked - start) * 1000);
 
         // Let the window read the peer's answer and repaint before the next click.
-        form.PlayersListBox->Add(line);
-        if (!SpinUntil([&] { return window.reads.size() > readsBefore; }, 2s)) {
+        players->append({line});
+        if (!spinUntil([&] { return window.reads.size() > readsBefore; }, 2s)) {
             state.SkipWithError("the peer's answer never arrived");
             return;
         }
         QCoreApplication::processEvents();
     }
-    state.counters["median_us"] = Median(latencies);
-    state.counters["p90_us"] = Quantile(latencies, 0.9);
+    state.counters["median_us"] = median(latencies);
+    state.counters["p90_us"] = quantile(latencies, 0.9);
     state.counters["max_us"] = *std::max_element(latencies.begin(), latencies.end());
-    state.counters["click_median_us"] = Median(clicks);
+    state.counters["click_median_us"] = median(clicks);
 }
 BENCHMARK(BM_KickClickToWire)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -412,12 +481,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The window as the program builds it.
     TimedApplication application(argc, argv);
-    InitRavelinResources();
-    QApplication::setStyle(QStringLiteral("Windows"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravelin/ravelin.png")));
+    prepareApplication(application);
 
     SummaryReporter reporter;
-    if (!RunBenchmarks(argc, argv, reporter))
+    if (!runBenchmarks(argc, argv, reporter))
         return 1;
 
     for (const auto& [name, key] : {std::pair{"BM_BanListIntoWindow/0/64", "bans_stream"},
@@ -426,9 +493,9 @@ int main(int argc, char** argv)
                                     {"BM_PlayerListIntoWindow", "players"}}) {
         for (const char* counter : {"total_ms_min", "total_ms_median", "total_ms_max", "longest_read_ms", "reads",
                                     "largest_read_kib", "reads_ms_median", "longest_event_ms", "longest_event_type"})
-            PrintResult(std::string(key) + '_' + counter, reporter.Counter(name, counter));
+            printResult(std::string(key) + '_' + counter, reporter.counter(name, counter));
     }
     for (const char* counter : {"median_us", "p90_us", "max_us", "click_median_us"})
-        PrintResult(std::string("kick_") + counter, reporter.Counter("BM_KickClickToWire", counter));
+        printResult(std::string("kick_") + counter, reporter.counter("BM_KickClickToWire", counter));
     return 0;
 }

@@ -21,7 +21,7 @@
 namespace fuzz {
 
 // Bytes as a C string literal would show them, so that a failure names its text.
-inline QByteArray Escaped(QByteArrayView bytes)
+inline QByteArray escaped(QByteArrayView bytes)
 {
     QByteArray out;
     for (const char c : bytes) {
@@ -36,7 +36,7 @@ inline QByteArray Escaped(QByteArrayView bytes)
     return '"' + out + '"';
 }
 
-[[noreturn]] inline void Fail(const char* condition, const char* file, int line, const QByteArray& detail)
+[[noreturn]] inline void fail(const char* condition, const char* file, int line, const QByteArray& detail)
 {
     std::fprintf(stderr, "\n==== invariant violated: %s\n     at %s:%d\n", condition, file, line);
     if (!detail.isEmpty())
@@ -52,7 +52,7 @@ inline QByteArray Escaped(QByteArrayView bytes)
 #define FUZZ_CHECK(condition, ...)                                                                                     \
     do {                                                                                                               \
         if (!(condition))                                                                                              \
-            ::fuzz::Fail(#condition, __FILE__, __LINE__, QByteArray(__VA_ARGS__));                                     \
+            ::fuzz::fail(#condition, __FILE__, __LINE__, QByteArray(__VA_ARGS__));                                     \
     } while (0)
 
 namespace fuzz {
@@ -85,10 +85,10 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    QString Path() const { return QString::fromLocal8Bit(path_); }
-    const QByteArray& NativePath() const { return path_; }
+    QString path() const { return QString::fromLocal8Bit(path_); }
+    const QByteArray& nativePath() const { return path_; }
 
-    void Write(QByteArrayView bytes) const
+    void write(QByteArrayView bytes) const
     {
         const int fd = ::open(path_.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) {
@@ -111,7 +111,7 @@ public:
         ::close(fd);
     }
 
-    QByteArray Read() const
+    QByteArray read() const
     {
         QByteArray data;
         const int fd = ::open(path_.constData(), O_RDONLY | O_CLOEXEC);
@@ -126,7 +126,7 @@ public:
     }
 
     // How many entries the scratch directory holds besides "." and "..".
-    int DirectoryEntries() const
+    int directoryEntries() const
     {
         DIR* dir = ::opendir(dir_.constData());
         if (!dir)
@@ -157,7 +157,7 @@ inline constexpr qsizetype kReaderBufferSize = 64 * 1024;
 class Stretch
 {
 public:
-    static Stretch Consume(FuzzedDataProvider& input)
+    static Stretch consume(FuzzedDataProvider& input)
     {
         Stretch s;
         const auto mode = input.ConsumeIntegral<uint8_t>();
@@ -173,7 +173,7 @@ public:
         return s;
     }
 
-    QByteArray Apply(QByteArray content) const
+    QByteArray apply(QByteArray content) const
     {
         if (!enabled_)
             return content;
@@ -191,7 +191,7 @@ private:
     qsizetype at_ = 0;
 };
 
-inline QByteArray RemainingBytes(FuzzedDataProvider& input)
+inline QByteArray remainingBytes(FuzzedDataProvider& input)
 {
     const std::vector<char> rest = input.ConsumeRemainingBytes<char>();
     return QByteArray(rest.data(), static_cast<qsizetype>(rest.size()));

@@ -16,10 +16,10 @@
 
 namespace {
 
-const fuzz::ScratchFile& File()
+const fuzz::ScratchFile& file()
 {
-    static const fuzz::ScratchFile file("servermessages.dat");
-    return file;
+    static const fuzz::ScratchFile scratch("servermessages.dat");
+    return scratch;
 }
 
 // What the load should do, worked out from the file alone.
@@ -32,27 +32,27 @@ struct Expected
 
 // A count: the first word of up to 32 bytes, 0 when the file ends first,
 // nothing when the word is not a whole number; the rest of its line is passed.
-std::optional<qint32> ReferenceCount(reference::TextModel& model)
+std::optional<qint32> referenceCount(reference::TextModel& model)
 {
-    const QByteArray word = model.ReadWord(32);
+    const QByteArray word = model.readWord(32);
     if (word.isEmpty())
         return 0;
-    const std::optional<qint32> count = reference::StrToInt(word);
+    const std::optional<qint32> count = reference::parseInteger(word);
     if (count)
-        model.SkipLine();
+        model.skipLine();
     return count;
 }
 
-Expected Expect(reference::TextModel& model)
+Expected expect(reference::TextModel& model)
 {
     Expected e;
-    const std::optional<qint32> cols = ReferenceCount(model);
+    const std::optional<qint32> cols = referenceCount(model);
     if (!cols || std::max(*cols, 1) > kMaxGridColumns) {
         e.fails = true;
         return e;
     }
     e.colCount = std::max(*cols, 1);
-    const std::optional<qint32> rows = ReferenceCount(model);
+    const std::optional<qint32> rows = referenceCount(model);
     if (!rows || std::max(*rows, 1) > kMaxGridRows || qint64(*e.colCount) * std::max(*rows, 1) > kMaxGridCells) {
         e.fails = true;
         return e;
@@ -70,14 +70,14 @@ public:
         : model_(model)
     { }
 
-    void SetColCount(int count) override
+    void setColCount(int count) override
     {
         FUZZ_CHECK(!colCount && !rowCount, "the column count set twice or after the rows");
         FUZZ_CHECK(count >= 1 && count <= kMaxGridColumns, "column count " + QByteArray::number(count));
         colCount = count;
     }
 
-    void SetRowCount(int count) override
+    void setRowCount(int count) override
     {
         FUZZ_CHECK(colCount && !rowCount, "the row count set before the columns or twice");
         FUZZ_CHECK(count >= 1 && count <= kMaxGridRows && qint64(*colCount) * count <= kMaxGridCells,
@@ -85,15 +85,15 @@ public:
         rowCount = count;
     }
 
-    void SetCell(int col, int row, const QByteArray& text) override
+    void setCell(int col, int row, const QByteArray& text) override
     {
         FUZZ_CHECK(rowCount, "a cell set before the counts");
         FUZZ_CHECK(col == nextCol_ && row == nextRow_,
                    "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") set out of order");
-        const QByteArray line = model_.ReadLine();
+        const QByteArray line = model_.readLine();
         FUZZ_CHECK(text == line,
-                   "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") is " + fuzz::Escaped(text)
-                       + ", the file's line is " + fuzz::Escaped(line));
+                   "cell (" + QByteArray::number(col) + ", " + QByteArray::number(row) + ") is " + fuzz::escaped(text)
+                       + ", the file's line is " + fuzz::escaped(line));
         ++cellsSet;
         if (++nextRow_ == *rowCount) {
             nextRow_ = 0;
@@ -116,20 +116,20 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const fuzz::Stretch stretch = fuzz::Stretch::Consume(input);
-    const QByteArray content = stretch.Apply(fuzz::RemainingBytes(input));
-    File().Write(content);
+    const fuzz::Stretch stretch = fuzz::Stretch::consume(input);
+    const QByteArray content = stretch.apply(fuzz::remainingBytes(input));
+    file().write(content);
 
     // Reading the counts leaves the model at the first cell's line.
     reference::TextModel model(content);
-    const Expected expected = Expect(model);
+    const Expected expected = expect(model);
     CheckingGrid grid(model);
     bool failed = false;
     try {
-        LoadStringGrid(grid, File().Path());
-    } catch (const EInOutError& e) {
-        FUZZ_CHECK(e.ErrorCode() == io_error::InvalidNumericInput,
-                   "the load failed with I/O error " + QByteArray::number(e.ErrorCode()));
+        loadGrid(grid, file().path());
+    } catch (const FileError& e) {
+        FUZZ_CHECK(e.code() == file_error::InvalidNumericInput,
+                   "the load failed with I/O error " + QByteArray::number(e.code()));
         failed = true;
     }
 

@@ -1,12 +1,13 @@
-// The settings file, read and written key by key. Reading the five settings
+// The settings file, read once and saved in one go. Reading the five settings
 // gives values of at most 2,047 bytes, without CR or LF, each the rest of one
-// line of the file after its first "=", and numbers by the whole-number rules. Writing one key changes that
-// key's line alone, or adds its line (and its section) and nothing else;
-// reading it back gives what was written, the other keys read as before, and
-// no temporary file is left behind.
+// line of the file after its first "=", and numbers by the whole-number rules.
+// Setting one key leaves the file alone until the save; the save changes that
+// key's line alone, or adds its line (and its section) and nothing else, and
+// leaves no temporary file behind. Read back, from memory and from the saved
+// file, the key gives what was set and the other keys read as before.
 //
-// Input: the file's bytes, then the value to write, then (consumed from the
-// end) the value's length and the key to write.
+// Input: the file's bytes, then the value to set, then (consumed from the
+// end) the value's length and the key to set.
 
 #include "fuzz_support.h"
 #include "reference_rules.h"
@@ -18,10 +19,10 @@
 
 namespace {
 
-const fuzz::ScratchFile& File()
+const fuzz::ScratchFile& file()
 {
-    static const fuzz::ScratchFile file("settings.ini");
-    return file;
+    static const fuzz::ScratchFile scratch("settings.ini");
+    return scratch;
 }
 
 constexpr QByteArrayView kSection = "Settings";
@@ -31,14 +32,14 @@ constexpr std::array<QByteArrayView, 7> kWriteKeys = {"ipaddress", "port",      
                                                       "chatname",  "IPAddress", "CHATNAME"};
 // No value can hold a line feed, so this fallback marks a missing key.
 const QByteArray kMissing = "\n(missing)";
-// A value written is cut at its first CR or LF, and so is a value read.
-bool SameKey(QByteArrayView a, QByteArrayView b)
+
+bool sameKey(QByteArrayView a, QByteArrayView b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 // A value written is kept up to its first line break.
-QByteArray OneLine(const QByteArray& value)
+QByteArray oneLine(const QByteArray& value)
 {
     qsizetype cut = value.size();
     for (qsizetype i = 0; i < value.size(); ++i) {
@@ -51,7 +52,7 @@ QByteArray OneLine(const QByteArray& value)
 }
 
 // The file's lines, each with its line end.
-QList<QByteArray> Lines(const QByteArray& data)
+QList<QByteArray> fileLines(const QByteArray& data)
 {
     QList<QByteArray> lines;
     qsizetype begin = 0;
@@ -64,7 +65,7 @@ QList<QByteArray> Lines(const QByteArray& data)
     return lines;
 }
 
-QByteArray LineEndOf(QByteArrayView line)
+QByteArray lineEndOf(QByteArrayView line)
 {
     if (line.endsWith("\r\n"))
         return "\r\n";
@@ -74,7 +75,7 @@ QByteArray LineEndOf(QByteArrayView line)
 }
 
 // The line end new lines take: the style of the file's first line end.
-QByteArray FileLineEnd(const QByteArray& data)
+QByteArray fileLineEnd(const QByteArray& data)
 {
     const qsizetype lf = data.indexOf('\n');
     if (lf < 0)
@@ -82,22 +83,22 @@ QByteArray FileLineEnd(const QByteArray& data)
     return lf > 0 && data[lf - 1] == '\r' ? "\r\n" : "\n";
 }
 
-QByteArray Show(const QList<QByteArray>& lines)
+QByteArray show(const QList<QByteArray>& lines)
 {
     QByteArray out = "[";
     for (const QByteArray& line : lines)
-        out += ' ' + fuzz::Escaped(line);
+        out += ' ' + fuzz::escaped(line);
     return out + " ]";
 }
 
 // Every line of `before` is in `after` byte for byte, but for the key's line
 // with its new value, or for the key's new line (with a new section header,
 // and the line end that the file's last line lacked) inserted in one place.
-void CheckOnlyTheKeyChanged(const QByteArray& before, const QByteArray& after, QByteArrayView key,
+void checkOnlyTheKeyChanged(const QByteArray& before, const QByteArray& after, QByteArrayView key,
                             const QByteArray& stored)
 {
-    const QList<QByteArray> old = Lines(before);
-    const QList<QByteArray> now = Lines(after);
+    const QList<QByteArray> old = fileLines(before);
+    const QList<QByteArray> now = fileLines(after);
     qsizetype head = 0;
     while (head < old.size() && head < now.size() && old[head] == now[head])
         ++head;
@@ -108,11 +109,11 @@ void CheckOnlyTheKeyChanged(const QByteArray& before, const QByteArray& after, Q
     const QList<QByteArray> oldMid = old.mid(head, old.size() - head - tail);
     const QList<QByteArray> newMid = now.mid(head, now.size() - head - tail);
 
-    const QByteArray eol = FileLineEnd(before);
+    const QByteArray eol = fileLineEnd(before);
     bool fits = oldMid.isEmpty() && newMid.isEmpty(); // the value was already this
     if (!fits && oldMid.size() == 1 && newMid.size() == 1) {
         const qsizetype equals = oldMid[0].indexOf('=');
-        fits = equals >= 0 && newMid[0] == oldMid[0].first(equals + 1) + stored + LineEndOf(oldMid[0]);
+        fits = equals >= 0 && newMid[0] == oldMid[0].first(equals + 1) + stored + lineEndOf(oldMid[0]);
     }
     if (!fits) {
         qsizetype kept = 0;
@@ -126,7 +127,25 @@ void CheckOnlyTheKeyChanged(const QByteArray& before, const QByteArray& after, Q
                 || added == QList<QByteArray>{'[' + kSection.toByteArray() + ']' + eol, keyLine};
         }
     }
-    FUZZ_CHECK(fits, "writing " + key.toByteArray() + " turned lines " + Show(oldMid) + " into " + Show(newMid));
+    FUZZ_CHECK(fits, "writing " + key.toByteArray() + " turned lines " + show(oldMid) + " into " + show(newMid));
+}
+
+// The key written reads as `stored`, the other keys as they read at first.
+void checkReadBack(const IniFile& ini, const char* how, QByteArrayView writeKey, const QByteArray& stored,
+                   const QList<QByteArray>& read)
+{
+    const QByteArray readBack = ini.value(kSection, writeKey, kMissing);
+    FUZZ_CHECK(readBack == stored.left(IniFile::kMaxValueLength),
+               writeKey.toByteArray() + ' ' + how + ", reads back " + fuzz::escaped(readBack) + ", not "
+                   + fuzz::escaped(stored));
+    for (qsizetype i = 0; i < qsizetype(kKeys.size()); ++i) {
+        if (sameKey(kKeys[size_t(i)], writeKey))
+            continue;
+        const QByteArray now = ini.value(kSection, kKeys[size_t(i)], kMissing);
+        FUZZ_CHECK(now == read[i],
+                   kKeys[size_t(i)].toByteArray() + " read " + fuzz::escaped(read[i]) + " and now " + fuzz::escaped(now)
+                       + " after " + writeKey.toByteArray() + " was " + how);
+    }
 }
 
 } // namespace
@@ -136,29 +155,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider input(data, size);
     const QByteArrayView writeKey = kWriteKeys[input.ConsumeIntegral<uint8_t>() % kWriteKeys.size()];
     const auto valueLength = input.ConsumeIntegralInRange<qsizetype>(0, 4095);
-    const QByteArray rest = fuzz::RemainingBytes(input);
+    const QByteArray rest = fuzz::remainingBytes(input);
     const qsizetype fileLength = std::max<qsizetype>(rest.size() - valueLength, 0);
     const QByteArray before = rest.first(fileLength);
     const QByteArray value = rest.sliced(fileLength);
-    File().Write(before);
+    file().write(before);
 
     // What any key may read: the text after the first "=" of a line, up to
     // its first line break, cut to the longest value a read returns.
     QList<QByteArray> values;
-    for (const QByteArray& line : Lines(before)) {
-        const QByteArray content = line.first(line.size() - LineEndOf(line).size());
+    for (const QByteArray& line : fileLines(before)) {
+        const QByteArray content = line.first(line.size() - lineEndOf(line).size());
         const qsizetype equals = content.indexOf('=');
         if (equals >= 0)
-            values.append(OneLine(content.sliced(equals + 1)).left(IniFile::kMaxValueLength));
+            values.append(oneLine(content.sliced(equals + 1)).left(IniFile::kMaxValueLength));
     }
 
-    IniFile ini(File().Path());
+    IniFile ini(file().path());
     QList<QByteArray> read;
     for (const QByteArrayView key : kKeys) {
-        const QByteArray got = ini.ReadString(kSection, key, kMissing);
+        const QByteArray got = ini.value(kSection, key, kMissing);
         read.append(got);
         const qint32 fallback = 10;
-        const qint32 number = ini.ReadInteger(kSection, key, fallback);
+        const qint32 number = ini.integer(kSection, key, fallback);
         if (got == kMissing) {
             FUZZ_CHECK(number == fallback,
                        key.toByteArray() + " is missing but reads as " + QByteArray::number(number));
@@ -166,29 +185,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         FUZZ_CHECK(got.size() <= IniFile::kMaxValueLength,
                    key.toByteArray() + " reads " + QByteArray::number(got.size()) + " bytes");
-        FUZZ_CHECK(!got.contains('\n') && !got.contains('\r'), key.toByteArray() + " reads " + fuzz::Escaped(got));
-        FUZZ_CHECK(values.contains(got), key.toByteArray() + " reads " + fuzz::Escaped(got) + ", the value of no line");
-        const qint32 want = reference::StrToInt(got).value_or(fallback);
+        FUZZ_CHECK(!got.contains('\n') && !got.contains('\r'), key.toByteArray() + " reads " + fuzz::escaped(got));
+        FUZZ_CHECK(values.contains(got), key.toByteArray() + " reads " + fuzz::escaped(got) + ", the value of no line");
+        const qint32 want = reference::parseInteger(got).value_or(fallback);
         FUZZ_CHECK(number == want,
-                   key.toByteArray() + " " + fuzz::Escaped(got) + " reads as the number " + QByteArray::number(number)
+                   key.toByteArray() + " " + fuzz::escaped(got) + " reads as the number " + QByteArray::number(number)
                        + ", not " + QByteArray::number(want));
     }
 
-    FUZZ_CHECK(ini.WriteString(kSection, writeKey, value), "writing " + writeKey.toByteArray() + " failed");
-    FUZZ_CHECK(File().DirectoryEntries() == 1, "the write left a file behind");
-    const QByteArray stored = OneLine(value);
-    CheckOnlyTheKeyChanged(before, File().Read(), writeKey, stored);
+    ini.setValue(kSection, writeKey, value);
+    FUZZ_CHECK(file().read() == before, "setting " + writeKey.toByteArray() + " changed the file before the save");
+    const QByteArray stored = oneLine(value);
+    checkReadBack(ini, "set", writeKey, stored, read);
 
-    const QByteArray readBack = ini.ReadString(kSection, writeKey, kMissing);
-    FUZZ_CHECK(readBack == stored.left(IniFile::kMaxValueLength),
-               writeKey.toByteArray() + " reads back " + fuzz::Escaped(readBack) + ", not " + fuzz::Escaped(stored));
-    for (qsizetype i = 0; i < qsizetype(kKeys.size()); ++i) {
-        if (SameKey(kKeys[size_t(i)], writeKey))
-            continue;
-        const QByteArray now = ini.ReadString(kSection, kKeys[size_t(i)], kMissing);
-        FUZZ_CHECK(now == read[i],
-                   kKeys[size_t(i)].toByteArray() + " read " + fuzz::Escaped(read[i]) + " and now " + fuzz::Escaped(now)
-                       + " after writing " + writeKey.toByteArray());
-    }
+    FUZZ_CHECK(ini.save(), "saving " + writeKey.toByteArray() + " failed");
+    FUZZ_CHECK(file().directoryEntries() == 1, "the save left a file behind");
+    checkOnlyTheKeyChanged(before, file().read(), writeKey, stored);
+    checkReadBack(IniFile(file().path()), "saved", writeKey, stored, read);
     return 0;
 }

@@ -16,7 +16,7 @@ namespace reference {
 // hexadecimal digits after "$", "x", "X", "0x" or "0X", and nothing after.
 // Decimal values must fit a signed 32-bit integer; hexadecimal ones may use
 // all 32 bits and wrap (so "$FFFFFFFF" is -1 and "-$1" is -1).
-inline std::optional<qint32> StrToInt(QByteArrayView text)
+inline std::optional<qint32> parseInteger(QByteArrayView text)
 {
     while (!text.isEmpty() && text.front() == ' ')
         text = text.sliced(1);
@@ -74,9 +74,9 @@ public:
         : data_(file.first(file.indexOf('\x1A') < 0 ? file.size() : file.indexOf('\x1A')))
     { }
 
-    bool AtEnd() const { return pos_ >= data_.size(); }
+    bool atEnd() const { return pos_ >= data_.size(); }
 
-    QByteArray ReadLine()
+    QByteArray readLine()
     {
         const qsizetype lf = data_.indexOf('\n', pos_);
         const qsizetype end = lf < 0 ? data_.size() : lf;
@@ -86,25 +86,25 @@ public:
         return line;
     }
 
-    void SkipLine() { ReadLine(); }
+    void skipLine() { readLine(); }
 
-    QByteArray ReadWord(qsizetype maxLength)
+    QByteArray readWord(qsizetype maxLength)
     {
-        while (!AtEnd() && static_cast<unsigned char>(data_[pos_]) <= ' ')
+        while (!atEnd() && static_cast<unsigned char>(data_[pos_]) <= ' ')
             ++pos_;
         QByteArray word;
-        while (word.size() < maxLength && !AtEnd() && static_cast<unsigned char>(data_[pos_]) > ' ')
+        while (word.size() < maxLength && !atEnd() && static_cast<unsigned char>(data_[pos_]) > ' ')
             word += data_[pos_++];
         return word;
     }
 
     // Every line from here to the end; a line end after the last line gives
     // no extra line.
-    QList<QByteArray> RemainingLines()
+    QList<QByteArray> remainingLines()
     {
         QList<QByteArray> lines;
-        while (!AtEnd())
-            lines.append(ReadLine());
+        while (!atEnd())
+            lines.append(readLine());
         return lines;
     }
 

@@ -5,11 +5,12 @@
 // line feed, without it), every player entry two consecutive lines of a reply
 // joined, in the order of the stream, each stored during the read that brought
 // its last line feed. Every 0x04 ends one reply, reported once. The seed is
-// answered at most once, from the first line that holds its marker. The Busy
-// flag is raised during a read exactly when the
-// read's first 0x04 is its last byte and is lowered after every read; no
-// partial line is kept for a list that is not open; at most one list is open;
-// and a stream that ends with 0x04 leaves every list closed.
+// answered once, from the first line that holds its marker, during the read
+// that brought that line's line feed, and the reader awaits it until then. The busy
+// flag is raised during a read exactly when the read's first 0x04 is its last
+// byte and is lowered after every read; at most one list is open; an open
+// player list is half-way through an entry exactly when it has taken an odd
+// number of lines; and a stream that ends with 0x04 leaves every list closed.
 //
 // Read whole, the stream gives exactly the entries of a plain model: each
 // reply that begins with "0:", "Id:" or "Key:" empties its list and fills it
@@ -29,7 +30,6 @@
 #include <QList>
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 namespace {
@@ -37,7 +37,7 @@ namespace {
 constexpr char kEndOfReply = '\x04';
 constexpr char kLineFeed = '\n';
 
-const char* ListName(ListKind list)
+const char* listName(ListKind list)
 {
     switch (list) {
     case ListKind::Maps: return "map";
@@ -47,12 +47,12 @@ const char* ListName(ListKind list)
     return "ban";
 }
 
-QByteArray StartMessage(ListKind list)
+QByteArray startMessage(ListKind list)
 {
-    return QByteArray("Refreshing ") + ListName(list) + " list...";
+    return QByteArray("Refreshing ") + listName(list) + " list...";
 }
 
-std::optional<ListKind> ListOf(QByteArrayView reply)
+std::optional<ListKind> listOf(QByteArrayView reply)
 {
     if (reply.startsWith("0:"))
         return ListKind::Maps;
@@ -78,75 +78,78 @@ struct ListEvent
     }
 };
 
-QByteArray Show(const ListEvent& e)
+QByteArray show(const ListEvent& e)
 {
-    return QByteArray(e.start ? "start " : "add ") + ListName(e.list) + (e.start ? "" : " " + fuzz::Escaped(e.entry));
+    return QByteArray(e.start ? "start " : "add ") + listName(e.list) + (e.start ? "" : " " + fuzz::escaped(e.entry));
 }
 
 class RecordingSink : public ReplySink
 {
 public:
-    explicit RecordingSink(const ConsoleState& state)
-        : state_(state)
-    { }
-
+    const ReplyReader* reader = nullptr;
     QList<ListEvent> events;
     qsizetype read = 0;
+    QByteArray chunk; // the read under way
     bool busyExpected = false;
     qsizetype repliesEnded = 0;
     int greetingsAnswered = 0;
+    QByteArray answeredSeed;
+    qsizetype answeredInRead = -1;
 
-    void Log(const QByteArray& line) override
+    void log(const QByteArray& line) override
     {
         FUZZ_CHECK(pendingStart_.isEmpty(), "a start message not followed by emptying its list");
         for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans}) {
-            if (line == StartMessage(list)) {
+            if (line == startMessage(list)) {
                 pendingStart_ = line;
                 return;
             }
         }
         FUZZ_CHECK(line == "Authentication Failed" || line == "Authentication successful" || line == "Unknown Command",
-                   "logged " + fuzz::Escaped(line));
+                   "logged " + fuzz::escaped(line));
     }
 
-    void AnswerGreeting() override
+    void answerGreeting(const QByteArray& seed) override
     {
-        FUZZ_CHECK(state_.busy == busyExpected,
-                   "Busy " + QByteArray(state_.busy ? "raised" : "lowered") + " while answering the greeting in "
-                       + fuzz::Escaped(state_.receiveBuffer));
-        FUZZ_CHECK(state_.digestSeed.size() <= 16, "seed " + fuzz::Escaped(state_.digestSeed));
-        FUZZ_CHECK(!state_.digestSeed.contains(kLineFeed), "seed " + fuzz::Escaped(state_.digestSeed));
+        FUZZ_CHECK(reader->isBusy() == busyExpected,
+                   "busy " + QByteArray(reader->isBusy() ? "raised" : "lowered") + " while answering the greeting in "
+                       + fuzz::escaped(chunk));
+        FUZZ_CHECK(seed.size() <= 16, "seed " + fuzz::escaped(seed));
+        FUZZ_CHECK(!seed.contains(kLineFeed), "seed " + fuzz::escaped(seed));
+        FUZZ_CHECK(reader->digestSeed() == seed,
+                   "answered the seed " + fuzz::escaped(seed) + " but keeps " + fuzz::escaped(reader->digestSeed()));
         FUZZ_CHECK(++greetingsAnswered == 1, "the greeting answered twice");
+        answeredSeed = seed;
+        answeredInRead = read;
     }
 
-    void ReplyEnded() override { ++repliesEnded; }
+    void replyEnded() override { ++repliesEnded; }
 
-    void LoginSucceeded() override { }
-    void CloseConnection() override { }
+    void loginSucceeded() override { }
+    void closeConnection() override { }
 
-    void ClearList(ListKind list) override
+    void clearList(ListKind list) override
     {
-        FUZZ_CHECK(pendingStart_ == StartMessage(list),
-                   "the " + QByteArray(ListName(list)) + " list emptied after " + fuzz::Escaped(pendingStart_));
+        FUZZ_CHECK(pendingStart_ == startMessage(list),
+                   "the " + QByteArray(listName(list)) + " list emptied after " + fuzz::escaped(pendingStart_));
         pendingStart_.clear();
         events.append({true, list, {}, read});
     }
 
-    void AddEntry(ListKind list, QByteArray entry) override
+    void addEntry(ListKind list, QByteArray entry) override
     {
         FUZZ_CHECK(pendingStart_.isEmpty(), "an entry added between a start message and emptying the list");
         events.append({false, list, entry, read});
     }
 
-    void EndOfRead() const { FUZZ_CHECK(pendingStart_.isEmpty(), "a start message without its list emptied"); }
+    void endOfRead() const { FUZZ_CHECK(pendingStart_.isEmpty(), "a start message without its list emptied"); }
 
 private:
-    const ConsoleState& state_;
     QByteArray pendingStart_;
 };
 
 // The stream as the server meant it: replies, each ending after its 0x04.
-QList<QByteArrayView> Replies(QByteArrayView stream)
+QList<QByteArrayView> splitReplies(QByteArrayView stream)
 {
     QList<QByteArrayView> replies;
     qsizetype start = 0;
@@ -160,11 +163,11 @@ QList<QByteArrayView> Replies(QByteArrayView stream)
 }
 
 // The plain model of reading the whole stream at once.
-QList<ListEvent> ModelEvents(QByteArrayView stream)
+QList<ListEvent> modelEvents(QByteArrayView stream)
 {
     QList<ListEvent> events;
-    for (const QByteArrayView reply : Replies(stream)) {
-        const std::optional<ListKind> list = ListOf(reply);
+    for (const QByteArrayView reply : splitReplies(stream)) {
+        const std::optional<ListKind> list = listOf(reply);
         if (!list)
             continue;
         events.append({true, *list, {}});
@@ -183,19 +186,42 @@ QList<ListEvent> ModelEvents(QByteArrayView stream)
     return events;
 }
 
+// The greeting's seed: up to 16 bytes after the marker in the first whole line
+// that holds it, and where that line's line feed lies. Nothing when no line does.
+struct Seed
+{
+    QByteArray seed;
+    qsizetype lineFeed;
+};
+
+std::optional<Seed> greetingSeed(QByteArrayView stream)
+{
+    constexpr QByteArrayView kMarker = "Digest seed: ";
+    qsizetype begin = 0;
+    for (qsizetype lf; (lf = stream.indexOf(kLineFeed, begin)) >= 0; begin = lf + 1) {
+        const QByteArrayView line = stream.sliced(begin, lf - begin);
+        const qsizetype at = line.indexOf(kMarker);
+        if (at >= 0) {
+            const QByteArrayView rest = line.sliced(at + kMarker.size());
+            return Seed{rest.first(std::min<qsizetype>(rest.size(), 16)).toByteArray(), lf};
+        }
+    }
+    return std::nullopt;
+}
+
 // False when a read starts inside a reply that is not a list, at a point where
 // the rest of that reply begins with a list marker.
-bool CutsKeepReplies(QByteArrayView stream, const QList<qsizetype>& readStarts)
+bool cutsKeepReplies(QByteArrayView stream, const QList<qsizetype>& readStarts)
 {
     for (const qsizetype at : readStarts) {
         if (at <= 0 || at >= stream.size())
             continue;
         const qsizetype replyStart = stream.lastIndexOf(kEndOfReply, at - 1) + 1;
-        if (at == replyStart || ListOf(stream.sliced(replyStart)))
+        if (at == replyStart || listOf(stream.sliced(replyStart)))
             continue;
         const qsizetype end = stream.indexOf(kEndOfReply, at);
         const qsizetype replyEnd = end < 0 ? stream.size() : end + 1;
-        if (ListOf(stream.sliced(at, replyEnd - at)))
+        if (listOf(stream.sliced(at, replyEnd - at)))
             return false;
     }
     return true;
@@ -212,7 +238,7 @@ struct Read
 // completed by a line feed of the read that stored it. A line starts after a
 // line feed, a 0x04 or the stream's start, or, for the first entry of a list,
 // where the read that opened the list began.
-void CheckEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events, const QList<Read>& reads)
+void checkEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events, const QList<Read>& reads)
 {
     QList<qsizetype> lineStarts = {0};
     for (qsizetype i = 0; i < stream.size(); ++i) {
@@ -267,7 +293,7 @@ void CheckEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events,
             found = matches(*it);
         }
         FUZZ_CHECK(found >= 0,
-                   Show(e) + " in read " + QByteArray::number(e.read) + " [" + QByteArray::number(read.begin) + ", "
+                   show(e) + " in read " + QByteArray::number(e.read) + " [" + QByteArray::number(read.begin) + ", "
                        + QByteArray::number(read.end) + ") is no line of the stream after offset "
                        + QByteArray::number(next));
         next = found;
@@ -275,40 +301,58 @@ void CheckEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events,
     }
 }
 
-void CheckStateAfterRead(const ConsoleState& state, const QByteArray& chunk, QByteArrayView streamSoFar)
+// The start of a reply marker that the end of a read cut short ("K" of "Key:").
+bool isCutMarker(QByteArrayView text)
 {
-    FUZZ_CHECK(!state.busy, "Busy still raised after a read");
-    FUZZ_CHECK(!state.playerPairComplete, "a completed pair not stored");
-    FUZZ_CHECK(state.receiveBuffer == chunk, "the receive buffer does not hold the read");
-    const std::array<std::pair<bool, const QByteArray*>, 3> lists = {{
-        {state.mapListContinuation, &state.mapPartialLine},
-        {state.playerListContinuation, &state.playerPartialLine},
-        {state.banListContinuation, &state.banPartialLine},
-    }};
-    int open = 0;
-    for (const auto& [continuing, partial] : lists) {
-        open += continuing ? 1 : 0;
-        FUZZ_CHECK(continuing || partial->isEmpty(),
-                   "a partial line " + fuzz::Escaped(*partial) + " kept for a closed list");
+    while (!text.isEmpty() && (text.front() == '\r' || text.front() == kLineFeed))
+        text = text.sliced(1);
+    for (const QByteArrayView marker :
+         {"0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command"}) {
+        if (!text.isEmpty() && text.size() < marker.size() && marker.startsWith(text))
+            return true;
     }
+    return false;
+}
+
+bool anyListOpen(const ReplyReader& reader)
+{
+    return reader.isListOpen(ListKind::Maps) || reader.isListOpen(ListKind::Players)
+        || reader.isListOpen(ListKind::Bans);
+}
+
+void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, const QList<Read>& reads,
+                         QByteArrayView streamSoFar)
+{
+    FUZZ_CHECK(!reader.isBusy(), "busy still raised after a read");
+    FUZZ_CHECK(reader.isAwaitingSeed() == (sink.greetingsAnswered == 0),
+               QByteArray(reader.isAwaitingSeed() ? "still" : "no longer") + " awaiting the seed after "
+                   + QByteArray::number(sink.greetingsAnswered) + " answers");
+    int open = 0;
+    for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans})
+        open += reader.isListOpen(list) ? 1 : 0;
     FUZZ_CHECK(open <= 1, QByteArray::number(open) + " lists open at once");
-    const QByteArray& held = state.heldReplyStart;
-    if (!held.isEmpty()) {
-        FUZZ_CHECK(open == 0, "bytes held back while a list is open");
-        QByteArrayView start(held);
-        while (!start.isEmpty() && (start.front() == '\r' || start.front() == kLineFeed))
-            start = start.sliced(1);
-        bool cutMarker = false;
-        for (const QByteArrayView marker :
-             {"0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command"})
-            cutMarker = cutMarker || (!start.isEmpty() && start.size() < marker.size() && marker.startsWith(start));
-        FUZZ_CHECK(cutMarker, "held back " + fuzz::Escaped(held) + ", which is not the start of a reply marker");
-        FUZZ_CHECK(streamSoFar.endsWith(held),
-                   "held back " + fuzz::Escaped(held) + ", which is not the end of the stream");
+
+    // An open player list took every line feed from where its reply began, in
+    // the read that opened it, up to here: two for each entry, and one more
+    // while an entry waits for its second line.
+    if (reader.isListOpen(ListKind::Players)) {
+        qsizetype opened = sink.events.size() - 1;
+        while (opened >= 0 && !(sink.events[opened].start && sink.events[opened].list == ListKind::Players))
+            --opened;
+        FUZZ_CHECK(opened >= 0, "the player list is open but was never emptied");
+        const qsizetype entries = std::count_if(sink.events.begin() + opened + 1, sink.events.end(),
+                                                [](const ListEvent& e) { return e.list == ListKind::Players; });
+        const qsizetype replyStart = std::max(streamSoFar.lastIndexOf(kEndOfReply) + 1,
+                                              reads[sink.events[opened].read].origin);
+        const qsizetype lineFeeds = streamSoFar.sliced(replyStart).count(kLineFeed);
+        const bool halfDone = reader.isPlayerEntryHalfDone();
+        FUZZ_CHECK(lineFeeds == 2 * entries + (halfDone ? 1 : 0),
+                   QByteArray::number(entries) + " player entries" + (halfDone ? " and a half" : "") + " from "
+                       + QByteArray::number(lineFeeds) + " lines");
     }
 }
 
-QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
+QList<ListEvent> run(const QByteArray& stream, const QList<qsizetype>& cuts)
 {
     QList<Read> reads;
     qsizetype begin = 0;
@@ -318,32 +362,51 @@ QList<ListEvent> Run(const QByteArray& stream, const QList<qsizetype>& cuts)
     }
     reads.append({begin, stream.size()});
 
-    ConsoleState state;
-    state.awaitingSeed = true; // a new connection
-    RecordingSink sink(state);
+    RecordingSink sink;
+    ReplyReader reader(sink);
+    sink.reader = &reader;
+    reader.startConnection();
+    // Where the bytes the reader holds back begin. They are its own, so this
+    // restates its rule: after a read, with no list open, the text past the
+    // last 0x04 when it is a reply marker cut short.
+    qsizetype heldFrom = -1;
     for (qsizetype r = 0; r < reads.size(); ++r) {
         Read& read = reads[r];
-        const QByteArray chunk = stream.sliced(read.begin, read.end - read.begin);
-        read.origin = read.begin - state.heldReplyStart.size();
+        sink.chunk = stream.sliced(read.begin, read.end - read.begin);
+        read.origin = heldFrom >= 0 ? heldFrom : read.begin;
         sink.read = r;
-        sink.busyExpected = chunk.indexOf(kEndOfReply) + 1 == chunk.size();
-        ReadReply(state, chunk, sink);
-        sink.EndOfRead();
-        CheckStateAfterRead(state, chunk, QByteArrayView(stream).first(read.end));
+        sink.busyExpected = sink.chunk.indexOf(kEndOfReply) + 1 == sink.chunk.size();
+        reader.read(sink.chunk);
+        sink.endOfRead();
+        const QByteArrayView streamSoFar = QByteArrayView(stream).first(read.end);
+        checkStateAfterRead(reader, sink, reads, streamSoFar);
+        const qsizetype tail = std::max(streamSoFar.lastIndexOf(kEndOfReply) + 1, read.origin);
+        heldFrom = !anyListOpen(reader) && isCutMarker(streamSoFar.sliced(tail)) ? tail : -1;
     }
-    if (stream.endsWith(kEndOfReply)) {
-        FUZZ_CHECK(!state.mapListContinuation && !state.playerListContinuation && !state.banListContinuation,
-                   "a list left open by a stream that ends with 0x04");
-        FUZZ_CHECK(state.heldReplyStart.isEmpty(), "bytes held back after the last reply ended");
+    if (stream.endsWith(kEndOfReply))
+        FUZZ_CHECK(!anyListOpen(reader), "a list left open by a stream that ends with 0x04");
+    if (const std::optional<Seed> seed = greetingSeed(stream)) {
+        FUZZ_CHECK(sink.greetingsAnswered == 1, "the greeting " + fuzz::escaped(seed->seed) + " never answered");
+        FUZZ_CHECK(sink.answeredSeed == seed->seed,
+                   "answered the seed " + fuzz::escaped(sink.answeredSeed) + ", the greeting's is "
+                       + fuzz::escaped(seed->seed));
+        const Read& read = reads[sink.answeredInRead];
+        FUZZ_CHECK(read.begin <= seed->lineFeed && seed->lineFeed < read.end,
+                   "the seed answered in read " + QByteArray::number(sink.answeredInRead) + " ["
+                       + QByteArray::number(read.begin) + ", " + QByteArray::number(read.end) + "), its line ends at "
+                       + QByteArray::number(seed->lineFeed));
+    } else {
+        FUZZ_CHECK(sink.greetingsAnswered == 0,
+                   "answered the seed " + fuzz::escaped(sink.answeredSeed) + " of a stream without a whole seed line");
     }
     FUZZ_CHECK(sink.repliesEnded == stream.count(kEndOfReply),
                QByteArray::number(sink.repliesEnded) + " replies ended for "
                    + QByteArray::number(stream.count(kEndOfReply)) + " 0x04 bytes");
-    CheckEntriesAreLines(stream, sink.events, reads);
+    checkEntriesAreLines(stream, sink.events, reads);
     return sink.events;
 }
 
-QByteArray ShowCuts(const QList<qsizetype>& cuts)
+QByteArray showCuts(const QList<qsizetype>& cuts)
 {
     if (cuts.size() > 40)
         return QByteArray::number(cuts.size()) + " cuts";
@@ -353,16 +416,16 @@ QByteArray ShowCuts(const QList<qsizetype>& cuts)
     return out;
 }
 
-void CheckSame(const QList<ListEvent>& got, const QList<ListEvent>& want, const QList<qsizetype>& cuts)
+void checkSame(const QList<ListEvent>& got, const QList<ListEvent>& want, const QList<qsizetype>& cuts)
 {
     const qsizetype n = std::min(got.size(), want.size());
     qsizetype i = 0;
     while (i < n && got[i] == want[i])
         ++i;
     FUZZ_CHECK(i == got.size() && i == want.size(),
-               ShowCuts(cuts) + ": list change " + QByteArray::number(i + 1) + " is "
-                   + (i < got.size() ? Show(got[i]) : QByteArray("missing")) + ", reading the stream whole gives "
-                   + (i < want.size() ? Show(want[i]) : QByteArray("nothing")));
+               showCuts(cuts) + ": list change " + QByteArray::number(i + 1) + " is "
+                   + (i < got.size() ? show(got[i]) : QByteArray("missing")) + ", reading the stream whole gives "
+                   + (i < want.size() ? show(want[i]) : QByteArray("nothing")));
 }
 
 } // namespace
@@ -374,28 +437,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint16_t> rawCuts;
     for (int i = mode >> 3; i > 0; --i)
         rawCuts.push_back(input.ConsumeIntegral<uint16_t>());
-    QByteArray stream = fuzz::RemainingBytes(input);
+    QByteArray stream = fuzz::remainingBytes(input);
     if (mode & 1)
         stream += kEndOfReply;
 
-    const QList<ListEvent> model = ModelEvents(stream);
-    CheckSame(Run(stream, {}), model, {});
+    const QList<ListEvent> model = modelEvents(stream);
+    checkSame(run(stream, {}), model, {});
 
     QList<qsizetype> cuts;
     for (const uint16_t raw : rawCuts)
         cuts.append(raw % (stream.size() + 1));
     std::sort(cuts.begin(), cuts.end());
-    const QList<ListEvent> cut = Run(stream, cuts);
-    if (CutsKeepReplies(stream, cuts))
-        CheckSame(cut, model, cuts);
+    const QList<ListEvent> cut = run(stream, cuts);
+    if (cutsKeepReplies(stream, cuts))
+        checkSame(cut, model, cuts);
 
     if (mode & 2) {
         QList<qsizetype> everyByte;
         for (qsizetype i = 1; i < stream.size(); ++i)
             everyByte.append(i);
-        const QList<ListEvent> bytes = Run(stream, everyByte);
-        if (CutsKeepReplies(stream, everyByte))
-            CheckSame(bytes, model, everyByte);
+        const QList<ListEvent> bytes = run(stream, everyByte);
+        if (cutsKeepReplies(stream, everyByte))
+            checkSame(bytes, model, everyByte);
     }
     return 0;
 }

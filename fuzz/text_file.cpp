@@ -16,13 +16,13 @@
 
 namespace {
 
-const fuzz::ScratchFile& File()
+const fuzz::ScratchFile& file()
 {
-    static const fuzz::ScratchFile file("lines.dat");
-    return file;
+    static const fuzz::ScratchFile scratch("lines.dat");
+    return scratch;
 }
 
-QByteArray Where(qsizetype step)
+QByteArray where(qsizetype step)
 {
     return " at step " + QByteArray::number(step);
 }
@@ -32,76 +32,78 @@ QByteArray Where(qsizetype step)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const fuzz::Stretch stretch = fuzz::Stretch::Consume(input);
+    const fuzz::Stretch stretch = fuzz::Stretch::consume(input);
     const int stepCount = input.ConsumeIntegralInRange(0, 63);
     std::vector<uint8_t> steps;
     for (int i = 0; i < stepCount; ++i)
         steps.push_back(input.ConsumeIntegral<uint8_t>());
-    const QByteArray content = stretch.Apply(fuzz::RemainingBytes(input));
-    File().Write(content);
+    const QByteArray content = stretch.apply(fuzz::remainingBytes(input));
+    file().write(content);
 
     TextFileReader reader;
-    reader.Open(File().Path());
+    reader.open(file().path());
+    FUZZ_CHECK(reader.isOpen(), "the reader is not open after opening");
 
     // The whole file, line by line.
-    const QList<QByteArray> want = reference::TextModel(content).RemainingLines();
+    const QList<QByteArray> want = reference::TextModel(content).remainingLines();
     qsizetype count = 0;
-    while (!reader.AtEnd()) {
-        FUZZ_CHECK(count < want.size(), "an extra line " + fuzz::Escaped(reader.ReadLine()));
-        const QByteArray line = reader.ReadLine();
+    while (!reader.atEnd()) {
+        FUZZ_CHECK(count < want.size(), "an extra line " + fuzz::escaped(reader.readLine()));
+        const QByteArray line = reader.readLine();
         FUZZ_CHECK(line == want[count],
-                   "line " + QByteArray::number(count + 1) + " is " + fuzz::Escaped(line) + ", not "
-                       + fuzz::Escaped(want[count]));
+                   "line " + QByteArray::number(count + 1) + " is " + fuzz::escaped(line) + ", not "
+                       + fuzz::escaped(want[count]));
         ++count;
     }
     FUZZ_CHECK(count == want.size(),
                "the reader stopped after " + QByteArray::number(count) + " of " + QByteArray::number(want.size())
                    + " lines");
-    FUZZ_CHECK(reader.ReadLine().isEmpty(), "a line after the end");
+    FUZZ_CHECK(reader.readLine().isEmpty(), "a line after the end");
 
     // Opened again: the same file from its start, in mixed steps.
-    reader.Open(File().Path());
+    reader.open(file().path());
     reference::TextModel model(content);
     for (qsizetype i = 0; i < qsizetype(steps.size()); ++i) {
         const uint8_t step = steps[size_t(i)];
         switch (step & 3) {
         case 0: {
-            const QByteArray got = reader.ReadLine();
-            const QByteArray line = model.ReadLine();
-            FUZZ_CHECK(got == line, "ReadLine gave " + fuzz::Escaped(got) + ", not " + fuzz::Escaped(line) + Where(i));
+            const QByteArray got = reader.readLine();
+            const QByteArray line = model.readLine();
+            FUZZ_CHECK(got == line, "readLine gave " + fuzz::escaped(got) + ", not " + fuzz::escaped(line) + where(i));
             break;
         }
         case 1:
-            reader.SkipLine();
-            model.SkipLine();
+            reader.skipLine();
+            model.skipLine();
             break;
-        case 2: FUZZ_CHECK(reader.AtEnd() == model.AtEnd(), "AtEnd" + Where(i)); break;
+        case 2: FUZZ_CHECK(reader.atEnd() == model.atEnd(), "atEnd" + where(i)); break;
         default: {
             const qsizetype maxLength = (step >> 2) + 1;
-            const QByteArray got = reader.ReadWord(maxLength);
-            const QByteArray word = model.ReadWord(maxLength);
+            const QByteArray got = reader.readWord(maxLength);
+            const QByteArray word = model.readWord(maxLength);
             FUZZ_CHECK(got == word,
-                       "ReadWord(" + QByteArray::number(maxLength) + ") gave " + fuzz::Escaped(got) + ", not "
-                           + fuzz::Escaped(word) + Where(i));
+                       "readWord(" + QByteArray::number(maxLength) + ") gave " + fuzz::escaped(got) + ", not "
+                           + fuzz::escaped(word) + where(i));
             break;
         }
         }
     }
-    const QList<QByteArray> rest = model.RemainingLines();
+    const QList<QByteArray> rest = model.remainingLines();
     for (const QByteArray& line : rest) {
-        FUZZ_CHECK(!reader.AtEnd(), "the reader ended before " + fuzz::Escaped(line));
-        const QByteArray got = reader.ReadLine();
-        FUZZ_CHECK(got == line, "after the steps, " + fuzz::Escaped(got) + ", not " + fuzz::Escaped(line));
+        FUZZ_CHECK(!reader.atEnd(), "the reader ended before " + fuzz::escaped(line));
+        const QByteArray got = reader.readLine();
+        FUZZ_CHECK(got == line, "after the steps, " + fuzz::escaped(got) + ", not " + fuzz::escaped(line));
     }
-    FUZZ_CHECK(reader.AtEnd(), "the reader did not end with the file");
+    FUZZ_CHECK(reader.atEnd(), "the reader did not end with the file");
 
     // A closed reader refuses to read instead of reading stale bytes.
-    reader.Close();
+    reader.close();
+    FUZZ_CHECK(!reader.isOpen(), "the reader is still open after closing");
     try {
-        reader.ReadLine();
-        FUZZ_CHECK(false, "ReadLine on a closed reader");
-    } catch (const EInOutError& e) {
-        FUZZ_CHECK(e.ErrorCode() == 103, "closed reader error " + QByteArray::number(e.ErrorCode()));
+        reader.readLine();
+        FUZZ_CHECK(false, "readLine on a closed reader");
+    } catch (const FileError& e) {
+        FUZZ_CHECK(e.code() == file_error::FileNotOpen, "closed reader error " + QByteArray::number(e.code()));
     }
     return 0;
 }

@@ -5,15 +5,15 @@
 namespace announce_admin {
 
 namespace {
-QByteArray Quoted(const QByteArray& text)
+QByteArray quoted(const QByteArray& text)
 {
     return '"' + text + '"';
 }
 } // namespace
 
-std::optional<AdminAction> AdminMessage(bool toMec, bool toUsmc, const QByteArray& chatName, const QByteArray& message)
+std::optional<AdminAction> adminMessage(bool toMec, bool toUsmc, const QByteArray& chatName, const QByteArray& message)
 {
-    const QByteArray text = Quoted("Admin: " + chatName + " - " + message);
+    const QByteArray text = quoted("Admin: " + chatName + " - " + message);
     if (toMec && !toUsmc)
         return AdminAction{"exec game.sayTeam 1 " + text, "Message sent to MEC/China..."};
     if (toUsmc && !toMec)
@@ -23,25 +23,32 @@ std::optional<AdminAction> AdminMessage(bool toMec, bool toUsmc, const QByteArra
     return std::nullopt;
 }
 
-QByteArray RowMessage(const QList<QByteArray>& cells)
+QByteArray rowMessage(const QList<QByteArray>& cells)
 {
     QByteArray rowText;
     for (const QByteArray& cell : cells)
         rowText += cell + "\r\n";
-    return text::Copy(rowText, 1, text::Pos('\n', rowText) - 2);
+    return text::slice(rowText, 0, text::find(rowText, '\n') - 1).toByteArray();
 }
 
-QByteArray AnnounceCommand(const QByteArray& message)
+QByteArray announceCommand(const QByteArray& message)
 {
-    return "exec game.sayAll " + Quoted(message);
+    return "exec game.sayAll " + quoted(message);
 }
 
-AnnounceStep StepAnnounceRow(int index, int rowCount)
+AnnounceStep stepAnnounceRow(int index, int rowCount)
 {
     if (index < 0 || index >= rowCount)
         index = 0;
     const int next = index + 1;
     return {index, next >= rowCount ? 0 : next};
+}
+
+QByteArray Announcer::nextCommand(int rowCount, const std::function<QList<QByteArray>(int row)>& cellsOfRow)
+{
+    const AnnounceStep step = stepAnnounceRow(nextRow_, rowCount);
+    nextRow_ = step.nextIndex;
+    return announceCommand(rowMessage(cellsOfRow(step.row)));
 }
 
 } // namespace announce_admin

@@ -4,28 +4,28 @@
 
 namespace ban_admin {
 
-std::optional<QByteArray> BanKeyOf(const QByteArray& line)
+std::optional<QByteArray> banKey(const QByteArray& line)
 {
-    qsizetype word = text::Pos("Perm", line);
-    if (word == 0)
-        word = text::Pos("Round", line);
-    if (word == 0)
+    qsizetype word = text::find(line, "Perm");
+    if (word < 0)
+        word = text::find(line, "Round");
+    if (word < 0)
         return std::nullopt;
     // Past the "Key: " prefix, and short of the blank in front of the word.
-    return text::Copy(line, 6, word - 7);
+    return text::slice(line, 5, word - 1).toByteArray();
 }
 
-AdminAction AddKey(const QByteArray& entry)
+AdminAction addKey(const QByteArray& entry)
 {
     return {"exec admin.addKeyToBanList " + entry, entry + " added to ban list..."};
 }
 
-AdminAction RemoveKey(const QByteArray& key)
+AdminAction removeKey(const QByteArray& key)
 {
     return {"exec admin.removeKeyFromBanList " + key, key + " removed from ban list..."};
 }
 
-AdminAction ClearAll()
+AdminAction clearAll()
 {
     return {"exec admin.clearbanlist", "Ban list cleared..."};
 }

@@ -30,13 +30,13 @@ inline constexpr char ClearBoxText[] = "Are you sure that you want to remove all
 // or, when there is no "Perm", before the first "Round"; empty when that word
 // stands at position 7 or earlier. Nothing when the line holds neither word:
 // no command can be made from it, so the window must not report a removal.
-std::optional<QByteArray> BanKeyOf(const QByteArray& line);
+std::optional<QByteArray> banKey(const QByteArray& line);
 
 // The entry is sent as typed, untrimmed, even when empty.
-AdminAction AddKey(const QByteArray& entry);
+AdminAction addKey(const QByteArray& entry);
 // The window takes the selected line out of the list before logging.
-AdminAction RemoveKey(const QByteArray& key);
+AdminAction removeKey(const QByteArray& key);
 // The window empties the list before sending.
-AdminAction ClearAll();
+AdminAction clearAll();
 
 } // namespace ban_admin

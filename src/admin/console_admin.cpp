@@ -2,7 +2,7 @@
 
 namespace console_admin {
 
-std::optional<AdminAction> RecordDemo(const QByteArray& demoName)
+std::optional<AdminAction> recordDemo(const QByteArray& demoName)
 {
     if (demoName.isEmpty())
         return std::nullopt;
@@ -11,7 +11,7 @@ std::optional<AdminAction> RecordDemo(const QByteArray& demoName)
                        "Recording.. (unless a demo already exists with that name :()"};
 }
 
-AdminAction StopRecording()
+AdminAction stopRecording()
 {
     return {"exec demo.stoprecording", "Stopping recording..."};
 }

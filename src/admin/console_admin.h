@@ -16,7 +16,7 @@ inline constexpr char DemoNameMissing[] = "Please enter a name for your demo..."
 
 // Starts recording under `demoName`, sent unchanged (blanks only included);
 // nothing when the name is empty.
-std::optional<AdminAction> RecordDemo(const QByteArray& demoName);
-AdminAction StopRecording();
+std::optional<AdminAction> recordDemo(const QByteArray& demoName);
+AdminAction stopRecording();
 
 } // namespace console_admin

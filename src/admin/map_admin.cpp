@@ -8,37 +8,37 @@ namespace {
 constexpr char TogglePauseCommand[] = "exec gameLogic.togglepause";
 } // namespace
 
-QByteArray MapNumberOf(const QByteArray& line)
+QByteArray mapNumber(const QByteArray& line)
 {
-    return text::Copy(line, 1, text::Pos(':', line) - 1);
+    return text::before(line, ':').toByteArray();
 }
 
-AdminAction Append(const QByteArray& mapName)
+AdminAction appendMap(const QByteArray& mapName)
 {
     return {"exec mapList.append " + mapName, mapName + " has been added to the map rotation..."};
 }
 
-AdminAction Remove(const QByteArray& mapNumber)
+AdminAction removeMap(const QByteArray& mapNumber)
 {
     return {"exec mapList.remove " + mapNumber, "Map number " + mapNumber + " has been removed..."};
 }
 
-AdminAction Save()
+AdminAction saveRotation()
 {
     return {"exec mapList.save", "Maplist saved to server..."};
 }
 
-AdminAction RunNextMap()
+AdminAction runNextMap()
 {
     return {"exec admin.runnextlevel", "Running next level...(May take a while to change)"};
 }
 
-AdminAction RestartMap()
+AdminAction restartMap()
 {
     return {"exec admin.restartMap", "Map restarting..."};
 }
 
-PauseToggle TogglePause(const QByteArray& caption)
+PauseToggle togglePause(const QByteArray& caption)
 {
     if (caption == PauseCaption)
         return {TogglePauseCommand, "UnPause", "Game paused..."};

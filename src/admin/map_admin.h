@@ -20,14 +20,14 @@ inline constexpr char PauseCaption[] = "Pause";
 
 // The entry number of a rotation line ("12: gulf_of_oman ..."): everything in
 // front of its first ":"; empty when it has none or begins with one.
-QByteArray MapNumberOf(const QByteArray& line);
+QByteArray mapNumber(const QByteArray& line);
 
 // The local map line is sent whole, blanks and all.
-AdminAction Append(const QByteArray& mapName);
-AdminAction Remove(const QByteArray& mapNumber);
-AdminAction Save();
-AdminAction RunNextMap();
-AdminAction RestartMap();
+AdminAction appendMap(const QByteArray& mapName);
+AdminAction removeMap(const QByteArray& mapNumber);
+AdminAction saveRotation();
+AdminAction runNextMap();
+AdminAction restartMap();
 
 struct PauseToggle
 {
@@ -41,6 +41,6 @@ struct PauseToggle
 // One press of the pause button showing `caption`. The server toggles either
 // way; the direction is read from the caption alone, which must be exactly
 // "Pause" to mean the game is running.
-PauseToggle TogglePause(const QByteArray& caption);
+PauseToggle togglePause(const QByteArray& caption);
 
 } // namespace map_admin

@@ -4,32 +4,29 @@
 
 namespace player_admin {
 
-std::optional<QByteArray> PlayerIdOf(const QByteArray& line)
+std::optional<QByteArray> playerId(const QByteArray& line)
 {
-    QByteArray text = line;
-    // The id ends one blank before the "-" that separates it from the name.
-    const qsizetype dash = text::Pos('-', text);
-    if (dash >= 2)
-        text::Delete(text, dash - 1, text.size());
-    // Past the "Id: " prefix.
-    QByteArray id = text::Copy(text, 5, text.size());
-    if (text::Pos('C', id) == id.size())
+    // After the "Id: " prefix, up to the blank in front of the first "-"; a
+    // line whose first "-" is its first character has no such blank.
+    const qsizetype dash = text::find(line, '-');
+    const QByteArrayView id = text::slice(line, 4, dash >= 1 ? dash - 1 : line.size());
+    if (id.isEmpty() || text::find(id, 'C') == id.size() - 1)
         return std::nullopt;
-    return id;
+    return id.toByteArray();
 }
 
-AdminAction Kick(const QByteArray& id)
+AdminAction kick(const QByteArray& id)
 {
     return {"exec admin.kickplayer " + id, "Player ID " + id + " has been kicked..."};
 }
 
-AdminAction BanForRound(const QByteArray& id)
+AdminAction banForRound(const QByteArray& id)
 {
     return {"exec admin.banplayerkey " + id + " round",
             "Player ID " + id + " has been banned for the rest of the round..."};
 }
 
-AdminAction BanPermanently(const QByteArray& id)
+AdminAction banPermanently(const QByteArray& id)
 {
     return {"exec admin.banplayerkey " + id + " perm", "Player ID " + id + " has been permanently banned..."};
 }

@@ -22,12 +22,12 @@ inline constexpr char NoPlayerSelected[] = "No player selected";
 // Nothing when the id is empty, or when its first capital "C" is its last
 // character: then the first "-" was the one of "CD-key", and the line holds no
 // id of its own.
-std::optional<QByteArray> PlayerIdOf(const QByteArray& line);
+std::optional<QByteArray> playerId(const QByteArray& line);
 
 // The window takes the selected line out of the list after logging a kick and
 // before logging either ban.
-AdminAction Kick(const QByteArray& id);
-AdminAction BanForRound(const QByteArray& id);
-AdminAction BanPermanently(const QByteArray& id);
+AdminAction kick(const QByteArray& id);
+AdminAction banForRound(const QByteArray& id);
+AdminAction banPermanently(const QByteArray& id);
 
 } // namespace player_admin

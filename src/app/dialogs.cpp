@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-std::optional<QString> QtDialogs::InputQuery(QWidget* owner, const QString& title, const QString& prompt, int maxLength)
+std::optional<QString> QtDialogs::inputQuery(QWidget* owner, const QString& title, const QString& prompt, int maxLength)
 {
     QInputDialog box(owner);
     box.setWindowTitle(title);
@@ -18,19 +18,19 @@ std::optional<QString> QtDialogs::InputQuery(QWidget* owner, const QString& titl
     return box.textValue();
 }
 
-bool QtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString& text)
+bool QtDialogs::askYesNo(QWidget* owner, const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
     return box.exec() == QMessageBox::Yes;
 }
 
-void QtDialogs::ShowError(QWidget* owner, const QString& title, const QString& text)
+void QtDialogs::showError(QWidget* owner, const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner);
     box.exec();
 }
 
-void QtDialogs::ShowModal(QDialog& dialog)
+void QtDialogs::showModal(QDialog& dialog)
 {
     dialog.exec();
 }

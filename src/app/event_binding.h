@@ -1,24 +1,43 @@
 #pragma once
 
-// The one way events reach the window's handlers: every handler runs guarded,
+// The one way events reach a window's handlers: every handler runs guarded,
 // so an error it does not catch is shown in the application's error box and
-// never unwinds into Qt.
+// never unwinds into Qt. Any window may have a guard of its own.
 
-#include "app/main_form.h"
-
+#include <QByteArray>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
-// Binds `signal` of `sender` to the handler `handler` of `form`, ignoring the
-// signal's arguments (the handlers take none).
-template <typename Sender, typename Signal>
-void Bind(TMainForm* form, Sender* sender, Signal signal, void (TMainForm::*handler)())
-{
-    QObject::connect(sender, signal, form, [form, handler] { form->RunGuarded([&] { (form->*handler)(); }); });
-}
+#include <exception>
+#include <functional>
+#include <memory>
 
-// Wraps a handler of the socket component's events with the same guard.
-template <typename... Args>
-auto Guarded(TMainForm* form, void (TMainForm::*handler)(Args...))
+class Dialogs;
+
+class ErrorGuard
 {
-    return [form, handler](Args... args) { form->RunGuarded([&] { (form->*handler)(args...); }); };
-}
+public:
+    ErrorGuard(QWidget* owner, std::shared_ptr<Dialogs> dialogs);
+
+    // Runs `handler`, showing an error it does not catch in the error box.
+    void run(const std::function<void()>& handler) const;
+
+    // The application's error box for `message`: titled with the application's
+    // title, the message with a full stop added where it needs one, one OK button.
+    void showError(const QByteArray& message) const;
+
+    // Binds `signal` of `sender` to `handler`, run guarded; the signal's
+    // arguments are not passed on.
+    template <typename Sender, typename Signal, typename Handler>
+    void bind(Sender* sender, Signal signal, Handler handler) const
+    {
+        QObject::connect(sender, signal, owner_, [guard = *this, handler] { guard.run(handler); });
+    }
+
+private:
+    void show(const std::exception& error) const;
+
+    QPointer<QWidget> owner_;
+    std::shared_ptr<Dialogs> dialogs_;
+};

@@ -22,30 +22,30 @@ public:
 
 } // namespace
 
-ListBoxModel::ListBoxModel(bool sorted, QObject* parent)
+ListModel::ListModel(bool sorted, QObject* parent)
     : QAbstractListModel(parent)
     , sorted_(sorted)
 {
     cooldown_.setSingleShot(true);
     cooldown_.setInterval(50);
-    connect(&cooldown_, &QTimer::timeout, this, &ListBoxModel::Flush);
+    connect(&cooldown_, &QTimer::timeout, this, &ListModel::flush);
 }
 
-int ListBoxModel::rowCount(const QModelIndex& parent) const
+int ListModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : shown_;
 }
 
-QVariant ListBoxModel::data(const QModelIndex& index, int role) const
+QVariant ListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= shown_)
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return ToDisplayLine(items_[index.row()]); // the entry itself is kept whole
+        return toDisplayLine(items_[index.row()]); // the entry itself is kept whole
     return {};
 }
 
-void ListBoxModel::Append(const QList<QByteArray>& entries)
+void ListModel::append(const QList<QByteArray>& entries)
 {
     if (entries.isEmpty())
         return;
@@ -53,12 +53,12 @@ void ListBoxModel::Append(const QList<QByteArray>& entries)
         items_.append(entries);
         // The first batch shows at once; batches during the cooldown wait for its end.
         if (!cooldown_.isActive()) {
-            Flush();
+            flush();
             cooldown_.start();
         }
         return;
     }
-    Flush();
+    flush();
     for (const QByteArray& entry : entries) {
         // After any equal entries, so equal texts keep their order of arrival.
         const int at = int(std::upper_bound(items_.begin(), items_.end(), entry) - items_.begin());
@@ -69,7 +69,7 @@ void ListBoxModel::Append(const QList<QByteArray>& entries)
     }
 }
 
-void ListBoxModel::Flush()
+void ListModel::flush()
 {
     if (shown_ == items_.size())
         return;
@@ -78,7 +78,7 @@ void ListBoxModel::Flush()
     endInsertRows();
 }
 
-void ListBoxModel::Clear()
+void ListModel::clear()
 {
     if (items_.isEmpty())
         return;
@@ -88,9 +88,9 @@ void ListBoxModel::Clear()
     endResetModel();
 }
 
-void ListBoxModel::Delete(int index)
+void ListModel::remove(int index)
 {
-    Flush();
+    flush();
     if (index < 0 || index >= items_.size())
         return;
     beginRemoveRows({}, index, index);
@@ -99,9 +99,9 @@ void ListBoxModel::Delete(int index)
     endRemoveRows();
 }
 
-TListBox::TListBox(bool sorted, QWidget* parent)
+ListBox::ListBox(bool sorted, QWidget* parent)
     : QListView(parent)
-    , model_(new ListBoxModel(sorted, this))
+    , model_(new ListModel(sorted, this))
 {
     setModel(model_);
     setItemDelegate(new FixedHeightDelegate(this));
@@ -112,16 +112,16 @@ TListBox::TListBox(bool sorted, QWidget* parent)
     setTextElideMode(Qt::ElideNone);
 }
 
-int TListBox::ItemIndex() const
+int ListBox::selectedIndex() const
 {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-void TListBox::SetItemIndex(int index)
+void ListBox::setSelectedIndex(int index)
 {
-    model_->Flush();
-    if (index < 0 || index >= Count()) {
+    model_->flush();
+    if (index < 0 || index >= count()) {
         selectionModel()->clearSelection();
         return;
     }
@@ -129,10 +129,18 @@ void TListBox::SetItemIndex(int index)
     selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
 }
 
-void TListBox::Delete(int index)
+std::optional<QByteArray> ListBox::selectedItem() const
 {
-    const bool wasSelected = index == ItemIndex();
-    model_->Delete(index);
+    const int index = selectedIndex();
+    if (index < 0)
+        return std::nullopt;
+    return items()[index];
+}
+
+void ListBox::remove(int index)
+{
+    const bool wasSelected = index == selectedIndex();
+    model_->remove(index);
     if (wasSelected) {
         selectionModel()->clearSelection();
         selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);

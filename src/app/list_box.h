@@ -1,7 +1,9 @@
 #pragma once
 
 // A list box of 8-bit entries: single selection, an item height of 13, and,
-// when sorted, entries kept in ascending byte order of the whole text.
+// when sorted, entries kept in ascending byte order of the whole text. It
+// shows at most the first 4 KiB of an entry, always as plain text; the entry
+// itself is kept whole.
 
 #include <QAbstractListModel>
 #include <QByteArray>
@@ -9,21 +11,23 @@
 #include <QListView>
 #include <QTimer>
 
-class ListBoxModel : public QAbstractListModel
+#include <optional>
+
+class ListModel : public QAbstractListModel
 {
 public:
-    explicit ListBoxModel(bool sorted, QObject* parent = nullptr);
+    explicit ListModel(bool sorted, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
     // Every entry, including those not yet shown.
-    const QList<QByteArray>& Items() const { return items_; }
-    void Append(const QList<QByteArray>& entries);
-    void Clear();
-    void Delete(int index);
+    const QList<QByteArray>& items() const { return items_; }
+    void append(const QList<QByteArray>& entries);
+    void clear();
+    void remove(int index);
     // Shows the entries appended since the last showing.
-    void Flush();
+    void flush();
 
 private:
     bool sorted_;
@@ -35,24 +39,27 @@ private:
     QTimer cooldown_;
 };
 
-class TListBox : public QListView
+class ListBox : public QListView
 {
+    Q_OBJECT
+
 public:
-    explicit TListBox(bool sorted, QWidget* parent = nullptr);
+    explicit ListBox(bool sorted, QWidget* parent = nullptr);
 
-    const QList<QByteArray>& Items() const { return model_->Items(); }
-    int Count() const { return int(Items().size()); }
+    const QList<QByteArray>& items() const { return model_->items(); }
+    int count() const { return int(items().size()); }
     // The selected entry's index, or -1.
-    int ItemIndex() const;
-    void SetItemIndex(int index);
+    int selectedIndex() const;
+    void setSelectedIndex(int index);
+    // The selected entry, or nothing.
+    std::optional<QByteArray> selectedItem() const;
 
-    void Add(const QByteArray& entry) { model_->Append({entry}); }
-    void Append(const QList<QByteArray>& entries) { model_->Append(entries); }
-    void Clear() { model_->Clear(); }
+    void append(const QList<QByteArray>& entries) { model_->append(entries); }
+    void clear() { model_->clear(); }
     // Removes one entry. When it was the selected one, nothing is selected
     // after: the selection never moves on to a line the user did not choose.
-    void Delete(int index);
+    void remove(int index);
 
 private:
-    ListBoxModel* model_;
+    ListModel* model_;
 };

@@ -1,4 +1,4 @@
-// Start-up: the application, the main window (its controls, then FormCreate),
+// Start-up: the application, the main window (its controls, then its files),
 // the About window, hidden, and the event loop until the main window closes.
 
 #include "app/start_up.h"
@@ -8,8 +8,8 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    PrepareApplication(application);
+    prepareApplication(application);
     RavelinWindows windows;
-    windows.mainForm.show();
+    windows.mainWindow.show();
     return application.exec();
 }

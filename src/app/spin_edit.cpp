@@ -1,13 +1,13 @@
 #include "app/spin_edit.h"
 
 #include "app/text_codec.h"
-#include "core/delphi_number.h"
+#include "core/integer_text.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 
-TSpinEdit::TSpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent)
+SpinEdit::SpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent)
     : QSpinBox(parent)
 {
     setRange(minValue, maxValue);
@@ -18,18 +18,13 @@ TSpinEdit::TSpinEdit(int minValue, int maxValue, int step, int value, QWidget* p
     lineEdit()->setReadOnly(true);
 }
 
-int TSpinEdit::Value() const
+int SpinEdit::textValue() const
 {
-    const auto parsed = TryStrToInt(ToBytes(text()));
+    const auto parsed = parseInteger(toBytes(text()));
     return parsed ? std::clamp(*parsed, minimum(), maximum()) : minimum();
 }
 
-void TSpinEdit::SetValue(int value)
-{
-    setValue(std::clamp(value, minimum(), maximum()));
-}
-
-void TSpinEdit::keyPressEvent(QKeyEvent* event)
+void SpinEdit::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Up:
@@ -65,13 +60,13 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
-void TSpinEdit::focusOutEvent(QFocusEvent* event)
+void SpinEdit::focusOutEvent(QFocusEvent* event)
 {
-    SetValue(Value());
+    setValue(textValue());
     QSpinBox::focusOutEvent(event);
 }
 
-void TSpinEdit::contextMenuEvent(QContextMenuEvent* event)
+void SpinEdit::contextMenuEvent(QContextMenuEvent* event)
 {
     // The line edit's menu offers Paste and Delete; stepping is all there is.
     event->accept();

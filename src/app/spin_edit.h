@@ -7,19 +7,17 @@
 
 #include <QSpinBox>
 
-class TSpinEdit : public QSpinBox
+class SpinEdit : public QSpinBox
 {
     Q_OBJECT
 
 public:
-    TSpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent = nullptr);
+    SpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent = nullptr);
 
     // The text as a whole number, brought into the bounds; the minimum when the
-    // text is not a number.
-    int Value() const;
-    // Brought into the bounds. A change of the text emits textChanged, the
-    // spin edit's change event.
-    void SetValue(int value);
+    // text is not a number. (Every change of the text, by a step or by
+    // setValue, emits textChanged: the spin edit's change event.)
+    int textValue() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -3,14 +3,16 @@
 #include <QApplication>
 #include <QIcon>
 
-void PrepareApplication(QApplication&)
+void prepareApplication(QApplication&)
 {
-    InitRavelinResources();
+    initRavelinResources();
     QApplication::setStyle(QStringLiteral("Windows"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravelin/ravelin.png")));
 }
 
-RavelinWindows::RavelinWindows()
+RavelinWindows::RavelinWindows(MainWindowOptions options)
+    : mainWindow(std::move(options))
+    , aboutWindow(mainWindow.dialogs())
 {
-    mainForm.AboutForm = &aboutForm;
+    mainWindow.setAboutWindow(&aboutWindow);
 }

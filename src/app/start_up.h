@@ -1,20 +1,20 @@
 #pragma once
 
 // Start-up, shared by the program and the start-up benchmark: the look of the
-// application, then the main window (its controls, then FormCreate) and the
+// application, then the main window (its controls, then its files) and the
 // About window, hidden.
 
-#include "app/about_form.h"
-#include "app/main_form.h"
+#include "app/about_window.h"
+#include "app/main_window.h"
 
 class QApplication;
 
 // The style, the pictures and the icon of the application.
-void PrepareApplication(QApplication& application);
+void prepareApplication(QApplication& application);
 
 struct RavelinWindows
 {
-    RavelinWindows();
-    TMainForm mainForm;
-    TAboutForm aboutForm;
+    explicit RavelinWindows(MainWindowOptions options = {});
+    MainWindow mainWindow;
+    AboutWindow aboutWindow;
 };

@@ -18,14 +18,14 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
-    return ToDisplay(Cell(index.column(), index.row()));
+    return toDisplay(cell(index.column(), index.row()));
 }
 
 bool StringGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     if (!index.isValid() || role != Qt::EditRole)
         return false;
-    SetCell(index.column(), index.row(), ToBytes(value.toString()));
+    setCell(index.column(), index.row(), toBytes(value.toString()));
     return true;
 }
 
@@ -34,7 +34,7 @@ Qt::ItemFlags StringGridModel::flags(const QModelIndex& index) const
     return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
 }
 
-void StringGridModel::SetColCount(int count)
+void StringGridModel::setColCount(int count)
 {
     count = std::max(count, 1);
     if (count == colCount_)
@@ -50,7 +50,7 @@ void StringGridModel::SetColCount(int count)
     }
 }
 
-void StringGridModel::SetRowCount(int count)
+void StringGridModel::setRowCount(int count)
 {
     count = std::max(count, 1);
     if (count == rowCount_)
@@ -66,14 +66,14 @@ void StringGridModel::SetRowCount(int count)
     }
 }
 
-QByteArray StringGridModel::Cell(int col, int row) const
+QByteArray StringGridModel::cell(int col, int row) const
 {
     if (col < 0 || col >= cells_.size() || row < 0 || row >= cells_[col].size())
         return {};
     return cells_[col][row];
 }
 
-void StringGridModel::SetCell(int col, int row, const QByteArray& text)
+void StringGridModel::setCell(int col, int row, const QByteArray& text)
 {
     if (col < 0 || row < 0)
         return;
@@ -88,7 +88,7 @@ void StringGridModel::SetCell(int col, int row, const QByteArray& text)
     }
 }
 
-TStringGrid::TStringGrid(QWidget* parent)
+StringGrid::StringGrid(QWidget* parent)
     : QTableView(parent)
     , model_(new StringGridModel(this))
 {
@@ -103,30 +103,30 @@ TStringGrid::TStringGrid(QWidget* parent)
     setWordWrap(false);
 }
 
-void TStringGrid::SetColCount(int count)
+void StringGrid::setColCount(int count)
 {
-    model_->SetColCount(count);
-    for (int c = 0; c < model_->ColCount(); ++c)
+    model_->setColCount(count);
+    for (int c = 0; c < model_->colCount(); ++c)
         setColumnWidth(c, defaultColWidth_);
 }
 
-QList<QByteArray> TStringGrid::Row(int row) const
+QList<QByteArray> StringGrid::row(int row) const
 {
     QList<QByteArray> cells;
-    for (int c = 0; c < ColCount(); ++c)
-        cells.append(Cell(c, row));
+    for (int c = 0; c < colCount(); ++c)
+        cells.append(cell(c, row));
     return cells;
 }
 
-void TStringGrid::SetDefaultColWidth(int width)
+void StringGrid::setDefaultColWidth(int width)
 {
     defaultColWidth_ = width;
     horizontalHeader()->setDefaultSectionSize(width);
-    for (int c = 0; c < model_->ColCount(); ++c)
+    for (int c = 0; c < model_->colCount(); ++c)
         setColumnWidth(c, width);
 }
 
-void TStringGrid::SetDefaultRowHeight(int height)
+void StringGrid::setDefaultRowHeight(int height)
 {
     verticalHeader()->setMinimumSectionSize(height);
     verticalHeader()->setDefaultSectionSize(height);

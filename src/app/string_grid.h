@@ -22,12 +22,11 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    int ColCount() const { return colCount_; }
-    int RowCount() const { return rowCount_; }
-    void SetColCount(int count);
-    void SetRowCount(int count);
-    QByteArray Cell(int col, int row) const;
-    void SetCell(int col, int row, const QByteArray& text);
+    int colCount() const { return colCount_; }
+    void setColCount(int count);
+    void setRowCount(int count);
+    QByteArray cell(int col, int row) const;
+    void setCell(int col, int row, const QByteArray& text);
 
 private:
     int colCount_ = 1;
@@ -36,23 +35,25 @@ private:
     QList<QList<QByteArray>> cells_;
 };
 
-class TStringGrid : public QTableView, public GridSource, public GridTarget
+class StringGrid : public QTableView, public GridSource, public GridTarget
 {
-public:
-    explicit TStringGrid(QWidget* parent = nullptr);
+    Q_OBJECT
 
-    int ColCount() const override { return model_->ColCount(); }
-    int RowCount() const override { return model_->RowCount(); }
-    QByteArray Cell(int col, int row) const override { return model_->Cell(col, row); }
-    void SetColCount(int count) override;
-    void SetRowCount(int count) override { model_->SetRowCount(count); }
-    void SetCell(int col, int row, const QByteArray& text) override { model_->SetCell(col, row, text); }
+public:
+    explicit StringGrid(QWidget* parent = nullptr);
+
+    int colCount() const override { return model_->colCount(); }
+    int rowCount() const override { return model_->rowCount(); }
+    QByteArray cell(int col, int row) const override { return model_->cell(col, row); }
+    void setColCount(int count) override;
+    void setRowCount(int count) override { model_->setRowCount(count); }
+    void setCell(int col, int row, const QByteArray& text) override { model_->setCell(col, row, text); }
 
     // The cells of one row, in column order.
-    QList<QByteArray> Row(int row) const;
+    QList<QByteArray> row(int row) const;
 
-    void SetDefaultColWidth(int width);
-    void SetDefaultRowHeight(int height);
+    void setDefaultColWidth(int width);
+    void setDefaultRowHeight(int height);
 
 private:
     StringGridModel* model_;

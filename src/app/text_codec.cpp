@@ -13,7 +13,7 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-char ByteFor(char16_t unit)
+char byteFor(char16_t unit)
 {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
         return static_cast<char>(unit);
@@ -26,7 +26,7 @@ char ByteFor(char16_t unit)
 
 } // namespace
 
-QString ToDisplay(QByteArrayView bytes)
+QString toDisplay(QByteArrayView bytes)
 {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
@@ -37,17 +37,17 @@ QString ToDisplay(QByteArrayView bytes)
     return text;
 }
 
-QString ToDisplayLine(QByteArrayView bytes)
+QString toDisplayLine(QByteArrayView bytes)
 {
     constexpr qsizetype kMaxShownLength = 4096;
-    return ToDisplay(text::Copy(bytes, 1, kMaxShownLength));
+    return toDisplay(text::firstBytes(bytes, kMaxShownLength));
 }
 
-QByteArray ToBytes(const QString& text)
+QByteArray toBytes(const QString& text)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char* out = bytes.data();
     for (const QChar c : text)
-        *out++ = ByteFor(c.unicode());
+        *out++ = byteFor(c.unicode());
     return bytes;
 }

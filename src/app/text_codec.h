@@ -9,11 +9,11 @@
 #include <QByteArrayView>
 #include <QString>
 
-QString ToDisplay(QByteArrayView bytes);
+QString toDisplay(QByteArrayView bytes);
 
 // At most the first 4 KiB of one line of a list box or the log, for display
 // only: laying out megabytes of one line would freeze the window.
-QString ToDisplayLine(QByteArrayView bytes);
+QString toDisplayLine(QByteArrayView bytes);
 
 // Characters outside the table become "?".
-QByteArray ToBytes(const QString& text);
+QByteArray toBytes(const QString& text);

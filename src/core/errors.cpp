@@ -4,30 +4,30 @@
 
 #include <cerrno>
 
-ERavelinError::ERavelinError(QByteArray message)
+RavelinError::RavelinError(QByteArray message)
     : message_(std::move(message))
 { }
 
-EInOutError::EInOutError(int errorCode)
-    : ERavelinError(MessageFor(errorCode))
-    , errorCode_(errorCode)
+FileError::FileError(int code)
+    : RavelinError(messageFor(code))
+    , code_(code)
 { }
 
-QByteArray EInOutError::MessageFor(int errorCode)
+QByteArray FileError::messageFor(int code)
 {
-    switch (errorCode) {
-    case io_error::FileNotFound: return "File not found";
-    case io_error::InvalidFilename: return "Invalid filename";
-    case io_error::TooManyOpenFiles: return "Too many open files";
-    case io_error::AccessDenied: return "File access denied";
-    case io_error::ReadBeyondEnd: return "Read beyond end of file";
-    case io_error::DiskFull: return "Disk full";
-    case io_error::InvalidNumericInput: return "Invalid numeric input";
-    default: return "I/O error " + QByteArray::number(errorCode);
+    switch (code) {
+    case file_error::FileNotFound: return "File not found";
+    case file_error::InvalidFilename: return "Invalid filename";
+    case file_error::TooManyOpenFiles: return "Too many open files";
+    case file_error::AccessDenied: return "File access denied";
+    case file_error::ReadBeyondEnd: return "Read beyond end of file";
+    case file_error::DiskFull: return "Disk full";
+    case file_error::InvalidNumericInput: return "Invalid numeric input";
+    default: return "I/O error " + QByteArray::number(code);
     }
 }
 
-int io_error::FromErrno(int posixErrno)
+int file_error::fromErrno(int posixErrno)
 {
     switch (posixErrno) {
     case ENOENT: return FileNotFound;
@@ -48,14 +48,14 @@ int io_error::FromErrno(int posixErrno)
     }
 }
 
-QByteArray ErrorBoxText(const QByteArray& message)
+QByteArray errorBoxText(const QByteArray& message)
 {
     if (!message.isEmpty() && static_cast<unsigned char>(message.back()) > '.')
         return message + '.';
     return message;
 }
 
-QString ApplicationTitle(const QString& executablePath)
+QString applicationTitle(const QString& executablePath)
 {
     const QString name = QFileInfo(executablePath).fileName();
     const qsizetype dot = name.indexOf(u'.');

@@ -8,68 +8,69 @@
 
 #include <exception>
 
-class ERavelinError : public std::exception
+class RavelinError : public std::exception
 {
 public:
-    explicit ERavelinError(QByteArray message);
-    const QByteArray& Message() const { return message_; }
+    explicit RavelinError(QByteArray message);
+    const QByteArray& message() const { return message_; }
     const char* what() const noexcept override { return message_.constData(); }
 
 private:
     QByteArray message_;
 };
 
-// A failure of the client socket component.
-class ESocketError : public ERavelinError
+// A failure of the client socket.
+class SocketError : public RavelinError
 {
 public:
-    using ERavelinError::ERavelinError;
+    using RavelinError::RavelinError;
 };
 
 // A text that does not convert to a number.
-class EConvertError : public ERavelinError
+class ConvertError : public RavelinError
 {
 public:
-    using ERavelinError::ERavelinError;
+    using RavelinError::RavelinError;
 };
 
 // A file operation that failed, with its error number.
-class EInOutError : public ERavelinError
+class FileError : public RavelinError
 {
 public:
-    explicit EInOutError(int errorCode);
-    int ErrorCode() const { return errorCode_; }
+    explicit FileError(int code);
+    int code() const { return code_; }
 
     // The message shown for an error number: "File not found" for 2, ...,
     // "I/O error %d" for a number without a message of its own.
-    static QByteArray MessageFor(int errorCode);
+    static QByteArray messageFor(int code);
 
 private:
-    int errorCode_;
+    int code_;
 };
 
-// Error numbers of the file layer that are not platform numbers.
-namespace io_error {
+// The file layer's error numbers, the same whatever system the program runs on.
+namespace file_error {
 inline constexpr int FileNotFound = 2;
 inline constexpr int InvalidFilename = 3;
 inline constexpr int TooManyOpenFiles = 4;
 inline constexpr int AccessDenied = 5;
-inline constexpr int ReadBeyondEnd = 100;
-inline constexpr int DiskFull = 101;
-inline constexpr int InvalidNumericInput = 106;
 // Any other failure of the device or the system: no error of its own says more.
 inline constexpr int GeneralFailure = 31;
+inline constexpr int ReadBeyondEnd = 100;
+inline constexpr int DiskFull = 101;
+inline constexpr int FileNotOpen = 103;
+inline constexpr int InvalidNumericInput = 106;
 
 // Translates a POSIX errno into the file layer's error number; an errno
 // without a counterpart becomes GeneralFailure, never a number that means
 // something else (EIO is 5, which here would say "File access denied").
-int FromErrno(int posixErrno);
-} // namespace io_error
+int fromErrno(int posixErrno);
+} // namespace file_error
 
 // The text of the application's error box: the message, with a full stop
 // appended when its last character sorts after ".".
-QByteArray ErrorBoxText(const QByteArray& message);
+QByteArray errorBoxText(const QByteArray& message);
 
 // The application's title: the executable's file name without its directory,
 // cut at the first ".".
-QString ApplicationTitle(const QString& executablePath);
+QString applicationTitle(const QString& executablePath);

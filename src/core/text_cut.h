@@ -1,68 +1,82 @@
 #pragma once
 
-// The one vocabulary for cutting 8-bit text. Positions count from 1 and the
-// bounds are forgiving: a search that fails gives 0, a copy or delete outside
-// the text gives or removes nothing instead of failing.
+// The one vocabulary for cutting the program's 8-bit texts: small helpers on
+// QByteArrayView, positions counted from 0, whose names say what they cut.
+// Bounds are forgiving: a part that lies outside the text is empty, never an
+// error, because server lines and typed texts can be any length.
 
-#include <QByteArray>
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace text {
 
-// Position of the first occurrence of `needle` in `haystack`, or 0. An empty
-// needle is never found.
-inline qsizetype Pos(QByteArrayView needle, QByteArrayView haystack)
+// Where `needle` first occurs in `haystack`, or -1. An empty needle is never found.
+inline qsizetype find(QByteArrayView haystack, QByteArrayView needle)
 {
     if (needle.isEmpty())
-        return 0;
+        return -1;
     // string_view's search skips to candidates with memchr: many times faster
-    // than QByteArrayView::indexOf on the long chunks the reader searches.
+    // than QByteArrayView::indexOf on the long reads the reader searches.
     const std::string_view in(haystack.data(), size_t(haystack.size()));
     const size_t at = in.find(std::string_view(needle.data(), size_t(needle.size())));
-    return at == std::string_view::npos ? 0 : qsizetype(at) + 1;
+    return at == std::string_view::npos ? -1 : qsizetype(at);
 }
 
-inline qsizetype Pos(char needle, QByteArrayView haystack)
+inline qsizetype find(QByteArrayView haystack, char needle)
 {
     const void* at = haystack.isEmpty() ? nullptr : std::memchr(haystack.data(), needle, size_t(haystack.size()));
-    return at ? static_cast<const char*>(at) - haystack.data() + 1 : 0;
+    return at ? static_cast<const char*>(at) - haystack.data() : -1;
 }
 
-// True when `haystack` begins with `needle`, that is Pos(needle, haystack) == 1.
-inline bool BeginsWith(QByteArrayView haystack, QByteArrayView needle)
+// The bytes from `from` up to, not including, `to`, both brought into the text;
+// empty when `to` is not past `from`.
+inline QByteArrayView slice(QByteArrayView text, qsizetype from, qsizetype to)
 {
-    return !needle.isEmpty() && haystack.startsWith(needle);
+    from = std::clamp<qsizetype>(from, 0, text.size());
+    to = std::clamp<qsizetype>(to, 0, text.size());
+    return to > from ? text.sliced(from, to - from) : QByteArrayView();
+}
+
+// At most the first `length` bytes.
+inline QByteArrayView firstBytes(QByteArrayView text, qsizetype length)
+{
+    return slice(text, 0, length);
+}
+
+// Everything in front of the first `separator`; empty when there is none
+// (the number before the colon of "12: map").
+inline QByteArrayView before(QByteArrayView text, char separator)
+{
+    return slice(text, 0, find(text, separator));
+}
+
+// At most `length` bytes right after the first `marker`; nothing when the
+// marker does not occur (the seed after "Digest seed: ").
+inline std::optional<QByteArrayView> after(QByteArrayView text, QByteArrayView marker, qsizetype length)
+{
+    const qsizetype at = find(text, marker);
+    if (at < 0)
+        return std::nullopt;
+    const qsizetype from = at + marker.size();
+    return slice(text, from, from + length);
+}
+
+// The text without the line ends (CR and LF bytes) in front of it.
+inline QByteArrayView skipLineEnds(QByteArrayView text)
+{
+    while (!text.isEmpty() && (text.front() == '\r' || text.front() == '\n'))
+        text = text.sliced(1);
+    return text;
 }
 
 // True when the two texts differ at most in the case of ASCII letters.
-inline bool SameText(QByteArrayView a, QByteArrayView b)
+inline bool sameText(QByteArrayView a, QByteArrayView b)
 {
-    return qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
-}
-
-// `count` characters from position `index`. An index below 1 starts at 1; a
-// count reaching past the end stops there; nothing when count <= 0 or the
-// index lies past the end.
-inline QByteArray Copy(QByteArrayView source, qsizetype index, qsizetype count)
-{
-    if (index < 1)
-        index = 1;
-    if (count <= 0 || index > source.size())
-        return {};
-    count = std::min(count, source.size() - index + 1);
-    return source.sliced(index - 1, count).toByteArray();
-}
-
-// Removes `count` characters from position `index`; nothing when the index is
-// below 1 or past the end or the count is not positive.
-inline void Delete(QByteArray& target, qsizetype index, qsizetype count)
-{
-    if (index < 1 || index > target.size() || count <= 0)
-        return;
-    target.remove(index - 1, std::min(count, target.size() - index + 1));
+    return a.size() == b.size() && qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
 }
 
 } // namespace text

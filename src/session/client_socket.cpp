@@ -12,7 +12,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -21,24 +20,24 @@
 
 namespace {
 
-ESocketError WindowsSocketError(int code, const char* api)
+SocketError windowsSocketError(int code, const char* api)
 {
-    return ESocketError(socket_error::WindowsSocketErrorMessage(code, api));
+    return SocketError(socket_error::windowsSocketErrorMessage(code, api));
 }
 
-ESocketError AsynchronousSocketError(int code)
+SocketError asynchronousSocketError(int code)
 {
-    return ESocketError("Asynchronous socket error " + QByteArray::number(code));
+    return SocketError("Asynchronous socket error " + QByteArray::number(code));
 }
 
-bool WouldBlock(int posixError)
+bool wouldBlock(int posixError)
 {
     return posixError == EAGAIN || posixError == EWOULDBLOCK;
 }
 
 // Every command is one small write that should leave at once, and a server that
 // vanished must end in an error instead of a connection that looks alive forever.
-void ConfigureEndpoint(int handle)
+void configureEndpoint(int handle)
 {
     const int on = 1;
     ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -51,7 +50,7 @@ void ConfigureEndpoint(int handle)
     ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
-int PendingBytes(int handle)
+int pendingBytes(int handle)
 {
     int count = 0;
     if (::ioctl(handle, FIONREAD, &count) != 0)
@@ -61,7 +60,7 @@ int PendingBytes(int handle)
 
 // Failures that a connect in progress would report later through its completion;
 // loopback may report them at once, which must look the same to the session.
-bool IsLateConnectFailure(int posixError)
+bool isLateConnectFailure(int posixError)
 {
     return posixError == ECONNREFUSED || posixError == ETIMEDOUT || posixError == ENETUNREACH
         || posixError == EHOSTUNREACH || posixError == ECONNRESET;
@@ -69,7 +68,7 @@ bool IsLateConnectFailure(int posixError)
 
 // A notifier may be the one whose signal is running right now, so it is only
 // switched off here and deleted by the event loop.
-void Dispose(QObject* object)
+void dispose(QObject* object)
 {
     if (!object)
         return;
@@ -83,15 +82,11 @@ void Dispose(QObject* object)
 
 } // namespace
 
-struct TClientSocket::Attempt
+struct ClientSocket::Attempt
 {
-    enum class Lookup { Idle, Address, Service };
-
     quint64 id = 0;
-    Lookup lookup = Lookup::Idle;
+    bool lookingUp = false;
     int lookupRequest = -1; // a pending QHostInfo lookup
-    QByteArray service;     // Service and Port as they were when the lookup began
-    int port = 0;
     bool connecting = false;
     bool disconnecting = false;
     bool closed = false;    // a close notification came: nothing more will arrive
@@ -104,39 +99,74 @@ struct TClientSocket::Attempt
     {
         if (lookupRequest >= 0)
             QHostInfo::abortHostLookup(lookupRequest);
-        Dispose(reader);
-        Dispose(writer);
-        Dispose(connectTimer);
+        dispose(reader);
+        dispose(writer);
+        dispose(connectTimer);
     }
 };
 
-// ---- connection object ----
-
-TClientWinSocket::TClientWinSocket(TClientSocket& owner)
-    : owner_(owner)
+ClientSocket::ClientSocket(QObject* parent)
+    : QObject(parent)
 { }
 
-TClientWinSocket::~TClientWinSocket()
+ClientSocket::~ClientSocket()
 {
-    if (handle_ >= 0)
-        ::close(handle_);
+    // Events are detached first, so that shutting down closes without onDisconnect.
+    onConnecting = nullptr;
+    onDisconnect = nullptr;
+    onRead = nullptr;
+    onError = nullptr;
+    onException = nullptr;
+    if (attempt_) {
+        try {
+            release(attempt_->id);
+        } catch (const std::exception& e) {
+            qWarning("%s", e.what());
+        }
+    }
 }
 
-void TClientWinSocket::Forget()
+quint64 ClientSocket::currentAttemptId() const
 {
-    handle_ = -1;
-    connected_ = false;
-    pendingWrite_.clear();
-    peerAddress_ = 0;
-    peerPort_ = 0;
+    return attempt_ ? attempt_->id : 0;
 }
 
-QByteArray TClientWinSocket::ReadAvailableText()
+void ClientSocket::setActive(bool value)
+{
+    if (value) {
+        if (!active_)
+            startAttempt();
+    } else if (active_ && connected_) {
+        disconnectAttempt(currentAttemptId());
+    }
+}
+
+void ClientSocket::setHost(const QByteArray& value)
+{
+    if (text::sameText(value, host_))
+        return;
+    if (active_)
+        throw SocketError("Can't change value while socket is active");
+    host_ = value;
+}
+
+void ClientSocket::setPort(int value)
+{
+    if (value == port_)
+        return;
+    if (active_)
+        throw SocketError("Can't change value while socket is active");
+    port_ = value;
+}
+
+QByteArray ClientSocket::readAvailable()
 {
     if (!connected_ || handle_ < 0)
         return {};
-    owner_.ReceiveTaken();
-    const int count = PendingBytes(handle_);
+    attempt_->readTaken = true;
+    if (attempt_->reader && !attempt_->closed)
+        attempt_->reader->setEnabled(true);
+    const int count = pendingBytes(handle_);
     if (count <= 0)
         return {};
     QByteArray text(count, Qt::Uninitialized);
@@ -149,17 +179,17 @@ QByteArray TClientWinSocket::ReadAvailableText()
         return text;
     }
     const int posixError = errno;
-    if (WouldBlock(posixError))
+    if (wouldBlock(posixError))
         return {};
-    const quint64 attemptId = owner_.attempt_ ? owner_.attempt_->id : 0;
-    const int code = owner_.ReportError(TErrorEvent::eeReceive, socket_error::FromErrno(posixError));
-    owner_.Disconnect(attemptId);
+    const quint64 attemptId = currentAttemptId();
+    const int code = reportError(socket_error::fromErrno(posixError));
+    disconnectAttempt(attemptId);
     if (code != 0)
-        throw WindowsSocketError(code, "recv");
+        throw windowsSocketError(code, "recv");
     return {};
 }
 
-int TClientWinSocket::WriteText(const QByteArray& text)
+int ClientSocket::write(const QByteArray& text)
 {
     if (!connected_ || handle_ < 0)
         return 0;
@@ -175,128 +205,48 @@ int TClientWinSocket::WriteText(const QByteArray& text)
     if (sent >= 0) {
         if (sent < text.size()) {
             pendingWrite_ = text.mid(sent);
-            owner_.WantWrite();
+            wantWrite();
         }
         return static_cast<int>(sent);
     }
     const int posixError = errno;
-    if (WouldBlock(posixError)) {
+    if (wouldBlock(posixError)) {
         pendingWrite_ = text;
-        owner_.WantWrite();
+        wantWrite();
         return -1;
     }
-    owner_.SendFailed(owner_.attempt_ ? owner_.attempt_->id : 0, posixError);
+    sendFailed(currentAttemptId(), posixError);
     return -1;
 }
 
-// ---- component ----
-
-TClientSocket::TClientSocket(QObject* parent)
-    : QObject(parent)
-    , socket_(std::make_unique<TClientWinSocket>(*this))
-{ }
-
-TClientSocket::~TClientSocket()
-{
-    // Events are detached first, so that shutting down closes without OnDisconnect.
-    OnLookup = nullptr;
-    OnConnecting = nullptr;
-    OnConnect = nullptr;
-    OnDisconnect = nullptr;
-    OnRead = nullptr;
-    OnWrite = nullptr;
-    OnError = nullptr;
-    OnException = nullptr;
-    if (attempt_) {
-        try {
-            Release(attempt_->id);
-        } catch (const std::exception& e) {
-            qWarning("%s", e.what());
-        }
-    }
-}
-
-void TClientSocket::SetActive(bool value)
-{
-    if (value) {
-        if (!active_)
-            StartAttempt();
-    } else if (active_ && socket_->connected_) {
-        Disconnect(attempt_ ? attempt_->id : 0);
-    }
-}
-
-void TClientSocket::SetHost(const QByteArray& value)
-{
-    ChangeText(host_, value);
-}
-
-void TClientSocket::SetAddress(const QByteArray& value)
-{
-    ChangeText(address_, value);
-}
-
-void TClientSocket::SetService(const QByteArray& value)
-{
-    ChangeText(service_, value);
-}
-
-void TClientSocket::ChangeText(QByteArray& property, const QByteArray& value)
-{
-    // Host, Address and Service are names: their case does not make them different.
-    if (text::SameText(value, property))
-        return;
-    if (active_)
-        throw ESocketError("Can't change value while socket is active");
-    property = value;
-}
-
-void TClientSocket::SetPort(int value)
-{
-    if (value == port_)
-        return;
-    if (active_)
-        throw ESocketError("Can't change value while socket is active");
-    port_ = value;
-}
-
-void TClientSocket::SetClientType(TClientType value)
-{
-    if (value == clientType_)
-        return;
-    if (active_)
-        throw ESocketError("Can't change value while socket is active");
-    clientType_ = value;
-}
-
-bool TClientSocket::IsCurrent(quint64 attemptId) const
+bool ClientSocket::isCurrent(quint64 attemptId) const
 {
     return attemptId != 0 && attempt_ && attempt_->id == attemptId;
 }
 
-void TClientSocket::Fire(const TSocketNotifyEvent& event)
+void ClientSocket::fire(const std::function<void()>& event)
 {
     // A copy, so that a handler may replace the event while it runs.
-    const TSocketNotifyEvent handler = event;
+    const std::function<void()> handler = event;
     if (handler)
-        handler(*this, *socket_);
+        handler();
 }
 
-int TClientSocket::ReportError(TErrorEvent errorEvent, int errorCode)
+int ClientSocket::reportError(int errorCode)
 {
-    const TSocketErrorEvent handler = OnError;
+    const auto handler = onError;
     if (handler)
-        handler(*this, *socket_, errorEvent, errorCode);
+        handler(errorCode);
     return errorCode;
 }
 
-void TClientSocket::Guarded(const std::function<void()>& step)
+void ClientSocket::guarded(const std::function<void()>& step)
 {
     // Notifications come from the event loop, which must never see an exception.
     try {
         step();
     } catch (const std::exception& e) {
-        const auto handler = OnException;
+        const auto handler = onException;
         try {
             if (handler)
                 handler(e);
@@ -312,178 +262,122 @@ void TClientSocket::Guarded(const std::function<void()>& step)
     }
 }
 
-void TClientSocket::StartAttempt()
+void ClientSocket::startAttempt()
 {
-    if (socket_->connected_)
-        throw ESocketError("Socket already open");
+    if (connected_)
+        throw SocketError("Socket already open");
 
     // A pending lookup or connect gives way to the new attempt, silently.
     if (attempt_)
-        Release(attempt_->id);
+        release(attempt_->id);
 
-    const bool blocking = clientType_ == TClientType::ctBlocking;
-    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (handle < 0)
-        throw ESocketError("Can't create new socket");
-    ConfigureEndpoint(handle);
+        throw SocketError("Can't create new socket");
+    configureEndpoint(handle);
     attempt_ = std::make_unique<Attempt>();
     attempt_->id = ++lastAttemptId_;
-    socket_->handle_ = handle;
+    handle_ = handle;
     const quint64 id = attempt_->id;
 
     try {
-        Fire(OnLookup);
-        if (!IsCurrent(id))
-            return;
-
-        if (!host_.isEmpty()) {
-            attempt_->service = service_;
-            attempt_->port = port_;
-            attempt_->lookup = Attempt::Lookup::Address;
-            // A dotted address needs no resolver, and asking one would make it a
-            // reverse lookup; it still completes later, like any lookup.
-            in_addr dotted{};
-            if (!host_.contains('\0') && ::inet_aton(host_.constData(), &dotted) != 0) {
-                QHostInfo info;
-                info.setAddresses({QHostAddress(ntohl(dotted.s_addr))});
-                if (blocking)
-                    LookupFinished(id, info);
-                else
-                    QMetaObject::invokeMethod(
-                        this, [this, id, info] { Guarded([&] { LookupFinished(id, info); }); }, Qt::QueuedConnection);
-                return;
-            }
-            if (blocking) {
-                LookupFinished(id, QHostInfo::fromName(QString::fromLatin1(host_)));
-                return;
-            }
-            // Qt's functor form of the lookup leaks its callback when the lookup is
-            // aborted, which every abandoned attempt does; the slot form does not.
-            attempt_->lookupRequest = QHostInfo::lookupHost(QString::fromLatin1(host_), this,
-                                                            SLOT(HostLookedUp(QHostInfo)));
+        if (host_.isEmpty()) {
+            const int code = reportError(socket_error::NoAddress);
+            disconnectAttempt(id);
+            if (code != 0)
+                throw SocketError("No address specified");
             return;
         }
-
-        if (!address_.isEmpty()) {
-            socket_->peerAddress_ = ::inet_addr(address_.constData());
-            attempt_->service = service_;
-            attempt_->port = port_;
-            attempt_->lookup = Attempt::Lookup::Address;
-            ResolveService(id);
+        attempt_->lookingUp = true;
+        // A dotted address needs no resolver, and asking one would make it a
+        // reverse lookup; it still completes later, like any lookup.
+        in_addr dotted{};
+        if (!host_.contains('\0') && ::inet_aton(host_.constData(), &dotted) != 0) {
+            QHostInfo info;
+            info.setAddresses({QHostAddress(ntohl(dotted.s_addr))});
+            QMetaObject::invokeMethod(
+                this, [this, id, info] { guarded([&] { lookupFinished(id, info); }); }, Qt::QueuedConnection);
             return;
         }
-
-        const int code = ReportError(TErrorEvent::eeLookup, socket_error::NoAddress);
-        Disconnect(id);
-        if (code != 0)
-            throw ESocketError("No address specified");
+        // Qt's functor form of the lookup leaks its callback when the lookup is
+        // aborted, which every abandoned attempt does; the slot form does not.
+        attempt_->lookupRequest = QHostInfo::lookupHost(QString::fromLatin1(host_), this,
+                                                        SLOT(hostLookedUp(QHostInfo)));
     } catch (...) {
-        Disconnect(id);
+        disconnectAttempt(id);
         throw;
     }
 }
 
-void TClientSocket::HostLookedUp(const QHostInfo& info)
+void ClientSocket::hostLookedUp(const QHostInfo& info)
 {
-    Guarded([&] {
+    guarded([&] {
         if (attempt_ && attempt_->lookupRequest >= 0 && attempt_->lookupRequest == info.lookupId())
-            LookupFinished(attempt_->id, info);
+            lookupFinished(attempt_->id, info);
     });
 }
 
-void TClientSocket::LookupFinished(quint64 attemptId, const QHostInfo& info)
+void ClientSocket::lookupFinished(quint64 attemptId, const QHostInfo& info)
 {
-    if (!IsCurrent(attemptId) || attempt_->lookup != Attempt::Lookup::Address)
+    if (!isCurrent(attemptId) || !attempt_->lookingUp)
         return;
     attempt_->lookupRequest = -1;
+    attempt_->lookingUp = false;
 
-    int code = socket_error::FromHostLookup(info.error());
+    int code = socket_error::fromHostLookup(info.error());
     if (code == 0) {
         code = socket_error::NoData;
         for (const QHostAddress& address : info.addresses()) {
             if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                socket_->peerAddress_ = htonl(address.toIPv4Address());
+                peerAddress_ = htonl(address.toIPv4Address());
                 code = 0;
                 break;
             }
         }
     }
     if (code != 0) {
-        LookupFailed(attemptId, code);
+        lookupFailed(attemptId, code);
         return;
     }
+    peerPort_ = htons(static_cast<quint16>(port_ & 0xFFFF));
     try {
-        ResolveService(attemptId);
+        openConnection(attemptId);
     } catch (...) {
-        Disconnect(attemptId);
+        disconnectAttempt(attemptId);
         throw;
     }
 }
 
-void TClientSocket::LookupFailed(quint64 attemptId, int code)
+void ClientSocket::lookupFailed(quint64 attemptId, int code)
 {
-    code = ReportError(TErrorEvent::eeLookup, code);
-    Disconnect(attemptId);
+    code = reportError(code);
+    disconnectAttempt(attemptId);
     if (code != 0)
-        throw WindowsSocketError(code, "ASync Lookup");
+        throw windowsSocketError(code, "ASync Lookup");
 }
 
-void TClientSocket::ResolveService(quint64 attemptId)
+void ClientSocket::openConnection(quint64 attemptId)
 {
-    if (!attempt_->service.isEmpty()) {
-        servent entry{};
-        servent* found = nullptr;
-        char buffer[1024];
-        const QByteArray name = attempt_->service;
-        if (::getservbyname_r(name.constData(), "tcp", &entry, buffer, sizeof buffer, &found) != 0 || !found) {
-            LookupFailed(attemptId, socket_error::NoData);
-            return;
-        }
-        socket_->peerPort_ = static_cast<quint16>(found->s_port);
-    } else {
-        socket_->peerPort_ = htons(static_cast<quint16>(attempt_->port & 0xFFFF));
-    }
-    attempt_->service.clear();
-    attempt_->lookup = Attempt::Lookup::Service;
-    OpenConnection(attemptId);
-}
+    const int handle = handle_;
+    attempt_->reader = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+    attempt_->reader->setEnabled(false);
+    connect(attempt_->reader, &QSocketNotifier::activated, this,
+            [this, attemptId] { guarded([&] { readReady(attemptId); }); });
+    attempt_->writer = new QSocketNotifier(handle, QSocketNotifier::Write, this);
+    attempt_->writer->setEnabled(false);
+    connect(attempt_->writer, &QSocketNotifier::activated, this,
+            [this, attemptId] { guarded([&] { writeReady(attemptId); }); });
 
-void TClientSocket::OpenConnection(quint64 attemptId)
-{
-    const int handle = socket_->handle_;
-    const bool blocking = clientType_ == TClientType::ctBlocking;
-    attempt_->lookup = Attempt::Lookup::Idle;
-
-    if (!blocking) {
-        attempt_->reader = new QSocketNotifier(handle, QSocketNotifier::Read, this);
-        attempt_->reader->setEnabled(false);
-        connect(attempt_->reader, &QSocketNotifier::activated, this,
-                [this, attemptId] { Guarded([&] { ReadReady(attemptId); }); });
-        attempt_->writer = new QSocketNotifier(handle, QSocketNotifier::Write, this);
-        attempt_->writer->setEnabled(false);
-        connect(attempt_->writer, &QSocketNotifier::activated, this,
-                [this, attemptId] { Guarded([&] { WriteReady(attemptId); }); });
-    }
-
-    Fire(OnConnecting);
-    if (!IsCurrent(attemptId))
+    fire(onConnecting);
+    if (!isCurrent(attemptId))
         return;
 
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = socket_->peerAddress_;
-    peer.sin_port = socket_->peerPort_;
+    peer.sin_addr.s_addr = peerAddress_;
+    peer.sin_port = peerPort_;
     const int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     const int posixError = result == 0 ? 0 : errno;
-
-    if (blocking) {
-        if (result != 0)
-            throw WindowsSocketError(socket_error::FromErrno(posixError), "connect");
-        socket_->connected_ = true;
-        active_ = true;
-        Fire(OnConnect);
-        return;
-    }
 
     if (result == 0 || posixError == EINPROGRESS || posixError == EINTR) {
         attempt_->connecting = true;
@@ -491,21 +385,21 @@ void TClientSocket::OpenConnection(quint64 attemptId)
         attempt_->connectTimer = new QTimer(this);
         attempt_->connectTimer->setSingleShot(true);
         connect(attempt_->connectTimer, &QTimer::timeout, this,
-                [this, attemptId] { Guarded([&] { ConnectFinished(attemptId, ETIMEDOUT); }); });
+                [this, attemptId] { guarded([&] { connectFinished(attemptId, ETIMEDOUT); }); });
         attempt_->connectTimer->start(connectTimeout_);
-    } else if (IsLateConnectFailure(posixError)) {
+    } else if (isLateConnectFailure(posixError)) {
         attempt_->connecting = true;
         QMetaObject::invokeMethod(
-            this, [this, attemptId, posixError] { Guarded([&] { ConnectFinished(attemptId, posixError); }); },
+            this, [this, attemptId, posixError] { guarded([&] { connectFinished(attemptId, posixError); }); },
             Qt::QueuedConnection);
     } else {
-        throw WindowsSocketError(socket_error::FromErrno(posixError), "connect");
+        throw windowsSocketError(socket_error::fromErrno(posixError), "connect");
     }
 }
 
-void TClientSocket::ConnectFinished(quint64 attemptId, int posixError)
+void ClientSocket::connectFinished(quint64 attemptId, int posixError)
 {
-    if (!IsCurrent(attemptId) || !attempt_->connecting)
+    if (!isCurrent(attemptId) || !attempt_->connecting)
         return;
     attempt_->connecting = false;
     if (attempt_->connectTimer)
@@ -515,43 +409,36 @@ void TClientSocket::ConnectFinished(quint64 attemptId, int posixError)
 
     if (posixError != 0) {
         // Nothing refers to a failed endpoint again, so it goes at once.
-        Release(attemptId);
-        const int code = ReportError(TErrorEvent::eeConnect, socket_error::FromErrno(posixError));
+        release(attemptId);
+        const int code = reportError(socket_error::fromErrno(posixError));
         if (code != 0)
-            throw AsynchronousSocketError(code);
+            throw asynchronousSocketError(code);
         return;
     }
 
-    socket_->connected_ = true;
+    connected_ = true;
     attempt_->reader->setEnabled(true);
     active_ = true;
-    Fire(OnConnect);
-    if (!IsCurrent(attemptId))
-        return;
-    // Bytes that OnConnect could not send first have to go; OnWrite follows them.
-    if (socket_->pendingWrite_.isEmpty())
-        Fire(OnWrite);
 }
 
-void TClientSocket::ReadReady(quint64 attemptId)
+void ClientSocket::readReady(quint64 attemptId)
 {
-    if (!IsCurrent(attemptId) || attempt_->closed)
+    if (!isCurrent(attemptId) || attempt_->closed)
         return;
-    const int handle = socket_->handle_;
-    if (PendingBytes(handle) > 0) {
+    if (pendingBytes(handle_) > 0) {
         attempt_->readTaken = false;
-        Fire(OnRead);
+        fire(onRead);
         // Like the platform, report no more arrivals until the data is received,
         // rather than spin on bytes the handler chose to leave.
-        if (IsCurrent(attemptId) && !attempt_->readTaken && attempt_->reader)
+        if (isCurrent(attemptId) && !attempt_->readTaken && attempt_->reader)
             attempt_->reader->setEnabled(false);
         return;
     }
 
     char byte;
-    const ssize_t peeked = ::recv(handle, &byte, 1, MSG_PEEK);
+    const ssize_t peeked = ::recv(handle_, &byte, 1, MSG_PEEK);
     const int posixError = peeked < 0 ? errno : 0;
-    if (peeked > 0 || (peeked < 0 && (WouldBlock(posixError) || posixError == EINTR)))
+    if (peeked > 0 || (peeked < 0 && (wouldBlock(posixError) || posixError == EINTR)))
         return;
 
     // The peer closed, in order or with an error. A dead endpoint must not keep
@@ -559,103 +446,96 @@ void TClientSocket::ReadReady(quint64 attemptId)
     attempt_->closed = true;
     attempt_->reader->setEnabled(false);
     if (peeked == 0) {
-        Disconnect(attemptId);
+        disconnectAttempt(attemptId);
         return;
     }
-    const int code = ReportError(TErrorEvent::eeDisconnect, socket_error::FromErrno(posixError));
+    const int code = reportError(socket_error::fromErrno(posixError));
     if (code != 0)
-        throw AsynchronousSocketError(code);
+        throw asynchronousSocketError(code);
 }
 
-void TClientSocket::WriteReady(quint64 attemptId)
+void ClientSocket::writeReady(quint64 attemptId)
 {
-    if (!IsCurrent(attemptId))
+    if (!isCurrent(attemptId))
         return;
     if (attempt_->connecting) {
         int posixError = 0;
         socklen_t length = sizeof posixError;
-        if (::getsockopt(socket_->handle_, SOL_SOCKET, SO_ERROR, &posixError, &length) != 0)
+        if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &posixError, &length) != 0)
             posixError = errno;
-        ConnectFinished(attemptId, posixError);
+        connectFinished(attemptId, posixError);
         return;
     }
-    FlushPending(attemptId);
+    flushPending(attemptId);
 }
 
-void TClientSocket::FlushPending(quint64 attemptId)
+void ClientSocket::flushPending(quint64 attemptId)
 {
-    QByteArray& pending = socket_->pendingWrite_;
-    while (!pending.isEmpty()) {
-        const ssize_t sent = ::send(socket_->handle_, pending.constData(), static_cast<size_t>(pending.size()),
+    while (!pendingWrite_.isEmpty()) {
+        const ssize_t sent = ::send(handle_, pendingWrite_.constData(), static_cast<size_t>(pendingWrite_.size()),
                                     MSG_NOSIGNAL);
         if (sent > 0) {
-            pending.remove(0, sent);
+            pendingWrite_.remove(0, sent);
             continue;
         }
         const int posixError = sent < 0 ? errno : 0;
         if (posixError == EINTR)
             continue;
-        if (sent == 0 || WouldBlock(posixError))
+        if (sent == 0 || wouldBlock(posixError))
             return; // the write notifier stays on
-        SendFailed(attemptId, posixError);
+        sendFailed(attemptId, posixError);
         return;
     }
     if (attempt_->writer)
         attempt_->writer->setEnabled(false);
-    Fire(OnWrite);
 }
 
-void TClientSocket::SendFailed(quint64 attemptId, int posixError)
+void ClientSocket::sendFailed(quint64 attemptId, int posixError)
 {
-    const int code = ReportError(TErrorEvent::eeSend, socket_error::FromErrno(posixError));
-    Disconnect(attemptId);
+    const int code = reportError(socket_error::fromErrno(posixError));
+    disconnectAttempt(attemptId);
     if (code != 0)
-        throw WindowsSocketError(code, "send");
+        throw windowsSocketError(code, "send");
 }
 
-void TClientSocket::ReceiveTaken()
-{
-    if (!attempt_)
-        return;
-    attempt_->readTaken = true;
-    if (attempt_->reader && !attempt_->closed && socket_->connected_)
-        attempt_->reader->setEnabled(true);
-}
-
-void TClientSocket::WantWrite()
+void ClientSocket::wantWrite()
 {
     if (attempt_ && attempt_->writer)
         attempt_->writer->setEnabled(true);
 }
 
-void TClientSocket::Disconnect(quint64 attemptId)
+void ClientSocket::disconnectAttempt(quint64 attemptId)
 {
-    if (!IsCurrent(attemptId) || attempt_->disconnecting)
+    if (!isCurrent(attemptId) || attempt_->disconnecting)
         return;
     if (attempt_->lookupRequest >= 0) {
         QHostInfo::abortHostLookup(attempt_->lookupRequest);
         attempt_->lookupRequest = -1;
     }
-    attempt_->lookup = Attempt::Lookup::Idle;
+    attempt_->lookingUp = false;
     attempt_->disconnecting = true;
     active_ = false;
     try {
-        Fire(OnDisconnect);
+        fire(onDisconnect);
     } catch (...) {
-        Release(attemptId);
+        release(attemptId);
         throw;
     }
-    Release(attemptId);
+    release(attemptId);
 }
 
-void TClientSocket::Release(quint64 attemptId)
+void ClientSocket::release(quint64 attemptId)
 {
-    if (!IsCurrent(attemptId))
+    if (!isCurrent(attemptId))
         return;
-    const int handle = socket_->handle_;
+    const int handle = handle_;
     // The notifiers go before the endpoint they watch.
     attempt_.reset();
-    socket_->Forget();
+    handle_ = -1;
+    connected_ = false;
+    pendingWrite_.clear();
+    peerAddress_ = 0;
+    peerPort_ = 0;
     if (handle >= 0 && ::close(handle) != 0 && errno != EINTR)
-        throw WindowsSocketError(socket_error::FromErrno(errno), "closesocket");
+        throw windowsSocketError(socket_error::fromErrno(errno), "closesocket");
 }

@@ -1,21 +1,22 @@
 #include "session/console_session.h"
 
-#include "core/delphi_number.h"
-#include "session/client_socket.h"
-#include "session/md5.h"
+#include "core/errors.h"
+#include "core/integer_text.h"
+
+#include <QCryptographicHash>
 
 namespace {
 
 constexpr int kTimedOut = 10060;
 
-qsizetype IndexOf(ListKind list)
+qsizetype indexOf(ListKind list)
 {
     return static_cast<qsizetype>(list);
 }
 
 } // namespace
 
-QByteArray FrameCommand(const QByteArray& command)
+QByteArray frameCommand(const QByteArray& command)
 {
     QByteArray frame;
     frame.reserve(command.size() + 2);
@@ -23,191 +24,209 @@ QByteArray FrameCommand(const QByteArray& command)
     return frame;
 }
 
-QByteArray LoginCommand(const QByteArray& seed, const QByteArray& password)
+QByteArray loginCommand(const QByteArray& seed, const QByteArray& password)
 {
-    return "login " + Md5HexDigest(seed + password);
+    return "login " + QCryptographicHash::hash(seed + password, QCryptographicHash::Md5).toHex();
 }
 
-ConsoleSession::ConsoleSession(TClientSocket& socket, ConsoleState& state, SessionWindow& window)
-    : socket_(socket)
-    , state_(state)
-    , window_(window)
+ConsoleSession::ConsoleSession(QObject* parent)
+    : QObject(parent)
+    , reader_(*this)
 {
+    socket_.setPort(4711);
+    socket_.onConnecting = [this] { connecting(); };
+    socket_.onDisconnect = [this] { disconnected(); };
+    socket_.onRead = [this] { readReply(); };
+    socket_.onError = [this](int& errorCode) { socketError(errorCode); };
+    socket_.onException = [this](const std::exception& error) { raise(error); };
+
     replyTimer_.setSingleShot(true);
     replyTimer_.setInterval(std::chrono::seconds(10));
-    replyTimer_.callOnTimeout([this] {
+    connect(&replyTimer_, &QTimer::timeout, this, [this] {
         try {
-            ReplyTimedOut();
+            replyTimedOut();
         } catch (const std::exception& error) {
-            if (OnException)
-                OnException(error);
+            raise(error);
         }
     });
 }
 
-bool ConsoleSession::RefuseToSend()
+// The socket, the last member to go, closes its connection without an event.
+ConsoleSession::~ConsoleSession() = default;
+
+void ConsoleSession::raise(const std::exception& error)
 {
-    if (!socket_.Active()) {
-        window_.Log("Error not connected...");
+    const auto* known = dynamic_cast<const RavelinError*>(&error);
+    emit errorRaised(known ? known->message() : QByteArray(error.what()));
+}
+
+void ConsoleSession::connectToServer(const QByteArray& hostText, const QByteArray& portText)
+{
+    if (socket_.isActive()) {
+        emit logLine("Already connected...");
+        return;
+    }
+    if (hostText.isEmpty()) {
+        emit logLine("Please enter the server IP address");
+        return;
+    }
+    if (portText.isEmpty()) {
+        emit logLine("Please enter the remote console port number");
+        return;
+    }
+    socket_.setHost(hostText);
+    socket_.setPort(toInteger(portText));
+    socket_.setActive(true);
+}
+
+void ConsoleSession::disconnectFromServer()
+{
+    socket_.close();
+}
+
+bool ConsoleSession::refuseToSend()
+{
+    if (!socket_.isActive()) {
+        emit logLine("Error not connected...");
         return true;
     }
-    if (state_.busy) {
-        window_.Log("Busy... please wait and try again");
+    if (reader_.isBusy()) {
+        emit logLine("Busy... please wait and try again");
         return true;
     }
     return false;
 }
 
-void ConsoleSession::SendCommand(const QByteArray& command)
+void ConsoleSession::sendCommand(const QByteArray& command)
 {
-    if (RefuseToSend())
+    if (refuseToSend())
         return;
     waitingCommands_.append(command);
     if (!reading_)
-        WriteNext();
+        writeNext();
 }
 
-void ConsoleSession::WriteNext()
+void ConsoleSession::writeNext()
 {
-    if (replyAwaited_ || state_.awaitingSeed || waitingCommands_.isEmpty() || !socket_.Active())
+    if (replyAwaited_ || reader_.isAwaitingSeed() || waitingCommands_.isEmpty() || !socket_.isActive())
         return;
-    Write(waitingCommands_.takeFirst());
+    write(waitingCommands_.takeFirst());
 }
 
-void ConsoleSession::Write(const QByteArray& command)
+void ConsoleSession::write(const QByteArray& command)
 {
     replyAwaited_ = true;
     replyTimer_.start();
-    socket_.Socket().WriteText(FrameCommand(command));
+    socket_.write(frameCommand(command));
 }
 
-void ConsoleSession::ReplyEnded()
+void ConsoleSession::replyEnded()
 {
+    if (repliesOwed_ > 0) {
+        --repliesOwed_;
+        return;
+    }
     // The next command goes out once the reader is done with this read.
     replyAwaited_ = false;
     replyTimer_.stop();
 }
 
-void ConsoleSession::ReplyTimedOut()
+void ConsoleSession::replyTimedOut()
 {
+    ++repliesOwed_;
     replyAwaited_ = false;
-    window_.Log("The server did not answer in time...");
-    WriteNext();
+    emit logLine("The server did not answer in time...");
+    writeNext();
 }
 
-void ConsoleSession::DropWaitingCommands()
+void ConsoleSession::dropWaitingCommands()
 {
     waitingCommands_.clear();
     replyAwaited_ = false;
+    repliesOwed_ = 0;
     replyTimer_.stop();
 }
 
-void ConsoleSession::Connect(const QByteArray& hostText, const QByteArray& portText)
+void ConsoleSession::connecting()
 {
-    if (socket_.Active()) {
-        window_.Log("Already connected...");
-        return;
-    }
-    if (hostText.isEmpty()) {
-        window_.Log("Please enter the server IP address");
-        return;
-    }
-    if (portText.isEmpty()) {
-        window_.Log("Please enter the remote console port number");
-        return;
-    }
-    socket_.SetHost(hostText);
-    socket_.SetPort(StrToInt(portText));
-    socket_.SetActive(true);
+    reader_.startConnection();
+    dropWaitingCommands();
+    const QByteArray text = "Connecting to " + socket_.host();
+    emit statusChanged(text);
+    emit logLine(text);
 }
 
-void ConsoleSession::Disconnect()
+void ConsoleSession::disconnected()
 {
-    socket_.SetActive(false);
-    socket_.Close();
+    reader_.endConnection();
+    dropWaitingCommands();
+    emit statusChanged("Disconnected");
+    emit logLine("Disconnected...");
 }
 
-void ConsoleSession::Connecting()
+void ConsoleSession::socketError(int& errorCode)
 {
-    state_.ForgetOpenReplies();
-    state_.awaitingSeed = true;
-    DropWaitingCommands();
-    const QByteArray text = "Connecting to " + socket_.Host();
-    window_.SetStatus(text);
-    window_.Log(text);
-}
-
-void ConsoleSession::Disconnected()
-{
-    state_.ForgetOpenReplies();
-    DropWaitingCommands();
-    window_.SetStatus("Disconnected");
-    window_.Log("Disconnected...");
-}
-
-void ConsoleSession::Error(int& errorCode)
-{
-    window_.Log("error " + QByteArray::number(errorCode));
+    emit logLine("error " + QByteArray::number(errorCode));
     if (errorCode == kTimedOut)
-        window_.Log("Connection timed out. Make sure the IP address and port number are correct.");
+        emit logLine("Connection timed out. Make sure the IP address and port number are correct.");
     errorCode = 0;
 }
 
-void ConsoleSession::Read()
+void ConsoleSession::readReply()
 {
-    const QByteArray chunk = socket_.Socket().ReadAvailableText();
+    const QByteArray chunk = socket_.readAvailable();
     reading_ = true;
     try {
-        ReadReply(state_, chunk, *this);
+        reader_.read(chunk);
     } catch (...) {
         reading_ = false;
-        FlushEntries();
+        flushEntries();
         throw;
     }
     reading_ = false;
-    FlushEntries();
-    WriteNext();
+    flushEntries();
+    writeNext();
 }
 
-void ConsoleSession::Log(const QByteArray& line)
+void ConsoleSession::log(const QByteArray& line)
 {
-    FlushEntries();
-    window_.Log(line);
+    flushEntries();
+    emit logLine(line);
 }
 
-void ConsoleSession::AnswerGreeting()
+void ConsoleSession::answerGreeting(const QByteArray& seed)
 {
     // The login goes first, ahead of any command made while the greeting came in.
-    if (!RefuseToSend())
-        Write(LoginCommand(state_.digestSeed, window_.PasswordText()));
+    if (!refuseToSend())
+        write(loginCommand(seed, passwordSource_ ? passwordSource_() : QByteArray()));
 }
 
-void ConsoleSession::LoginSucceeded()
+void ConsoleSession::loginSucceeded()
 {
-    window_.SetStatus("Connected to " + socket_.Host());
+    emit statusChanged("Connected to " + socket_.host());
 }
 
-void ConsoleSession::CloseConnection()
+void ConsoleSession::closeConnection()
 {
-    FlushEntries();
-    socket_.SetActive(false);
+    flushEntries();
+    socket_.close();
 }
 
-void ConsoleSession::ClearList(ListKind list)
+void ConsoleSession::clearList(ListKind list)
 {
-    pendingEntries_[IndexOf(list)].clear();
-    window_.ClearList(list);
+    pendingEntries_[indexOf(list)].clear();
+    emit listCleared(list);
 }
 
-void ConsoleSession::AddEntry(ListKind list, QByteArray entry)
+void ConsoleSession::addEntry(ListKind list, QByteArray entry)
 {
-    pendingEntries_[IndexOf(list)].append(std::move(entry));
+    pendingEntries_[indexOf(list)].append(std::move(entry));
 }
 
-void ConsoleSession::FlushEntries()
+void ConsoleSession::flushEntries()
 {
     for (qsizetype i = 0; i < qsizetype(pendingEntries_.size()); ++i) {
         if (!pendingEntries_[i].isEmpty())
-            window_.AppendToList(static_cast<ListKind>(i), std::exchange(pendingEntries_[i], {}));
+            emit entriesAdded(static_cast<ListKind>(i), std::exchange(pendingEntries_[i], {}));
     }
 }

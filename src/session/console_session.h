@@ -1,101 +1,113 @@
 #pragma once
 
-// The console session: connecting, logging in, sending commands and reading
-// replies, over the client socket component. The window's handlers call in
-// here; what the session shows goes back out through SessionWindow.
+// The console session: one connection to a game server's remote console. It
+// owns its socket and its reply reader, answers the greeting with the digest
+// login, sends commands one at a time, and reports what the administrator
+// sees (log lines, the status text, list changes) by signals. It knows
+// nothing of widgets.
 
-#include "session/console_state.h"
+#include "session/client_socket.h"
 #include "session/reply_reader.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QTimer>
 
 #include <array>
 #include <chrono>
-#include <exception>
 #include <functional>
 
-class TClientSocket;
-
-// What the session needs of the main window.
-class SessionWindow
+class ConsoleSession : public QObject, private ReplySink
 {
-public:
-    virtual ~SessionWindow() = default;
-    // Appends one line to the log.
-    virtual void Log(const QByteArray& line) = 0;
-    // Sets the text of the status bar's panel.
-    virtual void SetStatus(const QByteArray& text) = 0;
-    // The text in the password box at this moment.
-    virtual QByteArray PasswordText() const = 0;
-    virtual void ClearList(ListKind list) = 0;
-    virtual void AppendToList(ListKind list, const QList<QByteArray>& entries) = 0;
-};
+    Q_OBJECT
 
-class ConsoleSession : private ReplySink
-{
 public:
-    ConsoleSession(TClientSocket& socket, ConsoleState& state, SessionWindow& window);
+    explicit ConsoleSession(QObject* parent = nullptr);
+    ~ConsoleSession() override;
+
+    // Where the login takes the password from: asked when the greeting
+    // arrives, so it is the password as it stands at that moment.
+    void setPasswordSource(std::function<QByteArray()> source) { passwordSource_ = std::move(source); }
+
+    // The Connect button: checks the inputs in order, logging the first that
+    // fails, then starts an attempt. A port text that is not a number raises
+    // ConvertError, after the host has been taken.
+    void connectToServer(const QByteArray& hostText, const QByteArray& portText);
+    // The Disconnect button: closes an established connection; nothing while
+    // an attempt is still under way.
+    void disconnectFromServer();
 
     // Takes one command, or logs why it cannot go out. A server handles one
     // command at a time, so a command goes on the wire only once the previous
-    // one's reply has ended (or it has waited the reply timeout for it); until
-    // then it waits, in order. Nothing goes out before the login.
-    void SendCommand(const QByteArray& command);
+    // one's reply has ended (or the reply timeout has passed); until then it
+    // waits, in order. Nothing goes out before the greeting has been answered.
+    void sendCommand(const QByteArray& command);
 
-    // The Connect button: checks the inputs, then starts an attempt. A port
-    // text that is not a number raises EConvertError after Host has been set.
-    void Connect(const QByteArray& hostText, const QByteArray& portText);
-    // The Disconnect button.
-    void Disconnect();
-
-    // The socket's notifications.
-    void Connecting();
-    void Disconnected();
-    void Error(int& errorCode);
-    void Read();
-
-    ConsoleState& State() { return state_; }
+    // True while the connection is established, logged in or not.
+    bool isConnected() const { return socket_.isActive(); }
 
     // How long the reply to a command may take before the next one goes out.
-    void SetReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
+    void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
+    // How long a connect may take before it fails as timed out.
+    void setConnectTimeout(std::chrono::milliseconds timeout) { socket_.setConnectTimeout(timeout); }
 
-    // Receives an error raised while a timer of the session runs.
-    std::function<void(const std::exception&)> OnException;
+signals:
+    void logLine(const QByteArray& line);
+    // The connection state for the status bar.
+    void statusChanged(const QByteArray& text);
+    void listCleared(ListKind list);
+    void entriesAdded(ListKind list, const QList<QByteArray>& entries);
+    // An error that nothing handled while the socket or a timer of the session
+    // ran; the application shows it in its error box.
+    void errorRaised(const QByteArray& message);
 
 private:
-    void Log(const QByteArray& line) override;
-    void AnswerGreeting() override;
-    void LoginSucceeded() override;
-    void CloseConnection() override;
-    void ClearList(ListKind list) override;
-    void AddEntry(ListKind list, QByteArray entry) override;
-    void ReplyEnded() override;
-    void FlushEntries();
+    // The socket's notifications.
+    void connecting();
+    void disconnected();
+    void socketError(int& errorCode);
+    void readReply();
+
+    // ReplySink
+    void log(const QByteArray& line) override;
+    void answerGreeting(const QByteArray& seed) override;
+    void loginSucceeded() override;
+    void closeConnection() override;
+    void clearList(ListKind list) override;
+    void addEntry(ListKind list, QByteArray entry) override;
+    void replyEnded() override;
 
     // Logs why nothing can be sent now, and says so.
-    bool RefuseToSend();
-    void WriteNext();
-    void Write(const QByteArray& command);
-    void ReplyTimedOut();
-    void DropWaitingCommands();
+    bool refuseToSend();
+    void writeNext();
+    void write(const QByteArray& command);
+    void replyTimedOut();
+    void dropWaitingCommands();
+    void flushEntries();
+    void raise(const std::exception& error);
 
-    TClientSocket& socket_;
-    ConsoleState& state_;
-    SessionWindow& window_;
-    // Entries of the read in progress, handed to the window in one batch per
-    // list so a long reply does not redraw a list box line by line.
-    std::array<QList<QByteArray>, 3> pendingEntries_;
+    ClientSocket socket_;
+    ReplyReader reader_;
+    std::function<QByteArray()> passwordSource_;
 
     QList<QByteArray> waitingCommands_;
     bool replyAwaited_ = false; // a command is on the wire and its reply has not ended
-    bool reading_ = false;      // the reply reader is running
+    // Replies of commands given up on after the timeout. A server answers every
+    // command in order, if late (a map change can hold it up), so the next ends
+    // of replies are theirs, not those of the commands sent after them.
+    int repliesOwed_ = 0;
+    bool reading_ = false; // the reply reader is running
     QTimer replyTimer_;
+
+    // Entries of the read in progress, reported in one batch per list so a
+    // long reply does not redraw a list line by line.
+    std::array<QList<QByteArray>, 3> pendingEntries_;
 };
 
-// The 8-bit wire form of a command: 0x02, the text unchanged, 0x0A.
-QByteArray FrameCommand(const QByteArray& command);
+// The wire form of a command: 0x02, the text unchanged, 0x0A.
+QByteArray frameCommand(const QByteArray& command);
 
-// The answer to a greeting: "login " and the digest of seed and password.
-QByteArray LoginCommand(const QByteArray& seed, const QByteArray& password);
+// The answer to a greeting: "login " and the MD5 digest of seed and password
+// in lowercase hexadecimal, so the password never crosses the wire.
+QByteArray loginCommand(const QByteArray& seed, const QByteArray& password);

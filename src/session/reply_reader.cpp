@@ -12,29 +12,37 @@ constexpr char kLineFeed = '\n';
 constexpr QByteArrayView kSeedMarker = "Digest seed: ";
 constexpr qsizetype kSeedLength = 16;
 
+constexpr QByteArrayView kMapMarker = "0:";
+constexpr QByteArrayView kPlayerMarker = "Id:";
+constexpr QByteArrayView kBanMarker = "Key:";
+constexpr QByteArrayView kLoginFailed = "Authentication failed";
+constexpr QByteArrayView kLoginSucceeded = "Authentication successful";
+constexpr QByteArrayView kUnknownCommand = "unknown command";
+
 // The texts a reply is recognised by when it begins a read. A read may end
 // inside one of them; the rest then comes with the next read.
 constexpr QByteArrayView kReplyMarkers[] = {
-    "0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command",
+    kMapMarker, kPlayerMarker, kBanMarker, kLoginFailed, kLoginSucceeded, kUnknownCommand,
 };
 
-struct ListSettings
-{
-    bool ConsoleState::*continuation;
-    QByteArray ConsoleState::*partialLine;
-    const char* startMessage;
-};
-
-ListSettings SettingsFor(ListKind list)
+const char* startMessage(ListKind list)
 {
     switch (list) {
-    case ListKind::Maps:
-        return {&ConsoleState::mapListContinuation, &ConsoleState::mapPartialLine, "Refreshing map list..."};
-    case ListKind::Players:
-        return {&ConsoleState::playerListContinuation, &ConsoleState::playerPartialLine, "Refreshing player list..."};
+    case ListKind::Maps: return "Refreshing map list...";
+    case ListKind::Players: return "Refreshing player list...";
     case ListKind::Bans: break;
     }
-    return {&ConsoleState::banListContinuation, &ConsoleState::banPartialLine, "Refreshing ban list..."};
+    return "Refreshing ban list...";
+}
+
+// True for the first bytes of a reply marker that a read cut short.
+bool isCutMarker(QByteArrayView piece)
+{
+    for (const QByteArrayView marker : kReplyMarkers) {
+        if (!piece.isEmpty() && piece.size() < marker.size() && marker.startsWith(piece))
+            return true;
+    }
+    return false;
 }
 
 // Calls `onLine(line, partial)` with each line of `piece`, without its line
@@ -42,7 +50,7 @@ ListSettings SettingsFor(ListKind list)
 // `partial` for the next line to continue. Returns the bytes after the last
 // line feed.
 template <typename OnLine>
-QByteArrayView ForEachLine(QByteArrayView piece, QByteArray& partial, OnLine onLine)
+QByteArrayView forEachLine(QByteArrayView piece, QByteArray& partial, OnLine onLine)
 {
     const char* cursor = piece.data();
     const char* const end = cursor + piece.size();
@@ -63,156 +71,179 @@ QByteArrayView ForEachLine(QByteArrayView piece, QByteArray& partial, OnLine onL
     return QByteArrayView(cursor, end - cursor);
 }
 
-// Opens the list when a new reply begins, cuts the piece into lines for
-// `onLine`, and keeps the unfinished last line only while the reply is open.
-template <typename OnLine>
-void ParseList(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySink& sink, OnLine onLine)
-{
-    const ListSettings settings = SettingsFor(list);
-    if (!(state.*settings.continuation)) {
-        sink.Log(settings.startMessage);
-        sink.ClearList(list);
-        (state.*settings.partialLine).clear();
-    }
-    state.*settings.continuation = true;
-
-    QByteArray partial = std::exchange(state.*settings.partialLine, QByteArray());
-    const QByteArrayView rest = ForEachLine(piece, partial, onLine);
-    if (piece.endsWith(kEndOfReply))
-        state.*settings.continuation = false;
-    else
-        state.*settings.partialLine = partial.append(rest);
-}
-
-void ParseLines(ConsoleState& state, QByteArrayView piece, ListKind list, ReplySink& sink)
-{
-    ParseList(state, piece, list, sink, [&](QByteArray line, QByteArray&) { sink.AddEntry(list, std::move(line)); });
-}
-
-// Every second line feed closes one player entry: two lines joined, their line
-// feeds removed. The first line of a pair waits in the partial line, so the
-// pairing carries on across reads.
-void ParsePlayers(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
-{
-    // A new list pairs its own lines, whatever an earlier reply left behind.
-    if (!state.playerListContinuation)
-        state.playerLinePair = state.playerPairComplete = false;
-
-    ParseList(state, piece, ListKind::Players, sink, [&](QByteArray line, QByteArray& partial) {
-        if (!state.playerLinePair) {
-            state.playerLinePair = true;
-            partial = std::move(line);
-            return;
-        }
-        state.playerPairComplete = true;
-        sink.AddEntry(ListKind::Players, std::move(line));
-        state.playerLinePair = state.playerPairComplete = false;
-    });
-}
-
-// True for the first bytes of a reply marker that a read cut short.
-bool IsCutMarker(QByteArrayView piece)
-{
-    for (const QByteArrayView marker : kReplyMarkers) {
-        if (!piece.isEmpty() && piece.size() < marker.size() && marker.startsWith(piece))
-            return true;
-    }
-    return false;
-}
-
-// The greeting ends with an empty line, which often arrives in front of the
-// login's outcome: the outcome is recognised after any such line ends.
-QByteArrayView AfterLineEnds(QByteArrayView piece)
-{
-    while (!piece.isEmpty() && (piece.front() == '\r' || piece.front() == kLineFeed))
-        piece = piece.sliced(1);
-    return piece;
-}
-
-// Collects the greeting until the line that holds the seed is whole, then
-// answers it: up to 16 characters after the marker, short of the line feed.
-void TakeGreeting(ConsoleState& state, QByteArrayView chunk, ReplySink& sink)
-{
-    state.greetingLine.append(chunk);
-    qsizetype lineStart = 0;
-    qsizetype lineFeed;
-    while ((lineFeed = state.greetingLine.indexOf(kLineFeed, lineStart)) >= 0) {
-        const QByteArrayView line = QByteArrayView(state.greetingLine).sliced(lineStart, lineFeed - lineStart);
-        if (const qsizetype p = text::Pos(kSeedMarker, line)) {
-            state.digestSeed = text::Copy(line, p + kSeedMarker.size(), kSeedLength);
-            state.awaitingSeed = false;
-            state.greetingLine.clear();
-            sink.AnswerGreeting();
-            return;
-        }
-        lineStart = lineFeed + 1;
-    }
-    state.greetingLine.remove(0, lineStart);
-}
-
-bool ListOpen(const ConsoleState& state)
-{
-    return state.mapListContinuation || state.playerListContinuation || state.banListContinuation;
-}
-
-void ReadPiece(ConsoleState& state, QByteArrayView piece, ReplySink& sink)
-{
-    // A piece that continues an open list reply is the middle of that reply,
-    // wherever the read happened to cut it: text at its start that looks like
-    // the start of a reply is the list's own.
-    const bool replyStart = !ListOpen(state);
-    const QByteArrayView start = AfterLineEnds(piece);
-
-    if (replyStart && text::BeginsWith(start, "Authentication failed")) {
-        sink.Log("Authentication Failed");
-        sink.CloseConnection();
-    }
-    if (replyStart && text::BeginsWith(start, "Authentication successful")) {
-        sink.Log("Authentication successful");
-        sink.LoginSucceeded();
-    }
-    if (replyStart && text::BeginsWith(start, "unknown command"))
-        sink.Log("Unknown Command");
-    if ((replyStart && text::BeginsWith(piece, "0:")) || state.mapListContinuation)
-        ParseLines(state, piece, ListKind::Maps, sink);
-    if ((replyStart && text::BeginsWith(piece, "Id:")) || state.playerListContinuation)
-        ParsePlayers(state, piece, sink);
-    if ((replyStart && text::BeginsWith(piece, "Key:")) || state.banListContinuation)
-        ParseLines(state, piece, ListKind::Bans, sink);
-    if (piece.endsWith(kEndOfReply))
-        sink.ReplyEnded();
-}
-
 } // namespace
 
-void ReadReply(ConsoleState& state, const QByteArray& chunk, ReplySink& sink)
+ReplyReader::ReplyReader(ReplySink& sink)
+    : sink_(sink)
+{ }
+
+ReplyReader::List& ReplyReader::listFor(ListKind list)
 {
-    state.receiveBuffer = chunk;
-    state.busy = text::Pos(kEndOfReply, chunk) == chunk.size();
+    switch (list) {
+    case ListKind::Maps: return maps_;
+    case ListKind::Players: return players_;
+    case ListKind::Bans: break;
+    }
+    return bans_;
+}
+
+bool ReplyReader::isListOpen(ListKind list) const
+{
+    switch (list) {
+    case ListKind::Maps: return maps_.open;
+    case ListKind::Players: return players_.open;
+    case ListKind::Bans: break;
+    }
+    return bans_.open;
+}
+
+bool ReplyReader::anyListOpen() const
+{
+    return maps_.open || players_.open || bans_.open;
+}
+
+void ReplyReader::startConnection()
+{
+    endConnection();
+    awaitingSeed_ = true;
+}
+
+void ReplyReader::endConnection()
+{
+    maps_ = players_ = bans_ = List();
+    playerLinePair_ = false;
+    heldReplyStart_.clear();
+    awaitingSeed_ = false;
+    greetingLine_.clear();
+}
+
+void ReplyReader::read(QByteArrayView chunk)
+{
+    busy_ = text::find(chunk, kEndOfReply) == chunk.size() - 1;
     // Lowered however the run ends: a raised flag would refuse every command after.
     struct LowerBusy
     {
-        ConsoleState& state;
-        ~LowerBusy() { state.busy = false; }
-    } lowerBusy{state};
+        bool& busy;
+        ~LowerBusy() { busy = false; }
+    } lowerBusy{busy_};
 
-    if (state.awaitingSeed)
-        TakeGreeting(state, chunk, sink);
+    if (awaitingSeed_)
+        takeGreeting(chunk);
 
-    const QByteArray stream = state.heldReplyStart.isEmpty()
-        ? chunk
-        : std::exchange(state.heldReplyStart, QByteArray()) + chunk;
-    const QByteArrayView all(stream);
+    // Bytes held back from the last read are read in front of this one.
+    QByteArray joined;
+    QByteArrayView all = chunk;
+    if (!heldReplyStart_.isEmpty()) {
+        joined = std::exchange(heldReplyStart_, QByteArray()).append(chunk);
+        all = joined;
+    }
     qsizetype start = 0;
     QByteArrayView piece;
     do {
         const qsizetype endOfReply = all.indexOf(kEndOfReply, start);
         const qsizetype end = endOfReply < 0 ? all.size() : endOfReply + 1;
         piece = all.sliced(start, end - start);
-        ReadPiece(state, piece, sink);
+        readPiece(piece);
         start = end;
     } while (start < all.size());
 
-    if (!ListOpen(state) && IsCutMarker(AfterLineEnds(piece)))
-        state.heldReplyStart = piece.toByteArray();
+    if (!anyListOpen() && isCutMarker(text::skipLineEnds(piece)))
+        heldReplyStart_ = piece.toByteArray();
+}
+
+// Collects the greeting until the line that holds the seed is whole, then
+// answers it: up to 16 characters after the marker, short of the line feed.
+void ReplyReader::takeGreeting(QByteArrayView chunk)
+{
+    greetingLine_.append(chunk);
+    qsizetype lineStart = 0;
+    qsizetype lineFeed;
+    while ((lineFeed = greetingLine_.indexOf(kLineFeed, lineStart)) >= 0) {
+        const QByteArrayView line = QByteArrayView(greetingLine_).sliced(lineStart, lineFeed - lineStart);
+        if (const auto seed = text::after(line, kSeedMarker, kSeedLength)) {
+            digestSeed_ = seed->toByteArray();
+            awaitingSeed_ = false;
+            greetingLine_.clear();
+            sink_.answerGreeting(digestSeed_);
+            return;
+        }
+        lineStart = lineFeed + 1;
+    }
+    greetingLine_.remove(0, lineStart);
+}
+
+void ReplyReader::readPiece(QByteArrayView piece)
+{
+    // A piece that continues an open list reply is the middle of that reply,
+    // wherever the read happened to cut it: text at its start that looks like
+    // the start of a reply is the list's own.
+    const bool replyStart = !anyListOpen();
+    // The greeting ends with an empty line, which often arrives in front of the
+    // login's outcome: the outcome is recognised after any such line ends.
+    const QByteArrayView start = text::skipLineEnds(piece);
+
+    if (replyStart && start.startsWith(kLoginFailed)) {
+        sink_.log("Authentication Failed");
+        sink_.closeConnection();
+    }
+    if (replyStart && start.startsWith(kLoginSucceeded)) {
+        sink_.log("Authentication successful");
+        sink_.loginSucceeded();
+    }
+    if (replyStart && start.startsWith(kUnknownCommand))
+        sink_.log("Unknown Command");
+    if ((replyStart && piece.startsWith(kMapMarker)) || maps_.open)
+        parseLines(piece, ListKind::Maps);
+    if ((replyStart && piece.startsWith(kPlayerMarker)) || players_.open)
+        parsePlayers(piece);
+    if ((replyStart && piece.startsWith(kBanMarker)) || bans_.open)
+        parseLines(piece, ListKind::Bans);
+    if (piece.endsWith(kEndOfReply))
+        sink_.replyEnded();
+}
+
+// Opens the list when a new reply begins, cuts the piece into lines for
+// `onLine`, and keeps the unfinished last line only while the reply is open.
+template <typename OnLine>
+void ReplyReader::parseList(QByteArrayView piece, ListKind kind, OnLine onLine)
+{
+    List& list = listFor(kind);
+    if (!list.open) {
+        sink_.log(startMessage(kind));
+        sink_.clearList(kind);
+        list.partialLine.clear();
+    }
+    list.open = true;
+
+    QByteArray partial = std::exchange(list.partialLine, QByteArray());
+    const QByteArrayView rest = forEachLine(piece, partial, onLine);
+    if (piece.endsWith(kEndOfReply))
+        list.open = false;
+    else
+        list.partialLine = partial.append(rest);
+}
+
+void ReplyReader::parseLines(QByteArrayView piece, ListKind list)
+{
+    parseList(piece, list, [&](QByteArray line, QByteArray&) { sink_.addEntry(list, std::move(line)); });
+}
+
+// Every second line feed closes one player entry: two lines joined, their line
+// feeds removed. The first line of a pair waits in the partial line, so the
+// pairing carries on across reads.
+void ReplyReader::parsePlayers(QByteArrayView piece)
+{
+    // A new list pairs its own lines, whatever an earlier reply left behind.
+    if (!players_.open)
+        playerLinePair_ = false;
+
+    parseList(piece, ListKind::Players, [&](QByteArray line, QByteArray& partial) {
+        if (!playerLinePair_) {
+            playerLinePair_ = true;
+            partial = std::move(line);
+            return;
+        }
+        sink_.addEntry(ListKind::Players, std::move(line));
+        playerLinePair_ = false;
+    });
 }

@@ -68,7 +68,7 @@ constexpr Entry Table[] = {
 
 } // namespace
 
-int FromErrno(int posixErrno)
+int fromErrno(int posixErrno)
 {
     if (posixErrno == 0)
         return 0;
@@ -81,7 +81,7 @@ int FromErrno(int posixErrno)
     return SystemCallFailure;
 }
 
-int FromHostLookup(QHostInfo::HostInfoError error)
+int fromHostLookup(QHostInfo::HostInfoError error)
 {
     if (error == QHostInfo::NoError)
         return 0;
@@ -92,7 +92,7 @@ int FromHostLookup(QHostInfo::HostInfoError error)
     return HostNotFound;
 }
 
-QByteArray Description(int code)
+QByteArray description(int code)
 {
     for (const Entry& entry : Table) {
         if (entry.code == code)
@@ -101,9 +101,9 @@ QByteArray Description(int code)
     return "Unknown error";
 }
 
-QByteArray WindowsSocketErrorMessage(int code, const QByteArray& api)
+QByteArray windowsSocketErrorMessage(int code, const QByteArray& api)
 {
-    return "Windows socket error: " + Description(code) + " (" + QByteArray::number(code) + "), on API '" + api + "'";
+    return "Windows socket error: " + description(code) + " (" + QByteArray::number(code) + "), on API '" + api + "'";
 }
 
 } // namespace socket_error

@@ -56,14 +56,14 @@ inline constexpr int NoData = 11004;                    // WSANO_DATA
 
 // Translates a POSIX errno; 0 gives 0. An errno without a Windows Sockets counterpart
 // becomes SystemCallFailure rather than a number that means something else.
-int FromErrno(int posixErrno);
+int fromErrno(int posixErrno);
 
 // Translates the outcome of a host lookup; NoError gives 0.
-int FromHostLookup(QHostInfo::HostInfoError error);
+int fromHostLookup(QHostInfo::HostInfoError error);
 
 // A short description of a number, for the "Windows socket error" message.
-QByteArray Description(int code);
+QByteArray description(int code);
 
 // "Windows socket error: %s (%d), on API '%s'" for a number and an operation.
-QByteArray WindowsSocketErrorMessage(int code, const QByteArray& api);
+QByteArray windowsSocketErrorMessage(int code, const QByteArray& api);
 } // namespace socket_error

@@ -1,7 +1,7 @@
 #include "storage/grid_file.h"
 
-#include "core/delphi_number.h"
 #include "core/errors.h"
+#include "core/integer_text.h"
 #include "storage/text_file.h"
 
 #include <algorithm>
@@ -13,51 +13,51 @@ constexpr qsizetype kMaxCountLength = 32;
 
 // A count: the first word of the next non-blank line, the rest of that line
 // passed over; 0 when the file ends first.
-qint32 ReadCount(TextFileReader& reader)
+qint32 readCount(TextFileReader& reader)
 {
-    const QByteArray word = reader.ReadWord(kMaxCountLength);
+    const QByteArray word = reader.readWord(kMaxCountLength);
     if (word.isEmpty())
         return 0;
-    const auto count = TryStrToInt(word);
+    const auto count = parseInteger(word);
     if (!count)
-        throw EInOutError(io_error::InvalidNumericInput);
-    reader.SkipLine();
+        throw FileError(file_error::InvalidNumericInput);
+    reader.skipLine();
     return *count;
 }
 
 } // namespace
 
-void SaveStringGrid(const GridSource& grid, const QString& path)
+void saveGrid(const GridSource& grid, const QString& path)
 {
     TextFileWriter writer(path);
-    const int colCount = grid.ColCount();
-    const int rowCount = grid.RowCount();
-    writer.WriteLine(QByteArray::number(colCount));
-    writer.WriteLine(QByteArray::number(rowCount));
+    const int colCount = grid.colCount();
+    const int rowCount = grid.rowCount();
+    writer.writeLine(QByteArray::number(colCount));
+    writer.writeLine(QByteArray::number(rowCount));
     for (int col = 0; col < colCount; ++col) {
         for (int row = 0; row < rowCount; ++row)
-            writer.WriteLine(grid.Cell(col, row));
+            writer.writeLine(grid.cell(col, row));
     }
-    writer.Commit();
+    writer.commit();
 }
 
-void LoadStringGrid(GridTarget& grid, const QString& path)
+void loadGrid(GridTarget& grid, const QString& path)
 {
     TextFileReader reader;
-    reader.Open(path);
+    reader.open(path);
 
-    const qint32 colCount = std::max(ReadCount(reader), 1);
+    const qint32 colCount = std::max(readCount(reader), 1);
     if (colCount > kMaxGridColumns)
-        throw EInOutError(io_error::InvalidNumericInput);
-    grid.SetColCount(colCount);
+        throw FileError(file_error::InvalidNumericInput);
+    grid.setColCount(colCount);
 
-    const qint32 rowCount = std::max(ReadCount(reader), 1);
+    const qint32 rowCount = std::max(readCount(reader), 1);
     if (rowCount > kMaxGridRows || qint64(colCount) * rowCount > kMaxGridCells)
-        throw EInOutError(io_error::InvalidNumericInput);
-    grid.SetRowCount(rowCount);
+        throw FileError(file_error::InvalidNumericInput);
+    grid.setRowCount(rowCount);
 
     for (int col = 0; col < colCount; ++col) {
         for (int row = 0; row < rowCount; ++row)
-            grid.SetCell(col, row, reader.ReadLine());
+            grid.setCell(col, row, reader.readLine());
     }
 }

@@ -12,9 +12,9 @@ class GridSource
 {
 public:
     virtual ~GridSource() = default;
-    virtual int ColCount() const = 0;
-    virtual int RowCount() const = 0;
-    virtual QByteArray Cell(int col, int row) const = 0;
+    virtual int colCount() const = 0;
+    virtual int rowCount() const = 0;
+    virtual QByteArray cell(int col, int row) const = 0;
 };
 
 // Receives the counts first, then every cell of the new size. It must take the
@@ -23,9 +23,9 @@ class GridTarget
 {
 public:
     virtual ~GridTarget() = default;
-    virtual void SetColCount(int count) = 0;
-    virtual void SetRowCount(int count) = 0;
-    virtual void SetCell(int col, int row, const QByteArray& text) = 0;
+    virtual void setColCount(int count) = 0;
+    virtual void setRowCount(int count) = 0;
+    virtual void setCell(int col, int row, const QByteArray& text) = 0;
 };
 
 // Larger counts in a file are refused as not being numbers, so that a damaged
@@ -36,11 +36,11 @@ inline constexpr qint64 kMaxGridCells = 1000000;
 
 // Writes the grid to `path`. The file takes its new contents only when all of
 // them were written; after a failure the old file is whole. A read-only file is
-// not replaced. Raises EInOutError.
-void SaveStringGrid(const GridSource& grid, const QString& path);
+// not replaced. Raises FileError.
+void saveGrid(const GridSource& grid, const QString& path);
 
 // Reads `path` into the grid. A count that is not a whole number (or is beyond
-// the limits) raises EInOutError "Invalid numeric input"; the column count is
+// the limits) raises FileError "Invalid numeric input"; the column count is
 // set before the row count is read. Missing cell lines give empty cells. Other
-// failures raise EInOutError with the platform's error.
-void LoadStringGrid(GridTarget& grid, const QString& path);
+// failures raise FileError with the platform's error.
+void loadGrid(GridTarget& grid, const QString& path);

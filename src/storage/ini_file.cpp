@@ -1,7 +1,7 @@
 #include "storage/ini_file.h"
 
-#include "core/delphi_number.h"
 #include "core/errors.h"
+#include "core/integer_text.h"
 #include "core/text_cut.h"
 #include "storage/replacing_file.h"
 
@@ -28,7 +28,7 @@ struct Line
     qsizetype end;
 };
 
-QList<Line> SplitLines(const QByteArray& data)
+QList<Line> splitLines(const QByteArray& data)
 {
     QList<Line> lines;
     qsizetype begin = 0;
@@ -45,34 +45,34 @@ QList<Line> SplitLines(const QByteArray& data)
     return lines;
 }
 
-QByteArrayView ContentOf(const QByteArray& data, const Line& line)
+QByteArrayView contentOf(const QByteArray& data, const Line& line)
 {
     return QByteArrayView(data).sliced(line.begin, line.contentEnd - line.begin);
 }
 
-bool IsBlank(char c)
+bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
 }
 
-QByteArrayView TrimBlanks(QByteArrayView text)
+QByteArrayView trimBlanks(QByteArrayView text)
 {
-    while (!text.isEmpty() && IsBlank(text.front()))
+    while (!text.isEmpty() && isBlank(text.front()))
         text = text.sliced(1);
-    while (!text.isEmpty() && IsBlank(text.back()))
+    while (!text.isEmpty() && isBlank(text.back()))
         text.chop(1);
     return text;
 }
 
-bool SameName(QByteArrayView a, QByteArrayView b)
+bool sameName(QByteArrayView a, QByteArrayView b)
 {
-    return text::SameText(TrimBlanks(a), TrimBlanks(b));
+    return text::sameText(trimBlanks(a), trimBlanks(b));
 }
 
 // The name of a "[name]" line, or nothing when the line is no section header.
-std::optional<QByteArrayView> SectionName(QByteArrayView content)
+std::optional<QByteArrayView> sectionName(QByteArrayView content)
 {
-    content = TrimBlanks(content);
+    content = trimBlanks(content);
     if (!content.startsWith('['))
         return std::nullopt;
     const qsizetype close = content.indexOf(']');
@@ -83,9 +83,9 @@ std::optional<QByteArrayView> SectionName(QByteArrayView content)
 
 // Where the value of a "key=value" line starts, or -1 when the line holds no
 // key (no "=", or a ";" comment).
-qsizetype ValueOffset(QByteArrayView content)
+qsizetype valueOffset(QByteArrayView content)
 {
-    const QByteArrayView trimmed = TrimBlanks(content);
+    const QByteArrayView trimmed = trimBlanks(content);
     if (trimmed.startsWith(';'))
         return -1;
     const qsizetype equals = content.indexOf('=');
@@ -100,32 +100,32 @@ struct Lookup
     qsizetype lastKey = -1; // the section's last key line
 };
 
-Lookup Find(const QByteArray& data, const QList<Line>& lines, QByteArrayView section, QByteArrayView key)
+Lookup find(const QByteArray& data, const QList<Line>& lines, QByteArrayView section, QByteArrayView key)
 {
     Lookup found;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArrayView content = ContentOf(data, lines[i]);
-        if (const auto name = SectionName(content)) {
+        const QByteArrayView content = contentOf(data, lines[i]);
+        if (const auto name = sectionName(content)) {
             if (found.section >= 0)
                 break; // the section ends where the next one begins
-            if (SameName(*name, section))
+            if (sameName(*name, section))
                 found.section = i;
             continue;
         }
         if (found.section < 0)
             continue;
-        const qsizetype valueOffset = ValueOffset(content);
-        if (valueOffset < 0)
+        const qsizetype valueStart = valueOffset(content);
+        if (valueStart < 0)
             continue;
         found.lastKey = i;
-        if (found.key < 0 && SameName(content.first(valueOffset - 1), key))
+        if (found.key < 0 && sameName(content.first(valueStart - 1), key))
             found.key = i;
     }
     return found;
 }
 
 // The whole file, or the platform's error number.
-int ReadWholeFile(const QString& path, QByteArray* data)
+int readWholeFile(const QString& path, QByteArray* data)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
@@ -147,7 +147,7 @@ int ReadWholeFile(const QString& path, QByteArray* data)
 }
 
 // The line end the file already uses, so that added lines match it.
-QByteArray LineEndOf(const QByteArray& data)
+QByteArray lineEndOf(const QByteArray& data)
 {
     const qsizetype lf = data.indexOf('\n');
     if (lf > 0 && data[lf - 1] == '\r')
@@ -157,15 +157,15 @@ QByteArray LineEndOf(const QByteArray& data)
     return "\r\n";
 }
 
-qsizetype KeyValueOffset(const QByteArray& data, const Line& line)
+qsizetype keyValueOffset(const QByteArray& data, const Line& line)
 {
-    return line.begin + ValueOffset(ContentOf(data, line));
+    return line.begin + valueOffset(contentOf(data, line));
 }
 
 // A line break in a value would end the key's line and turn the rest into
 // lines of their own, so the value stops at its first one. Reading stops at
 // the same place, so that a lone CR in a file means the same to both.
-QByteArray OneLine(const QByteArray& value)
+QByteArray oneLine(const QByteArray& value)
 {
     qsizetype cut = value.size();
     for (const char lineBreak : {'\n', '\r'}) {
@@ -180,59 +180,63 @@ QByteArray OneLine(const QByteArray& value)
 
 IniFile::IniFile(QString path)
     : path_(std::move(path))
-{ }
-
-QByteArray IniFile::ReadString(QByteArrayView section, QByteArrayView key, const QByteArray& fallback) const
 {
-    QByteArray data;
-    if (ReadWholeFile(path_, &data) != 0)
-        return fallback.left(kMaxValueLength);
-    const QList<Line> lines = SplitLines(data);
-    const Lookup found = Find(data, lines, section, key);
+    const int error = readWholeFile(path_, &data_);
+    if (error != 0) {
+        data_.clear();
+        readable_ = error == ENOENT;
+    }
+}
+
+QByteArray IniFile::value(QByteArrayView section, QByteArrayView key, const QByteArray& fallback) const
+{
+    const QList<Line> lines = splitLines(data_);
+    const Lookup found = find(data_, lines, section, key);
     if (found.key < 0)
         return fallback.left(kMaxValueLength);
     const Line& line = lines[found.key];
-    const qsizetype valueBegin = KeyValueOffset(data, line);
-    return OneLine(data.mid(valueBegin, line.contentEnd - valueBegin)).left(kMaxValueLength);
+    const qsizetype valueBegin = keyValueOffset(data_, line);
+    return oneLine(data_.mid(valueBegin, line.contentEnd - valueBegin)).left(kMaxValueLength);
 }
 
-qint32 IniFile::ReadInteger(QByteArrayView section, QByteArrayView key, qint32 fallback) const
+qint32 IniFile::integer(QByteArrayView section, QByteArrayView key, qint32 fallback) const
 {
-    return StrToIntDef(ReadString(section, key, QByteArray()), fallback);
+    return toIntegerOr(value(section, key, QByteArray()), fallback);
 }
 
-bool IniFile::WriteString(QByteArrayView section, QByteArrayView key, const QByteArray& value)
+void IniFile::setValue(QByteArrayView section, QByteArrayView key, const QByteArray& value)
 {
-    QByteArray data;
-    if (const int error = ReadWholeFile(path_, &data); error != 0 && error != ENOENT)
-        return false; // what cannot be read cannot be kept
-    const QByteArray storedValue = OneLine(value);
-
-    const QList<Line> lines = SplitLines(data);
-    const Lookup found = Find(data, lines, section, key);
-    const QByteArray lineEnd = LineEndOf(data);
+    const QByteArray storedValue = oneLine(value);
+    const QList<Line> lines = splitLines(data_);
+    const Lookup found = find(data_, lines, section, key);
+    const QByteArray lineEnd = lineEndOf(data_);
     if (found.key >= 0) {
         const Line& line = lines[found.key];
-        const qsizetype valueBegin = KeyValueOffset(data, line);
-        data.replace(valueBegin, line.contentEnd - valueBegin, storedValue);
+        const qsizetype valueBegin = keyValueOffset(data_, line);
+        data_.replace(valueBegin, line.contentEnd - valueBegin, storedValue);
     } else {
         const QByteArray keyLine = key.toByteArray() + '=' + storedValue + lineEnd;
         if (found.section >= 0) {
             const Line& anchor = lines[found.lastKey >= 0 ? found.lastKey : found.section];
             const QByteArray before = anchor.contentEnd == anchor.end ? lineEnd : QByteArray();
-            data.insert(anchor.end, before + keyLine);
+            data_.insert(anchor.end, before + keyLine);
         } else {
-            if (!data.isEmpty() && !data.endsWith('\n'))
-                data.append(lineEnd);
-            data.append('[' + section.toByteArray() + ']' + lineEnd + keyLine);
+            if (!data_.isEmpty() && !data_.endsWith('\n'))
+                data_.append(lineEnd);
+            data_.append('[' + section.toByteArray() + ']' + lineEnd + keyLine);
         }
     }
+}
 
+bool IniFile::save() const
+{
+    if (!readable_)
+        return false;
     try {
         ReplacingFile file(path_, kNewFileMode);
-        file.Write(data);
-        file.Commit();
-    } catch (const EInOutError&) {
+        file.write(data_);
+        file.commit();
+    } catch (const FileError&) {
         return false;
     }
     return true;

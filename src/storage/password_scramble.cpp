@@ -24,16 +24,16 @@ const char* const kKeyParts[] = {&kKey02, &kKey03, &kKey04, &kKey05, &kKey06, &k
                                  &kKey09, &kKey10, &kKey11, &kKey12, &kKey13, &kKey14, &kKey15};
 
 // Overwrites the text's bytes in a way the compiler may not leave out.
-void Wipe(QByteArray& text)
+void wipe(QByteArray& text)
 {
     volatile char* bytes = text.data();
     for (qsizetype i = 0; i < text.size(); ++i)
         bytes[i] = 0;
 }
 
-QByteArray Scramble(const QByteArray& text)
+QByteArray scrambleBytes(const QByteArray& text)
 {
-    QByteArray key = GenKey();
+    QByteArray key = scrambleKey();
     QByteArray result = text;
     qsizetype k = 0;
     for (qsizetype i = 0; i < result.size(); ++i) {
@@ -41,13 +41,13 @@ QByteArray Scramble(const QByteArray& text)
         if (++k == key.size())
             k = 0;
     }
-    Wipe(key);
+    wipe(key);
     return result;
 }
 
 } // namespace
 
-QByteArray GenKey()
+QByteArray scrambleKey()
 {
     // Grown one character at a time, each step in a text one longer than the
     // last; the shorter steps are wiped as they are left behind.
@@ -56,18 +56,18 @@ QByteArray GenKey()
         QByteArray longer;
         longer.reserve(key.size() + 1);
         longer.append(key).append(*part);
-        Wipe(key);
+        wipe(key);
         key = std::move(longer);
     }
     return key;
 }
 
-QByteArray Encrypt(const QByteArray& plain)
+QByteArray scramble(const QByteArray& plain)
 {
-    return Scramble(plain);
+    return scrambleBytes(plain);
 }
 
-QByteArray Decrypt(const QByteArray& scrambled)
+QByteArray unscramble(const QByteArray& scrambled)
 {
-    return Scramble(scrambled);
+    return scrambleBytes(scrambled);
 }

@@ -10,10 +10,10 @@
 
 // The 15-character key, assembled from characters stored one by one, so the
 // whole key never appears as one piece in the program.
-QByteArray GenKey();
+QByteArray scrambleKey();
 
 // The scrambled form of `plain`; the key is cleared before returning.
-QByteArray Encrypt(const QByteArray& plain);
+QByteArray scramble(const QByteArray& plain);
 
-// The plain form of `scrambled`: the same transformation as Encrypt.
-QByteArray Decrypt(const QByteArray& scrambled);
+// The plain form of `scrambled`: the same transformation as scramble.
+QByteArray unscramble(const QByteArray& scrambled);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -19,7 +20,7 @@ constexpr qsizetype kFlushThreshold = 64 * 1024;
 // 0 when we may write to the file or directory `path`, else the error number.
 // The superuser passes every permission check of the kernel, so for it the
 // mode bits decide: something nobody may write stays unwritten.
-int WriteDenial(const QByteArray& path, const struct stat& st)
+int writeDenial(const QByteArray& path, const struct stat& st)
 {
     if (geteuid() == 0)
         return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? 0 : EACCES;
@@ -27,7 +28,7 @@ int WriteDenial(const QByteArray& path, const struct stat& st)
 }
 
 // A link is followed, so that its target is replaced and the link stays.
-QByteArray ResolveLink(const QByteArray& path)
+QByteArray resolveLink(const QByteArray& path)
 {
     struct stat st;
     if (lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
@@ -40,7 +41,7 @@ QByteArray ResolveLink(const QByteArray& path)
     return result;
 }
 
-QByteArray DirectoryOf(const QByteArray& path)
+QByteArray directoryOf(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     if (slash < 0)
@@ -50,7 +51,7 @@ QByteArray DirectoryOf(const QByteArray& path)
     return path.left(slash);
 }
 
-void SyncDirectory(const QByteArray& directory)
+void syncDirectory(const QByteArray& directory)
 {
     // Makes the rename itself durable; a failure here no longer endangers data.
     const int fd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -66,34 +67,34 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     if (nativePath.isEmpty())
-        throw EInOutError(io_error::FromErrno(ENOENT));
-    targetPath_ = ResolveLink(nativePath);
+        throw FileError(file_error::fromErrno(ENOENT));
+    targetPath_ = resolveLink(nativePath);
 
     struct stat existing;
     const bool exists = stat(targetPath_.constData(), &existing) == 0;
     if (!exists && errno != ENOENT)
-        throw EInOutError(io_error::FromErrno(errno));
+        throw FileError(file_error::fromErrno(errno));
     if (exists) {
         if (S_ISDIR(existing.st_mode))
-            throw EInOutError(io_error::FromErrno(EISDIR));
+            throw FileError(file_error::fromErrno(EISDIR));
         if (!S_ISREG(existing.st_mode))
-            throw EInOutError(io_error::FromErrno(EACCES));
-        if (const int denial = WriteDenial(targetPath_, existing))
-            throw EInOutError(io_error::FromErrno(denial));
+            throw FileError(file_error::fromErrno(EACCES));
+        if (const int denial = writeDenial(targetPath_, existing))
+            throw FileError(file_error::fromErrno(denial));
     }
 
-    const QByteArray directory = DirectoryOf(targetPath_);
+    const QByteArray directory = directoryOf(targetPath_);
     struct stat dirStat;
     if (stat(directory.constData(), &dirStat) != 0)
-        throw EInOutError(io_error::FromErrno(errno));
+        throw FileError(file_error::fromErrno(errno));
     if (!S_ISDIR(dirStat.st_mode))
-        throw EInOutError(io_error::FromErrno(ENOTDIR));
-    if (const int denial = WriteDenial(directory, dirStat)) {
+        throw FileError(file_error::fromErrno(ENOTDIR));
+    if (const int denial = writeDenial(directory, dirStat)) {
         if (!exists)
-            throw EInOutError(io_error::FromErrno(denial));
+            throw FileError(file_error::fromErrno(denial));
         fd_ = open(targetPath_.constData(), O_WRONLY | O_CLOEXEC);
         if (fd_ < 0)
-            throw EInOutError(io_error::FromErrno(errno));
+            throw FileError(file_error::fromErrno(errno));
         inPlace_ = true;
         return;
     }
@@ -108,10 +109,10 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
         if (fd_ >= 0)
             tempPath_ = candidate;
         else if (errno != EEXIST)
-            throw EInOutError(io_error::FromErrno(errno));
+            throw FileError(file_error::fromErrno(errno));
     }
     if (fd_ < 0)
-        throw EInOutError(io_error::FromErrno(EEXIST));
+        throw FileError(file_error::fromErrno(EEXIST));
 
     if (exists) {
         // The owner first: changing it may clear set-id bits that the mode restores.
@@ -119,7 +120,7 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
             // Only the superuser may give a file away; ours is the owner's copy then.
         }
         if (fchmod(fd_, existing.st_mode & 07777) != 0)
-            Fail(errno);
+            fail(errno);
     }
     buffer_.reserve(kFlushThreshold);
 }
@@ -127,42 +128,49 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
 ReplacingFile::~ReplacingFile()
 {
     if (!committed_)
-        Discard();
+        discard();
 }
 
-void ReplacingFile::Write(QByteArrayView bytes)
+void ReplacingFile::write(QByteArrayView bytes)
 {
     buffer_.append(bytes);
     if (!inPlace_ && buffer_.size() >= kFlushThreshold)
-        Flush();
+        flush();
 }
 
-void ReplacingFile::Commit()
+void ReplacingFile::commit()
 {
-    Flush();
+    if (inPlace_) {
+        // The space is taken before the first old byte is overwritten, so that a
+        // full disk or a size limit refuses the save instead of tearing the file.
+        const int reserved = posix_fallocate(fd_, 0, std::max<off_t>(buffer_.size(), 1));
+        if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL)
+            fail(reserved);
+    }
+    flush();
     if (inPlace_) {
         const off_t length = lseek(fd_, 0, SEEK_CUR);
         if (length < 0 || ftruncate(fd_, length) != 0 || fsync(fd_) != 0)
-            Fail(errno);
+            fail(errno);
         const int fd = std::exchange(fd_, -1);
         if (close(fd) != 0)
-            Fail(errno);
+            fail(errno);
         committed_ = true;
         return;
     }
     if (fsync(fd_) != 0)
-        Fail(errno);
+        fail(errno);
     const int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0)
-        Fail(errno);
+        fail(errno);
     if (rename(tempPath_.constData(), targetPath_.constData()) != 0)
-        Fail(errno);
+        fail(errno);
     committed_ = true;
-    SyncDirectory(DirectoryOf(targetPath_));
+    syncDirectory(directoryOf(targetPath_));
 }
 
-void ReplacingFile::Flush()
+void ReplacingFile::flush()
 {
     const char* data = buffer_.constData();
     qsizetype left = buffer_.size();
@@ -171,7 +179,7 @@ void ReplacingFile::Flush()
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            Fail(errno);
+            fail(errno);
         }
         data += written;
         left -= written;
@@ -179,13 +187,13 @@ void ReplacingFile::Flush()
     buffer_.resize(0); // keeps the capacity for the next run
 }
 
-void ReplacingFile::Fail(int posixErrno)
+void ReplacingFile::fail(int posixErrno)
 {
-    Discard();
-    throw EInOutError(io_error::FromErrno(posixErrno));
+    discard();
+    throw FileError(file_error::fromErrno(posixErrno));
 }
 
-void ReplacingFile::Discard()
+void ReplacingFile::discard()
 {
     if (fd_ >= 0) {
         close(fd_);

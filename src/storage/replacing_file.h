@@ -3,12 +3,12 @@
 // Writes a file so that the stored copy is never lost: the new contents go to
 // a temporary file beside it, which takes the file's place only after every
 // byte was written and flushed. Until then, and after any failure, the old
-// file stays whole. Failures raise EInOutError with the file layer's number.
+// file stays whole. Failures raise FileError with the file layer's number.
 //
 // Where the folder refuses a new file but the file itself may be written (a
 // shared install, a folder of another user's), there is no place for a
 // temporary file: the new contents are then held in memory and written over
-// the old ones in place, in one go at Commit.
+// the old ones in place, in one go at commit.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -30,15 +30,15 @@ public:
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-    void Write(QByteArrayView bytes);
+    void write(QByteArrayView bytes);
 
     // Flushes, syncs and puts the new file in place of the old one.
-    void Commit();
+    void commit();
 
 private:
-    void Flush();
-    [[noreturn]] void Fail(int posixErrno);
-    void Discard();
+    void flush();
+    [[noreturn]] void fail(int posixErrno);
+    void discard();
 
     QByteArray targetPath_;
     QByteArray tempPath_;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The five values the client remembers between runs, kept in settings.ini in
-// section "Settings", key by key, in this order: ipaddress, port, password
-// (scrambled), delay, chatname.
+// section "Settings" under the keys ipaddress, port, password (scrambled),
+// delay and chatname. The file is read once and written in one save.
 
 #include <QByteArray>
 #include <QString>
@@ -17,12 +17,13 @@ struct StoredSettings
 };
 
 // settings.ini in the executable's directory, whatever the working directory.
-QString SettingsPath(const QString& executableDir);
+QString settingsPath(const QString& executableDir);
 
 // The stored values; a missing file or key gives the empty text, and the delay
 // falls back to `currentDelay` when it is missing or not a whole number.
-StoredSettings LoadSettings(const QString& path, qint32 currentDelay);
+StoredSettings loadSettings(const QString& path, qint32 currentDelay);
 
-// Writes the five keys in order. A refused write raises ERavelinError
-// "Unable to write to <path>" and the keys after it are not written.
-void SaveSettings(const QString& path, const StoredSettings& settings);
+// Writes the five keys, in order where they are new, every other byte of the
+// file kept. A refused write raises RavelinError "Unable to write to <path>"
+// and leaves the file as it was.
+void saveSettings(const QString& path, const StoredSettings& settings);

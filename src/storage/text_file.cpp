@@ -13,11 +13,9 @@ namespace {
 
 constexpr qsizetype kBufferSize = 64 * 1024;
 constexpr char kCtrlZ = '\x1A';
-// The number the file layer reports for an operation on a file that is not open.
-constexpr int kFileNotOpen = 103;
 
 // Appends [begin, end) to `line` without its CR bytes.
-void AppendWithoutCr(QByteArray& line, const char* begin, const char* end)
+void appendWithoutCr(QByteArray& line, const char* begin, const char* end)
 {
     while (begin < end) {
         const auto* cr = static_cast<const char*>(memchr(begin, '\r', static_cast<size_t>(end - begin)));
@@ -35,22 +33,22 @@ TextFileReader::TextFileReader()
 
 TextFileReader::~TextFileReader()
 {
-    Close();
+    close();
 }
 
-void TextFileReader::Open(const QString& path)
+void TextFileReader::open(const QString& path)
 {
-    Close();
+    close();
     const QByteArray nativePath = QFile::encodeName(path);
     if (nativePath.isEmpty())
-        throw EInOutError(io_error::FromErrno(ENOENT));
+        throw FileError(file_error::fromErrno(ENOENT));
     const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw EInOutError(io_error::FromErrno(errno));
+        throw FileError(file_error::fromErrno(errno));
     fd_ = fd;
 }
 
-void TextFileReader::Close()
+void TextFileReader::close()
 {
     if (fd_ >= 0)
         ::close(fd_);
@@ -60,13 +58,13 @@ void TextFileReader::Close()
     ended_ = false;
 }
 
-void TextFileReader::RequireOpen() const
+void TextFileReader::requireOpen() const
 {
     if (fd_ < 0)
-        throw EInOutError(kFileNotOpen);
+        throw FileError(file_error::FileNotOpen);
 }
 
-bool TextFileReader::Available()
+bool TextFileReader::available()
 {
     if (ended_)
         return false;
@@ -84,14 +82,14 @@ bool TextFileReader::Available()
             return false;
         }
         if (errno != EINTR)
-            throw EInOutError(io_error::FromErrno(errno));
+            throw FileError(file_error::fromErrno(errno));
     }
 }
 
-bool TextFileReader::AtEnd()
+bool TextFileReader::atEnd()
 {
-    RequireOpen();
-    if (!Available())
+    requireOpen();
+    if (!available())
         return true;
     if (buffer_[pos_] == kCtrlZ) {
         ended_ = true;
@@ -100,22 +98,22 @@ bool TextFileReader::AtEnd()
     return false;
 }
 
-QByteArray TextFileReader::ReadLine()
+QByteArray TextFileReader::readLine()
 {
     QByteArray line;
-    ScanLine(&line);
+    scanLine(&line);
     return line;
 }
 
-void TextFileReader::SkipLine()
+void TextFileReader::skipLine()
 {
-    ScanLine(nullptr);
+    scanLine(nullptr);
 }
 
-void TextFileReader::ScanLine(QByteArray* line)
+void TextFileReader::scanLine(QByteArray* line)
 {
-    RequireOpen();
-    while (Available()) {
+    requireOpen();
+    while (available()) {
         const char* begin = buffer_.get() + pos_;
         const char* stop = buffer_.get() + end_;
         const auto* lf = static_cast<const char*>(memchr(begin, '\n', static_cast<size_t>(stop - begin)));
@@ -123,13 +121,13 @@ void TextFileReader::ScanLine(QByteArray* line)
         const auto* ctrlZ = static_cast<const char*>(memchr(begin, kCtrlZ, static_cast<size_t>(lineEnd - begin)));
         if (ctrlZ) {
             if (line)
-                AppendWithoutCr(*line, begin, ctrlZ);
+                appendWithoutCr(*line, begin, ctrlZ);
             pos_ = ctrlZ - buffer_.get();
             ended_ = true;
             return;
         }
         if (line)
-            AppendWithoutCr(*line, begin, lineEnd);
+            appendWithoutCr(*line, begin, lineEnd);
         if (lf) {
             pos_ = lf + 1 - buffer_.get();
             return;
@@ -138,11 +136,11 @@ void TextFileReader::ScanLine(QByteArray* line)
     }
 }
 
-QByteArray TextFileReader::ReadWord(qsizetype maxLength)
+QByteArray TextFileReader::readWord(qsizetype maxLength)
 {
-    RequireOpen();
+    requireOpen();
     for (;;) {
-        if (!Available())
+        if (!available())
             return {};
         const auto c = static_cast<unsigned char>(buffer_[pos_]);
         if (c == kCtrlZ) {
@@ -154,7 +152,7 @@ QByteArray TextFileReader::ReadWord(qsizetype maxLength)
         ++pos_;
     }
     QByteArray word;
-    while (word.size() < maxLength && Available()) {
+    while (word.size() < maxLength && available()) {
         const char c = buffer_[pos_];
         if (static_cast<unsigned char>(c) <= ' ')
             break; // a Ctrl+Z included: the next read sees it
@@ -168,13 +166,13 @@ TextFileWriter::TextFileWriter(const QString& path, mode_t newFileMode)
     : file_(path, newFileMode)
 { }
 
-void TextFileWriter::WriteLine(QByteArrayView line)
+void TextFileWriter::writeLine(QByteArrayView line)
 {
-    file_.Write(line);
-    file_.Write("\r\n");
+    file_.write(line);
+    file_.write("\r\n");
 }
 
-void TextFileWriter::Commit()
+void TextFileWriter::commit()
 {
-    file_.Commit();
+    file_.commit();
 }

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-// Reads a text file through its own buffer. Errors raise EInOutError with the
+// Reads a text file through its own buffer. Errors raise FileError with the
 // file layer's number for the platform's error.
 class TextFileReader
 {
@@ -25,31 +25,31 @@ public:
     TextFileReader& operator=(const TextFileReader&) = delete;
 
     // Opens `path` for reading, closing any file opened before.
-    void Open(const QString& path);
-    bool IsOpen() const { return fd_ >= 0; }
-    void Close();
+    void open(const QString& path);
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
 
     // True when nothing is left before the end of the file or a Ctrl+Z.
-    bool AtEnd();
+    bool atEnd();
 
     // The next line without its line end, moving past the line end. At the end
     // of the file this is the empty text.
-    QByteArray ReadLine();
+    QByteArray readLine();
 
     // Moves past the rest of the current line and its line end.
-    void SkipLine();
+    void skipLine();
 
     // Skips every byte of code 32 or less (blanks, control characters, line
     // ends), then takes the run of up to `maxLength` bytes above 32 that
     // follows. The empty text when the file ends first.
-    QByteArray ReadWord(qsizetype maxLength);
+    QByteArray readWord(qsizetype maxLength);
 
 private:
-    void RequireOpen() const;
+    void requireOpen() const;
     // Moves past the current line, appending its text to `line` unless null.
-    void ScanLine(QByteArray* line);
+    void scanLine(QByteArray* line);
     // Refills the buffer when it is used up; false at the end of the data.
-    bool Available();
+    bool available();
 
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
@@ -59,15 +59,15 @@ private:
 };
 
 // Writes a text file line by line, replacing the file only when every line was
-// written (see ReplacingFile). Nothing changes on disk until Commit.
+// written (see ReplacingFile). Nothing changes on disk until commit.
 class TextFileWriter
 {
 public:
     // `newFileMode` applies when the file does not exist yet, less the umask.
     explicit TextFileWriter(const QString& path, mode_t newFileMode = 0666);
 
-    void WriteLine(QByteArrayView line);
-    void Commit();
+    void writeLine(QByteArrayView line);
+    void commit();
 
 private:
     ReplacingFile file_;

@@ -4,12 +4,14 @@
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
-#include "form_fixture.h"
+#include "window_fixture.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QTimerEvent>
 
 namespace {
 
@@ -17,25 +19,33 @@ using Lines = QList<QByteArray>;
 
 } // namespace
 
-class AnnounceTest : public FormTest
+class AnnounceTest : public WindowTest
 {
 protected:
-    // Ticks the announcer `count` times and returns the commands the server got.
-    Lines Tick(int count)
+    // One tick of the announcer's timer, as the event loop delivers it.
+    void tickOnce()
     {
-        const qsizetype before = CommandsAfterLogin().size();
-        for (int i = 0; i < count; ++i)
-            Form().AnnounceTimerTimer();
-        WaitUntil([&] { return CommandsAfterLogin().size() >= before + count; });
-        return CommandsAfterLogin().mid(before);
+        QTimer& timer = control<QTimer>("announceTimer");
+        QTimerEvent tick(timer.timerId());
+        QCoreApplication::sendEvent(&timer, &tick);
     }
 
-    void FillTable(const Lines& rows)
+    // Ticks the announcer `count` times and returns the commands the server got.
+    Lines tick(int count)
     {
-        TStringGrid& grid = *Form().AnnounceStringGrid;
-        grid.SetRowCount(int(rows.size()));
+        const qsizetype before = commandsAfterLogin().size();
+        for (int i = 0; i < count; ++i)
+            tickOnce();
+        WaitUntil([&] { return commandsAfterLogin().size() >= before + count; });
+        return commandsAfterLogin().mid(before);
+    }
+
+    void fillTable(const Lines& rows)
+    {
+        StringGrid& grid = control<StringGrid>("announcementGrid");
+        grid.setRowCount(int(rows.size()));
         for (int r = 0; r < rows.size(); ++r)
-            grid.SetCell(0, r, rows[r]);
+            grid.setCell(0, r, rows[r]);
     }
 };
 
@@ -54,117 +64,121 @@ TEST_F(AnnounceTest, AdminMessagesGoToTheCheckedTeams)
          false,
          "Ops",
          "hi",
-         {Framed("exec game.sayTeam 1 \"Admin: Ops - hi\"")},
+         {framed("exec game.sayTeam 1 \"Admin: Ops - hi\"")},
          {"Message sent to MEC/China..."}},
-        {false, true, "Ops", "hi", {Framed("exec game.sayTeam 2 \"Admin: Ops - hi\"")}, {"Message sent to USMC..."}},
+        {false, true, "Ops", "hi", {framed("exec game.sayTeam 2 \"Admin: Ops - hi\"")}, {"Message sent to USMC..."}},
         {true,
          true,
          "Ops",
          "say \"go\"",
-         {Framed("exec game.sayAll \"Admin: Ops - say \"go\"\"")},
+         {framed("exec game.sayAll \"Admin: Ops - say \"go\"\"")},
          {"Message sent to all..."}},
-        {true, true, "", "", {Framed("exec game.sayAll \"Admin:  - \"")}, {"Message sent to all..."}},
+        {true, true, "", "", {framed("exec game.sayAll \"Admin:  - \"")}, {"Message sent to all..."}},
         {false, false, "Ops", "hi", {}, {}},
     };
-    ConnectAndLogin();
-    TMainForm& form = Form();
+    connectAndLogin();
     for (const Case& c : cases) {
-        const qsizetype logMark = LogLines().size();
-        const qsizetype sentMark = CommandsAfterLogin().size();
-        form.MECCheckBox->setChecked(c.mec);
-        form.USMCCheckBox->setChecked(c.usmc);
-        form.UsernameEdit->setText(QLatin1String(c.name));
-        form.MessageEdit->setText(QLatin1String(c.message));
-        form.Button1->click();
-        WaitUntil([&] { return CommandsAfterLogin().size() >= sentMark + c.commands.size(); });
+        const qsizetype logMark = logLines().size();
+        const qsizetype sentMark = commandsAfterLogin().size();
+        control<QCheckBox>("mecCheck").setChecked(c.mec);
+        control<QCheckBox>("usmcCheck").setChecked(c.usmc);
+        edit("chatNameEdit").setText(QLatin1String(c.name));
+        edit("messageEdit").setText(QLatin1String(c.message));
+        button("sendMessageButton").click();
+        WaitUntil([&] { return commandsAfterLogin().size() >= sentMark + c.commands.size(); });
         SpinEventLoop(std::chrono::milliseconds(c.commands.isEmpty() ? 30 : 0));
-        EXPECT_EQ(CommandsAfterLogin().mid(sentMark), c.commands) << c.message;
-        EXPECT_EQ(LogLinesSince(logMark), c.log) << c.message;
+        EXPECT_EQ(commandsAfterLogin().mid(sentMark), c.commands) << c.message;
+        EXPECT_EQ(logLinesSince(logMark), c.log) << c.message;
     }
-    ASSERT_EQ(Server().Game().Chat().size(), 4);
-    EXPECT_EQ(Server().Game().Chat()[0].team, 1);
-    EXPECT_EQ(Server().Game().Chat()[1].team, 2);
+    ASSERT_EQ(server().game().chat().size(), 4);
+    EXPECT_EQ(server().game().chat()[0].team, 1);
+    EXPECT_EQ(server().game().chat()[1].team, 2);
 }
 
 TEST_F(AnnounceTest, TheAnnouncerCyclesThroughEveryRowEmptyOnesIncluded)
 {
-    RemoveFile(QStringLiteral("servermessages.dat"));
-    ConnectAndLogin();
-    TMainForm& form = Form();
-    ASSERT_EQ(form.AnnounceStringGrid->RowCount(), 20);
-    form.AnnounceStringGrid->SetCell(0, 0, "Welcome");
-    form.AutoAnnounceCheckBox->setChecked(true);
+    removeFile(QStringLiteral("servermessages.dat"));
+    connectAndLogin();
+    ASSERT_EQ(control<StringGrid>("announcementGrid").rowCount(), 20);
+    control<StringGrid>("announcementGrid").setCell(0, 0, "Welcome");
+    control<QCheckBox>("autoAnnounceCheck").setChecked(true);
 
-    const Lines sent = Tick(41);
+    const Lines sent = tick(41);
     for (int i = 0; i < sent.size(); ++i) {
         const QByteArray expected = i % 20 == 0 ? "exec game.sayAll \"Welcome\"" : "exec game.sayAll \"\"";
-        EXPECT_EQ(sent[i], Framed(expected)) << "tick " << i;
+        EXPECT_EQ(sent[i], framed(expected)) << "tick " << i;
     }
     EXPECT_EQ(sent.size(), 41);
-    EXPECT_EQ(LogLines(), Lines({"Connecting to 127.0.0.1", "Authentication successful"})) << "ticks log nothing";
+    EXPECT_EQ(logLines(), Lines({"Connecting to 127.0.0.1", "Authentication successful"})) << "ticks log nothing";
 }
 
 TEST_F(AnnounceTest, TheAnnouncerKeepsItsPlaceAndRestartsWhenTheTableShrinksPastIt)
 {
-    ConnectAndLogin();
-    TMainForm& form = Form();
-    FillTable({"a", "b", "c", "d", "e"});
-    form.AutoAnnounceCheckBox->setChecked(true);
-    EXPECT_EQ(Tick(2), Lines({Framed("exec game.sayAll \"a\""), Framed("exec game.sayAll \"b\"")}));
+    connectAndLogin();
+    fillTable({"a", "b", "c", "d", "e"});
+    control<QCheckBox>("autoAnnounceCheck").setChecked(true);
+    EXPECT_EQ(tick(2), Lines({framed("exec game.sayAll \"a\""), framed("exec game.sayAll \"b\"")}));
 
-    form.AutoAnnounceCheckBox->setChecked(false);
-    form.AnnounceTimerTimer();
-    form.AutoAnnounceCheckBox->setChecked(true);
-    EXPECT_EQ(Tick(2), Lines({Framed("exec game.sayAll \"c\""), Framed("exec game.sayAll \"d\"")}))
+    control<QCheckBox>("autoAnnounceCheck").setChecked(false);
+    tickOnce();
+    control<QCheckBox>("autoAnnounceCheck").setChecked(true);
+    EXPECT_EQ(tick(2), Lines({framed("exec game.sayAll \"c\""), framed("exec game.sayAll \"d\"")}))
         << "off and on again continues with the next row";
 
-    form.RemoveLineButton->click();
-    form.RemoveLineButton->click();
-    EXPECT_EQ(Tick(1), Lines({Framed("exec game.sayAll \"a\"")})) << "row 4 is gone: start again at row 0";
-    EXPECT_EQ(Tick(1), Lines({Framed("exec game.sayAll \"b\"")})) << "a row that still exists is sent";
-    EXPECT_EQ(Tick(2), Lines({Framed("exec game.sayAll \"c\""), Framed("exec game.sayAll \"a\"")}))
+    button("removeLineButton").click();
+    button("removeLineButton").click();
+    EXPECT_EQ(tick(1), Lines({framed("exec game.sayAll \"a\"")})) << "row 4 is gone: start again at row 0";
+    EXPECT_EQ(tick(1), Lines({framed("exec game.sayAll \"b\"")})) << "a row that still exists is sent";
+    EXPECT_EQ(tick(2), Lines({framed("exec game.sayAll \"c\""), framed("exec game.sayAll \"a\"")}))
         << "rows taken off are not announced";
 
-    form.AddLineButton->click();
-    EXPECT_EQ(form.AnnounceStringGrid->Cell(0, 3), QByteArray("d")) << "a row added back shows its text again";
+    button("addLineButton").click();
+    EXPECT_EQ(control<StringGrid>("announcementGrid").cell(0, 3), QByteArray("d"))
+        << "a row added back shows its text again";
 }
 
-TEST_F(AnnounceTest, NothingIsAnnouncedWhileNotConnected)
+TEST_F(AnnounceTest, NothingIsAnnouncedWhileNotConnectedAndThePlaceIsKept)
 {
-    TMainForm& form = Form();
-    form.AutoAnnounceCheckBox->setChecked(true);
-    form.SessionState().announceRowIndex = 2;
-    form.AnnounceTimerTimer();
-    EXPECT_TRUE(LogLines().isEmpty());
-    EXPECT_EQ(form.SessionState().announceRowIndex, 2);
+    fillTable({"a", "b", "c"});
+    control<QCheckBox>("autoAnnounceCheck").setChecked(true);
+    tickOnce();
+    EXPECT_TRUE(logLines().isEmpty());
+
+    connectAndLogin();
+    EXPECT_EQ(tick(2), Lines({framed("exec game.sayAll \"a\""), framed("exec game.sayAll \"b\"")}));
+    button("disconnectButton").click();
+    const qsizetype mark = logLines().size();
+    tickOnce();
+    EXPECT_TRUE(logLinesSince(mark).isEmpty());
+    connectAndLogin();
+    EXPECT_EQ(tick(1), Lines({framed("exec game.sayAll \"c\"")})) << "the place survives the reconnect";
 }
 
 TEST_F(AnnounceTest, RemoveLineNeverLeavesFewerThanOneRow)
 {
-    TMainForm& form = Form();
-    FillTable({"only"});
-    form.RemoveLineButton->click();
-    EXPECT_EQ(form.AnnounceStringGrid->RowCount(), 1);
-    EXPECT_EQ(form.AnnounceStringGrid->Cell(0, 0), QByteArray("only"));
+    fillTable({"only"});
+    button("removeLineButton").click();
+    EXPECT_EQ(control<StringGrid>("announcementGrid").rowCount(), 1);
+    EXPECT_EQ(control<StringGrid>("announcementGrid").cell(0, 0), QByteArray("only"));
 }
 
 TEST_F(AnnounceTest, ThePeriodFollowsTheDelayFromStartUpOn)
 {
-    WriteFile(QStringLiteral("settings.ini"), "[Settings]\r\ndelay=0x1E\r\n");
-    TMainForm& form = Form();
-    EXPECT_EQ(form.DelaySpinEdit->Value(), 30);
-    EXPECT_EQ(form.AnnounceTimer->interval(), 30000) << "the stored delay goes through the change handler";
+    writeFile(QStringLiteral("settings.ini"), "[Settings]\r\ndelay=0x1E\r\n");
+    EXPECT_EQ(control<SpinEdit>("delaySpin").textValue(), 30);
+    EXPECT_EQ(control<QTimer>("announceTimer").interval(), 30000) << "the stored delay goes through the change handler";
 
     for (const auto& [delay, period] : {std::pair{5, 5000}, std::pair{1000, 1000000}, std::pair{100, 100000}}) {
-        form.DelaySpinEdit->SetValue(delay);
-        EXPECT_EQ(form.AnnounceTimer->interval(), period);
+        control<SpinEdit>("delaySpin").setValue(delay);
+        EXPECT_EQ(control<QTimer>("announceTimer").interval(), period);
     }
-    EXPECT_TRUE(form.AnnounceTimer->isActive());
+    EXPECT_TRUE(control<QTimer>("announceTimer").isActive());
 
     // The same period again does not start the countdown afresh.
     SpinEventLoop(std::chrono::milliseconds(40));
-    const int remaining = form.AnnounceTimer->remainingTime();
-    form.DelaySpinEditChange();
-    EXPECT_LE(form.AnnounceTimer->remainingTime(), remaining);
+    const int remaining = control<QTimer>("announceTimer").remainingTime();
+    SpinEdit& delay = control<SpinEdit>("delaySpin");
+    emit delay.textChanged(delay.text());
+    EXPECT_LE(control<QTimer>("announceTimer").remainingTime(), remaining);
     EXPECT_LT(remaining, 100000);
 }

@@ -5,9 +5,10 @@
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
-#include "form_fixture.h"
 #include "storage/password_scramble.h"
+#include "window_fixture.h"
 
+#include <QAction>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,17 +19,17 @@ namespace {
 
 using Lines = QList<QByteArray>;
 
-Lines Rows(const TStringGrid& grid)
+Lines rows(const StringGrid& grid)
 {
     Lines rows;
-    for (int r = 0; r < grid.RowCount(); ++r)
-        rows.append(grid.Cell(0, r));
+    for (int r = 0; r < grid.rowCount(); ++r)
+        rows.append(grid.cell(0, r));
     return rows;
 }
 
 } // namespace
 
-class FilesTest : public FormTest
+class FilesTest : public WindowTest
 {
 };
 
@@ -53,95 +54,95 @@ TEST_F(FilesTest, StartUpLoadsEachFileOnItsOwn)
         {"an empty table file", nullptr, "", {}, maps, {""}},
     };
     for (const Case& c : cases) {
-        WriteFile(QStringLiteral("maps.dat"), "strike_at_karkand gpm_cq 64\ngulf_of_oman\x1aignored\r\n");
-        WriteFile(QStringLiteral("servermessages.dat"), c.messages);
+        writeFile(QStringLiteral("maps.dat"), "strike_at_karkand gpm_cq 64\ngulf_of_oman\x1aignored\r\n");
+        writeFile(QStringLiteral("servermessages.dat"), c.messages);
         if (c.missing)
-            RemoveFile(QLatin1String(c.missing));
+            removeFile(QLatin1String(c.missing));
         dialogs_->shown.clear();
-        TMainForm& form = CreateForm();
-        EXPECT_EQ(dialogs_->Errors(), c.errors) << c.name;
-        EXPECT_EQ(form.LocalMapsListBox->Items(), c.localMaps) << c.name;
-        EXPECT_EQ(Rows(*form.AnnounceStringGrid), c.rows) << c.name;
+        createWindow();
+        EXPECT_EQ(dialogs_->errors(), c.errors) << c.name;
+        EXPECT_EQ(list("localMapList").items(), c.localMaps) << c.name;
+        EXPECT_EQ(rows(control<StringGrid>("announcementGrid")), c.rows) << c.name;
     }
 }
 
 TEST_F(FilesTest, FirstStartWithoutSettingsLeavesTheDesignedValues)
 {
-    TMainForm& form = Form();
-    for (QLineEdit* edit : {form.IPEdit, form.PortEdit, form.PasswordEdit, form.UsernameEdit})
-        EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
-    EXPECT_EQ(form.DelaySpinEdit->Value(), 10);
-    EXPECT_TRUE(dialogs_->Errors().isEmpty());
+    for (const char* name : {"serverAddressEdit", "portEdit", "passwordEdit", "chatNameEdit"})
+        EXPECT_TRUE(edit(name).text().isEmpty()) << name;
+    EXPECT_EQ(control<SpinEdit>("delaySpin").textValue(), 10);
+    EXPECT_TRUE(dialogs_->errors().isEmpty());
 }
 
 TEST_F(FilesTest, ClosingAndReopeningKeepsTheFiveSettings)
 {
     {
-        TMainForm& form = CreateForm();
-        form.IPEdit->setText(QStringLiteral("game.example"));
-        form.PortEdit->setText(QStringLiteral("port?"));
-        form.PasswordEdit->setText(QStringLiteral("s3cr\u00e9t pass"));
-        form.DelaySpinEdit->SetValue(35);
-        form.UsernameEdit->setText(QStringLiteral("Ops"));
-        form.Exit1->trigger();
+        createWindow();
+        edit("serverAddressEdit").setText(QStringLiteral("game.example"));
+        edit("portEdit").setText(QStringLiteral("port?"));
+        edit("passwordEdit").setText(QStringLiteral("s3cr\u00e9t pass"));
+        control<SpinEdit>("delaySpin").setValue(35);
+        edit("chatNameEdit").setText(QStringLiteral("Ops"));
+        control<QAction>("exitAction").trigger();
     }
-    const QByteArray stored = ReadFile(QStringLiteral("settings.ini"));
-    EXPECT_TRUE(stored.contains("password=" + Encrypt("s3cr\xe9t pass") + "\r\n")) << stored.constData();
+    const QByteArray stored = readFile(QStringLiteral("settings.ini"));
+    EXPECT_TRUE(stored.contains("password=" + scramble("s3cr\xe9t pass") + "\r\n")) << stored.constData();
     EXPECT_FALSE(stored.contains("s3cr")) << "the password is never stored plain";
     struct stat info
     {
     };
-    ASSERT_EQ(::stat(QFile::encodeName(SettingsPath()).constData(), &info), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(settingsPath()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-    TMainForm& form = CreateForm();
-    EXPECT_EQ(form.IPEdit->text(), QStringLiteral("game.example"));
-    EXPECT_EQ(form.PortEdit->text(), QStringLiteral("port?"));
-    EXPECT_EQ(form.PasswordEdit->text(), QStringLiteral("s3cr\u00e9t pass"));
-    EXPECT_EQ(form.DelaySpinEdit->Value(), 35);
-    EXPECT_EQ(form.UsernameEdit->text(), QStringLiteral("Ops"));
+    createWindow();
+    EXPECT_EQ(edit("serverAddressEdit").text(), QStringLiteral("game.example"));
+    EXPECT_EQ(edit("portEdit").text(), QStringLiteral("port?"));
+    EXPECT_EQ(edit("passwordEdit").text(), QStringLiteral("s3cr\u00e9t pass"));
+    EXPECT_EQ(control<SpinEdit>("delaySpin").textValue(), 35);
+    EXPECT_EQ(edit("chatNameEdit").text(), QStringLiteral("Ops"));
 }
 
 TEST_F(FilesTest, StoredDelaysAreBroughtIntoRange)
 {
     for (const auto& [text, delay] :
          {std::pair{"3", 5}, std::pair{"5000", 1000}, std::pair{"$1E", 30}, std::pair{"junk", 10}, std::pair{"7", 7}}) {
-        WriteFile(QStringLiteral("settings.ini"), QByteArray("; mine\r\n[Settings]\r\ndelay=") + text + "\r\n");
-        EXPECT_EQ(CreateForm().DelaySpinEdit->Value(), delay) << text;
+        writeFile(QStringLiteral("settings.ini"), QByteArray("; mine\r\n[Settings]\r\ndelay=") + text + "\r\n");
+        createWindow();
+        EXPECT_EQ(control<SpinEdit>("delaySpin").textValue(), delay) << text;
     }
 }
 
 TEST_F(FilesTest, ARefusedSettingsWriteIsShownAndTheWindowStillCloses)
 {
-    WriteFile(QStringLiteral("settings.ini"), "[Settings]\r\nipaddress=kept\r\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(SettingsPath()).constData(), 0444), 0);
-    TMainForm& form = CreateForm();
-    form.show();
-    form.IPEdit->setText(QStringLiteral("changed"));
-    form.Exit1->trigger();
-    EXPECT_EQ(dialogs_->Errors(), QList<QString>({"Unable to write to " + SettingsPath() + "."}));
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(ReadFile(QStringLiteral("settings.ini")), QByteArray("[Settings]\r\nipaddress=kept\r\n"));
+    writeFile(QStringLiteral("settings.ini"), "[Settings]\r\nipaddress=kept\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(settingsPath()).constData(), 0444), 0);
+    MainWindow& mainWindow = createWindow();
+    mainWindow.show();
+    edit("serverAddressEdit").setText(QStringLiteral("changed"));
+    control<QAction>("exitAction").trigger();
+    EXPECT_EQ(dialogs_->errors(), QList<QString>({"Unable to write to " + settingsPath() + "."}));
+    EXPECT_FALSE(mainWindow.isVisible());
+    EXPECT_EQ(readFile(QStringLiteral("settings.ini")), QByteArray("[Settings]\r\nipaddress=kept\r\n"));
 }
 
 TEST_F(FilesTest, SaveWritesTheTableAndNeverDestroysTheStoredOne)
 {
-    RemoveFile(QStringLiteral("servermessages.dat"));
-    TMainForm& form = CreateForm();
-    form.SaveButton->click();
-    EXPECT_EQ(ReadFile(QStringLiteral("servermessages.dat")), "1\r\n20\r\n" + QByteArray("\r\n").repeated(20));
+    removeFile(QStringLiteral("servermessages.dat"));
+    createWindow();
+    button("saveAnnouncementsButton").click();
+    EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), "1\r\n20\r\n" + QByteArray("\r\n").repeated(20));
 
-    form.AnnounceStringGrid->SetCell(0, 0, "hello");
-    form.AddLineButton->click();
-    form.SaveButton->click();
-    EXPECT_TRUE(ReadFile(QStringLiteral("servermessages.dat")).startsWith("1\r\n21\r\nhello\r\n"));
+    control<StringGrid>("announcementGrid").setCell(0, 0, "hello");
+    button("addLineButton").click();
+    button("saveAnnouncementsButton").click();
+    EXPECT_TRUE(readFile(QStringLiteral("servermessages.dat")).startsWith("1\r\n21\r\nhello\r\n"));
 
-    const QByteArray stored = ReadFile(QStringLiteral("servermessages.dat"));
-    const QByteArray path = QFile::encodeName(WorkPath(QStringLiteral("servermessages.dat")));
+    const QByteArray stored = readFile(QStringLiteral("servermessages.dat"));
+    const QByteArray path = QFile::encodeName(workPath(QStringLiteral("servermessages.dat")));
     ASSERT_EQ(::chmod(path.constData(), 0444), 0);
     dialogs_->shown.clear();
-    form.AnnounceStringGrid->SetCell(0, 0, "lost?");
-    form.SaveButton->click();
-    EXPECT_EQ(dialogs_->Errors(), QList<QString>({"File access denied."}));
-    EXPECT_EQ(ReadFile(QStringLiteral("servermessages.dat")), stored);
+    control<StringGrid>("announcementGrid").setCell(0, 0, "lost?");
+    button("saveAnnouncementsButton").click();
+    EXPECT_EQ(dialogs_->errors(), QList<QString>({"File access denied."}));
+    EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), stored);
 }

@@ -32,7 +32,7 @@ QByteArray PlayerEntry(const QByteArray& idLine)
 
 } // namespace
 
-TEST(PlayerAdmin, PlayerIdOfCutsBetweenPrefixAndTheBlankBeforeTheFirstDash)
+TEST(PlayerAdmin, PlayerIdCutsBetweenPrefixAndTheBlankBeforeTheFirstDash)
 {
     struct Case
     {
@@ -61,20 +61,20 @@ TEST(PlayerAdmin, PlayerIdOfCutsBetweenPrefixAndTheBlankBeforeTheFirstDash)
     };
     // clang-format on
     for (const Case& c : cases)
-        EXPECT_EQ(player_admin::PlayerIdOf(c.line), c.id) << c.line.constData();
+        EXPECT_EQ(player_admin::playerId(c.line), c.id) << c.line.constData();
 }
 
 TEST(PlayerAdmin, ActionsSendTheIdAsItStands)
 {
-    EXPECT_EQ(player_admin::Kick(" 3"), (AdminAction{"exec admin.kickplayer  3", "Player ID  3 has been kicked..."}));
+    EXPECT_EQ(player_admin::kick(" 3"), (AdminAction{"exec admin.kickplayer  3", "Player ID  3 has been kicked..."}));
     EXPECT_EQ(
-        player_admin::BanForRound("7"),
+        player_admin::banForRound("7"),
         (AdminAction{"exec admin.banplayerkey 7 round", "Player ID 7 has been banned for the rest of the round..."}));
-    EXPECT_EQ(player_admin::BanPermanently("7"),
+    EXPECT_EQ(player_admin::banPermanently("7"),
               (AdminAction{"exec admin.banplayerkey 7 perm", "Player ID 7 has been permanently banned..."}));
 }
 
-TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
+TEST(BanAdmin, BanKeyCutsBeforePermOrElseRound)
 {
     struct Case
     {
@@ -96,17 +96,17 @@ TEST(BanAdmin, BanKeyOfCutsBeforePermOrElseRound)
         {"", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ban_admin::BanKeyOf(c.line), c.key) << c.line.constData();
+        EXPECT_EQ(ban_admin::banKey(c.line), c.key) << c.line.constData();
 }
 
 TEST(BanAdmin, EmptyKeysAndEntriesStillMakeTheirCommand)
 {
-    EXPECT_EQ(ban_admin::AddKey(""), (AdminAction{"exec admin.addKeyToBanList ", " added to ban list..."}));
-    EXPECT_EQ(ban_admin::AddKey(" ab "), (AdminAction{"exec admin.addKeyToBanList  ab ", " ab  added to ban list..."}));
-    EXPECT_EQ(ban_admin::RemoveKey(""), (AdminAction{"exec admin.removeKeyFromBanList ", " removed from ban list..."}));
+    EXPECT_EQ(ban_admin::addKey(""), (AdminAction{"exec admin.addKeyToBanList ", " added to ban list..."}));
+    EXPECT_EQ(ban_admin::addKey(" ab "), (AdminAction{"exec admin.addKeyToBanList  ab ", " ab  added to ban list..."}));
+    EXPECT_EQ(ban_admin::removeKey(""), (AdminAction{"exec admin.removeKeyFromBanList ", " removed from ban list..."}));
 }
 
-TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
+TEST(MapAdmin, MapNumberIsTheTextBeforeTheFirstColon)
 {
     struct Case
     {
@@ -122,46 +122,46 @@ TEST(MapAdmin, MapNumberOfIsTheTextBeforeTheFirstColon)
         {"", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(map_admin::MapNumberOf(c.line), c.number) << c.line.constData();
+        EXPECT_EQ(map_admin::mapNumber(c.line), c.number) << c.line.constData();
 
-    EXPECT_EQ(map_admin::Remove("").logLine, "Map number  has been removed...");
-    EXPECT_EQ(map_admin::Append(" dalian plant ").command, "exec mapList.append  dalian plant ");
+    EXPECT_EQ(map_admin::removeMap("").logLine, "Map number  has been removed...");
+    EXPECT_EQ(map_admin::appendMap(" dalian plant ").command, "exec mapList.append  dalian plant ");
 }
 
 TEST(MapAdmin, PauseTogglesByTheExactCaption)
 {
-    const map_admin::PauseToggle pause = map_admin::TogglePause(map_admin::PauseCaption);
+    const map_admin::PauseToggle pause = map_admin::togglePause(map_admin::PauseCaption);
     EXPECT_EQ(pause, (map_admin::PauseToggle{"exec gameLogic.togglepause", "UnPause", "Game paused..."}));
 
-    const map_admin::PauseToggle unpause = map_admin::TogglePause(pause.caption);
+    const map_admin::PauseToggle unpause = map_admin::togglePause(pause.caption);
     EXPECT_EQ(unpause, (map_admin::PauseToggle{"exec gameLogic.togglepause", "Pause", "Game unpaused..."}));
 
     for (const QByteArray caption : {"pause", "PAUSE", "Pause ", ""})
-        EXPECT_EQ(map_admin::TogglePause(caption), unpause) << caption.constData();
+        EXPECT_EQ(map_admin::togglePause(caption), unpause) << caption.constData();
 }
 
 TEST(AnnounceAdmin, AdminMessageGoesToTheChosenTeams)
 {
-    using announce_admin::AdminMessage;
-    EXPECT_EQ(AdminMessage(true, false, "Ops", "hi"),
+    using announce_admin::adminMessage;
+    EXPECT_EQ(adminMessage(true, false, "Ops", "hi"),
               (AdminAction{"exec game.sayTeam 1 \"Admin: Ops - hi\"", "Message sent to MEC/China..."}));
-    EXPECT_EQ(AdminMessage(false, true, "Ops", "hi"),
+    EXPECT_EQ(adminMessage(false, true, "Ops", "hi"),
               (AdminAction{"exec game.sayTeam 2 \"Admin: Ops - hi\"", "Message sent to USMC..."}));
-    EXPECT_EQ(AdminMessage(true, true, "Ops", "hi"),
+    EXPECT_EQ(adminMessage(true, true, "Ops", "hi"),
               (AdminAction{"exec game.sayAll \"Admin: Ops - hi\"", "Message sent to all..."}));
-    EXPECT_EQ(AdminMessage(false, false, "Ops", "hi"), std::nullopt);
+    EXPECT_EQ(adminMessage(false, false, "Ops", "hi"), std::nullopt);
 
-    EXPECT_EQ(AdminMessage(true, true, "", "say \"go\"")->command, "exec game.sayAll \"Admin:  - say \"go\"\"");
+    EXPECT_EQ(adminMessage(true, true, "", "say \"go\"")->command, "exec game.sayAll \"Admin:  - say \"go\"\"");
 }
 
 TEST(AnnounceAdmin, RowMessageIsTheFirstCell)
 {
-    using announce_admin::RowMessage;
-    EXPECT_EQ(RowMessage({"Welcome to the server"}), "Welcome to the server");
-    EXPECT_EQ(RowMessage({"first", "second"}), "first");
-    EXPECT_EQ(RowMessage({"", "second"}), "");
-    EXPECT_EQ(RowMessage({}), "");
-    EXPECT_EQ(announce_admin::AnnounceCommand(""), "exec game.sayAll \"\"");
+    using announce_admin::rowMessage;
+    EXPECT_EQ(rowMessage({"Welcome to the server"}), "Welcome to the server");
+    EXPECT_EQ(rowMessage({"first", "second"}), "first");
+    EXPECT_EQ(rowMessage({"", "second"}), "");
+    EXPECT_EQ(rowMessage({}), "");
+    EXPECT_EQ(announce_admin::announceCommand(""), "exec game.sayAll \"\"");
 }
 
 TEST(AnnounceAdmin, AnnouncerCyclesThroughTheRows)
@@ -172,9 +172,9 @@ TEST(AnnounceAdmin, AnnouncerCyclesThroughTheRows)
     int index = 0;
     QList<int> filledTicks;
     for (int tick = 0; tick < 60; ++tick) {
-        const announce_admin::AnnounceStep step = announce_admin::StepAnnounceRow(index, table.size());
+        const announce_admin::AnnounceStep step = announce_admin::stepAnnounceRow(index, table.size());
         ASSERT_EQ(step.row, tick % 20);
-        if (!announce_admin::RowMessage({table[step.row]}).isEmpty())
+        if (!announce_admin::rowMessage({table[step.row]}).isEmpty())
             filledTicks << tick;
         index = step.nextIndex;
     }
@@ -184,19 +184,49 @@ TEST(AnnounceAdmin, AnnouncerCyclesThroughTheRows)
 TEST(AnnounceAdmin, AShortenedTableStartsOverAtRowZero)
 {
     using Step = announce_admin::AnnounceStep;
-    EXPECT_EQ(announce_admin::StepAnnounceRow(15, 10), (Step{0, 1}));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(10, 10), (Step{0, 1}));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(9, 10), (Step{9, 0}));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(4, 10), (Step{4, 5}));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(3, 1), (Step{0, 0}));
-    EXPECT_EQ(announce_admin::StepAnnounceRow(0, 1), (Step{0, 0}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(15, 10), (Step{0, 1}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(10, 10), (Step{0, 1}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(9, 10), (Step{9, 0}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(4, 10), (Step{4, 5}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(3, 1), (Step{0, 0}));
+    EXPECT_EQ(announce_admin::stepAnnounceRow(0, 1), (Step{0, 0}));
+}
+
+TEST(AnnounceAdmin, AnnouncerKeepsItsRowAndSaysTheFirstCell)
+{
+    // Two cells per row: only the first is announced.
+    QList<QList<QByteArray>> table = {{"Welcome", "note"}, {"", "x"}, {"say \"hi\"", "y"}};
+    QList<int> rowsAsked;
+    const auto cellsOfRow = [&](int row) {
+        rowsAsked << row;
+        return table.value(row);
+    };
+    announce_admin::Announcer announcer;
+    QList<QByteArray> sent;
+    for (int tick = 0; tick < 4; ++tick)
+        sent << announcer.nextCommand(int(table.size()), cellsOfRow);
+    EXPECT_EQ(sent,
+              (QList<QByteArray>{"exec game.sayAll \"Welcome\"", "exec game.sayAll \"\"",
+                                 "exec game.sayAll \"say \"hi\"\"", "exec game.sayAll \"Welcome\""}));
+    EXPECT_EQ(rowsAsked, (QList<int>{0, 1, 2, 0}));
+    EXPECT_EQ(announcer.nextRow(), 1);
+
+    // At row 2 of a table that shrank to two rows: row 0 is next, then row 1.
+    announcer.nextCommand(int(table.size()), cellsOfRow);
+    ASSERT_EQ(announcer.nextRow(), 2);
+    table.removeLast();
+    rowsAsked.clear();
+    EXPECT_EQ(announcer.nextCommand(int(table.size()), cellsOfRow), "exec game.sayAll \"Welcome\"");
+    EXPECT_EQ(announcer.nextCommand(int(table.size()), cellsOfRow), "exec game.sayAll \"\"");
+    EXPECT_EQ(rowsAsked, (QList<int>{0, 1}));
+    EXPECT_EQ(announcer.nextRow(), 0);
 }
 
 TEST(ConsoleAdmin, RecordNeedsADemoName)
 {
-    EXPECT_EQ(console_admin::RecordDemo(""), std::nullopt);
-    const std::optional<AdminAction> blanks = console_admin::RecordDemo("  ");
+    EXPECT_EQ(console_admin::recordDemo(""), std::nullopt);
+    const std::optional<AdminAction> blanks = console_admin::recordDemo("  ");
     ASSERT_TRUE(blanks.has_value());
     EXPECT_EQ(blanks->command, "exec demo.recorddemo   ");
-    EXPECT_EQ(console_admin::RecordDemo("final")->command, "exec demo.recorddemo final");
+    EXPECT_EQ(console_admin::recordDemo("final")->command, "exec demo.recorddemo final");
 }

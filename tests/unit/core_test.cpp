@@ -1,66 +1,155 @@
 // The shared vocabulary: text cutting, whole-number conversion, error texts.
 
-#include "core/delphi_number.h"
 #include "core/errors.h"
+#include "core/integer_text.h"
 #include "core/text_cut.h"
 #include "support/printers.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
+#include <limits>
+#include <optional>
 
-using text::Copy;
-using text::Delete;
-using text::Pos;
+namespace {
 
-TEST(TextCut, PosCountsFromOneAndGivesZeroWhenMissing)
+QByteArray bytes(QByteArrayView view)
 {
-    EXPECT_EQ(Pos("b", "abcb"), 2);
-    EXPECT_EQ(Pos("abc", "abc"), 1);
-    EXPECT_EQ(Pos("x", "abc"), 0);
-    EXPECT_EQ(Pos("B", "abc"), 0) << "searches are case-sensitive";
-    EXPECT_EQ(Pos("", "abc"), 0);
-    EXPECT_EQ(Pos('\x04', QByteArray("ab\x04", 3)), 3);
-    EXPECT_EQ(Pos('\x04', ""), 0);
+    return view.toByteArray();
 }
 
-TEST(TextCut, CopyHasForgivingBounds)
+} // namespace
+
+TEST(TextCut, FindCountsFromZeroAndGivesMinusOneWhenMissing)
 {
     struct Case
     {
-        const char* source;
-        qsizetype index, count;
-        const char* expected;
+        QByteArray haystack, needle;
+        qsizetype expected;
     };
     const Case cases[] = {
-        {"abcdef", 2, 3, "bcd"}, {"abcdef", 0, 2, "ab"},  // index below 1 starts at 1
-        {"abcdef", -5, 2, "ab"}, {"abcdef", 5, 10, "ef"}, // stops at the end
-        {"abcdef", 7, 1, ""},                             // past the end
-        {"abcdef", 1, 0, ""},    {"abcdef", 1, -3, ""},   {"", 1, 1, ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Copy(c.source, c.index, c.count), QByteArray(c.expected))
-            << c.source << " from " << c.index << " count " << c.count;
-}
-
-TEST(TextCut, DeleteHasForgivingBounds)
-{
-    struct Case
-    {
-        const char* source;
-        qsizetype index, count;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"abcdef", 2, 3, "aef"},    {"abcdef", 5, 10, "abcd"},  {"abcdef", 0, 2, "abcdef"},
-        {"abcdef", 7, 1, "abcdef"}, {"abcdef", 3, 0, "abcdef"}, {"abcdef", 1, 6, ""},
+        {"abcb", "b", 1},
+        {"abc", "abc", 0},
+        {"abc", "bc", 1},
+        {"abc", "x", -1},
+        {"abc", "B", -1}, // searches are case-sensitive
+        {"abc", "", -1},
+        {"", "", -1},
+        {"", "a", -1},
+        {"ab", "abc", -1},
+        {QByteArray("a\0b", 3), QByteArray("\0b", 2), 1}, // a zero byte is a byte like any other
     };
     for (const Case& c : cases) {
-        QByteArray s = c.source;
-        Delete(s, c.index, c.count);
-        EXPECT_EQ(s, QByteArray(c.expected)) << c.source << " at " << c.index << " count " << c.count;
+        EXPECT_EQ(text::find(c.haystack, c.needle), c.expected)
+            << c.haystack.constData() << " / " << c.needle.constData();
+        if (c.needle.size() == 1) {
+            EXPECT_EQ(text::find(c.haystack, c.needle[0]), c.expected) << c.haystack.constData() << " / char";
+        }
+    }
+    EXPECT_EQ(text::find(QByteArray("ab\x04", 3), '\x04'), 2) << "a marker at the very end";
+    EXPECT_EQ(text::find("", '\x04'), -1);
+}
+
+TEST(TextCut, SlicesHaveForgivingBounds)
+{
+    struct Case
+    {
+        const char* text;
+        qsizetype from, to;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"abcdef", 1, 4, "bcd"}, {"abcdef", 0, 6, "abcdef"},
+        {"abcdef", -5, 2, "ab"}, // before the start
+        {"abcdef", 4, 99, "ef"}, // past the end
+        {"abcdef", 6, 7, ""},    {"abcdef", 99, 100, ""},
+        {"abcdef", 3, 3, ""},    {"abcdef", 4, 2, ""}, // `to` not past `from`
+        {"abcdef", -3, -1, ""},  {"", 0, 1, ""},
+        {"", -1, 1, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(bytes(text::slice(c.text, c.from, c.to)), QByteArray(c.expected))
+            << c.text << " from " << c.from << " to " << c.to;
+
+    const struct
+    {
+        const char* text;
+        qsizetype length;
+        const char* expected;
+    } firsts[] = {{"abcdef", 2, "ab"}, {"abcdef", 6, "abcdef"}, {"abcdef", 99, "abcdef"},
+                  {"abcdef", 0, ""},   {"abcdef", -1, ""},      {"", 3, ""}};
+    for (const auto& c : firsts)
+        EXPECT_EQ(bytes(text::firstBytes(c.text, c.length)), QByteArray(c.expected)) << c.text << " " << c.length;
+}
+
+TEST(TextCut, BeforeAndAfterCutAroundTheFirstMarker)
+{
+    const struct
+    {
+        const char* text;
+        const char* expected;
+    } befores[] = {{"12: map", "12"}, {"3:4:5", "3"}, {": x", ""}, {"no colon", ""}, {"", ""}, {"end:", "end"}};
+    for (const auto& c : befores)
+        EXPECT_EQ(bytes(text::before(c.text, ':')), QByteArray(c.expected)) << c.text;
+
+    struct Case
+    {
+        const char* text;
+        const char* marker;
+        qsizetype length;
+        std::optional<QByteArray> expected;
+    };
+    const Case cases[] = {
+        {"seed: abcdef", "seed: ", 3, "abc"},
+        {"seed: ab", "seed: ", 16, "ab"},         // stops at the end
+        {"seed: ab seed: cd", "seed: ", 2, "ab"}, // the first marker counts
+        {"x seed: ", "seed: ", 16, ""},           // the marker at the very end: found, nothing after it
+        {"seed: ab", "seed: ", 0, ""},
+        {"seed: ab", "seed: ", -4, ""},
+        {"Seed: ab", "seed: ", 16, std::nullopt}, // case-sensitive
+        {"seed", "seed: ", 16, std::nullopt},
+        {"", "seed: ", 16, std::nullopt},
+        {"abc", "", 16, std::nullopt}, // an empty marker is never found
+    };
+    for (const Case& c : cases) {
+        const std::optional<QByteArrayView> got = text::after(c.text, c.marker, c.length);
+        EXPECT_EQ(got ? std::optional(bytes(*got)) : std::nullopt, c.expected)
+            << c.text << " after " << c.marker << " length " << c.length;
     }
 }
 
-TEST(DelphiNumber, ConvertsTheAcceptedForms)
+TEST(TextCut, SkipLineEndsAndSameText)
+{
+    const struct
+    {
+        const char* text;
+        const char* expected;
+    } skips[] = {{"\r\n\nAuth\n", "Auth\n"}, {"\n\r", ""}, {"", ""}, {" \nx", " \nx"}, {"x\r\n", "x\r\n"}};
+    for (const auto& c : skips)
+        EXPECT_EQ(bytes(text::skipLineEnds(c.text)), QByteArray(c.expected)) << c.text;
+
+    const struct
+    {
+        QByteArray a, b;
+        bool same;
+    } pairs[] = {
+        {"Settings", "sETTINGS", true},
+        {"", "", true},
+        {"port", "port ", false},
+        {"port", "por", false},
+        {"", "a", false},
+        {"a", "", false},
+        {"[x]", "[X]", true},
+        {"a_b", "a-b", false},
+        {"\xe9", "\xc9", false}, // only ASCII letters fold
+        {"@", "`", false},       // neighbours of the letters do not
+        {QByteArray("a\0b", 3), QByteArray("A\0B", 3), true},
+        {QByteArray("a\0b", 3), QByteArray("A\0c", 3), false}, // the comparison goes past a zero byte
+    };
+    for (const auto& c : pairs)
+        EXPECT_EQ(text::sameText(c.a, c.b), c.same) << c.a.constData() << " / " << c.b.constData();
+}
+
+TEST(IntegerText, ConvertsTheAcceptedForms)
 {
     struct Case
     {
@@ -98,49 +187,49 @@ TEST(DelphiNumber, ConvertsTheAcceptedForms)
         {"1.5", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TryStrToInt(c.text), c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(parseInteger(c.text), c.expected) << '"' << c.text << '"';
 }
 
-TEST(DelphiNumber, StrToIntNamesTheTextThatFailed)
+TEST(IntegerText, ToIntegerNamesTheTextThatFailed)
 {
     try {
-        StrToInt("12a");
+        toInteger("12a");
         FAIL() << "no error raised";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), QByteArray("'12a' is not a valid integer value"));
+    } catch (const ConvertError& e) {
+        EXPECT_EQ(e.message(), QByteArray("'12a' is not a valid integer value"));
     }
-    EXPECT_EQ(StrToIntDef("junk", 10), 10);
-    EXPECT_EQ(StrToIntDef("$14", 10), 20);
+    EXPECT_EQ(toIntegerOr("junk", 10), 10);
+    EXPECT_EQ(toIntegerOr("$14", 10), 20);
 }
 
 TEST(Errors, ErrorBoxAppendsAFullStopAfterCharactersThatSortAfterIt)
 {
-    EXPECT_EQ(ErrorBoxText("File not found"), QByteArray("File not found."));
-    EXPECT_EQ(ErrorBoxText("I/O error 9"), QByteArray("I/O error 9."));
-    EXPECT_EQ(ErrorBoxText("'12a' is not a valid integer value"), QByteArray("'12a' is not a valid integer value."));
-    EXPECT_EQ(ErrorBoxText("Disconnected..."), QByteArray("Disconnected..."));
-    EXPECT_EQ(ErrorBoxText("say \"hi\""), QByteArray("say \"hi\"")) << "a quotation mark sorts before the full stop";
-    EXPECT_EQ(ErrorBoxText("caf\xe9"), QByteArray("caf\xe9.")) << "bytes above 0x7F sort after it";
-    EXPECT_EQ(ErrorBoxText(""), QByteArray(""));
+    EXPECT_EQ(errorBoxText("File not found"), QByteArray("File not found."));
+    EXPECT_EQ(errorBoxText("I/O error 9"), QByteArray("I/O error 9."));
+    EXPECT_EQ(errorBoxText("'12a' is not a valid integer value"), QByteArray("'12a' is not a valid integer value."));
+    EXPECT_EQ(errorBoxText("Disconnected..."), QByteArray("Disconnected..."));
+    EXPECT_EQ(errorBoxText("say \"hi\""), QByteArray("say \"hi\"")) << "a quotation mark sorts before the full stop";
+    EXPECT_EQ(errorBoxText("caf\xe9"), QByteArray("caf\xe9.")) << "bytes above 0x7F sort after it";
+    EXPECT_EQ(errorBoxText(""), QByteArray(""));
 }
 
 TEST(Errors, FileErrorsCarryTheirNumberAndMessage)
 {
-    EXPECT_EQ(EInOutError(2).Message(), QByteArray("File not found"));
-    EXPECT_EQ(EInOutError(106).Message(), QByteArray("Invalid numeric input"));
-    EXPECT_EQ(EInOutError(32).Message(), QByteArray("I/O error 32"));
-    EXPECT_EQ(io_error::FromErrno(ENOENT), 2);
-    EXPECT_EQ(io_error::FromErrno(EACCES), 5);
-    EXPECT_EQ(io_error::FromErrno(ENOSPC), 101);
+    EXPECT_EQ(FileError(2).message(), QByteArray("File not found"));
+    EXPECT_EQ(FileError(106).message(), QByteArray("Invalid numeric input"));
+    EXPECT_EQ(FileError(32).message(), QByteArray("I/O error 32"));
+    EXPECT_EQ(file_error::fromErrno(ENOENT), 2);
+    EXPECT_EQ(file_error::fromErrno(EACCES), 5);
+    EXPECT_EQ(file_error::fromErrno(ENOSPC), 101);
     // An error without a number of its own is the general failure, never one
     // that means something else: EIO is 5, which would read "File access denied".
     for (const int other : {EIO, ENXIO, EBADF, ENETDOWN, EISCONN})
-        EXPECT_EQ(EInOutError(io_error::FromErrno(other)).Message(), QByteArray("I/O error 31")) << other;
+        EXPECT_EQ(FileError(file_error::fromErrno(other)).message(), QByteArray("I/O error 31")) << other;
 }
 
 TEST(Errors, ApplicationTitleIsTheFileNameCutAtTheFirstDot)
 {
-    EXPECT_EQ(ApplicationTitle("/opt/ravelin/bin/ravelin"), QString("ravelin"));
-    EXPECT_EQ(ApplicationTitle("/x/ravelin.v2.exe"), QString("ravelin"));
-    EXPECT_EQ(ApplicationTitle("/x.d/tool"), QString("tool"));
+    EXPECT_EQ(applicationTitle("/opt/ravelin/bin/ravelin"), QString("ravelin"));
+    EXPECT_EQ(applicationTitle("/x/ravelin.v2.exe"), QString("ravelin"));
+    EXPECT_EQ(applicationTitle("/x.d/tool"), QString("tool"));
 }

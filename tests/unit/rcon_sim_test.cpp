@@ -71,34 +71,34 @@ protected:
         options.password = "pw";
         options.players = 3;
         server = std::make_unique<RconSimServer>(options);
-        ASSERT_TRUE(server->Listen()) << server->ErrorString().toStdString();
-        ASSERT_NE(server->Port(), 0);
+        ASSERT_TRUE(server->listen()) << server->errorString().toStdString();
+        ASSERT_NE(server->port(), 0);
     }
 
-    GameState& Game() { return server->Game(); }
+    GameState& Game() { return server->game(); }
 
     std::unique_ptr<RconSimServer> server;
 };
 
 TEST_F(RconSimTest, GreetsWithThreeWritesAndASeedOfSixteenLetters)
 {
-    Peer peer(server->Port());
+    Peer peer(server->port());
     ASSERT_TRUE(WaitUntil([&] { return peer.reads.size() >= 3; }));
     ASSERT_EQ(peer.reads.size(), 3);
     EXPECT_EQ(peer.reads[0], "### Battlefield 2 default RCON/admin ready.\n");
     EXPECT_TRUE(QRegularExpression("^### Digest seed: [a-zA-Z]{16}\n$").match(QString(peer.reads[1])).hasMatch())
         << peer.reads[1].toStdString();
     EXPECT_EQ(peer.reads[2], "\n");
-    EXPECT_EQ(peer.Seed(), server->LastSeed());
+    EXPECT_EQ(peer.Seed(), server->lastSeed());
 
-    Peer second(server->Port());
+    Peer second(server->port());
     ASSERT_TRUE(second.WaitGreeting());
     EXPECT_NE(second.Seed(), peer.Seed()) << "every greeting has a fresh seed";
 }
 
 TEST_F(RconSimTest, LoginNeedsTheDigestOfSeedAndPassword)
 {
-    Peer peer(server->Port());
+    Peer peer(server->port());
     ASSERT_TRUE(peer.WaitGreeting());
     const QByteArray digest = QCryptographicHash::hash(peer.Seed() + "pw", QCryptographicHash::Md5).toHex();
     const QByteArray refused = "error: not authenticated: you can only invoke 'login'\n\x04";
@@ -133,11 +133,11 @@ TEST_F(RconSimTest, LoginNeedsTheDigestOfSeedAndPassword)
 
 TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
 {
-    server->SetTiming(SimTiming::Instant); // two lines in one write get two answers
-    Game().SetRotation({{"kubra_dam", "gpm_cq", "16"}});
-    Peer peer(server->Port());
+    server->setTiming(SimTiming::Instant); // two lines in one write get two answers
+    Game().setRotation({{"kubra_dam", "gpm_cq", "16"}});
+    Peer peer(server->port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
-    server->ClearReceivedLines();
+    server->clearReceivedLines();
 
     EXPECT_EQ(peer.Ask("\x02"
                        "exec maplist.list\n"),
@@ -156,7 +156,7 @@ TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
     EXPECT_EQ(peer.Ask("exec admin.restartMap\n\x02"
                        "exec admin.restartMap\n"),
               "\x04");
-    EXPECT_EQ(Game().RestartCount(), 3);
+    EXPECT_EQ(Game().restartCount(), 3);
 
     const QList<QByteArray> expected = {"\x02"
                                         "exec maplist.list",
@@ -170,16 +170,16 @@ TEST_F(RconSimTest, FramedLinesEndWithEotAndBareLinesDoNot)
                                         "exec admin.restartMap",
                                         "\x02"
                                         "exec admin.restartMap"};
-    EXPECT_EQ(server->ReceivedLines(), expected);
+    EXPECT_EQ(server->receivedLines(), expected);
 }
 
 TEST_F(RconSimTest, ChunkedRepliesArriveInPiecesAndInOrder)
 {
-    server->SetTiming(SimTiming::Instant);
-    Peer peer(server->Port());
+    server->setTiming(SimTiming::Instant);
+    Peer peer(server->port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
-    server->SetChunking(7, 5);
-    const QByteArray replies[] = {Game().PlayerListing() + '\x04', Game().MapListing() + '\x04'};
+    server->setChunking(7, 5);
+    const QByteArray replies[] = {Game().playerListing() + '\x04', Game().mapListing() + '\x04'};
     peer.reads.clear();
     peer.socket.write("\x02"
                       "exec admin.listplayers\n\x02"
@@ -207,34 +207,34 @@ TEST_F(RconSimTest, ChunkedRepliesArriveInPiecesAndInOrder)
 
 TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
 {
-    Peer peer(server->Port());
+    Peer peer(server->port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
 
-    server->PauseReading();
-    server->ClearReceivedLines();
+    server->pauseReading();
+    server->clearReceivedLines();
     peer.socket.write("\x02"
                       "exec gameLogic.togglepause\n");
     SpinEventLoop(100ms);
-    EXPECT_TRUE(server->ReceivedLines().isEmpty());
-    server->ResumeReading();
-    ASSERT_TRUE(WaitUntil([&] { return server->ReceivedLines().size() == 1; }));
-    EXPECT_TRUE(Game().Paused());
+    EXPECT_TRUE(server->receivedLines().isEmpty());
+    server->resumeReading();
+    ASSERT_TRUE(WaitUntil([&] { return server->receivedLines().size() == 1; }));
+    EXPECT_TRUE(Game().paused());
 
-    server->CloseAfterNextReplyBytes(10);
+    server->closeAfterNextReplyBytes(10);
     peer.reads.clear();
     peer.socket.write("\x02"
                       "exec admin.listplayers\n");
     ASSERT_TRUE(WaitUntil([&] { return peer.socket.state() == QAbstractSocket::UnconnectedState; }));
-    EXPECT_EQ(peer.All(), Game().PlayerListing().left(10));
+    EXPECT_EQ(peer.All(), Game().playerListing().left(10));
 
-    Peer other(server->Port());
+    Peer other(server->port());
     ASSERT_TRUE(other.WaitGreeting());
-    server->SendRaw("raw\x04");
+    server->sendRaw("raw\x04");
     ASSERT_TRUE(WaitUntil([&] { return other.All().endsWith("raw\x04"); }));
-    server->ResetClients();
+    server->resetClients();
     ASSERT_TRUE(WaitUntil([&] { return other.socket.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(other.socket.error(), QAbstractSocket::RemoteHostClosedError); // how Qt reports ECONNRESET
-    EXPECT_EQ(server->ClientCount(), 0);
+    EXPECT_EQ(server->clientCount(), 0);
 }
 
 // The stock server's pace: one line per frame, and only in a frame whose read
@@ -242,11 +242,11 @@ TEST_F(RconSimTest, FaultHooksCutStallAndBreakConnections)
 // waits, unanswered, until the client writes something more.
 TEST_F(RconSimTest, StockTimingAnswersOneLinePerFrameAndOnlyWhenNewBytesCame)
 {
-    Peer peer(server->Port());
+    Peer peer(server->port());
     ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
     EXPECT_EQ(peer.reads.size(), 1);
-    EXPECT_EQ(server->PipelinedLines(), 0);
-    server->ClearReceivedLines();
+    EXPECT_EQ(server->pipelinedLines(), 0);
+    server->clearReceivedLines();
 
     const QByteArray pause = "\x02"
                              "exec gameLogic.togglepause\n";
@@ -255,30 +255,30 @@ TEST_F(RconSimTest, StockTimingAnswersOneLinePerFrameAndOnlyWhenNewBytesCame)
     EXPECT_EQ(peer.Ask(pause + restart), "\x04");
     SpinEventLoop(150ms);
     EXPECT_EQ(peer.All(), "\x04") << "the second line waits";
-    EXPECT_EQ(Game().RestartCount(), 0);
-    EXPECT_EQ(server->PipelinedLines(), 1);
+    EXPECT_EQ(Game().restartCount(), 0);
+    EXPECT_EQ(server->pipelinedLines(), 1);
 
     // Any new bytes let the waiting line through, one frame at a time.
     peer.reads.clear();
     peer.socket.write("\x02"
                       "exec admin.runnextlevel\n");
-    ASSERT_TRUE(WaitUntil([&] { return Game().RestartCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Game().restartCount() == 1; }));
     SpinEventLoop(150ms);
     EXPECT_EQ(peer.All(), "\x04");
-    EXPECT_EQ(Game().CurrentMapIndex(), 0) << "the third line still waits";
-    EXPECT_EQ(server->ReceivedLines(), QList<QByteArray>({pause.chopped(1), restart.chopped(1)}));
-    EXPECT_EQ(server->PipelinedLines(), 2);
+    EXPECT_EQ(Game().currentMapIndex(), 0) << "the third line still waits";
+    EXPECT_EQ(server->receivedLines(), QList<QByteArray>({pause.chopped(1), restart.chopped(1)}));
+    EXPECT_EQ(server->pipelinedLines(), 2);
 }
 
 // The game rules, one command after another on the same game.
 TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
 {
     GameState game;
-    game.AddPlayer({3, "Bob", "10.0.0.1", 1234, hashA});
-    game.AddPlayer({12, oddName, "10.0.0.2", 80, hashB});
-    game.AddBan({"k1", BanKind::Perm, 0});
-    game.AddBan({"k2", BanKind::Timed, 90});
-    game.SetRotation({{"a", "gpm_cq", "64"}, {"b", "gpm_coop", "16"}});
+    game.addPlayer({3, "Bob", "10.0.0.1", 1234, hashA});
+    game.addPlayer({12, oddName, "10.0.0.2", 80, hashB});
+    game.addBan({"k1", BanKind::Perm, 0});
+    game.addBan({"k2", BanKind::Timed, 90});
+    game.setRotation({{"a", "gpm_cq", "64"}, {"b", "gpm_coop", "16"}});
 
     struct Step
     {
@@ -318,14 +318,14 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
         {"", "Unknown object or method!\n", "", ""},
     };
     for (const Step& s : steps) {
-        EXPECT_EQ(game.Execute(s.command), s.reply) << s.command.toStdString();
+        EXPECT_EQ(game.execute(s.command), s.reply) << s.command.toStdString();
         if (!s.listing.isEmpty()) {
-            EXPECT_EQ(game.Execute(s.listing), s.expected) << "after " << s.command.toStdString();
+            EXPECT_EQ(game.execute(s.listing), s.expected) << "after " << s.command.toStdString();
         }
     }
-    EXPECT_EQ(game.SaveCount(), 1);
-    EXPECT_EQ(game.SavedRotation(), game.Rotation());
-    EXPECT_EQ(game.CurrentMapIndex(), 0);
+    EXPECT_EQ(game.saveCount(), 1);
+    EXPECT_EQ(game.savedRotation(), game.rotation());
+    EXPECT_EQ(game.currentMapIndex(), 0);
 }
 
 TEST(GameStateTest, KeepsTheChatAndDemoRecords)
@@ -348,29 +348,29 @@ TEST(GameStateTest, KeepsTheChatAndDemoRecords)
         {"demo.stoprecording", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(game.Execute(c.command), c.reply) << c.command.toStdString();
+        EXPECT_EQ(game.execute(c.command), c.reply) << c.command.toStdString();
     const QList<SimChatLine> chat = {{0, "Admin: Ops - hi"}, {2, "Admin:  - say \"hello\" "}, {1, ""}};
-    EXPECT_EQ(game.Chat(), chat);
+    EXPECT_EQ(game.chat(), chat);
     const QList<SimDemo> demos = {{"first", true}, {"second", true}};
-    EXPECT_EQ(game.Demos(), demos);
-    EXPECT_FALSE(game.Recording());
+    EXPECT_EQ(game.demos(), demos);
+    EXPECT_FALSE(game.recording());
 }
 
 TEST(GameStateTest, GeneratedGamesAreRepeatableAndWellFormed)
 {
-    const GameState game = GameState::Generated(8, 4, 6);
-    EXPECT_EQ(game.PlayerListing(), GameState::Generated(8, 4, 6).PlayerListing());
+    const GameState game = GameState::generated(8, 4, 6);
+    EXPECT_EQ(game.playerListing(), GameState::generated(8, 4, 6).playerListing());
     const QRegularExpression player(
         R"(^Id: [ \d]\d - \S.* is remote ip: \d+\.\d+\.\d+\.\d+:\d+ ->\n {9}CD-key hash: [0-9a-f]{32}\n$)");
-    for (const SimPlayer& p : game.Players()) {
+    for (const SimPlayer& p : game.players()) {
         GameState one;
-        one.AddPlayer(p);
-        EXPECT_TRUE(player.match(QString(one.PlayerListing())).hasMatch()) << one.PlayerListing().toStdString();
+        one.addPlayer(p);
+        EXPECT_TRUE(player.match(QString(one.playerListing())).hasMatch()) << one.playerListing().toStdString();
     }
-    EXPECT_EQ(game.Players().size(), 8);
-    EXPECT_EQ(game.Bans().size(), 4);
-    EXPECT_EQ(game.Rotation().size(), 6);
-    EXPECT_TRUE(game.MapListing().startsWith("0: \"")) << game.MapListing().toStdString();
+    EXPECT_EQ(game.players().size(), 8);
+    EXPECT_EQ(game.bans().size(), 4);
+    EXPECT_EQ(game.rotation().size(), 6);
+    EXPECT_TRUE(game.mapListing().startsWith("0: \"")) << game.mapListing().toStdString();
 }
 
 } // namespace

@@ -13,11 +13,10 @@ namespace {
 class RecordingSink : public ReplySink
 {
 public:
-    explicit RecordingSink(const ConsoleState& state)
-        : state_(state)
-    { }
+    // The reader whose busy flag is noted when the greeting is answered.
+    const ReplyReader* reader = nullptr;
 
-    QList<QByteArray> log;
+    QList<QByteArray> logLines;
     std::map<ListKind, QList<QByteArray>> lists;
     QList<QByteArray> seedsAnswered;
     QList<bool> busyWhenAnswered;
@@ -25,20 +24,40 @@ public:
     int closes = 0;
     int repliesEnded = 0;
 
-    void Log(const QByteArray& line) override { log.append(line); }
-    void AnswerGreeting() override
+    void log(const QByteArray& line) override { logLines.append(line); }
+    void answerGreeting(const QByteArray& seed) override
     {
-        seedsAnswered.append(state_.digestSeed);
-        busyWhenAnswered.append(state_.busy);
+        seedsAnswered.append(seed);
+        busyWhenAnswered.append(reader->isBusy());
     }
-    void LoginSucceeded() override { ++logins; }
-    void CloseConnection() override { ++closes; }
-    void ClearList(ListKind list) override { lists[list].clear(); }
-    void AddEntry(ListKind list, QByteArray entry) override { lists[list].append(entry); }
-    void ReplyEnded() override { ++repliesEnded; }
+    void loginSucceeded() override { ++logins; }
+    void closeConnection() override { ++closes; }
+    void clearList(ListKind list) override { lists[list].clear(); }
+    void addEntry(ListKind list, QByteArray entry) override { lists[list].append(entry); }
+    void replyEnded() override { ++repliesEnded; }
 
-private:
-    const ConsoleState& state_;
+    // Starts the records over, as a fresh sink would.
+    void forget()
+    {
+        logLines.clear();
+        lists.clear();
+        seedsAnswered.clear();
+        busyWhenAnswered.clear();
+        logins = closes = repliesEnded = 0;
+    }
+};
+
+// A reader and the sink it reports to, kept together as the session keeps them.
+struct Console
+{
+    Console() { sink.reader = &reader; }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    void read(const QByteArray& chunk) { reader.read(chunk); }
+
+    RecordingSink sink;
+    ReplyReader reader{sink};
 };
 
 QByteArray Bytes(const char* text)
@@ -52,18 +71,20 @@ struct ReadResult
     QList<QByteArray> maps, players, bans;
 };
 
-ReadResult ReadAll(const QList<QByteArray>& chunks, ConsoleState& state)
+// What `chunks` give, read by `console` with whatever state it has kept.
+ReadResult ReadAll(const QList<QByteArray>& chunks, Console& console)
 {
-    RecordingSink sink(state);
+    RecordingSink& sink = console.sink;
+    sink.forget();
     for (const QByteArray& chunk : chunks)
-        ReadReply(state, chunk, sink);
-    return {sink.log, sink.lists[ListKind::Maps], sink.lists[ListKind::Players], sink.lists[ListKind::Bans]};
+        console.read(chunk);
+    return {sink.logLines, sink.lists[ListKind::Maps], sink.lists[ListKind::Players], sink.lists[ListKind::Bans]};
 }
 
 ReadResult ReadAll(const QList<QByteArray>& chunks)
 {
-    ConsoleState state;
-    return ReadAll(chunks, state);
+    Console console;
+    return ReadAll(chunks, console);
 }
 
 const QByteArray kHashA = "0123456789abcdef0123456789abcdef";
@@ -144,13 +165,11 @@ TEST(ReplyReader, RecognisesLoginOutcomesAndUnknownCommandsAtTheStartOnly)
         {"\x04", {}, 0, 0},
     };
     for (const Case& c : cases) {
-        ConsoleState state;
-        RecordingSink sink(state);
-        ReadReply(state, c.chunk, sink);
-        EXPECT_EQ(sink.log, c.log) << c.chunk.constData();
-        EXPECT_EQ(sink.logins, c.logins) << c.chunk.constData();
-        EXPECT_EQ(sink.closes, c.closes) << c.chunk.constData();
-        EXPECT_EQ(state.receiveBuffer, c.chunk);
+        Console console;
+        console.read(c.chunk);
+        EXPECT_EQ(console.sink.logLines, c.log) << c.chunk.constData();
+        EXPECT_EQ(console.sink.logins, c.logins) << c.chunk.constData();
+        EXPECT_EQ(console.sink.closes, c.closes) << c.chunk.constData();
     }
 }
 
@@ -171,25 +190,25 @@ TEST(ReplyReader, TakesUpToSixteenCharactersOfTheSeedAndRaisesBusyOnlyForAChunkE
         {"\x04### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", false},
     };
     for (const Case& c : cases) {
-        ConsoleState state;
-        state.awaitingSeed = true;
-        RecordingSink sink(state);
-        ReadReply(state, c.chunk, sink);
+        Console console;
+        console.reader.startConnection();
+        console.read(c.chunk);
+        RecordingSink& sink = console.sink;
         ASSERT_EQ(sink.seedsAnswered.size(), 1) << c.chunk.constData();
         EXPECT_EQ(sink.seedsAnswered[0], c.seed);
         EXPECT_EQ(sink.busyWhenAnswered[0], c.busy) << c.chunk.constData();
-        EXPECT_EQ(state.digestSeed, c.seed);
-        EXPECT_FALSE(state.busy) << "the flag never outlives the read";
+        EXPECT_EQ(console.reader.digestSeed(), c.seed);
+        EXPECT_FALSE(console.reader.isBusy()) << "the flag never outlives the read";
     }
 }
 
 TEST(ReplyReader, AReplySpreadOverReadsContinuesWithoutANewStart)
 {
-    ConsoleState state;
-    const ReadResult r = ReadAll({"0: a\n1: b\n", "2: c\n", "\x04"}, state);
+    Console console;
+    const ReadResult r = ReadAll({"0: a\n1: b\n", "2: c\n", "\x04"}, console);
     EXPECT_EQ(r.log, QList<QByteArray>({"Refreshing map list..."}));
     EXPECT_EQ(r.maps, QList<QByteArray>({"0: a", "1: b", "2: c"}));
-    EXPECT_FALSE(state.mapListContinuation);
+    EXPECT_FALSE(console.reader.isListOpen(ListKind::Maps));
 }
 
 TEST(ReplyReader, AReadThatContinuesAListIsNotTakenForTheStartOfAnotherReply)
@@ -199,28 +218,25 @@ TEST(ReplyReader, AReadThatContinuesAListIsNotTakenForTheStartOfAnotherReply)
     for (const QByteArray& start :
          {QByteArray("Key: k Perm"), QByteArray("0:50 ->"), QByteArray("Authentication failed")}) {
         const QByteArray continuation = start + "\n         CD-key hash: h\n\x04";
-        ConsoleState state;
-        RecordingSink sink(state);
-        ReadReply(
-            state,
-            "Id:  1 - a is remote ip: 1.2.3.4:1234 ->\n         CD-key hash: h\nId:  2 - b is remote ip: 1.2.3.5:5",
-            sink);
-        ReadReply(state, continuation, sink);
+        Console console;
+        RecordingSink& sink = console.sink;
+        console.read(
+            "Id:  1 - a is remote ip: 1.2.3.4:1234 ->\n         CD-key hash: h\nId:  2 - b is remote ip: 1.2.3.5:5");
+        console.read(continuation);
         EXPECT_EQ(sink.lists[ListKind::Players].size(), 2) << continuation.constData();
         EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << continuation.constData();
         EXPECT_TRUE(sink.lists[ListKind::Bans].isEmpty()) << continuation.constData();
-        EXPECT_EQ(sink.log, QList<QByteArray>({"Refreshing player list..."})) << continuation.constData();
+        EXPECT_EQ(sink.logLines, QList<QByteArray>({"Refreshing player list..."})) << continuation.constData();
         EXPECT_EQ(sink.closes, 0);
     }
 }
 
 TEST(ReplyReader, AReplyWithoutItsMarkerLeavesTheOldEntries)
 {
-    ConsoleState state;
-    RecordingSink sink(state);
-    ReadReply(state, kMapReply, sink);
-    ReadReply(state, "\x04", sink);
-    EXPECT_EQ(sink.lists[ListKind::Maps].size(), 3);
+    Console console;
+    console.read(kMapReply);
+    console.read("\x04");
+    EXPECT_EQ(console.sink.lists[ListKind::Maps].size(), 3);
 }
 
 // Whatever the reads look like, a stream of replies gives the same entries and
@@ -235,8 +251,7 @@ TEST(ReplyReader, GivesTheSameResultHoweverTheStreamIsCut)
         kMapReply + kPlayerReply + kBanReply,
     };
     for (const QByteArray& stream : streams) {
-        ConsoleState wholeState;
-        const ReadResult whole = ReadAll({stream}, wholeState);
+        const ReadResult whole = ReadAll({stream});
         // One reply per read is the case the reader was always right about.
         QList<QByteArray> perReply;
         for (const QByteArray& reply : stream.split('\x04'))
@@ -275,32 +290,37 @@ TEST(ReplyReader, RepliesJoinedInOneReadAreReadOneAtATime)
 
 TEST(ReplyReader, EachPlayerListPairsItsOwnLines)
 {
-    ConsoleState state;
-    const ReadResult r = ReadAll({"Id: a\nb\nc\n\x04"}, state);
+    Console console;
+    const ReadResult r = ReadAll({"Id: a\nb\nc\n\x04"}, console);
     EXPECT_EQ(r.players, QList<QByteArray>({"Id: ab"}));
-    EXPECT_TRUE(state.playerLinePair);
+    EXPECT_TRUE(console.reader.isPlayerEntryHalfDone());
 
-    const ReadResult next = ReadAll({"Id: d\ne\nf\ng\n\x04"}, state);
+    const ReadResult next = ReadAll({"Id: d\ne\nf\ng\n\x04"}, console);
     EXPECT_EQ(next.players, QList<QByteArray>({"Id: de", "fg"}));
 }
 
-TEST(ReplyReader, ForgettingOpenRepliesLetsTheNextConnectionStartClean)
+TEST(ReplyReader, ANewConnectionStartsClean)
 {
-    ConsoleState state;
-    state.announceRowIndex = 7;
-    ReadAll({"0: a\n1: b"}, state);
-    ASSERT_TRUE(state.mapListContinuation);
+    // Whether or not the end of the old connection was seen first.
+    for (const bool endSeen : {true, false}) {
+        Console console;
+        RecordingSink& sink = console.sink;
+        ReadAll({"0: a\n1: b"}, console);
+        ASSERT_TRUE(console.reader.isListOpen(ListKind::Maps));
 
-    state.ForgetOpenReplies();
-    state.awaitingSeed = true;
-    RecordingSink sink(state);
-    ReadReply(state, "### Digest seed: abcdefghijklmnop\n", sink);
-    EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << "the greeting is not a map entry";
-    EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
-    EXPECT_EQ(state.announceRowIndex, 7);
+        if (endSeen) {
+            console.reader.endConnection();
+            EXPECT_FALSE(console.reader.isListOpen(ListKind::Maps));
+        }
+        console.reader.startConnection();
+        console.sink.forget();
+        console.read("### Digest seed: abcdefghijklmnop\n");
+        EXPECT_TRUE(sink.lists[ListKind::Maps].isEmpty()) << "the greeting is not a map entry";
+        EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
 
-    ReadReply(state, "0: x\n\x04", sink);
-    EXPECT_EQ(sink.lists[ListKind::Maps], QList<QByteArray>({"0: x"})) << "no half line from before is joined";
+        console.read("0: x\n\x04");
+        EXPECT_EQ(sink.lists[ListKind::Maps], QList<QByteArray>({"0: x"})) << "no half line from before is joined";
+    }
 }
 
 // A stock server greets in three writes and the client answers the seed at
@@ -324,15 +344,15 @@ TEST(ReplyReader, TheGreetingAndTheLoginOutcomeGiveOneResultHoweverTheyAreCut)
     for (const Case& c : cases) {
         const QByteArray stream = seedLine + '\n' + c.outcome;
         const auto readsGiveTheOutcome = [&](const QList<qsizetype>& cuts) {
-            ConsoleState state;
-            state.awaitingSeed = true;
-            RecordingSink sink(state);
+            Console console;
+            console.reader.startConnection();
+            RecordingSink& sink = console.sink;
             qsizetype from = 0;
             for (const qsizetype to : cuts) {
-                ReadReply(state, stream.mid(from, to - from), sink);
+                console.read(stream.mid(from, to - from));
                 from = to;
             }
-            return sink.seedsAnswered == QList<QByteArray>({"QwErTyUiOpAsDfGh"}) && sink.log == c.log
+            return sink.seedsAnswered == QList<QByteArray>({"QwErTyUiOpAsDfGh"}) && sink.logLines == c.log
                 && sink.logins == c.logins && sink.closes == c.closes && sink.repliesEnded == 1;
         };
         QList<qsizetype> bytewise;
@@ -354,12 +374,12 @@ TEST(ReplyReader, TheGreetingAndTheLoginOutcomeGiveOneResultHoweverTheyAreCut)
 
 TEST(ReplyReader, TheSeedIsAnsweredOnlyWhileTheGreetingIsAwaited)
 {
-    ConsoleState state;
-    state.awaitingSeed = true;
-    RecordingSink sink(state);
-    ReadReply(state, "### Digest seed: abcdefghijklmnop\n\n", sink);
-    ReadReply(state, "Id: 1 - Digest seed: 0123456789abcdef is remote ip: 1.2.3.4:5 ->\nhash\n\x04", sink);
-    ReadReply(state, "error: no player with id 'Digest seed: x'\n\x04", sink);
+    Console console;
+    console.reader.startConnection();
+    RecordingSink& sink = console.sink;
+    console.read("### Digest seed: abcdefghijklmnop\n\n");
+    console.read("Id: 1 - Digest seed: 0123456789abcdef is remote ip: 1.2.3.4:5 ->\nhash\n\x04");
+    console.read("error: no player with id 'Digest seed: x'\n\x04");
     EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
     EXPECT_EQ(sink.lists[ListKind::Players].size(), 1);
     EXPECT_EQ(sink.repliesEnded, 2);

@@ -15,10 +15,12 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,20 +72,20 @@ struct MemoryGrid : GridSource, GridTarget
         for (auto& column : cells)
             column.resize(rows);
     }
-    int ColCount() const override { return int(cells.size()); }
-    int RowCount() const override { return int(cells.front().size()); }
-    QByteArray Cell(int col, int row) const override { return cells[col][row]; }
-    void SetColCount(int count) override { Resize(count, RowCount()); }
-    void SetRowCount(int count) override { Resize(ColCount(), count); }
-    void SetCell(int col, int row, const QByteArray& text) override { cells[col][row] = text; }
+    int colCount() const override { return int(cells.size()); }
+    int rowCount() const override { return int(cells.front().size()); }
+    QByteArray cell(int col, int row) const override { return cells[col][row]; }
+    void setColCount(int count) override { Resize(count, rowCount()); }
+    void setRowCount(int count) override { Resize(colCount(), count); }
+    void setCell(int col, int row, const QByteArray& text) override { cells[col][row] = text; }
 };
 
 int IoErrorOf(const std::function<void()>& action)
 {
     try {
         action();
-    } catch (const EInOutError& error) {
-        return error.ErrorCode();
+    } catch (const FileError& error) {
+        return error.code();
     }
     return 0;
 }
@@ -92,14 +94,18 @@ int IoErrorOf(const std::function<void()>& action)
 
 TEST(PasswordScramble, IsItsOwnInverseAndKeepsLengthAndUpperBits)
 {
-    EXPECT_EQ(GenKey().size(), 15);
-    EXPECT_EQ(GenKey(), GenKey());
+    const QByteArray key = scrambleKey();
+    ASSERT_EQ(key.size(), 15);
+    // Scrambling zero bytes shows the low four bits of the key in use.
+    const QByteArray zeros = scramble(QByteArray(15, '\0'));
+    for (qsizetype i = 0; i < key.size(); ++i)
+        EXPECT_EQ(zeros[i], key[i] & 0x0F) << "character " << i;
     const QByteArray texts[] = {"", "a", "secret", QByteArray("\x00\x0F\x10\x7F\x80\xFF", 6),
                                 "a password longer than fifteen characters"};
     for (const QByteArray& plain : texts) {
-        const QByteArray scrambled = Encrypt(plain);
-        EXPECT_EQ(Decrypt(scrambled), plain);
-        EXPECT_EQ(Encrypt(scrambled), plain);
+        const QByteArray scrambled = scramble(plain);
+        EXPECT_EQ(unscramble(scrambled), plain);
+        EXPECT_EQ(scramble(scrambled), plain);
         ASSERT_EQ(scrambled.size(), plain.size());
         for (qsizetype i = 0; i < plain.size(); ++i) {
             EXPECT_EQ(scrambled[i] & 0xF0, plain[i] & 0xF0) << "character " << i;
@@ -110,12 +116,13 @@ TEST(PasswordScramble, IsItsOwnInverseAndKeepsLengthAndUpperBits)
 
 TEST(PasswordScramble, WrapsAfterFifteenCharactersAndStaysStable)
 {
-    const QByteArray scrambled = Encrypt(QByteArray(40, 'A'));
+    const QByteArray scrambled = scramble(QByteArray(40, 'A'));
     for (qsizetype i = 15; i < scrambled.size(); ++i)
         EXPECT_EQ(scrambled[i], scrambled[i - 15]) << "character " << i + 1;
     EXPECT_NE(scrambled.first(15), QByteArray(15, scrambled[0])) << "the key's characters differ";
-    // Stored passwords depend on the key never changing.
-    EXPECT_EQ(Encrypt("password"), QByteArray("vbxv~kse"));
+    // Stored passwords depend on the key never changing: all fifteen positions pinned.
+    EXPECT_EQ(scramble("password"), QByteArray("vbxv~kse"));
+    EXPECT_EQ(scramble(QByteArray(15, '@')), QByteArray("FCKEIDAAHJFBMEG"));
 }
 
 TEST_F(StorageTest, IniWriteChangesOnlyTheKeyAndKeepsEveryOtherByte)
@@ -145,7 +152,9 @@ TEST_F(StorageTest, IniWriteChangesOnlyTheKeyAndKeepsEveryOtherByte)
     for (const Case& c : cases) {
         const QString path = Path("test.ini");
         WriteBytes(path, c.before);
-        EXPECT_TRUE(IniFile(path).WriteString(c.section, c.key, "new"));
+        IniFile file(path);
+        file.setValue(c.section, c.key, "new");
+        EXPECT_TRUE(file.save()) << c.before;
         EXPECT_EQ(ReadBytes(path), QByteArray(c.after)) << c.before;
     }
 }
@@ -158,21 +167,26 @@ TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
                "[Long]\nv="
                    + QByteArray(3000, 'z') + "\n");
     const IniFile file(path);
-    EXPECT_EQ(file.ReadString("one", " B ", "-"), QByteArray(" spaced ")) << "the value keeps its blanks";
-    EXPECT_EQ(file.ReadString("Two", "KEY", "-"), QByteArray("x=y")) << "the first section and key count";
-    EXPECT_EQ(file.ReadString("One", "a", "-"), QByteArray("-")) << "keys before any section belong to none";
-    EXPECT_EQ(file.ReadString("Long", "v", "-"), QByteArray(2047, 'z'));
-    EXPECT_EQ(IniFile(Path("missing.ini")).ReadString("One", "b", "dflt"), QByteArray("dflt"));
+    EXPECT_EQ(file.value("one", " B ", "-"), QByteArray(" spaced ")) << "the value keeps its blanks";
+    EXPECT_EQ(file.value("Two", "KEY", "-"), QByteArray("x=y")) << "the first section and key count";
+    EXPECT_EQ(file.value("One", "a", "-"), QByteArray("-")) << "keys before any section belong to none";
+    EXPECT_EQ(file.value("Long", "v", "-"), QByteArray(2047, 'z'));
+    EXPECT_EQ(IniFile(Path("missing.ini")).value("One", "b", "dflt"), QByteArray("dflt"));
 
     // A lone CR ends a value for the reader as it does for the writer, so
     // writing one key never changes what another reads.
     WriteBytes(path, "[Settings]\nport=a\rb\ndelay=5\r");
     IniFile lone(path);
-    EXPECT_EQ(lone.ReadString("Settings", "port", "-"), QByteArray("a"));
-    EXPECT_EQ(lone.ReadInteger("Settings", "delay", 10), 5);
-    ASSERT_TRUE(lone.WriteString("Settings", "password", "x"));
-    EXPECT_EQ(lone.ReadString("Settings", "port", "-"), QByteArray("a"));
-    EXPECT_EQ(lone.ReadInteger("Settings", "delay", 10), 5);
+    EXPECT_EQ(lone.value("Settings", "port", "-"), QByteArray("a"));
+    EXPECT_EQ(lone.integer("Settings", "delay", 10), 5);
+    lone.setValue("Settings", "password", "x");
+    ASSERT_TRUE(lone.save());
+    const IniFile saved(path);
+    const IniFile* const both[] = {&lone, &saved};
+    for (const IniFile* ini : both) {
+        EXPECT_EQ(ini->value("Settings", "port", "-"), QByteArray("a"));
+        EXPECT_EQ(ini->integer("Settings", "delay", 10), 5);
+    }
 
     struct Case
     {
@@ -183,29 +197,29 @@ TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
                              {" -7", -7}, {"", 99},     {"abc", 99}, {"12a", 99}, {"2147483648", 99}};
     for (const Case& c : integers) {
         WriteBytes(path, QByteArray("[S]\ndelay=") + c.stored + "\n");
-        EXPECT_EQ(IniFile(path).ReadInteger("S", "delay", 99), c.expected) << c.stored;
+        EXPECT_EQ(IniFile(path).integer("S", "delay", 99), c.expected) << c.stored;
     }
-    EXPECT_EQ(IniFile(path).ReadInteger("S", "missing", 99), 99);
+    EXPECT_EQ(IniFile(path).integer("S", "missing", 99), 99);
 }
 
 TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
 {
-    const QString path = SettingsPath(dir_.path());
+    const QString path = settingsPath(dir_.path());
     EXPECT_EQ(path, dir_.path() + "/settings.ini");
-    EXPECT_EQ(SettingsPath(dir_.path() + "/"), path);
+    EXPECT_EQ(settingsPath(dir_.path() + "/"), path);
 
-    const StoredSettings none = LoadSettings(path, 10);
+    const StoredSettings none = loadSettings(path, 10);
     EXPECT_EQ(none.ipAddress, QByteArray());
     EXPECT_EQ(none.password, QByteArray());
     EXPECT_EQ(none.delay, 10);
 
     const StoredSettings saved{"10.0.0.1", "not a port", "", 3, "Admin"};
-    SaveSettings(path, saved);
+    saveSettings(path, saved);
     EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_EQ(ReadBytes(path),
               QByteArray("[Settings]\r\nipaddress=10.0.0.1\r\nport=not a port\r\npassword=\r\n"
                          "delay=3\r\nchatname=Admin\r\n"));
-    const StoredSettings loaded = LoadSettings(path, 10);
+    const StoredSettings loaded = loadSettings(path, 10);
     EXPECT_EQ(loaded.ipAddress, saved.ipAddress);
     EXPECT_EQ(loaded.port, saved.port);
     EXPECT_EQ(loaded.password, QByteArray());
@@ -214,23 +228,23 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
 
     // The password is stored scrambled; an existing file keeps its mode.
     SetMode(path, 0640);
-    SaveSettings(path, {"h", "4711", "s3cret pass", 30, ""});
+    saveSettings(path, {"h", "4711", "s3cret pass", 30, ""});
     EXPECT_EQ(ModeOf(path), 0640u);
-    EXPECT_TRUE(ReadBytes(path).contains("\r\npassword=" + Encrypt("s3cret pass") + "\r\n"));
-    EXPECT_EQ(LoadSettings(path, 10).password, QByteArray("s3cret pass"));
+    EXPECT_TRUE(ReadBytes(path).contains("\r\npassword=" + scramble("s3cret pass") + "\r\n"));
+    EXPECT_EQ(loadSettings(path, 10).password, QByteArray("s3cret pass"));
 }
 
 TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
 {
-    const QString path = SettingsPath(dir_.path());
+    const QString path = settingsPath(dir_.path());
     const QByteArray before = "[Settings]\r\nipaddress=old\r\n";
     WriteBytes(path, before);
     SetMode(path, 0444);
     try {
-        SaveSettings(path, {"new", "1", "p", 10, "n"});
+        saveSettings(path, {"new", "1", "p", 10, "n"});
         FAIL() << "a read-only file was written";
-    } catch (const ERavelinError& error) {
-        EXPECT_EQ(error.Message(), "Unable to write to " + path.toLatin1());
+    } catch (const RavelinError& error) {
+        EXPECT_EQ(error.message(), "Unable to write to " + path.toLatin1());
     }
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(ModeOf(path), 0444u);
@@ -239,9 +253,42 @@ TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
     const QString locked = Path("locked");
     ASSERT_TRUE(QDir().mkdir(locked));
     SetMode(locked, 0555);
-    EXPECT_THROW(SaveSettings(SettingsPath(locked), {}), ERavelinError);
+    EXPECT_THROW(saveSettings(settingsPath(locked), {}), RavelinError);
     EXPECT_TRUE(QDir(locked).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
     SetMode(locked, 0755);
+
+    // A write that fails part-way (here: past the process's file size limit)
+    // leaves every key as it was, not the first ones new and the rest old:
+    // beside the file, and in place where the folder refuses new files.
+    const QByteArray full =
+        "; keep\r\n[Settings]\r\nipaddress=old\r\nport=1\r\npassword=\r\ndelay=5\r\nchatname=me\r\n";
+    for (const QString& folder : {dir_.path(), locked}) {
+        const QString settings = settingsPath(folder);
+        SetMode(folder, 0755);
+        WriteBytes(settings, full);
+        SetMode(settings, 0644);
+        SetMode(folder, folder == locked ? 0555 : 0755);
+        rlimit limit{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit oldLimit = limit;
+        limit.rlim_cur = 40; // past the first changed byte
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        bool refused = false;
+        try {
+            saveSettings(settings, {"a.much.longer.host.name", "4711", "pw", 30, "Operator"});
+        } catch (const RavelinError& error) {
+            refused = error.message() == "Unable to write to " + settings.toLatin1();
+        }
+        setrlimit(RLIMIT_FSIZE, &oldLimit);
+        signal(SIGXFSZ, oldHandler);
+        SetMode(folder, 0755);
+        EXPECT_TRUE(refused) << folder.toStdString();
+        EXPECT_EQ(ReadBytes(settings), full) << folder.toStdString();
+        EXPECT_TRUE(
+            QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".settings.ini")).isEmpty())
+            << "no temporary file is left behind";
+    }
 }
 
 TEST_F(StorageTest, TextReaderFollowsTheLineRules)
@@ -272,12 +319,12 @@ TEST_F(StorageTest, TextReaderFollowsTheLineRules)
     for (const Case& c : cases) {
         WriteBytes(path, c.bytes);
         TextFileReader reader;
-        reader.Open(path);
+        reader.open(path);
         QList<QByteArray> lines;
-        while (!reader.AtEnd())
-            lines.append(reader.ReadLine());
+        while (!reader.atEnd())
+            lines.append(reader.readLine());
         EXPECT_EQ(lines, c.lines) << c.bytes.left(40).toStdString();
-        EXPECT_EQ(reader.ReadLine(), QByteArray()) << "reading at the end gives the empty text";
+        EXPECT_EQ(reader.readLine(), QByteArray()) << "reading at the end gives the empty text";
     }
 }
 
@@ -285,17 +332,17 @@ TEST_F(StorageTest, GridRoundTripAndTheDesignedTableFile)
 {
     MemoryGrid designed;
     const mode_t oldMask = umask(0022);
-    SaveStringGrid(designed, Path("servermessages.dat"));
+    saveGrid(designed, Path("servermessages.dat"));
     umask(oldMask);
     EXPECT_EQ(ReadBytes(Path("servermessages.dat")), "1\r\n20\r\n" + QByteArray("\r\n").repeated(20));
     EXPECT_EQ(ModeOf(Path("servermessages.dat")), 0666u & ~0022u) << "created with the usual mode";
 
     MemoryGrid grid(3, 2);
     grid.cells = {{"a", ""}, {" b ", "\xE9\x80"}, {"c;=[x]", "last"}};
-    SaveStringGrid(grid, Path("grid.dat"));
+    saveGrid(grid, Path("grid.dat"));
     EXPECT_EQ(ReadBytes(Path("grid.dat")), QByteArray("3\r\n2\r\na\r\n\r\n b \r\n\xE9\x80\r\nc;=[x]\r\nlast\r\n"));
     MemoryGrid loaded;
-    LoadStringGrid(loaded, Path("grid.dat"));
+    loadGrid(loaded, Path("grid.dat"));
     EXPECT_EQ(loaded.cells, grid.cells);
 }
 
@@ -326,33 +373,33 @@ TEST_F(StorageTest, GridLoadCountRules)
     for (const Case& c : cases) {
         WriteBytes(Path("grid.dat"), c.bytes);
         MemoryGrid grid;
-        EXPECT_EQ(IoErrorOf([&] { LoadStringGrid(grid, Path("grid.dat")); }), c.error) << c.bytes.toStdString();
+        EXPECT_EQ(IoErrorOf([&] { loadGrid(grid, Path("grid.dat")); }), c.error) << c.bytes.toStdString();
         EXPECT_EQ(grid.cells, c.cells) << c.bytes.toStdString();
     }
 
     WriteBytes(Path("grid.dat"), "12 abc\r\n1\r\n");
     MemoryGrid twelve;
-    LoadStringGrid(twelve, Path("grid.dat"));
-    EXPECT_EQ(twelve.ColCount(), 12);
+    loadGrid(twelve, Path("grid.dat"));
+    EXPECT_EQ(twelve.colCount(), 12);
     WriteBytes(Path("grid.dat"), "256\r\n3906\r\n");
     MemoryGrid largest;
-    LoadStringGrid(largest, Path("grid.dat"));
-    EXPECT_EQ(largest.ColCount() * largest.RowCount(), 999936);
+    loadGrid(largest, Path("grid.dat"));
+    EXPECT_EQ(largest.colCount() * largest.rowCount(), 999936);
 }
 
 TEST_F(StorageTest, FileErrorsCarryTheirNumbers)
 {
     MemoryGrid grid;
     TextFileReader reader;
-    EXPECT_EQ(IoErrorOf([&] { LoadStringGrid(grid, Path("missing.dat")); }), 2);
-    EXPECT_EQ(IoErrorOf([&] { reader.Open(Path("missing.dat")); }), 2);
+    EXPECT_EQ(IoErrorOf([&] { loadGrid(grid, Path("missing.dat")); }), 2);
+    EXPECT_EQ(IoErrorOf([&] { reader.open(Path("missing.dat")); }), 2);
     EXPECT_EQ(IoErrorOf([&] {
-                  reader.Open(dir_.path());
-                  reader.ReadLine();
+                  reader.open(dir_.path());
+                  reader.readLine();
               }),
               5);
-    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, dir_.path()); }), 5);
-    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, Path("no/such/dir.dat")); }), 2);
+    EXPECT_EQ(IoErrorOf([&] { saveGrid(grid, dir_.path()); }), 5);
+    EXPECT_EQ(IoErrorOf([&] { saveGrid(grid, Path("no/such/dir.dat")); }), 2);
 }
 
 TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
@@ -377,20 +424,20 @@ TEST_F(StorageTest, FailedGridSaveLeavesTheOldFileWhole)
         WriteBytes(c.path, old);
         SetMode(c.path, c.fileMode);
         SetMode(locked, c.lockDir ? 0555 : 0755);
-        EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, c.path); }), c.error) << c.path.toStdString();
+        EXPECT_EQ(IoErrorOf([&] { saveGrid(grid, c.path); }), c.error) << c.path.toStdString();
         SetMode(locked, 0755);
         EXPECT_EQ(ReadBytes(c.path), old);
         EXPECT_EQ(ModeOf(c.path), c.fileMode);
         EXPECT_EQ(QFileInfo(c.path).dir().entryList({".*"}, QDir::Hidden | QDir::Files), QStringList())
             << "no temporary file is left behind";
     }
-    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(grid, Path("plain/servermessages.dat")); }), 3);
+    EXPECT_EQ(IoErrorOf([&] { saveGrid(grid, Path("plain/servermessages.dat")); }), 3);
 
     // A writable file is replaced and keeps its mode; a link to it stays a link.
     WriteBytes(Path("target.dat"), old);
     SetMode(Path("target.dat"), 0640);
     ASSERT_TRUE(QFile::link(Path("target.dat"), Path("link.dat")));
-    SaveStringGrid(grid, Path("link.dat"));
+    saveGrid(grid, Path("link.dat"));
     EXPECT_TRUE(QFileInfo(Path("link.dat")).isSymLink());
     EXPECT_EQ(ReadBytes(Path("target.dat")), ReadBytes(Path("link.dat")));
     EXPECT_TRUE(ReadBytes(Path("target.dat")).startsWith("1\r\n20\r\n"));
@@ -403,21 +450,21 @@ TEST_F(StorageTest, AReadOnlyFolderStillTakesSavesIntoItsWritableFiles)
 {
     const QString locked = Path("locked");
     ASSERT_TRUE(QDir().mkdir(locked));
-    const QString settings = SettingsPath(locked);
+    const QString settings = settingsPath(locked);
     const QString table = locked + "/servermessages.dat";
     WriteBytes(settings, "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=a.very.long.old.host.name\r\n");
     WriteBytes(table, "1\r\n3\r\nold\r\nrows\r\nhere\r\n");
     SetMode(settings, 0600);
     SetMode(locked, 0555);
 
-    SaveSettings(settings, {"new", "4711", "pw", 25, "Ops"});
-    SaveStringGrid(MemoryGrid(1, 2), table);
-    EXPECT_EQ(IoErrorOf([&] { SaveStringGrid(MemoryGrid(), locked + "/new.dat"); }), 5);
+    saveSettings(settings, {"new", "4711", "pw", 25, "Ops"});
+    saveGrid(MemoryGrid(1, 2), table);
+    EXPECT_EQ(IoErrorOf([&] { saveGrid(MemoryGrid(), locked + "/new.dat"); }), 5);
     const QStringList left = QDir(locked).entryList(QDir::Files | QDir::Hidden);
     SetMode(locked, 0755);
 
     EXPECT_EQ(ReadBytes(settings),
-              "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=new\r\nport=4711\r\npassword=" + Encrypt("pw")
+              "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=new\r\nport=4711\r\npassword=" + scramble("pw")
                   + "\r\ndelay=25\r\nchatname=Ops\r\n");
     EXPECT_EQ(ModeOf(settings), 0600u);
     EXPECT_EQ(ReadBytes(table), "1\r\n2\r\n\r\n\r\n") << "a shorter table leaves nothing of the old one";
@@ -436,7 +483,7 @@ TEST_F(StorageTest, DiskFullLeavesTheOldFileWhole)
     MemoryGrid grid(1, 1000);
     for (auto& cell : grid.cells[0])
         cell = QByteArray(200, 'm');
-    const int error = IoErrorOf([&] { SaveStringGrid(grid, path); });
+    const int error = IoErrorOf([&] { saveGrid(grid, path); });
     const QByteArray after = ReadBytes(path);
     const QStringList left = QDir(small).entryList(QDir::Hidden | QDir::Files);
     umount2(QFile::encodeName(small).constData(), MNT_DETACH);

@@ -1,7 +1,5 @@
 #include "game_state.h"
 
-#include "core/text_cut.h"
-
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -11,25 +9,25 @@
 namespace {
 
 // The word before the first blank, and everything after that blank.
-std::pair<QByteArray, QByteArray> SplitFirstWord(const QByteArray& text)
+std::pair<QByteArray, QByteArray> splitFirstWord(const QByteArray& text)
 {
-    const qsizetype blank = text::Pos(' ', text);
-    if (blank == 0)
+    const qsizetype blank = text.indexOf(' ');
+    if (blank < 0)
         return {text, {}};
-    return {text::Copy(text, 1, blank - 1), text::Copy(text, blank + 1, text.size())};
+    return {text.left(blank), text.mid(blank + 1)};
 }
 
 // Everything before the last blank (trimmed), and the word after it.
-std::pair<QByteArray, QByteArray> SplitLastWord(const QByteArray& text)
+std::pair<QByteArray, QByteArray> splitLastWord(const QByteArray& text)
 {
     const QByteArray trimmed = text.trimmed();
-    const qsizetype blank = trimmed.lastIndexOf(' ') + 1;
-    if (blank == 0)
+    const qsizetype blank = trimmed.lastIndexOf(' ');
+    if (blank < 0)
         return {{}, trimmed};
-    return {text::Copy(trimmed, 1, blank - 1).trimmed(), text::Copy(trimmed, blank + 1, trimmed.size())};
+    return {trimmed.left(blank).trimmed(), trimmed.mid(blank + 1)};
 }
 
-QList<QByteArray> Words(const QByteArray& text)
+QList<QByteArray> wordsOf(const QByteArray& text)
 {
     QList<QByteArray> words = text.split(' ');
     words.removeAll(QByteArray());
@@ -38,16 +36,16 @@ QList<QByteArray> Words(const QByteArray& text)
 
 // Chat texts stand between the first and the last double quote; nothing inside
 // is unescaped, as the console does not escape either.
-QByteArray QuotedText(const QByteArray& text)
+QByteArray quotedText(const QByteArray& text)
 {
-    const qsizetype first = text::Pos('"', text);
-    const qsizetype last = text.lastIndexOf('"') + 1;
-    if (first == 0 || last <= first)
+    const qsizetype first = text.indexOf('"');
+    const qsizetype last = text.lastIndexOf('"');
+    if (first < 0 || last <= first)
         return text;
-    return text::Copy(text, first + 1, last - first - 1);
+    return text.mid(first + 1, last - first - 1);
 }
 
-std::optional<BanKind> BanKindOf(const QByteArray& word)
+std::optional<BanKind> banKindOf(const QByteArray& word)
 {
     const QByteArray lower = word.toLower();
     if (lower == "perm")
@@ -57,7 +55,7 @@ std::optional<BanKind> BanKindOf(const QByteArray& word)
     return std::nullopt;
 }
 
-QByteArray RandomHash(QRandomGenerator& random)
+QByteArray randomHash(QRandomGenerator& random)
 {
     static const char digits[] = "0123456789abcdef";
     QByteArray hash;
@@ -68,7 +66,7 @@ QByteArray RandomHash(QRandomGenerator& random)
 
 } // namespace
 
-GameState GameState::Generated(int players, int bans, int maps)
+GameState GameState::generated(int players, int bans, int maps)
 {
     static const char* const names[] = {
         "Sgt.Harper", "[TFK]Mad_Dog",   "Kowalski", "Lt.Dan",   "xX_Sniper_Xx", "Vasek_CZ",
@@ -94,12 +92,12 @@ GameState GameState::Generated(int players, int bans, int maps)
         player.address = QByteArray::number(random.bounded(24, 224)) + '.' + QByteArray::number(random.bounded(256))
             + '.' + QByteArray::number(random.bounded(256)) + '.' + QByteArray::number(random.bounded(1, 255));
         player.port = quint16(random.bounded(1024, 65536));
-        player.keyHash = RandomHash(random);
-        game.AddPlayer(player);
+        player.keyHash = randomHash(random);
+        game.addPlayer(player);
     }
     static const BanKind kinds[] = {BanKind::Perm, BanKind::Round, BanKind::Timed};
     for (int i = 0; i < bans; ++i)
-        game.AddBan({RandomHash(random), kinds[i % 3], 600 * (i + 1)});
+        game.addBan({randomHash(random), kinds[i % 3], 600 * (i + 1)});
     constexpr int mapCount = int(std::size(mapTable));
     for (int i = 0; i < maps; ++i) {
         SimMap map = mapTable[i % mapCount];
@@ -110,7 +108,7 @@ GameState GameState::Generated(int players, int bans, int maps)
     return game;
 }
 
-QByteArray GameState::Execute(const QByteArray& command)
+QByteArray GameState::execute(const QByteArray& command)
 {
     using Handler = QByteArray (GameState::*)(const QByteArray&);
     struct Method
@@ -119,31 +117,31 @@ QByteArray GameState::Execute(const QByteArray& command)
         Handler handler;
     };
     static const Method methods[] = {
-        {"admin.kickplayer", &GameState::KickPlayer},
-        {"admin.banplayerkey", &GameState::BanPlayerKey},
-        {"admin.addkeytobanlist", &GameState::AddKeyToBanList},
-        {"admin.removekeyfrombanlist", &GameState::RemoveKeyFromBanList},
-        {"admin.clearbanlist", &GameState::ClearBanList},
-        {"maplist.append", &GameState::AppendMap},
-        {"maplist.remove", &GameState::RemoveMap},
-        {"maplist.save", &GameState::SaveMaps},
-        {"admin.runnextlevel", &GameState::RunNextLevel},
-        {"admin.restartmap", &GameState::RestartMap},
-        {"gamelogic.togglepause", &GameState::TogglePause},
-        {"game.sayall", &GameState::SayAll},
-        {"game.sayteam", &GameState::SayTeam},
-        {"demo.recorddemo", &GameState::RecordDemo},
-        {"demo.stoprecording", &GameState::StopRecording},
+        {"admin.kickplayer", &GameState::kickPlayer},
+        {"admin.banplayerkey", &GameState::banPlayerKey},
+        {"admin.addkeytobanlist", &GameState::addKeyToBanList},
+        {"admin.removekeyfrombanlist", &GameState::removeKeyFromBanList},
+        {"admin.clearbanlist", &GameState::clearBanList},
+        {"maplist.append", &GameState::appendMap},
+        {"maplist.remove", &GameState::removeMap},
+        {"maplist.save", &GameState::saveMaps},
+        {"admin.runnextlevel", &GameState::runNextLevel},
+        {"admin.restartmap", &GameState::restartMap},
+        {"gamelogic.togglepause", &GameState::togglePause},
+        {"game.sayall", &GameState::sayAll},
+        {"game.sayteam", &GameState::sayTeam},
+        {"demo.recorddemo", &GameState::recordDemo},
+        {"demo.stoprecording", &GameState::stopRecording},
     };
 
-    const auto [name, args] = SplitFirstWord(command);
+    const auto [name, args] = splitFirstWord(command);
     const QByteArray method = name.toLower();
     if (method == "admin.listplayers")
-        return PlayerListing();
+        return playerListing();
     if (method == "admin.listbannedkeys")
-        return BanListing();
+        return banListing();
     if (method == "maplist.list")
-        return MapListing();
+        return mapListing();
     for (const Method& m : methods) {
         if (method == m.name)
             return (this->*m.handler)(args);
@@ -151,7 +149,7 @@ QByteArray GameState::Execute(const QByteArray& command)
     return "Unknown object or method!\n";
 }
 
-QByteArray GameState::PlayerListing() const
+QByteArray GameState::playerListing() const
 {
     QByteArray out;
     for (const SimPlayer& p : players_) {
@@ -162,7 +160,7 @@ QByteArray GameState::PlayerListing() const
     return out;
 }
 
-QByteArray GameState::BanListing() const
+QByteArray GameState::banListing() const
 {
     QByteArray out;
     for (const SimBan& ban : bans_) {
@@ -176,7 +174,7 @@ QByteArray GameState::BanListing() const
     return out;
 }
 
-QByteArray GameState::MapListing() const
+QByteArray GameState::mapListing() const
 {
     QByteArray out;
     for (qsizetype i = 0; i < rotation_.size(); ++i) {
@@ -186,7 +184,7 @@ QByteArray GameState::MapListing() const
     return out;
 }
 
-int GameState::AddPlayer(SimPlayer player)
+int GameState::addPlayer(SimPlayer player)
 {
     if (player.id < 0) {
         player.id = 0;
@@ -205,7 +203,7 @@ int GameState::AddPlayer(SimPlayer player)
     return player.id;
 }
 
-void GameState::AddBan(const SimBan& ban)
+void GameState::addBan(const SimBan& ban)
 {
     for (SimBan& existing : bans_) {
         if (existing.keyHash == ban.keyHash) {
@@ -216,13 +214,13 @@ void GameState::AddBan(const SimBan& ban)
     bans_.append(ban);
 }
 
-void GameState::SetRotation(const QList<SimMap>& maps)
+void GameState::setRotation(const QList<SimMap>& maps)
 {
     rotation_ = maps;
     currentMap_ = 0;
 }
 
-qsizetype GameState::PlayerIndex(const QByteArray& idText) const
+qsizetype GameState::playerIndex(const QByteArray& idText) const
 {
     bool ok = false;
     const int id = idText.trimmed().toInt(&ok);
@@ -235,44 +233,44 @@ qsizetype GameState::PlayerIndex(const QByteArray& idText) const
     return -1;
 }
 
-QByteArray GameState::KickPlayer(const QByteArray& args)
+QByteArray GameState::kickPlayer(const QByteArray& args)
 {
-    const qsizetype index = PlayerIndex(args);
+    const qsizetype index = playerIndex(args);
     if (index < 0)
         return "error: no player with id '" + args.trimmed() + "'\n";
     players_.removeAt(index);
     return {};
 }
 
-QByteArray GameState::BanPlayerKey(const QByteArray& args)
+QByteArray GameState::banPlayerKey(const QByteArray& args)
 {
-    const auto [idText, kindWord] = SplitLastWord(args);
-    const std::optional<BanKind> kind = BanKindOf(kindWord);
+    const auto [idText, kindWord] = splitLastWord(args);
+    const std::optional<BanKind> kind = banKindOf(kindWord);
     if (!kind)
         return "error: a ban is for the round or perm\n";
-    const qsizetype index = PlayerIndex(idText);
+    const qsizetype index = playerIndex(idText);
     if (index < 0)
         return "error: no player with id '" + idText + "'\n";
-    AddBan({players_[index].keyHash, *kind, 0});
+    addBan({players_[index].keyHash, *kind, 0});
     players_.removeAt(index);
     return {};
 }
 
-QByteArray GameState::AddKeyToBanList(const QByteArray& args)
+QByteArray GameState::addKeyToBanList(const QByteArray& args)
 {
-    auto [key, kindWord] = SplitLastWord(args);
-    std::optional<BanKind> kind = BanKindOf(kindWord);
+    auto [key, kindWord] = splitLastWord(args);
+    std::optional<BanKind> kind = banKindOf(kindWord);
     if (!kind || key.isEmpty()) { // no kind given: the whole text is the key, banned for good
         key = args.trimmed();
         kind = BanKind::Perm;
     }
     if (key.isEmpty())
         return "error: no key given\n";
-    AddBan({key, *kind, 0});
+    addBan({key, *kind, 0});
     return {};
 }
 
-QByteArray GameState::RemoveKeyFromBanList(const QByteArray& args)
+QByteArray GameState::removeKeyFromBanList(const QByteArray& args)
 {
     // The key as sent first, so that keys with odd bytes at their ends can be lifted too.
     for (const QByteArray& key : {args, args.trimmed()}) {
@@ -286,15 +284,15 @@ QByteArray GameState::RemoveKeyFromBanList(const QByteArray& args)
     return "error: no ban for key '" + args + "'\n";
 }
 
-QByteArray GameState::ClearBanList(const QByteArray&)
+QByteArray GameState::clearBanList(const QByteArray&)
 {
     bans_.clear();
     return {};
 }
 
-QByteArray GameState::AppendMap(const QByteArray& args)
+QByteArray GameState::appendMap(const QByteArray& args)
 {
-    const QList<QByteArray> words = Words(args);
+    const QList<QByteArray> words = wordsOf(args);
     if (words.isEmpty())
         return "error: no map name given\n";
     if (words.size() > 3)
@@ -309,7 +307,7 @@ QByteArray GameState::AppendMap(const QByteArray& args)
     return {};
 }
 
-QByteArray GameState::RemoveMap(const QByteArray& args)
+QByteArray GameState::removeMap(const QByteArray& args)
 {
     bool ok = false;
     const int index = args.trimmed().toInt(&ok);
@@ -323,7 +321,7 @@ QByteArray GameState::RemoveMap(const QByteArray& args)
     return {};
 }
 
-QByteArray GameState::SaveMaps(const QByteArray&)
+QByteArray GameState::saveMaps(const QByteArray&)
 {
     savedRotation_ = rotation_;
     ++saveCount_;
@@ -331,48 +329,48 @@ QByteArray GameState::SaveMaps(const QByteArray&)
 }
 
 // A new round lifts the bans that were only for the round, and play resumes.
-void GameState::StartNewRound()
+void GameState::startNewRound()
 {
     bans_.removeIf([](const SimBan& ban) { return ban.kind == BanKind::Round; });
     paused_ = false;
 }
 
-QByteArray GameState::RunNextLevel(const QByteArray&)
+QByteArray GameState::runNextLevel(const QByteArray&)
 {
     currentMap_ = rotation_.isEmpty() ? 0 : (currentMap_ + 1) % int(rotation_.size());
-    StartNewRound();
+    startNewRound();
     return {};
 }
 
-QByteArray GameState::RestartMap(const QByteArray&)
+QByteArray GameState::restartMap(const QByteArray&)
 {
     ++restarts_;
-    StartNewRound();
+    startNewRound();
     return {};
 }
 
-QByteArray GameState::TogglePause(const QByteArray&)
+QByteArray GameState::togglePause(const QByteArray&)
 {
     paused_ = !paused_;
     return {};
 }
 
-QByteArray GameState::SayAll(const QByteArray& args)
+QByteArray GameState::sayAll(const QByteArray& args)
 {
-    chat_.append({0, QuotedText(args)});
+    chat_.append({0, quotedText(args)});
     return {};
 }
 
-QByteArray GameState::SayTeam(const QByteArray& args)
+QByteArray GameState::sayTeam(const QByteArray& args)
 {
-    const auto [teamWord, rest] = SplitFirstWord(args.trimmed());
+    const auto [teamWord, rest] = splitFirstWord(args.trimmed());
     if (teamWord != "1" && teamWord != "2")
         return "error: the team is 1 or 2\n";
-    chat_.append({teamWord.toInt(), QuotedText(rest)});
+    chat_.append({teamWord.toInt(), quotedText(rest)});
     return {};
 }
 
-QByteArray GameState::RecordDemo(const QByteArray& args)
+QByteArray GameState::recordDemo(const QByteArray& args)
 {
     const QByteArray name = args.trimmed();
     if (name.isEmpty())
@@ -381,15 +379,15 @@ QByteArray GameState::RecordDemo(const QByteArray& args)
         if (demo.name == name)
             return "error: a demo named '" + name + "' exists already\n";
     }
-    if (Recording())
+    if (recording())
         demos_.last().stopped = true;
     demos_.append({name, false});
     return {};
 }
 
-QByteArray GameState::StopRecording(const QByteArray&)
+QByteArray GameState::stopRecording(const QByteArray&)
 {
-    if (Recording())
+    if (recording())
         demos_.last().stopped = true;
     return {};
 }

@@ -2,14 +2,14 @@
 
 // The practice server's game: players, bans, the map rotation, the chat and the
 // demo recorder, changed by console commands the way a game server changes
-// them. No sockets and no clock here, so every rule can be driven by Execute.
+// them. No sockets and no clock here, so every rule can be driven by execute.
 
 #include <QByteArray>
 #include <QList>
 
 struct SimPlayer
 {
-    int id = -1; // -1 lets AddPlayer pick the lowest free id
+    int id = -1; // -1 lets addPlayer pick the lowest free id
     QByteArray name;
     QByteArray address;
     quint16 port = 0;
@@ -57,59 +57,59 @@ public:
 
     // Plausible players, bans and maps. The same counts always give the same
     // game, so a test can rely on what it finds.
-    static GameState Generated(int players, int bans, int maps);
+    static GameState generated(int players, int bans, int maps);
 
     // Runs one console command (what follows "exec ") and gives the console's
     // reply; commands that change the game give the empty text.
-    QByteArray Execute(const QByteArray& command);
+    QByteArray execute(const QByteArray& command);
 
     // The three listings, as the console prints them.
-    QByteArray PlayerListing() const;
-    QByteArray BanListing() const;
-    QByteArray MapListing() const;
+    QByteArray playerListing() const;
+    QByteArray banListing() const;
+    QByteArray mapListing() const;
 
     // Puts a player on the server and gives its id. A player with an id that is
     // already taken replaces the one who had it.
-    int AddPlayer(SimPlayer player);
-    const QList<SimPlayer>& Players() const { return players_; }
+    int addPlayer(SimPlayer player);
+    const QList<SimPlayer>& players() const { return players_; }
 
     // A ban of a key that is banned already changes that ban's kind.
-    void AddBan(const SimBan& ban);
-    const QList<SimBan>& Bans() const { return bans_; }
+    void addBan(const SimBan& ban);
+    const QList<SimBan>& bans() const { return bans_; }
 
-    void SetRotation(const QList<SimMap>& maps);
-    const QList<SimMap>& Rotation() const { return rotation_; }
+    void setRotation(const QList<SimMap>& maps);
+    const QList<SimMap>& rotation() const { return rotation_; }
     // The rotation as it was at the latest save, and how many saves there were.
-    const QList<SimMap>& SavedRotation() const { return savedRotation_; }
-    int SaveCount() const { return saveCount_; }
+    const QList<SimMap>& savedRotation() const { return savedRotation_; }
+    int saveCount() const { return saveCount_; }
 
-    int CurrentMapIndex() const { return currentMap_; }
-    int RestartCount() const { return restarts_; }
-    bool Paused() const { return paused_; }
+    int currentMapIndex() const { return currentMap_; }
+    int restartCount() const { return restarts_; }
+    bool paused() const { return paused_; }
 
-    const QList<SimChatLine>& Chat() const { return chat_; }
-    const QList<SimDemo>& Demos() const { return demos_; }
-    bool Recording() const { return !demos_.isEmpty() && !demos_.last().stopped; }
+    const QList<SimChatLine>& chat() const { return chat_; }
+    const QList<SimDemo>& demos() const { return demos_; }
+    bool recording() const { return !demos_.isEmpty() && !demos_.last().stopped; }
 
 private:
-    QByteArray KickPlayer(const QByteArray& args);
-    QByteArray BanPlayerKey(const QByteArray& args);
-    QByteArray AddKeyToBanList(const QByteArray& args);
-    QByteArray RemoveKeyFromBanList(const QByteArray& args);
-    QByteArray ClearBanList(const QByteArray& args);
-    QByteArray AppendMap(const QByteArray& args);
-    QByteArray RemoveMap(const QByteArray& args);
-    QByteArray SaveMaps(const QByteArray& args);
-    QByteArray RunNextLevel(const QByteArray& args);
-    QByteArray RestartMap(const QByteArray& args);
-    QByteArray TogglePause(const QByteArray& args);
-    QByteArray SayAll(const QByteArray& args);
-    QByteArray SayTeam(const QByteArray& args);
-    QByteArray RecordDemo(const QByteArray& args);
-    QByteArray StopRecording(const QByteArray& args);
+    QByteArray kickPlayer(const QByteArray& args);
+    QByteArray banPlayerKey(const QByteArray& args);
+    QByteArray addKeyToBanList(const QByteArray& args);
+    QByteArray removeKeyFromBanList(const QByteArray& args);
+    QByteArray clearBanList(const QByteArray& args);
+    QByteArray appendMap(const QByteArray& args);
+    QByteArray removeMap(const QByteArray& args);
+    QByteArray saveMaps(const QByteArray& args);
+    QByteArray runNextLevel(const QByteArray& args);
+    QByteArray restartMap(const QByteArray& args);
+    QByteArray togglePause(const QByteArray& args);
+    QByteArray sayAll(const QByteArray& args);
+    QByteArray sayTeam(const QByteArray& args);
+    QByteArray recordDemo(const QByteArray& args);
+    QByteArray stopRecording(const QByteArray& args);
 
-    qsizetype PlayerIndex(const QByteArray& idText) const;
-    void StartNewRound();
+    qsizetype playerIndex(const QByteArray& idText) const;
+    void startNewRound();
 
     QList<SimPlayer> players_; // kept in order of id
     QList<SimBan> bans_;

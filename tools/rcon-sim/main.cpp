@@ -18,14 +18,14 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 // Only a write is safe in a signal handler; the event loop does the rest.
-void OnSignal(int)
+void onSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
 // Lines may hold any byte; control bytes and bytes above 0x7E print escaped.
-QByteArray Printable(const QByteArray& bytes)
+QByteArray printable(const QByteArray& bytes)
 {
     QByteArray out;
     for (const char c : bytes) {
@@ -40,13 +40,13 @@ QByteArray Printable(const QByteArray& bytes)
     return out;
 }
 
-void Print(const QByteArray& line)
+void print(const QByteArray& line)
 {
     std::fputs((line + '\n').constData(), stdout);
     std::fflush(stdout);
 }
 
-bool ReadCount(const QCommandLineParser& parser, const QString& name, int low, int high, int& value)
+bool readCount(const QCommandLineParser& parser, const QString& name, int low, int high, int& value)
 {
     if (!parser.isSet(name))
         return true;
@@ -83,11 +83,11 @@ int main(int argc, char** argv)
 
     RconSimOptions options;
     int port = 4711;
-    if (!ReadCount(parser, "port", 0, 65535, port) || !ReadCount(parser, "players", 0, 100, options.players)
-        || !ReadCount(parser, "bans", 0, 10000, options.bans) || !ReadCount(parser, "maps", 0, 1000, options.maps)
-        || !ReadCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
-        || !ReadCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs)
-        || !ReadCount(parser, "frame-ms", 1, 10000, options.frameMs))
+    if (!readCount(parser, "port", 0, 65535, port) || !readCount(parser, "players", 0, 100, options.players)
+        || !readCount(parser, "bans", 0, 10000, options.bans) || !readCount(parser, "maps", 0, 1000, options.maps)
+        || !readCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
+        || !readCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs)
+        || !readCount(parser, "frame-ms", 1, 10000, options.frameMs))
         return 2;
     if (parser.isSet("instant"))
         options.timing = SimTiming::Instant;
@@ -106,30 +106,30 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
     });
     struct sigaction action = {};
-    action.sa_handler = OnSignal;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
     RconSimServer server(options);
-    QObject::connect(&server, &RconSimServer::LineReceived,
-                     [](const QByteArray& line) { Print("<< " + Printable(line)); });
-    QObject::connect(&server, &RconSimServer::ChatMessage, [](int team, const QByteArray& text) {
-        Print((team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
-              + Printable(text));
+    QObject::connect(&server, &RconSimServer::lineReceived,
+                     [](const QByteArray& line) { print("<< " + printable(line)); });
+    QObject::connect(&server, &RconSimServer::chatMessage, [](int team, const QByteArray& text) {
+        print((team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
+              + printable(text));
     });
-    QObject::connect(&server, &RconSimServer::ClientConnected, [] { Print("-- client connected"); });
-    QObject::connect(&server, &RconSimServer::ClientDisconnected, [] { Print("-- client disconnected"); });
-    if (!server.Listen()) {
-        std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", port, qPrintable(server.ErrorString()));
+    QObject::connect(&server, &RconSimServer::clientConnected, [] { print("-- client connected"); });
+    QObject::connect(&server, &RconSimServer::clientDisconnected, [] { print("-- client disconnected"); });
+    if (!server.listen()) {
+        std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", port, qPrintable(server.errorString()));
         return 1;
     }
-    Print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.Port()) + ", password \""
-          + Printable(options.password) + "\"");
+    print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.port()) + ", password \""
+          + printable(options.password) + "\"");
 
     const int result = QCoreApplication::exec();
-    Print("rcon-sim stopped");
+    print("rcon-sim stopped");
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);
     return result;

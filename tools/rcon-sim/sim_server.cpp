@@ -33,13 +33,14 @@ public:
     QByteArray seed;
     bool authenticated = false;
     bool closeWhenDrained = false;
+    bool stalled = false; // reads nothing until a held reply has gone
 };
 
 namespace {
 
 constexpr char seedMarker[] = "Digest seed: ";
 
-QByteArray RandomSeed()
+QByteArray randomSeed()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     QByteArray seed;
@@ -50,7 +51,7 @@ QByteArray RandomSeed()
 
 // The seed a client takes from a greeting: up to 16 bytes after the marker,
 // short of the line's end.
-QByteArray SeedIn(const QByteArray& greeting)
+QByteArray seedIn(const QByteArray& greeting)
 {
     const qsizetype at = greeting.indexOf(seedMarker);
     if (at < 0)
@@ -65,10 +66,10 @@ QByteArray SeedIn(const QByteArray& greeting)
 RconSimServer::RconSimServer(const RconSimOptions& options, QObject* parent)
     : QObject(parent)
     , options_(options)
-    , game_(GameState::Generated(options.players, options.bans, options.maps))
+    , game_(GameState::generated(options.players, options.bans, options.maps))
     , server_(new QTcpServer(this))
 {
-    connect(server_, &QTcpServer::newConnection, this, &RconSimServer::Accept);
+    connect(server_, &QTcpServer::newConnection, this, &RconSimServer::accept);
 }
 
 RconSimServer::~RconSimServer()
@@ -80,28 +81,28 @@ RconSimServer::~RconSimServer()
     }
 }
 
-bool RconSimServer::Listen()
+bool RconSimServer::listen()
 {
     return server_->listen(QHostAddress::LocalHost, options_.port);
 }
 
-quint16 RconSimServer::Port() const
+quint16 RconSimServer::port() const
 {
     return server_->serverPort();
 }
 
-QString RconSimServer::ErrorString() const
+QString RconSimServer::errorString() const
 {
     return server_->errorString();
 }
 
-void RconSimServer::SetChunking(int chunkSize, int chunkDelayMs)
+void RconSimServer::setChunking(int chunkSize, int chunkDelayMs)
 {
     options_.chunkSize = chunkSize;
     options_.chunkDelayMs = chunkDelayMs;
 }
 
-void RconSimServer::Accept()
+void RconSimServer::accept()
 {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         auto* client = new SimClient(socket, this);
@@ -110,55 +111,55 @@ void RconSimServer::Accept()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (paused_)
             socket->setReadBufferSize(1);
-        connect(socket, &QTcpSocket::disconnected, client, [this, client] { Drop(client); });
-        connect(&client->pacer, &QTimer::timeout, client, [this, client] { Drain(client); });
+        connect(socket, &QTcpSocket::disconnected, client, [this, client] { drop(client); });
+        connect(&client->pacer, &QTimer::timeout, client, [this, client] { drain(client); });
 
         client->greeting = greeting_;
         if (client->greeting.isEmpty()) {
-            client->seed = RandomSeed();
+            client->seed = randomSeed();
             client->greeting = {"### Battlefield 2 default RCON/admin ready.\n",
                                 "### " + (seedMarker + client->seed) + '\n', "\n"};
         } else {
-            client->seed = SeedIn(client->greeting.join());
+            client->seed = seedIn(client->greeting.join());
         }
         lastSeed_ = client->seed;
-        emit ClientConnected();
+        emit clientConnected();
 
         if (options_.timing == SimTiming::Instant) {
-            connect(socket, &QTcpSocket::readyRead, client, [this, client] { ReadAll(client); });
+            connect(socket, &QTcpSocket::readyRead, client, [this, client] { handleAllLines(client); });
             for (const QByteArray& write : std::exchange(client->greeting, {}))
-                Send(client, write, false);
+                send(client, write, false);
         } else {
-            connect(&client->frame, &QTimer::timeout, client, [this, client] { Frame(client); });
+            connect(&client->frame, &QTimer::timeout, client, [this, client] { frame(client); });
             client->frame.start(options_.frameMs);
-            Send(client, client->greeting.takeFirst(), false);
+            send(client, client->greeting.takeFirst(), false);
         }
     }
 }
 
-void RconSimServer::Frame(SimClient* client)
+void RconSimServer::frame(SimClient* client)
 {
     if (!client->greeting.isEmpty())
-        Send(client, client->greeting.takeFirst(), false);
-    if (paused_ || !clients_.contains(client))
+        send(client, client->greeting.takeFirst(), false);
+    if (paused_ || client->stalled || !clients_.contains(client))
         return;
     const QByteArray fresh = client->socket->readAll();
     if (fresh.isEmpty())
         return;
-    TakeBytes(client, fresh);
-    HandleLine(client);
+    takeBytes(client, fresh);
+    handleLine(client);
 }
 
-void RconSimServer::ReadAll(SimClient* client)
+void RconSimServer::handleAllLines(SimClient* client)
 {
     if (paused_ || !clients_.contains(client))
         return;
-    TakeBytes(client, client->socket->readAll());
-    // A slot of LineReceived may pause reading or close the connection; stop then.
-    while (!paused_ && clients_.contains(client) && HandleLine(client)) { }
+    takeBytes(client, client->socket->readAll());
+    // A slot of lineReceived may pause reading or close the connection; stop then.
+    while (!paused_ && clients_.contains(client) && !client->stalled && handleLine(client)) { }
 }
 
-void RconSimServer::TakeBytes(SimClient* client, const QByteArray& bytes)
+void RconSimServer::takeBytes(SimClient* client, const QByteArray& bytes)
 {
     const qsizetype waiting = client->pending.count('\n');
     client->pending += bytes;
@@ -167,7 +168,7 @@ void RconSimServer::TakeBytes(SimClient* client, const QByteArray& bytes)
         pipelinedLines_ += int(waiting > 0 ? arrived : arrived - 1);
 }
 
-bool RconSimServer::HandleLine(SimClient* client)
+bool RconSimServer::handleLine(SimClient* client)
 {
     const qsizetype end = client->pending.indexOf('\n');
     if (end < 0)
@@ -175,7 +176,7 @@ bool RconSimServer::HandleLine(SimClient* client)
     const QByteArray line = client->pending.left(end);
     client->pending.remove(0, end + 1);
     receivedLines_.append(line);
-    emit LineReceived(line);
+    emit lineReceived(line);
     if (!clients_.contains(client))
         return false;
 
@@ -185,26 +186,36 @@ bool RconSimServer::HandleLine(SimClient* client)
         text.remove(0, 1);
     if (text.endsWith('\r'))
         text.chop(1);
-    const qsizetype chatBefore = game_.Chat().size();
-    QByteArray reply = Answer(client, text);
-    for (qsizetype i = chatBefore; i < game_.Chat().size(); ++i)
-        emit ChatMessage(game_.Chat()[i].team, game_.Chat()[i].text);
+    const qsizetype chatBefore = game_.chat().size();
+    QByteArray reply = answer(client, text);
+    for (qsizetype i = chatBefore; i < game_.chat().size(); ++i)
+        emit chatMessage(game_.chat()[i].team, game_.chat()[i].text);
     if (framed)
         reply += '\x04';
-    if (std::exchange(swallowNextReply_, false) || reply.isEmpty() || !clients_.contains(client))
+    if (reply.isEmpty() || !clients_.contains(client))
         return true;
+    if (const int ms = std::exchange(stallNextReplyMs_, 0); ms > 0) {
+        client->stalled = true;
+        QTimer::singleShot(ms, client, [this, client, reply] {
+            client->stalled = false;
+            send(client, reply, true);
+            if (!client->frame.isActive())
+                handleAllLines(client); // what came meanwhile raises no new readyRead
+        });
+        return true;
+    }
     if (cutNextReplyAt_) {
         reply.truncate(std::max<qsizetype>(*std::exchange(cutNextReplyAt_, std::nullopt), 0));
-        Send(client, reply, true);
+        send(client, reply, true);
         client->closeWhenDrained = true;
-        Drain(client);
+        drain(client);
     } else {
-        Send(client, reply, true);
+        send(client, reply, true);
     }
     return true;
 }
 
-QByteArray RconSimServer::Answer(SimClient* client, const QByteArray& text)
+QByteArray RconSimServer::answer(SimClient* client, const QByteArray& text)
 {
     const qsizetype blank = text.indexOf(' ');
     const QByteArray word = blank < 0 ? text : text.left(blank);
@@ -218,11 +229,11 @@ QByteArray RconSimServer::Answer(SimClient* client, const QByteArray& text)
     if (!client->authenticated)
         return "error: not authenticated: you can only invoke 'login'\n";
     if (word == "exec")
-        return game_.Execute(rest);
+        return game_.execute(rest);
     return "unknown command: '" + word + "'\n";
 }
 
-void RconSimServer::Send(SimClient* client, const QByteArray& bytes, bool split)
+void RconSimServer::send(SimClient* client, const QByteArray& bytes, bool split)
 {
     if (client->closeWhenDrained)
         return;
@@ -232,10 +243,10 @@ void RconSimServer::Send(SimClient* client, const QByteArray& bytes, bool split)
     } else if (!bytes.isEmpty()) {
         client->queue.append(bytes);
     }
-    Drain(client);
+    drain(client);
 }
 
-void RconSimServer::Drain(SimClient* client)
+void RconSimServer::drain(SimClient* client)
 {
     if (client->socket->state() != QAbstractSocket::ConnectedState) {
         client->queue.clear();
@@ -251,7 +262,7 @@ void RconSimServer::Drain(SimClient* client)
         client->socket->disconnectFromHost();
 }
 
-void RconSimServer::Drop(SimClient* client)
+void RconSimServer::drop(SimClient* client)
 {
     if (!clients_.removeOne(client))
         return;
@@ -259,10 +270,10 @@ void RconSimServer::Drop(SimClient* client)
     client->pacer.stop();
     client->queue.clear();
     client->deleteLater();
-    emit ClientDisconnected();
+    emit clientDisconnected();
 }
 
-void RconSimServer::PauseReading()
+void RconSimServer::pauseReading()
 {
     paused_ = true;
     // With a full read buffer Qt stops taking bytes from the kernel.
@@ -270,7 +281,7 @@ void RconSimServer::PauseReading()
         client->socket->setReadBufferSize(1);
 }
 
-void RconSimServer::ResumeReading()
+void RconSimServer::resumeReading()
 {
     paused_ = false;
     for (SimClient* client : QList<SimClient*>(clients_)) {
@@ -278,11 +289,11 @@ void RconSimServer::ResumeReading()
         // What was buffered while paused raises no new readyRead; a stock frame
         // reads it at its next turn.
         if (!client->frame.isActive())
-            ReadAll(client);
+            handleAllLines(client);
     }
 }
 
-void RconSimServer::CloseClients()
+void RconSimServer::closeClients()
 {
     for (SimClient* client : QList<SimClient*>(clients_)) {
         client->pacer.stop();
@@ -291,7 +302,7 @@ void RconSimServer::CloseClients()
     }
 }
 
-void RconSimServer::ResetClients()
+void RconSimServer::resetClients()
 {
     for (SimClient* client : QList<SimClient*>(clients_)) {
         const linger noLinger{1, 0};
@@ -300,8 +311,8 @@ void RconSimServer::ResetClients()
     }
 }
 
-void RconSimServer::SendRaw(const QByteArray& bytes)
+void RconSimServer::sendRaw(const QByteArray& bytes)
 {
     for (SimClient* client : QList<SimClient*>(clients_))
-        Send(client, bytes, false);
+        send(client, bytes, false);
 }

@@ -48,69 +48,70 @@ public:
     ~RconSimServer() override;
 
     // Listens on 127.0.0.1 at the port of the options.
-    bool Listen();
-    quint16 Port() const;
-    QString ErrorString() const;
+    bool listen();
+    quint16 port() const;
+    QString errorString() const;
 
-    GameState& Game() { return game_; }
-    const GameState& Game() const { return game_; }
+    GameState& game() { return game_; }
+    const GameState& game() const { return game_; }
 
-    void SetPassword(const QByteArray& password) { options_.password = password; }
-    void SetChunking(int chunkSize, int chunkDelayMs);
+    void setPassword(const QByteArray& password) { options_.password = password; }
+    void setChunking(int chunkSize, int chunkDelayMs);
     // Applies to connections accepted later.
-    void SetTiming(SimTiming timing) { options_.timing = timing; }
+    void setTiming(SimTiming timing) { options_.timing = timing; }
 
     // Every line handled, from all connections in order, without its 0x0A and
     // otherwise byte for byte (0x02 and 0x0D included).
-    QList<QByteArray> ReceivedLines() const { return receivedLines_; }
-    void ClearReceivedLines() { receivedLines_.clear(); }
+    QList<QByteArray> receivedLines() const { return receivedLines_; }
+    void clearReceivedLines() { receivedLines_.clear(); }
 
     // Lines that arrived while an earlier line of the same connection was still
     // waiting for its answer: a client that waits for each reply sends none.
-    int PipelinedLines() const { return pipelinedLines_; }
+    int pipelinedLines() const { return pipelinedLines_; }
 
     // The seed of the latest greeting.
-    QByteArray LastSeed() const { return lastSeed_; }
-    int ClientCount() const { return int(clients_.size()); }
+    QByteArray lastSeed() const { return lastSeed_; }
+    int clientCount() const { return int(clients_.size()); }
 
     // Greets later connections with these writes instead of the usual three. The
     // seed expected at login is then the (up to) 16 bytes after "Digest seed: "
     // in them, up to the line's end. An empty list restores the usual greeting.
-    void SetGreeting(const QList<QByteArray>& writes) { greeting_ = writes; }
+    void setGreeting(const QList<QByteArray>& writes) { greeting_ = writes; }
 
     // Fault hooks, for robustness tests.
     // Stops reading, so that what clients send backs up in the TCP buffers.
-    void PauseReading();
-    void ResumeReading();
+    void pauseReading();
+    void resumeReading();
     // Closes every connection, politely (FIN).
-    void CloseClients();
+    void closeClients();
     // Resets every connection (SO_LINGER 0, then close), so clients see ECONNRESET.
-    void ResetClients();
+    void resetClients();
     // Sends bytes to every client, in order with the replies.
-    void SendRaw(const QByteArray& bytes);
+    void sendRaw(const QByteArray& bytes);
     // Sends only the first `bytes` bytes of the next reply, then closes that connection.
-    void CloseAfterNextReplyBytes(qsizetype bytes) { cutNextReplyAt_ = bytes; }
-    // Handles the next line but sends no reply to it at all.
-    void SwallowNextReply() { swallowNextReply_ = true; }
+    void closeAfterNextReplyBytes(qsizetype bytes) { cutNextReplyAt_ = bytes; }
+    // Handles the next line, then stalls that connection for `ms` before it
+    // replies, as a server busy changing maps does: it reads nothing meanwhile.
+    void stallNextReply(int ms) { stallNextReplyMs_ = ms; }
 
 signals:
-    void LineReceived(const QByteArray& line);
-    void ChatMessage(int team, const QByteArray& text);
-    void ClientConnected();
-    void ClientDisconnected();
+    void lineReceived(const QByteArray& line);
+    void chatMessage(int team, const QByteArray& text);
+    void clientConnected();
+    void clientDisconnected();
 
 private:
-    void Accept();
-    void Frame(SimClient* client);
-    void ReadAll(SimClient* client);
+    void accept();
+    void frame(SimClient* client);
+    void handleAllLines(SimClient* client);
     // Takes in newly read bytes, counting lines that arrive behind an unanswered one.
-    void TakeBytes(SimClient* client, const QByteArray& bytes);
+    void takeBytes(SimClient* client, const QByteArray& bytes);
     // Handles the first complete line waiting; false when there is none.
-    bool HandleLine(SimClient* client);
-    QByteArray Answer(SimClient* client, const QByteArray& text);
-    void Send(SimClient* client, const QByteArray& bytes, bool split);
-    void Drain(SimClient* client);
-    void Drop(SimClient* client);
+    bool handleLine(SimClient* client);
+    QByteArray answer(SimClient* client, const QByteArray& text);
+    void send(SimClient* client, const QByteArray& bytes, bool split);
+    void drain(SimClient* client);
+    void drop(SimClient* client);
 
     RconSimOptions options_;
     GameState game_;
@@ -122,5 +123,5 @@ private:
     QList<QByteArray> greeting_;
     bool paused_ = false;
     std::optional<qsizetype> cutNextReplyAt_;
-    bool swallowNextReply_ = false;
+    int stallNextReplyMs_ = 0;
 };

@@ -1,10 +1,10 @@
-#include "core/delphi_number.h"
+#include "core/integer_text.h"
 
 #include "core/errors.h"
 
 namespace {
 
-int HexDigit(char c)
+int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -17,7 +17,7 @@ int HexDigit(char c)
 
 } // namespace
 
-std::optional<qint32> TryStrToInt(QByteArrayView text)
+std::optional<qint32> parseInteger(QByteArrayView text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -43,7 +43,7 @@ std::optional<qint32> TryStrToInt(QByteArrayView text)
     quint64 value = 0;
     if (hex) {
         for (; i < n; ++i) {
-            const int digit = HexDigit(text[i]);
+            const int digit = hexDigit(text[i]);
             if (digit < 0)
                 return std::nullopt;
             value = value * 16 + digit;
@@ -65,14 +65,14 @@ std::optional<qint32> TryStrToInt(QByteArrayView text)
     return negative ? static_cast<qint32>(-static_cast<qint64>(value)) : static_cast<qint32>(value);
 }
 
-qint32 StrToInt(QByteArrayView text)
+qint32 toInteger(QByteArrayView text)
 {
-    if (const auto value = TryStrToInt(text))
+    if (const auto value = parseInteger(text))
         return *value;
-    throw EConvertError("'" + text.toByteArray() + "' is not a valid integer value");
+    throw ConvertError("'" + text.toByteArray() + "' is not a valid integer value");
 }
 
-qint32 StrToIntDef(QByteArrayView text, qint32 fallback)
+qint32 toIntegerOr(QByteArrayView text, qint32 fallback)
 {
-    return TryStrToInt(text).value_or(fallback);
+    return parseInteger(text).value_or(fallback);
 }

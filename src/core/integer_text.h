@@ -11,10 +11,10 @@
 // The value of `text`, or nothing when it does not convert. A decimal value
 // outside the signed 32-bit range does not convert; a hexadecimal one may use
 // all 32 bits (so "$FFFFFFFF" is -1).
-std::optional<qint32> TryStrToInt(QByteArrayView text);
+std::optional<qint32> parseInteger(QByteArrayView text);
 
-// As TryStrToInt, raising EConvertError "'<text>' is not a valid integer value".
-qint32 StrToInt(QByteArrayView text);
+// As parseInteger, raising ConvertError "'<text>' is not a valid integer value".
+qint32 toInteger(QByteArrayView text);
 
-// As TryStrToInt, giving `fallback` when the text does not convert.
-qint32 StrToIntDef(QByteArrayView text, qint32 fallback);
+// As parseInteger, giving `fallback` when the text does not convert.
+qint32 toIntegerOr(QByteArrayView text, qint32 fallback);

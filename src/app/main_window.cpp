@@ -1,0 +1,476 @@
+#include "app/main_window.h"
+
+#include "admin/ban_admin.h"
+#include "admin/map_admin.h"
+#include "admin/player_admin.h"
+#include "app/about_window.h"
+#include "app/dialogs.h"
+#include "app/focus_entry.h"
+#include "app/list_box.h"
+#include "app/spin_edit.h"
+#include "app/string_grid.h"
+#include "app/text_codec.h"
+#include "session/console_session.h"
+#include "storage/settings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+
+const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
+constexpr int kClientWidth = 791;
+constexpr int kClientHeight = 536;
+
+template <typename Widget>
+Widget* place(Widget* widget, const char* name, QRect geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QGroupBox* makeGroupBox(QWidget* parent, const char* name, const char* caption, QRect geometry)
+{
+    return place(new QGroupBox(QLatin1String(caption), parent), name, geometry);
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, QPoint at)
+{
+    auto* label = new QLabel(QLatin1String(caption), parent);
+    label->setObjectName(QLatin1String(name));
+    label->move(at);
+    label->adjustSize();
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
+                        const char* hint = nullptr)
+{
+    auto* button = place(new QPushButton(QLatin1String(caption), parent), name, geometry);
+    if (hint)
+        button->setToolTip(QLatin1String(hint));
+    return button;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* name, QRect geometry)
+{
+    return place(new QLineEdit(parent), name, geometry);
+}
+
+QCheckBox* makeCheckBox(QWidget* parent, const char* name, const char* caption, QRect geometry, bool checked)
+{
+    auto* box = place(new QCheckBox(QLatin1String(caption), parent), name, geometry);
+    box->setChecked(checked);
+    return box;
+}
+
+ListBox* makeListBox(QWidget* parent, const char* name, QRect geometry, bool sorted = false)
+{
+    return place(new ListBox(sorted, parent), name, geometry);
+}
+
+QWidget* makePage(QTabWidget* pages, const char* name, const char* caption)
+{
+    auto* page = new QWidget;
+    page->setObjectName(QLatin1String(name));
+    pages->addTab(page, QLatin1String(caption));
+    return page;
+}
+
+// The designed font, MS Sans Serif, is not on Linux; Liberation Sans at the
+// same 11 pixels keeps every caption inside its designed size.
+QFont windowFont()
+{
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(11);
+    return font;
+}
+
+MainWindowOptions withDefaults(MainWindowOptions options)
+{
+    if (!options.dialogs)
+        options.dialogs = std::make_shared<QtDialogs>();
+    if (options.settingsPath.isEmpty())
+        options.settingsPath = settingsPath(QCoreApplication::applicationDirPath());
+    return options;
+}
+
+} // namespace
+
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
+    : QMainWindow(parent)
+    , options_(withDefaults(std::move(options)))
+    , guard_(this, options_.dialogs)
+    , session_(new ConsoleSession(this))
+{
+    session_->setReplyTimeout(options_.replyTimeout);
+    session_->setConnectTimeout(options_.connectTimeout);
+
+    createControls();
+    connectSession();
+    bindControls();
+    loadFiles();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createControls()
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QLatin1String(kCaption));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(windowFont());
+
+    announceTimer_ = new QTimer(this);
+    announceTimer_->setObjectName(QStringLiteral("announceTimer"));
+    announceTimer_->setTimerType(Qt::PreciseTimer);
+    announceTimer_->setInterval(10000);
+    announceTimer_->start();
+
+    createMenus();
+
+    auto* area = new QWidget(this);
+    area->setObjectName(QStringLiteral("clientArea"));
+    area->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(area);
+
+    createLoginAndLog(area);
+    pages_ = place(new QTabWidget(area), "pages", {8, 104, 777, 409});
+    // The tab bar alone takes the focus for the pages. The tab widget itself,
+    // left in the focus chain behind the last page's controls, would hand Tab
+    // back to its tab bar and keep the keyboard inside the pages. (Its policy
+    // passes on to the tab bar, so the tab bar's own is set after it.)
+    pages_->setFocusPolicy(Qt::NoFocus);
+    pages_->setFocusProxy(nullptr);
+    // Clicking a tab takes the focus, so focus never wanders into the page
+    // that comes to the front (which would count as entering its controls).
+    pages_->tabBar()->setFocusPolicy(Qt::StrongFocus);
+    createPlayersPage();
+    createBansPage();
+    createMapsPage();
+    createAnnouncementsPage();
+    createOtherPage();
+
+    auto* statusBar = place(new QStatusBar(area), "statusBar", {0, 517, 791, 19});
+    statusBar->setSizeGripEnabled(false);
+    statusBar->setFocusPolicy(Qt::NoFocus);
+    statusLabel_ = new QLabel(statusBar);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setTextFormat(Qt::PlainText);
+    statusBar->addWidget(statusLabel_, 1);
+
+    pages_->setCurrentWidget(announcementsPage_);
+    applyTabOrder();
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(303, 243);
+}
+
+void MainWindow::createMenus()
+{
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("File"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    exitAction_ = fileMenu->addAction(QStringLiteral("Exit"));
+    exitAction_->setObjectName(QStringLiteral("exitAction"));
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Help"));
+    helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    aboutAction_ = helpMenu->addAction(QStringLiteral("About"));
+    aboutAction_->setObjectName(QStringLiteral("aboutAction"));
+}
+
+void MainWindow::createLoginAndLog(QWidget* area)
+{
+    QGroupBox* login = makeGroupBox(area, "loginBox", "Login", {8, 8, 385, 89});
+    makeLabel(login, "serverAddressLabel", "Server IP:", {8, 16});
+    serverAddressEdit_ = makeEdit(login, "serverAddressEdit", {64, 16, 121, 21});
+    makeLabel(login, "portLabel", "Port:", {200, 16});
+    portEdit_ = makeEdit(login, "portEdit", {232, 16, 41, 21});
+    makeLabel(login, "passwordLabel", "Password:", {8, 44});
+    passwordEdit_ = makeEdit(login, "passwordEdit", {64, 44, 121, 21});
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    connectButton_ = makeButton(login, "connectButton", "Connect", {296, 16, 73, 24});
+    disconnectButton_ = makeButton(login, "disconnectButton", "Disconnect", {296, 48, 75, 25});
+
+    QGroupBox* log = makeGroupBox(area, "logBox", "Log", {400, 8, 385, 89});
+    logView_ = place(new QPlainTextEdit(log), "logView", {8, 16, 369, 65});
+    logView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    logView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logView_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: white; }"));
+    // Tab walks on through the window instead of typing into the log.
+    logView_->setTabChangesFocus(true);
+}
+
+void MainWindow::createPlayersPage()
+{
+    playersPage_ = makePage(pages_, "playersPage", "Player List");
+    QGroupBox* box = makeGroupBox(playersPage_, "playersBox", "Player List", {8, 4, 753, 373});
+    playerList_ = makeListBox(box, "playerList", {8, 16, 649, 345}, true);
+    refreshPlayersButton_ = makeButton(box, "refreshPlayersButton", "Refresh", {664, 16, 75, 25},
+                                       "Refresh Player List");
+    kickButton_ = makeButton(box, "kickButton", "Kick", {664, 48, 75, 25}, "Kick the selected player from the server");
+    banForRoundButton_ = makeButton(box, "banForRoundButton", "Ban for round", {664, 80, 75, 25},
+                                    "This will ban the selected player for the rest of the round.");
+    banPermanentlyButton_ = makeButton(box, "banPermanentlyButton", "Perm Ban", {664, 112, 75, 25},
+                                       "This is will ban a player permanently");
+}
+
+void MainWindow::createBansPage()
+{
+    bansPage_ = makePage(pages_, "bansPage", "Ban List");
+    QGroupBox* box = makeGroupBox(bansPage_, "bansBox", "Ban List", {8, 4, 753, 373});
+    banList_ = makeListBox(box, "banList", {8, 16, 649, 343});
+    refreshBansButton_ = makeButton(box, "refreshBansButton", "Refresh", {664, 16, 75, 25});
+    addKeyHashButton_ = makeButton(box, "addKeyHashButton", "Add Key Hash", {664, 48, 75, 25});
+    removeBanButton_ = makeButton(box, "removeBanButton", "Remove", {664, 80, 75, 25});
+    clearBansButton_ = makeButton(box, "clearBansButton", "Clear Ban List", {664, 112, 75, 25});
+}
+
+void MainWindow::createMapsPage()
+{
+    mapsPage_ = makePage(pages_, "mapsPage", "Map Rotation");
+    mapsBox_ = makeGroupBox(mapsPage_, "mapsBox", "Map Rotation", {8, 4, 753, 373});
+    makeLabel(mapsBox_, "localMapsLabel", "Local Maps", {8, 24});
+    localMapList_ = makeListBox(mapsBox_, "localMapList", {8, 40, 281, 320});
+    addMapButton_ = makeButton(mapsBox_, "addMapButton", "Add -->", {296, 40, 75, 25});
+    removeMapButton_ = makeButton(mapsBox_, "removeMapButton", "<-- Remove", {296, 72, 75, 25});
+    makeLabel(mapsBox_, "rotationLabel", "Server Map Rotation", {376, 24});
+    rotationList_ = makeListBox(mapsBox_, "rotationList", {376, 40, 281, 320});
+    refreshMapsButton_ = makeButton(mapsBox_, "refreshMapsButton", "Refresh Maps", {664, 40, 75, 25});
+    saveMapsButton_ = makeButton(mapsBox_, "saveMapsButton", "Save Maps", {664, 72, 75, 25});
+    runNextMapButton_ = makeButton(mapsBox_, "runNextMapButton", "Run Next Map", {664, 104, 75, 25});
+    restartMapButton_ = makeButton(mapsBox_, "restartMapButton", "Restart Map", {664, 136, 75, 25});
+    pauseButton_ = makeButton(mapsBox_, "pauseButton", "Pause", {664, 168, 75, 25});
+    // Designed, hidden, and never asking the server for the current map.
+    currentMapButton_ = makeButton(mapsBox_, "currentMapButton", "Current Map", {664, 204, 75, 25});
+    currentMapButton_->setVisible(false);
+}
+
+void MainWindow::createAnnouncementsPage()
+{
+    announcementsPage_ = makePage(pages_, "announcementsPage", "Server Announcements");
+    QGroupBox* announcer = makeGroupBox(announcementsPage_, "autoAnnounceBox", "Auto Announce", {8, 8, 753, 281});
+    autoAnnounceCheck_ = makeCheckBox(announcer, "autoAnnounceCheck", "Auto Announce:", {8, 24, 97, 17}, false);
+    autoAnnounceCheck_->setLayoutDirection(Qt::RightToLeft);
+    autoAnnounceCheck_->setToolTip(QStringLiteral(
+        "If auto announce is turned on then the above messages will be displayed with the interval below."));
+    makeLabel(announcer, "delayLabel", "Delay in Seconds:", {128, 24});
+    delaySpin_ = place(new SpinEdit(5, 1000, 5, 10, announcer), "delaySpin", {218, 21, 47, 22});
+    delaySpin_->setToolTip(QStringLiteral("This is the delay in seconds between each line being displayed."));
+    announcementGrid_ = place(new StringGrid(announcer), "announcementGrid", {8, 56, 737, 177});
+    announcementGrid_->setDefaultColWidth(716);
+    announcementGrid_->setDefaultRowHeight(16);
+    announcementGrid_->setColCount(1);
+    announcementGrid_->setRowCount(20);
+    announcementGrid_->setToolTip(QStringLiteral("Type your server message to be displayed here."));
+    // The arrow keys move between cells; Tab leaves the grid like any control.
+    announcementGrid_->setTabKeyNavigation(false);
+    saveAnnouncementsButton_ = makeButton(announcer, "saveAnnouncementsButton", "Save", {8, 243, 75, 25},
+                                          "Save the server messages");
+    addLineButton_ = makeButton(announcer, "addLineButton", "Add Line", {94, 243, 75, 25},
+                                "This button will add a line to the bottem of the server mesages box");
+    removeLineButton_ = makeButton(announcer, "removeLineButton", "Remove Line", {184, 243, 75, 25},
+                                   "This button will remove the bottem line from the server messages box");
+
+    QGroupBox* message = makeGroupBox(announcementsPage_, "adminMessageBox", "Admin Message", {8, 292, 577, 85});
+    makeLabel(message, "chatNameLabel", "Chat name:", {8, 24});
+    chatNameEdit_ = makeEdit(message, "chatNameEdit", {72, 24, 137, 21});
+    usmcCheck_ = makeCheckBox(message, "usmcCheck", "Send to USMC", {232, 24, 97, 17}, true);
+    mecCheck_ = makeCheckBox(message, "mecCheck", "Send to MEC/China", {336, 24, 121, 17}, true);
+    makeLabel(message, "messageLabel", "Message:", {16, 48});
+    messageEdit_ = makeEdit(message, "messageEdit", {72, 48, 369, 21});
+    sendMessageButton_ = makeButton(message, "sendMessageButton", "Send", {480, 32, 75, 25});
+}
+
+void MainWindow::createOtherPage()
+{
+    otherPage_ = makePage(pages_, "otherPage", "Other");
+    QGroupBox* console = makeGroupBox(otherPage_, "consoleBox", "Remote Console", {8, 12, 313, 85});
+    commandEdit_ = makeEdit(console, "commandEdit", {8, 20, 281, 21});
+    sendCommandButton_ = makeButton(console, "sendCommandButton", "Send", {112, 48, 73, 25});
+    QGroupBox* recorder = makeGroupBox(otherPage_, "recorderBox", "Battlefield Recorder", {8, 108, 313, 85});
+    makeLabel(recorder, "demoNameLabel", "Demo Name:", {8, 16});
+    demoNameEdit_ = makeEdit(recorder, "demoNameEdit", {80, 16, 225, 21});
+    recordButton_ = makeButton(recorder, "recordButton", "Record", {80, 48, 75, 25});
+    stopButton_ = makeButton(recorder, "stopButton", "Stop", {176, 48, 75, 25});
+}
+
+void MainWindow::applyTabOrder()
+{
+    // Depth first, each parent's controls in their designed tab order.
+    const QList<QWidget*> chain = {
+        serverAddressEdit_,
+        portEdit_,
+        passwordEdit_,
+        connectButton_,
+        disconnectButton_,
+        logView_,
+        pages_->tabBar(),
+        playerList_,
+        refreshPlayersButton_,
+        kickButton_,
+        banForRoundButton_,
+        banPermanentlyButton_,
+        banList_,
+        refreshBansButton_,
+        addKeyHashButton_,
+        removeBanButton_,
+        clearBansButton_,
+        rotationList_,
+        addMapButton_,
+        removeMapButton_,
+        refreshMapsButton_,
+        saveMapsButton_,
+        runNextMapButton_,
+        restartMapButton_,
+        pauseButton_,
+        currentMapButton_,
+        localMapList_,
+        mecCheck_,
+        usmcCheck_,
+        chatNameEdit_,
+        messageEdit_,
+        sendMessageButton_,
+        autoAnnounceCheck_,
+        delaySpin_,
+        saveAnnouncementsButton_,
+        announcementGrid_,
+        addLineButton_,
+        removeLineButton_,
+        recordButton_,
+        stopButton_,
+        demoNameEdit_,
+        commandEdit_,
+        sendCommandButton_,
+    };
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void MainWindow::connectSession()
+{
+    session_->setPasswordSource([this] { return toBytes(passwordEdit_->text()); });
+    connect(session_, &ConsoleSession::logLine, this, &MainWindow::appendLog);
+    connect(session_, &ConsoleSession::statusChanged, this,
+            [this](const QByteArray& text) { statusLabel_->setText(toDisplay(text)); });
+    connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
+    connect(session_, &ConsoleSession::entriesAdded, this,
+            [this](ListKind list, const QList<QByteArray>& entries) { listFor(list)->append(entries); });
+    connect(session_, &ConsoleSession::errorRaised, this,
+            [this](const QByteArray& message) { guard_.showError(message); });
+}
+
+void MainWindow::bindControls()
+{
+    guard_.bind(connectButton_, &QPushButton::clicked, [this] { onConnectClicked(); });
+    guard_.bind(disconnectButton_, &QPushButton::clicked, [this] { onDisconnectClicked(); });
+    guard_.bind(pages_, &QTabWidget::currentChanged, [this] { onPageChanged(); });
+    guard_.bind(exitAction_, &QAction::triggered, [this] { onExitTriggered(); });
+    guard_.bind(aboutAction_, &QAction::triggered, [this] { onAboutTriggered(); });
+
+    guard_.bind(refreshPlayersButton_, &QPushButton::clicked, [this] { onRefreshPlayersClicked(); });
+    guard_.bind(kickButton_, &QPushButton::clicked, [this] { onKickClicked(); });
+    guard_.bind(banForRoundButton_, &QPushButton::clicked, [this] { onBanForRoundClicked(); });
+    guard_.bind(banPermanentlyButton_, &QPushButton::clicked, [this] { onBanPermanentlyClicked(); });
+
+    guard_.bind(refreshBansButton_, &QPushButton::clicked, [this] { onRefreshBansClicked(); });
+    guard_.bind(addKeyHashButton_, &QPushButton::clicked, [this] { onAddKeyHashClicked(); });
+    guard_.bind(removeBanButton_, &QPushButton::clicked, [this] { onRemoveBanClicked(); });
+    guard_.bind(clearBansButton_, &QPushButton::clicked, [this] { onClearBansClicked(); });
+
+    guard_.bind(addMapButton_, &QPushButton::clicked, [this] { onAddMapClicked(); });
+    guard_.bind(removeMapButton_, &QPushButton::clicked, [this] { onRemoveMapClicked(); });
+    guard_.bind(refreshMapsButton_, &QPushButton::clicked, [this] { onRefreshMapsClicked(); });
+    guard_.bind(saveMapsButton_, &QPushButton::clicked, [this] { onSaveMapsClicked(); });
+    guard_.bind(runNextMapButton_, &QPushButton::clicked, [this] { onRunNextMapClicked(); });
+    guard_.bind(restartMapButton_, &QPushButton::clicked, [this] { onRestartMapClicked(); });
+    guard_.bind(pauseButton_, &QPushButton::clicked, [this] { onPauseClicked(); });
+
+    guard_.bind(announceTimer_, &QTimer::timeout, [this] { onAnnounceTimer(); });
+    guard_.bind(delaySpin_, &QSpinBox::textChanged, [this] { onDelayChanged(); });
+    guard_.bind(saveAnnouncementsButton_, &QPushButton::clicked, [this] { onSaveAnnouncementsClicked(); });
+    guard_.bind(addLineButton_, &QPushButton::clicked, [this] { onAddLineClicked(); });
+    guard_.bind(removeLineButton_, &QPushButton::clicked, [this] { onRemoveLineClicked(); });
+    guard_.bind(sendMessageButton_, &QPushButton::clicked, [this] { onSendMessageClicked(); });
+
+    guard_.bind(sendCommandButton_, &QPushButton::clicked, [this] { onSendCommandClicked(); });
+    guard_.bind(recordButton_, &QPushButton::clicked, [this] { onRecordClicked(); });
+    guard_.bind(stopButton_, &QPushButton::clicked, [this] { onStopClicked(); });
+
+    new FocusEntryWatch(mapsBox_, pages_, [this] { guard_.run([this] { onMapsBoxEntered(); }); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // The window closes even when the settings cannot be written.
+    guard_.run([this] { saveSettings(); });
+    localMapFile_.close();
+    event->accept();
+}
+
+void MainWindow::onPageChanged()
+{
+    if (!session_->isConnected())
+        return;
+    // The list of the page that came into view is asked for again.
+    QWidget* page = pages_->currentWidget();
+    if (page == playersPage_)
+        session_->sendCommand(player_admin::RefreshCommand);
+    if (page == bansPage_)
+        session_->sendCommand(ban_admin::RefreshCommand);
+    if (page == mapsPage_)
+        session_->sendCommand(map_admin::RefreshCommand);
+}
+
+void MainWindow::onMapsBoxEntered()
+{
+    // Sent whether or not a connection is up: the refusal tells the user why nothing came.
+    session_->sendCommand(map_admin::RefreshCommand);
+}
+
+void MainWindow::onExitTriggered()
+{
+    close();
+}
+
+void MainWindow::onAboutTriggered()
+{
+    if (aboutWindow_)
+        options_.dialogs->showModal(*aboutWindow_);
+}
+
+void MainWindow::appendLog(const QByteArray& line)
+{
+    logView_->appendPlainText(toDisplayLine(line));
+    logView_->verticalScrollBar()->setValue(logView_->verticalScrollBar()->maximum());
+}
+
+void MainWindow::perform(const AdminAction& action)
+{
+    session_->sendCommand(action.command);
+    appendLog(action.logLine);
+}
+
+ListBox* MainWindow::listFor(ListKind list) const
+{
+    switch (list) {
+    case ListKind::Maps: return rotationList_;
+    case ListKind::Players: return playerList_;
+    case ListKind::Bans: break;
+    }
+    return banList_;
+}

@@ -1,0 +1,48 @@
+// The "Ban List" tab.
+
+#include "admin/ban_admin.h"
+#include "app/dialogs.h"
+#include "app/list_box.h"
+#include "app/main_window.h"
+#include "app/text_codec.h"
+#include "session/console_session.h"
+
+void MainWindow::onRefreshBansClicked()
+{
+    session_->sendCommand(ban_admin::RefreshCommand);
+}
+
+void MainWindow::onAddKeyHashClicked()
+{
+    const auto entry = options_.dialogs->inputQuery(this, QLatin1String(ban_admin::AddKeyBoxTitle),
+                                                    QLatin1String(ban_admin::AddKeyBoxPrompt),
+                                                    ban_admin::AddKeyBoxMaxLength);
+    if (entry)
+        perform(ban_admin::addKey(toBytes(*entry)));
+}
+
+void MainWindow::onRemoveBanClicked()
+{
+    const auto line = banList_->selectedItem();
+    const auto key = line ? ban_admin::banKey(*line) : std::nullopt;
+    if (!key) {
+        // Nothing would be sent, so nothing is claimed and the line stays.
+        appendLog(ban_admin::NoKeySelected);
+        return;
+    }
+    const AdminAction remove = ban_admin::removeKey(*key);
+    session_->sendCommand(remove.command);
+    banList_->remove(banList_->selectedIndex());
+    appendLog(remove.logLine);
+}
+
+void MainWindow::onClearBansClicked()
+{
+    if (!options_.dialogs->askYesNo(this, QLatin1String(ban_admin::ClearBoxCaption),
+                                    QLatin1String(ban_admin::ClearBoxText)))
+        return;
+    const AdminAction clear = ban_admin::clearAll();
+    banList_->clear();
+    session_->sendCommand(clear.command);
+    appendLog(clear.logLine);
+}

@@ -1,0 +1,66 @@
+// The local files: settings.ini, maps.dat and servermessages.dat.
+
+#include "app/list_box.h"
+#include "app/main_window.h"
+#include "app/spin_edit.h"
+#include "app/string_grid.h"
+#include "app/text_codec.h"
+#include "storage/grid_file.h"
+#include "storage/settings.h"
+
+#include <QLineEdit>
+#include <QScopeGuard>
+
+namespace {
+const QString kAnnouncementsFile = QStringLiteral("servermessages.dat");
+} // namespace
+
+void MainWindow::loadFiles()
+{
+    // Each file on its own: a missing map list must not keep the stored
+    // announcements off the table, or the next Save would overwrite them.
+    guard_.run([this] { loadSettings(); });
+    guard_.run([this] { loadMapList(); });
+    guard_.run([this] { loadAnnouncements(); });
+}
+
+void MainWindow::loadSettings()
+{
+    const StoredSettings stored = ::loadSettings(options_.settingsPath, delaySpin_->textValue());
+    serverAddressEdit_->setText(toDisplay(stored.ipAddress));
+    portEdit_->setText(toDisplay(stored.port));
+    passwordEdit_->setText(toDisplay(stored.password));
+    delaySpin_->setValue(stored.delay);
+    chatNameEdit_->setText(toDisplay(stored.chatName));
+}
+
+void MainWindow::saveSettings()
+{
+    StoredSettings settings;
+    settings.ipAddress = toBytes(serverAddressEdit_->text());
+    settings.port = toBytes(portEdit_->text());
+    settings.password = toBytes(passwordEdit_->text());
+    settings.delay = delaySpin_->textValue();
+    settings.chatName = toBytes(chatNameEdit_->text());
+    ::saveSettings(options_.settingsPath, settings);
+}
+
+void MainWindow::loadMapList()
+{
+    localMapFile_.open(QStringLiteral("maps.dat"));
+    QList<QByteArray> names;
+    // What was read before a failure is still shown.
+    const auto showNames = qScopeGuard([&] { localMapList_->append(names); });
+    while (!localMapFile_.atEnd())
+        names.append(localMapFile_.readLine());
+}
+
+void MainWindow::loadAnnouncements()
+{
+    loadGrid(*announcementGrid_, kAnnouncementsFile);
+}
+
+void MainWindow::onSaveAnnouncementsClicked()
+{
+    saveGrid(*announcementGrid_, kAnnouncementsFile);
+}
