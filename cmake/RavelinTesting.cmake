@@ -2,8 +2,9 @@
 #
 # One GoogleTest program, registered test by test with CTest. Unit programs run
 # under a QCoreApplication and never link Qt Widgets; UI programs (UI) run the
-# real window under a QApplication. Every test runs offscreen and with a
-# timeout, so a hang fails the run instead of stalling it.
+# real window under a QApplication. Every test runs offscreen, on a screen
+# large enough for the designed window, and with a timeout, so a hang fails
+# the run instead of stalling it.
 function(ravelin_add_test name)
     cmake_parse_arguments(ARG "UI" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -16,5 +17,6 @@ function(ravelin_add_test name)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
+        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen:configfile=${PROJECT_SOURCE_DIR}/tests/support/screen.json"
+                   TIMEOUT 120)
 endfunction()

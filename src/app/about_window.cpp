@@ -1,6 +1,7 @@
 #include "app/about_window.h"
 
 #include "app/dialogs.h"
+#include "app/placement.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -64,10 +65,14 @@ AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     setWindowTitle(QStringLiteral("About Casemate"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(299, 383);
-    move(353, 248);
+    moveToDesignedPlace(this, {353, 248});
+    // White, as designed, whatever the desktop's colours: so the text is dark
+    // too, or a dark desktop palette would put light grey on white.
     setAutoFillBackground(true);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    white.setColor(QPalette::Text, Qt::black);
     setPalette(white);
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);

@@ -1,15 +1,40 @@
-// Start-up: the application, the main window (its controls, then its files),
-// the About window, hidden, and the event loop until the main window closes.
+// Start-up: the command line, the application, the main window (its controls,
+// then its files), the About window, hidden, and the event loop until the main
+// window closes.
 
+#include "app/command_line.h"
 #include "app/start_up.h"
+#include "storage/file_locations.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    QCoreApplication::setApplicationName(QStringLiteral("ravelin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RAVELIN_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (commandLine.exitStatus) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(), commandLine.outputIsError ? stderr : stdout);
+        return *commandLine.exitStatus;
+    }
+
     QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.bastionrow.Ravelin"));
     prepareApplication(application);
-    RavelinWindows windows;
+
+    const FileLocations files = chooseLocations(
+        standardFolders(QCoreApplication::applicationDirPath(), QDir::currentPath()));
+    MainWindowOptions options;
+    options.settingsPath = commandLine.settingsPath.isEmpty() ? files.settings : commandLine.settingsPath;
+    options.mapsPath = files.maps;
+    options.announcementsPath = files.announcements;
+    RavelinWindows windows(options);
     windows.mainWindow.show();
     return application.exec();
 }

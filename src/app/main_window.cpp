@@ -7,15 +7,18 @@
 #include "app/dialogs.h"
 #include "app/focus_entry.h"
 #include "app/list_box.h"
+#include "app/placement.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "session/console_session.h"
+#include "storage/file_locations.h"
 #include "storage/settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -55,6 +58,17 @@ QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, QPoint
     label->move(at);
     label->adjustSize();
     return label;
+}
+
+// Makes `label` name `control`: its mnemonic moves the focus there, and a
+// screen reader reads the label's words (without the colon) as the control's name.
+void nameBy(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    QString name = label->text().remove(u'&');
+    if (name.endsWith(u':'))
+        name.chop(1);
+    control->setAccessibleName(name);
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
@@ -104,8 +118,16 @@ MainWindowOptions withDefaults(MainWindowOptions options)
 {
     if (!options.dialogs)
         options.dialogs = std::make_shared<QtDialogs>();
-    if (options.settingsPath.isEmpty())
-        options.settingsPath = settingsPath(QCoreApplication::applicationDirPath());
+    if (options.settingsPath.isEmpty() || options.mapsPath.isEmpty() || options.announcementsPath.isEmpty()) {
+        const FileLocations usual = chooseLocations(
+            standardFolders(QCoreApplication::applicationDirPath(), QDir::currentPath()));
+        for (auto [path, place] :
+             {std::pair{&options.settingsPath, usual.settings}, std::pair{&options.mapsPath, usual.maps},
+              std::pair{&options.announcementsPath, usual.announcements}}) {
+            if (path->isEmpty())
+                *path = place;
+        }
+    }
     return options;
 }
 
@@ -178,36 +200,42 @@ void MainWindow::createControls()
     applyTabOrder();
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    move(303, 243);
+    adjustSize();
+    moveToDesignedPlace(this, {303, 243});
 }
 
 void MainWindow::createMenus()
 {
-    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
-    exitAction_ = fileMenu->addAction(QStringLiteral("Exit"));
+    exitAction_ = fileMenu->addAction(QStringLiteral("E&xit"));
+    exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     exitAction_->setObjectName(QStringLiteral("exitAction"));
-    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    aboutAction_ = helpMenu->addAction(QStringLiteral("About"));
+    aboutAction_ = helpMenu->addAction(QStringLiteral("&About"));
     aboutAction_->setObjectName(QStringLiteral("aboutAction"));
 }
 
 void MainWindow::createLoginAndLog(QWidget* area)
 {
     QGroupBox* login = makeGroupBox(area, "loginBox", "Login", {8, 8, 385, 89});
-    makeLabel(login, "serverAddressLabel", "Server IP:", {8, 16});
+    QLabel* serverAddressLabel = makeLabel(login, "serverAddressLabel", "Server &IP:", {8, 16});
     serverAddressEdit_ = makeEdit(login, "serverAddressEdit", {64, 16, 121, 21});
-    makeLabel(login, "portLabel", "Port:", {200, 16});
+    nameBy(serverAddressLabel, serverAddressEdit_);
+    QLabel* portLabel = makeLabel(login, "portLabel", "P&ort:", {200, 16});
     portEdit_ = makeEdit(login, "portEdit", {232, 16, 41, 21});
-    makeLabel(login, "passwordLabel", "Password:", {8, 44});
+    nameBy(portLabel, portEdit_);
+    QLabel* passwordLabel = makeLabel(login, "passwordLabel", "&Password:", {8, 44});
     passwordEdit_ = makeEdit(login, "passwordEdit", {64, 44, 121, 21});
     passwordEdit_->setEchoMode(QLineEdit::Password);
-    connectButton_ = makeButton(login, "connectButton", "Connect", {296, 16, 73, 24});
-    disconnectButton_ = makeButton(login, "disconnectButton", "Disconnect", {296, 48, 75, 25});
+    nameBy(passwordLabel, passwordEdit_);
+    connectButton_ = makeButton(login, "connectButton", "&Connect", {296, 16, 73, 24});
+    disconnectButton_ = makeButton(login, "disconnectButton", "&Disconnect", {296, 48, 75, 25});
 
     QGroupBox* log = makeGroupBox(area, "logBox", "Log", {400, 8, 385, 89});
     logView_ = place(new QPlainTextEdit(log), "logView", {8, 16, 369, 65});
+    logView_->setAccessibleName(log->title());
     logView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     logView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     logView_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: white; }"));
@@ -220,12 +248,13 @@ void MainWindow::createPlayersPage()
     playersPage_ = makePage(pages_, "playersPage", "Player List");
     QGroupBox* box = makeGroupBox(playersPage_, "playersBox", "Player List", {8, 4, 753, 373});
     playerList_ = makeListBox(box, "playerList", {8, 16, 649, 345}, true);
-    refreshPlayersButton_ = makeButton(box, "refreshPlayersButton", "Refresh", {664, 16, 75, 25},
+    playerList_->setAccessibleName(box->title());
+    refreshPlayersButton_ = makeButton(box, "refreshPlayersButton", "&Refresh", {664, 16, 75, 25},
                                        "Refresh Player List");
-    kickButton_ = makeButton(box, "kickButton", "Kick", {664, 48, 75, 25}, "Kick the selected player from the server");
-    banForRoundButton_ = makeButton(box, "banForRoundButton", "Ban for round", {664, 80, 75, 25},
+    kickButton_ = makeButton(box, "kickButton", "&Kick", {664, 48, 75, 25}, "Kick the selected player from the server");
+    banForRoundButton_ = makeButton(box, "banForRoundButton", "&Ban for round", {664, 80, 75, 25},
                                     "This will ban the selected player for the rest of the round.");
-    banPermanentlyButton_ = makeButton(box, "banPermanentlyButton", "Perm Ban", {664, 112, 75, 25},
+    banPermanentlyButton_ = makeButton(box, "banPermanentlyButton", "Per&m Ban", {664, 112, 75, 25},
                                        "This is will ban a player permanently");
 }
 
@@ -234,26 +263,30 @@ void MainWindow::createBansPage()
     bansPage_ = makePage(pages_, "bansPage", "Ban List");
     QGroupBox* box = makeGroupBox(bansPage_, "bansBox", "Ban List", {8, 4, 753, 373});
     banList_ = makeListBox(box, "banList", {8, 16, 649, 343});
-    refreshBansButton_ = makeButton(box, "refreshBansButton", "Refresh", {664, 16, 75, 25});
-    addKeyHashButton_ = makeButton(box, "addKeyHashButton", "Add Key Hash", {664, 48, 75, 25});
-    removeBanButton_ = makeButton(box, "removeBanButton", "Remove", {664, 80, 75, 25});
-    clearBansButton_ = makeButton(box, "clearBansButton", "Clear Ban List", {664, 112, 75, 25});
+    banList_->setAccessibleName(box->title());
+    refreshBansButton_ = makeButton(box, "refreshBansButton", "&Refresh", {664, 16, 75, 25});
+    addKeyHashButton_ = makeButton(box, "addKeyHashButton", "&Add Key Hash", {664, 48, 75, 25});
+    removeBanButton_ = makeButton(box, "removeBanButton", "R&emove", {664, 80, 75, 25});
+    clearBansButton_ = makeButton(box, "clearBansButton", "C&lear Ban List", {664, 112, 75, 25});
 }
 
 void MainWindow::createMapsPage()
 {
     mapsPage_ = makePage(pages_, "mapsPage", "Map Rotation");
     mapsBox_ = makeGroupBox(mapsPage_, "mapsBox", "Map Rotation", {8, 4, 753, 373});
-    makeLabel(mapsBox_, "localMapsLabel", "Local Maps", {8, 24});
+    QLabel* localMapsLabel = makeLabel(mapsBox_, "localMapsLabel", "&Local Maps", {8, 24});
     localMapList_ = makeListBox(mapsBox_, "localMapList", {8, 40, 281, 320});
-    addMapButton_ = makeButton(mapsBox_, "addMapButton", "Add -->", {296, 40, 75, 25});
-    removeMapButton_ = makeButton(mapsBox_, "removeMapButton", "<-- Remove", {296, 72, 75, 25});
-    makeLabel(mapsBox_, "rotationLabel", "Server Map Rotation", {376, 24});
+    nameBy(localMapsLabel, localMapList_);
+    addMapButton_ = makeButton(mapsBox_, "addMapButton", "&Add -->", {296, 40, 75, 25});
+    removeMapButton_ = makeButton(mapsBox_, "removeMapButton", "<-- &Remove", {296, 72, 75, 25});
+    QLabel* rotationLabel = makeLabel(mapsBox_, "rotationLabel", "Ser&ver Map Rotation", {376, 24});
     rotationList_ = makeListBox(mapsBox_, "rotationList", {376, 40, 281, 320});
-    refreshMapsButton_ = makeButton(mapsBox_, "refreshMapsButton", "Refresh Maps", {664, 40, 75, 25});
-    saveMapsButton_ = makeButton(mapsBox_, "saveMapsButton", "Save Maps", {664, 72, 75, 25});
-    runNextMapButton_ = makeButton(mapsBox_, "runNextMapButton", "Run Next Map", {664, 104, 75, 25});
-    restartMapButton_ = makeButton(mapsBox_, "restartMapButton", "Restart Map", {664, 136, 75, 25});
+    nameBy(rotationLabel, rotationList_);
+    refreshMapsButton_ = makeButton(mapsBox_, "refreshMapsButton", "Refresh &Maps", {664, 40, 75, 25});
+    saveMapsButton_ = makeButton(mapsBox_, "saveMapsButton", "&Save Maps", {664, 72, 75, 25});
+    runNextMapButton_ = makeButton(mapsBox_, "runNextMapButton", "Run &Next Map", {664, 104, 75, 25});
+    restartMapButton_ = makeButton(mapsBox_, "restartMapButton", "Res&tart Map", {664, 136, 75, 25});
+    // No mnemonic: the caption is the client's only record of the pause, read back exactly.
     pauseButton_ = makeButton(mapsBox_, "pauseButton", "Pause", {664, 168, 75, 25});
     // Designed, hidden, and never asking the server for the current map.
     currentMapButton_ = makeButton(mapsBox_, "currentMapButton", "Current Map", {664, 204, 75, 25});
@@ -264,14 +297,16 @@ void MainWindow::createAnnouncementsPage()
 {
     announcementsPage_ = makePage(pages_, "announcementsPage", "Server Announcements");
     QGroupBox* announcer = makeGroupBox(announcementsPage_, "autoAnnounceBox", "Auto Announce", {8, 8, 753, 281});
-    autoAnnounceCheck_ = makeCheckBox(announcer, "autoAnnounceCheck", "Auto Announce:", {8, 24, 97, 17}, false);
+    autoAnnounceCheck_ = makeCheckBox(announcer, "autoAnnounceCheck", "&Auto Announce:", {8, 24, 97, 17}, false);
     autoAnnounceCheck_->setLayoutDirection(Qt::RightToLeft);
     autoAnnounceCheck_->setToolTip(QStringLiteral(
         "If auto announce is turned on then the above messages will be displayed with the interval below."));
-    makeLabel(announcer, "delayLabel", "Delay in Seconds:", {128, 24});
+    QLabel* delayLabel = makeLabel(announcer, "delayLabel", "Dela&y in Seconds:", {128, 24});
     delaySpin_ = place(new SpinEdit(5, 1000, 5, 10, announcer), "delaySpin", {218, 21, 47, 22});
+    nameBy(delayLabel, delaySpin_);
     delaySpin_->setToolTip(QStringLiteral("This is the delay in seconds between each line being displayed."));
     announcementGrid_ = place(new StringGrid(announcer), "announcementGrid", {8, 56, 737, 177});
+    announcementGrid_->setAccessibleName(announcer->title());
     announcementGrid_->setDefaultColWidth(716);
     announcementGrid_->setDefaultRowHeight(16);
     announcementGrid_->setColCount(1);
@@ -279,21 +314,23 @@ void MainWindow::createAnnouncementsPage()
     announcementGrid_->setToolTip(QStringLiteral("Type your server message to be displayed here."));
     // The arrow keys move between cells; Tab leaves the grid like any control.
     announcementGrid_->setTabKeyNavigation(false);
-    saveAnnouncementsButton_ = makeButton(announcer, "saveAnnouncementsButton", "Save", {8, 243, 75, 25},
+    saveAnnouncementsButton_ = makeButton(announcer, "saveAnnouncementsButton", "&Save", {8, 243, 75, 25},
                                           "Save the server messages");
-    addLineButton_ = makeButton(announcer, "addLineButton", "Add Line", {94, 243, 75, 25},
+    addLineButton_ = makeButton(announcer, "addLineButton", "Add &Line", {94, 243, 75, 25},
                                 "This button will add a line to the bottem of the server mesages box");
-    removeLineButton_ = makeButton(announcer, "removeLineButton", "Remove Line", {184, 243, 75, 25},
+    removeLineButton_ = makeButton(announcer, "removeLineButton", "&Remove Line", {184, 243, 75, 25},
                                    "This button will remove the bottem line from the server messages box");
 
     QGroupBox* message = makeGroupBox(announcementsPage_, "adminMessageBox", "Admin Message", {8, 292, 577, 85});
-    makeLabel(message, "chatNameLabel", "Chat name:", {8, 24});
+    QLabel* chatNameLabel = makeLabel(message, "chatNameLabel", "Chat &name:", {8, 24});
     chatNameEdit_ = makeEdit(message, "chatNameEdit", {72, 24, 137, 21});
-    usmcCheck_ = makeCheckBox(message, "usmcCheck", "Send to USMC", {232, 24, 97, 17}, true);
-    mecCheck_ = makeCheckBox(message, "mecCheck", "Send to MEC/China", {336, 24, 121, 17}, true);
-    makeLabel(message, "messageLabel", "Message:", {16, 48});
+    nameBy(chatNameLabel, chatNameEdit_);
+    usmcCheck_ = makeCheckBox(message, "usmcCheck", "Send to &USMC", {232, 24, 97, 17}, true);
+    mecCheck_ = makeCheckBox(message, "mecCheck", "Send to &MEC/China", {336, 24, 121, 17}, true);
+    QLabel* messageLabel = makeLabel(message, "messageLabel", "Messa&ge:", {16, 48});
     messageEdit_ = makeEdit(message, "messageEdit", {72, 48, 369, 21});
-    sendMessageButton_ = makeButton(message, "sendMessageButton", "Send", {480, 32, 75, 25});
+    nameBy(messageLabel, messageEdit_);
+    sendMessageButton_ = makeButton(message, "sendMessageButton", "S&end", {480, 32, 75, 25});
 }
 
 void MainWindow::createOtherPage()
@@ -301,12 +338,14 @@ void MainWindow::createOtherPage()
     otherPage_ = makePage(pages_, "otherPage", "Other");
     QGroupBox* console = makeGroupBox(otherPage_, "consoleBox", "Remote Console", {8, 12, 313, 85});
     commandEdit_ = makeEdit(console, "commandEdit", {8, 20, 281, 21});
-    sendCommandButton_ = makeButton(console, "sendCommandButton", "Send", {112, 48, 73, 25});
+    commandEdit_->setAccessibleName(console->title());
+    sendCommandButton_ = makeButton(console, "sendCommandButton", "&Send", {112, 48, 73, 25});
     QGroupBox* recorder = makeGroupBox(otherPage_, "recorderBox", "Battlefield Recorder", {8, 108, 313, 85});
-    makeLabel(recorder, "demoNameLabel", "Demo Name:", {8, 16});
+    QLabel* demoNameLabel = makeLabel(recorder, "demoNameLabel", "Demo &Name:", {8, 16});
     demoNameEdit_ = makeEdit(recorder, "demoNameEdit", {80, 16, 225, 21});
-    recordButton_ = makeButton(recorder, "recordButton", "Record", {80, 48, 75, 25});
-    stopButton_ = makeButton(recorder, "stopButton", "Stop", {176, 48, 75, 25});
+    nameBy(demoNameLabel, demoNameEdit_);
+    recordButton_ = makeButton(recorder, "recordButton", "&Record", {80, 48, 75, 25});
+    stopButton_ = makeButton(recorder, "stopButton", "S&top", {176, 48, 75, 25});
 }
 
 void MainWindow::applyTabOrder()
@@ -377,6 +416,7 @@ void MainWindow::connectSession()
 void MainWindow::bindControls()
 {
     guard_.bind(connectButton_, &QPushButton::clicked, [this] { onConnectClicked(); });
+    guard_.bind(passwordEdit_, &QLineEdit::returnPressed, [this] { onConnectClicked(); });
     guard_.bind(disconnectButton_, &QPushButton::clicked, [this] { onDisconnectClicked(); });
     guard_.bind(pages_, &QTabWidget::currentChanged, [this] { onPageChanged(); });
     guard_.bind(exitAction_, &QAction::triggered, [this] { onExitTriggered(); });
@@ -406,9 +446,12 @@ void MainWindow::bindControls()
     guard_.bind(addLineButton_, &QPushButton::clicked, [this] { onAddLineClicked(); });
     guard_.bind(removeLineButton_, &QPushButton::clicked, [this] { onRemoveLineClicked(); });
     guard_.bind(sendMessageButton_, &QPushButton::clicked, [this] { onSendMessageClicked(); });
+    guard_.bind(messageEdit_, &QLineEdit::returnPressed, [this] { onSendMessageClicked(); });
 
     guard_.bind(sendCommandButton_, &QPushButton::clicked, [this] { onSendCommandClicked(); });
+    guard_.bind(commandEdit_, &QLineEdit::returnPressed, [this] { onSendCommandClicked(); });
     guard_.bind(recordButton_, &QPushButton::clicked, [this] { onRecordClicked(); });
+    guard_.bind(demoNameEdit_, &QLineEdit::returnPressed, [this] { onRecordClicked(); });
     guard_.bind(stopButton_, &QPushButton::clicked, [this] { onStopClicked(); });
 
     new FocusEntryWatch(mapsBox_, pages_, [this] { guard_.run([this] { onMapsBoxEntered(); }); });

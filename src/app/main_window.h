@@ -34,8 +34,10 @@ struct AdminAction;
 
 struct MainWindowOptions
 {
-    // settings.ini; empty means beside the executable.
+    // The three files; an empty path means the usual place (file_locations.h).
     QString settingsPath;
+    QString mapsPath;
+    QString announcementsPath;
     // The modal boxes; null means the real ones.
     std::shared_ptr<Dialogs> dialogs;
     // How long a command's reply may take before the next command goes out.

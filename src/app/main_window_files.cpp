@@ -5,15 +5,12 @@
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "storage/file_locations.h"
 #include "storage/grid_file.h"
 #include "storage/settings.h"
 
 #include <QLineEdit>
 #include <QScopeGuard>
-
-namespace {
-const QString kAnnouncementsFile = QStringLiteral("servermessages.dat");
-} // namespace
 
 void MainWindow::loadFiles()
 {
@@ -47,7 +44,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::loadMapList()
 {
-    localMapFile_.open(QStringLiteral("maps.dat"));
+    localMapFile_.open(options_.mapsPath);
     QList<QByteArray> names;
     // What was read before a failure is still shown.
     const auto showNames = qScopeGuard([&] { localMapList_->append(names); });
@@ -57,10 +54,12 @@ void MainWindow::loadMapList()
 
 void MainWindow::loadAnnouncements()
 {
-    loadGrid(*announcementGrid_, kAnnouncementsFile);
+    loadGrid(*announcementGrid_, options_.announcementsPath);
 }
 
 void MainWindow::onSaveAnnouncementsClicked()
 {
-    saveGrid(*announcementGrid_, kAnnouncementsFile);
+    // The per-user data folder may not exist yet when nothing was found to read.
+    makeFolderFor(options_.announcementsPath);
+    saveGrid(*announcementGrid_, options_.announcementsPath);
 }

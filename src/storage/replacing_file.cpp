@@ -63,6 +63,13 @@ void syncDirectory(const QByteArray& directory)
 
 } // namespace
 
+bool mayWriteFolder(const QString& dir)
+{
+    const QByteArray path = QFile::encodeName(dir);
+    struct stat st;
+    return stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && writeDenial(path, st) == 0;
+}
+
 ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
 {
     const QByteArray nativePath = QFile::encodeName(path);

@@ -16,6 +16,11 @@
 
 #include <sys/types.h>
 
+// True when this process may create files in the folder `dir`. The superuser
+// passes every permission check of the kernel, so for it the mode bits decide:
+// a folder nobody may write stays unwritten.
+bool mayWriteFolder(const QString& dir);
+
 class ReplacingFile
 {
 public:

@@ -1,6 +1,7 @@
 #include "storage/settings.h"
 
 #include "core/errors.h"
+#include "storage/file_locations.h"
 #include "storage/ini_file.h"
 #include "storage/password_scramble.h"
 
@@ -9,12 +10,6 @@ namespace {
 constexpr QByteArrayView kSection = "Settings";
 
 } // namespace
-
-QString settingsPath(const QString& executableDir)
-{
-    const QString separator = executableDir.endsWith(u'/') ? QString() : QStringLiteral("/");
-    return executableDir + separator + QStringLiteral("settings.ini");
-}
 
 StoredSettings loadSettings(const QString& path, qint32 currentDelay)
 {
@@ -30,6 +25,8 @@ StoredSettings loadSettings(const QString& path, qint32 currentDelay)
 
 void saveSettings(const QString& path, const StoredSettings& settings)
 {
+    // The per-user folder holds a password that can be recovered: its user's alone.
+    makePrivateFolderFor(path);
     IniFile file(path);
     file.setValue(kSection, "ipaddress", settings.ipAddress);
     file.setValue(kSection, "port", settings.port);

@@ -16,9 +16,6 @@ struct StoredSettings
     QByteArray chatName;
 };
 
-// settings.ini in the executable's directory, whatever the working directory.
-QString settingsPath(const QString& executableDir);
-
 // The stored values; a missing file or key gives the empty text, and the delay
 // falls back to `currentDelay` when it is missing or not a whole number.
 StoredSettings loadSettings(const QString& path, qint32 currentDelay);

@@ -13,8 +13,9 @@ using TestApplication = QCoreApplication;
 
 int main(int argc, char** argv)
 {
+    // Run by hand as under ctest: offscreen, on a screen that holds the window.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" RAVELIN_TEST_SCREEN);
     TestApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -2,13 +2,16 @@
 // shell's own handlers, the spin edit's rules and the About window.
 
 #include "app/about_window.h"
+#include "app/command_line.h"
 #include "app/list_box.h"
+#include "app/placement.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "window_fixture.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -113,14 +116,20 @@ const Control kControls[] = {
 };
 // clang-format on
 
+// The caption as shown: a mnemonic's "&" only underlines the letter after it.
+QString shown(QString caption)
+{
+    return caption.remove(u'&');
+}
+
 QString captionOf(QWidget* widget)
 {
     if (auto* box = qobject_cast<QGroupBox*>(widget))
-        return box->title();
+        return shown(box->title());
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        return button->text();
+        return shown(button->text());
     if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
+        return shown(label->text());
     return {};
 }
 
@@ -178,7 +187,7 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     QStringList menus;
     for (QAction* menu : mainWindow.menuBar()->actions())
         for (QAction* item : menu->menu()->actions())
-            menus.append(menu->text() + '>' + item->text());
+            menus.append(shown(menu->text()) + '>' + shown(item->text()));
     EXPECT_EQ(menus, QStringList({"File>Exit", "Help>About"}));
 
     QStringList pages;
@@ -452,4 +461,179 @@ TEST(Dialogs, TheInputBoxTakesAtMostItsLimit)
                                                              255);
     ASSERT_TRUE(answer);
     EXPECT_EQ(*answer, QString(255, u'k'));
+}
+
+// The underlined letters: Alt and a label's letter moves the focus to the
+// control it names; Alt and a button's letter presses it. Ctrl+Q quits.
+TEST_F(MainWindowTest, AltAndAnUnderlinedLetterReachesTheControl)
+{
+    MainWindow& mainWindow = window();
+    mainWindow.show();
+    mainWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&mainWindow));
+    struct Case
+    {
+        const char* page;
+        Qt::Key key;
+        const char* focus; // nullptr: a button, known by what it logs
+        Lines log;
+    };
+    const QList<Case> cases = {
+        {"announcementsPage", Qt::Key_I, "serverAddressEdit", {}},
+        {"announcementsPage", Qt::Key_O, "portEdit", {}},
+        {"announcementsPage", Qt::Key_P, "passwordEdit", {}},
+        {"announcementsPage", Qt::Key_Y, "delaySpin", {}},
+        {"announcementsPage", Qt::Key_N, "chatNameEdit", {}},
+        {"announcementsPage", Qt::Key_G, "messageEdit", {}},
+        {"announcementsPage", Qt::Key_E, nullptr, {"Error not connected...", "Message sent to all..."}},
+        {"playersPage", Qt::Key_K, nullptr, {"No player selected"}},
+        {"bansPage", Qt::Key_E, nullptr, {"No key selected"}},
+        {"mapsPage", Qt::Key_A, nullptr, {"No map selected..."}},
+        {"otherPage", Qt::Key_N, "demoNameEdit", {}},
+        {"otherPage", Qt::Key_T, nullptr, {"Error not connected...", "Stopping recording..."}},
+    };
+    for (const Case& c : cases) {
+        showPage(c.page);
+        edit("serverAddressEdit").setFocus();
+        const qsizetype mark = logLines().size();
+        QTest::keyClick(&mainWindow, c.key, Qt::AltModifier);
+        // A pressed button shows itself pressed for a moment before it clicks.
+        WaitUntil([&] { return logLinesSince(mark).size() >= c.log.size(); });
+        if (c.focus) {
+            ASSERT_TRUE(QApplication::focusWidget()) << c.page << ' ' << c.focus;
+            EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(c.focus)) << c.page;
+        }
+        EXPECT_EQ(logLinesSince(mark), c.log) << c.page << ' ' << QKeySequence(c.key).toString().toStdString();
+    }
+
+    QTest::keyClick(&mainWindow, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(mainWindow.isVisible()) << "Ctrl+Q closes the window";
+}
+
+// Enter in a box does what the button beside it does.
+TEST_F(MainWindowTest, EnterInABoxDoesWhatItsButtonDoes)
+{
+    struct Case
+    {
+        const char* box;
+        QByteArray text;
+        Lines log;
+    };
+    const QList<Case> cases = {
+        {"messageEdit", "hello", {"Error not connected...", "Message sent to all..."}},
+        {"commandEdit", "exec admin.listplayers", {"Error not connected..."}},
+        {"demoNameEdit", "", {"Please enter a name for your demo..."}},
+        {"passwordEdit", "secret", {"Please enter the server IP address"}},
+    };
+    for (const Case& c : cases) {
+        fill(c.box, c.text);
+        const qsizetype mark = logLines().size();
+        QTest::keyClick(&edit(c.box), Qt::Key_Return);
+        EXPECT_EQ(logLinesSince(mark), c.log) << c.box;
+    }
+    fill("serverAddressEdit", "127.0.0.1");
+    fill("portEdit", QByteArray::number(server().port()));
+    QTest::keyClick(&edit("passwordEdit"), Qt::Key_Enter);
+    EXPECT_TRUE(WaitUntil([&] { return status() == "Connected to 127.0.0.1"; }))
+        << "Enter in the password box connects";
+}
+
+// What a screen reader says for each control: its label's words, or the title
+// of the group it fills.
+TEST_F(MainWindowTest, EveryBoxListAndGridHasTheNameAScreenReaderReads)
+{
+    const std::pair<const char*, const char*> names[] = {
+        {"serverAddressEdit", "Server IP"},
+        {"portEdit", "Port"},
+        {"passwordEdit", "Password"},
+        {"chatNameEdit", "Chat name"},
+        {"messageEdit", "Message"},
+        {"delaySpin", "Delay in Seconds"},
+        {"demoNameEdit", "Demo Name"},
+        {"commandEdit", "Remote Console"},
+        {"logView", "Log"},
+        {"playerList", "Player List"},
+        {"banList", "Ban List"},
+        {"localMapList", "Local Maps"},
+        {"rotationList", "Server Map Rotation"},
+        {"announcementGrid", "Auto Announce"},
+    };
+    for (const auto& [control, name] : names) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&this->control<QWidget>(control));
+        ASSERT_TRUE(accessible) << control;
+        EXPECT_EQ(accessible->text(QAccessible::Name), QLatin1String(name)) << control;
+    }
+}
+
+TEST(AboutWindow, StaysReadableUnderADarkDesktopPalette)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        dark.setColor(role, QColor(0x30, 0x30, 0x30));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(0xe0, 0xe0, 0xe0));
+    QApplication::setPalette(dark);
+    AboutWindow about(std::make_shared<QtDialogs>());
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || label->objectName() == QLatin1String("supportLinkLabel"))
+            continue;
+        const QColor text = label->palette().color(QPalette::WindowText);
+        const QColor ground = about.palette().color(QPalette::Window);
+        EXPECT_GT(qAbs(ground.lightness() - text.lightness()), 128) << label->objectName().toStdString();
+    }
+    QApplication::setPalette(before);
+}
+
+TEST(WindowPlace, AWindowWhosePlaceIsOffTheScreenOpensOnIt)
+{
+    const QRect screen(0, 0, 1024, 768);
+    struct Case
+    {
+        QPoint designed;
+        QSize size;
+        QRect available;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {{303, 243}, {791, 556}, {0, 0, 1920, 1080}, {303, 243}},
+        {{303, 243}, {791, 556}, screen, {233, 212}},
+        {{303, 243}, {791, 556}, {1920, 0, 1280, 1024}, {1920, 243}},
+        {{303, 243}, {791, 556}, {0, 0, 640, 480}, {0, 0}},
+        {{353, 248}, {299, 383}, screen, {353, 248}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(placeWithin(c.designed, c.size, c.available), c.expected) << c.available.width();
+}
+
+TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.2"));
+    struct Case
+    {
+        QStringList arguments;
+        std::optional<int> exitStatus;
+        QString outputStart;
+        QString settings;
+    };
+    const QList<Case> cases = {
+        {{"ravelin"}, std::nullopt, "", ""},
+        {{"ravelin", "--version"}, 0, "ravelin 0.2\n", ""},
+        {{"ravelin", "-h"}, 0, "Usage: ", ""},
+        {{"ravelin", "--settings", "/tmp/s.ini"}, std::nullopt, "", "/tmp/s.ini"},
+        {{"ravelin", "-platform", "offscreen", "-style=Fusion", "--settings=x.ini", "-reverse"},
+         std::nullopt,
+         "",
+         "x.ini"},
+        {{"ravelin", "--bogus"}, 2, "ravelin: Unknown option 'bogus'.", ""},
+        {{"ravelin", "--settings"}, 2, "ravelin: Missing value after '--settings'.", ""},
+        {{"ravelin", "servers.txt"}, 2, "ravelin: unexpected argument 'servers.txt'", ""},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parseCommandLine(c.arguments);
+        EXPECT_EQ(line.exitStatus, c.exitStatus) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(line.output.left(c.outputStart.size()), c.outputStart);
+        EXPECT_EQ(line.outputIsError, c.exitStatus == 2);
+        EXPECT_EQ(line.settingsPath, c.settings);
+    }
 }

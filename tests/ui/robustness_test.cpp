@@ -128,7 +128,7 @@ TEST_F(RobustnessTest, AFullDiskKeepsTheStoredFilesWhole)
     };
     ASSERT_TRUE(write("settings.ini", settings) && write("servermessages.dat", table) && write("maps.dat", "map\r\n"));
     QDir::setCurrent(small);
-    MainWindow& mainWindow = createWindow(small + QStringLiteral("/settings.ini"));
+    MainWindow& mainWindow = createWindow(small);
     ASSERT_TRUE(dialogs_->errors().isEmpty());
 
     QFile filler(small + QStringLiteral("/filler"));

@@ -76,11 +76,14 @@ QByteArray WindowTest::readFile(const QString& name) const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-MainWindow& WindowTest::createWindow(const QString& settings)
+MainWindow& WindowTest::createWindow(const QString& folder)
 {
     destroyWindow();
+    const QDir files(folder.isEmpty() ? dir_.path() : folder);
     MainWindowOptions options;
-    options.settingsPath = settings.isEmpty() ? settingsPath() : settings;
+    options.settingsPath = files.filePath(QStringLiteral("settings.ini"));
+    options.mapsPath = files.filePath(QStringLiteral("maps.dat"));
+    options.announcementsPath = files.filePath(QStringLiteral("servermessages.dat"));
     options.dialogs = dialogs_;
     options.replyTimeout = replyTimeout_;
     options.connectTimeout = connectTimeout_;

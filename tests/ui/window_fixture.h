@@ -66,8 +66,8 @@ protected:
     QString workPath(const QString& name) const { return dir_.filePath(name); }
 
     MainWindow& window();
-    // A new window; its settings.ini is the test's own unless `settings` names another.
-    MainWindow& createWindow(const QString& settings = {});
+    // A new window whose three files are in `folder`, the test's own by default.
+    MainWindow& createWindow(const QString& folder = {});
     void destroyWindow();
 
     // A control of the window, found by its object name; the test fails at

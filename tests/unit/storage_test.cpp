@@ -2,6 +2,7 @@
 // text-file rules, the grid file, and saving that never loses the stored file.
 
 #include "core/errors.h"
+#include "storage/file_locations.h"
 #include "storage/grid_file.h"
 #include "storage/ini_file.h"
 #include "storage/password_scramble.h"
@@ -204,9 +205,7 @@ TEST_F(StorageTest, IniReadFindsNamesLooselyAndCutsLongValues)
 
 TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
 {
-    const QString path = settingsPath(dir_.path());
-    EXPECT_EQ(path, dir_.path() + "/settings.ini");
-    EXPECT_EQ(settingsPath(dir_.path() + "/"), path);
+    const QString path = Path("settings.ini");
 
     const StoredSettings none = loadSettings(path, 10);
     EXPECT_EQ(none.ipAddress, QByteArray());
@@ -236,7 +235,7 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
 
 TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
 {
-    const QString path = settingsPath(dir_.path());
+    const QString path = Path("settings.ini");
     const QByteArray before = "[Settings]\r\nipaddress=old\r\n";
     WriteBytes(path, before);
     SetMode(path, 0444);
@@ -253,7 +252,7 @@ TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
     const QString locked = Path("locked");
     ASSERT_TRUE(QDir().mkdir(locked));
     SetMode(locked, 0555);
-    EXPECT_THROW(saveSettings(settingsPath(locked), {}), RavelinError);
+    EXPECT_THROW(saveSettings(locked + "/settings.ini", {}), RavelinError);
     EXPECT_TRUE(QDir(locked).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
     SetMode(locked, 0755);
 
@@ -263,7 +262,7 @@ TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
     const QByteArray full =
         "; keep\r\n[Settings]\r\nipaddress=old\r\nport=1\r\npassword=\r\ndelay=5\r\nchatname=me\r\n";
     for (const QString& folder : {dir_.path(), locked}) {
-        const QString settings = settingsPath(folder);
+        const QString settings = folder + "/settings.ini";
         SetMode(folder, 0755);
         WriteBytes(settings, full);
         SetMode(settings, 0644);
@@ -450,7 +449,7 @@ TEST_F(StorageTest, AReadOnlyFolderStillTakesSavesIntoItsWritableFiles)
 {
     const QString locked = Path("locked");
     ASSERT_TRUE(QDir().mkdir(locked));
-    const QString settings = settingsPath(locked);
+    const QString settings = locked + "/settings.ini";
     const QString table = locked + "/servermessages.dat";
     WriteBytes(settings, "; mine\r\n[Other]\r\nx=1\r\n[Settings]\r\nipaddress=a.very.long.old.host.name\r\n");
     WriteBytes(table, "1\r\n3\r\nold\r\nrows\r\nhere\r\n");
@@ -490,4 +489,63 @@ TEST_F(StorageTest, DiskFullLeavesTheOldFileWhole)
     EXPECT_EQ(error, 101);
     EXPECT_EQ(after, old);
     EXPECT_EQ(left, QStringList{"servermessages.dat"});
+}
+
+// Where the three files live: beside a copy that is its user's own, in the
+// per-user folders for an installed copy, and the data files in the working
+// folder whenever they are there.
+TEST_F(StorageTest, FileLocationsFollowTheCopyAndTheUser)
+{
+    const QString exe = Path("exe"), work = Path("work"), config = Path("home/.config/ravelin"),
+                  data = Path("home/.local/share/ravelin"), examples = Path("share/ravelin");
+    for (const QString& dir : {exe, work, examples})
+        ASSERT_TRUE(QDir().mkpath(dir));
+    WriteBytes(examples + "/maps.dat", "example_map\r\n");
+    WriteBytes(examples + "/servermessages.dat", "1\r\n1\r\nwelcome\r\n");
+    struct Case
+    {
+        const char* name;
+        mode_t exeMode;
+        bool settingsBesideExe, installed;
+        QString settings;
+    };
+    const Case cases[] = {
+        {"a build of one's own", 0755, false, false, exe + "/settings.ini"},
+        {"a read-only folder", 0555, false, false, config + "/settings.ini"},
+        {"a read-only folder that holds one", 0555, true, false, exe + "/settings.ini"},
+        {"an installed copy", 0755, false, true, config + "/settings.ini"},
+        {"an installed copy that holds one", 0755, true, true, exe + "/settings.ini"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(exe + "/settings.ini");
+        if (c.settingsBesideExe)
+            WriteBytes(exe + "/settings.ini", "[Settings]\r\n");
+        SetMode(exe, c.exeMode);
+        LocationFolders folders{exe, c.installed, work, config, data, QString()};
+        EXPECT_EQ(settingsLocation(folders), c.settings) << c.name;
+        SetMode(exe, 0755);
+    }
+
+    // The per-user folders need not exist: the first save makes them, private.
+    QFile::remove(exe + "/settings.ini");
+    LocationFolders folders{exe, true, work, config, data, examples};
+    const QString settings = settingsLocation(folders);
+    saveSettings(settings, {"host", "4711", "pw", 10, "Ops"});
+    EXPECT_EQ(ModeOf(config), 0700u);
+    EXPECT_EQ(ModeOf(settings), 0600u);
+
+    // The data files: from the working folder when there, else the user's,
+    // filled once from the examples and never overwritten after.
+    WriteBytes(work + "/maps.dat", "mine\r\n");
+    FileLocations files = chooseLocations(folders);
+    EXPECT_EQ(files.maps, work + "/maps.dat");
+    EXPECT_EQ(files.announcements, data + "/servermessages.dat");
+    EXPECT_EQ(ReadBytes(data + "/servermessages.dat"), "1\r\n1\r\nwelcome\r\n");
+    EXPECT_FALSE(QFile::exists(data + "/maps.dat")) << "the working folder has its own";
+    WriteBytes(data + "/servermessages.dat", "1\r\n1\r\nedited\r\n");
+    QFile::remove(work + "/maps.dat");
+    files = chooseLocations(folders);
+    EXPECT_EQ(files.maps, data + "/maps.dat");
+    EXPECT_EQ(ReadBytes(data + "/maps.dat"), "example_map\r\n");
+    EXPECT_EQ(ReadBytes(data + "/servermessages.dat"), "1\r\n1\r\nedited\r\n") << "an edited table stays";
 }
