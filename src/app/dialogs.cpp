@@ -21,12 +21,15 @@ std::optional<QString> QtDialogs::inputQuery(QWidget* owner, const QString& titl
 bool QtDialogs::askYesNo(QWidget* owner, const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
 }
 
 void QtDialogs::showError(QWidget* owner, const QString& title, const QString& text)
 {
+    // An error may quote what a server or a file held: never read it as markup.
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

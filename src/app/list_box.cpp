@@ -4,8 +4,6 @@
 
 #include <QStyledItemDelegate>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int kItemHeight = 13;
@@ -40,17 +38,21 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= shown_)
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return toDisplayLine(items_[index.row()]); // the entry itself is kept whole
+    if (role == Qt::DisplayRole)
+        return toDisplayLine(entries_.at(index.row()));
+    // A tooltip reads markup when it looks like some; escaped, it shows the bytes.
+    if (role == Qt::ToolTipRole)
+        return QStringLiteral("<p style='white-space:pre'>") + toDisplayLine(entries_.at(index.row())).toHtmlEscaped()
+            + QStringLiteral("</p>");
     return {};
 }
 
-void ListModel::append(const QList<QByteArray>& entries)
+void ListModel::append(const EntryBlock& entries)
 {
     if (entries.isEmpty())
         return;
     if (!sorted_) {
-        items_.append(entries);
+        entries_.append(entries);
         // The first batch shows at once; batches during the cooldown wait for its end.
         if (!cooldown_.isActive()) {
             flush();
@@ -59,11 +61,20 @@ void ListModel::append(const QList<QByteArray>& entries)
         return;
     }
     flush();
-    for (const QByteArray& entry : entries) {
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QByteArrayView entry = entries.at(i);
         // After any equal entries, so equal texts keep their order of arrival.
-        const int at = int(std::upper_bound(items_.begin(), items_.end(), entry) - items_.begin());
-        beginInsertRows({}, at, at);
-        items_.insert(at, entry);
+        qsizetype low = 0;
+        qsizetype high = entries_.size();
+        while (low < high) {
+            const qsizetype middle = (low + high) / 2;
+            if (entry < entries_.at(middle))
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        beginInsertRows({}, int(low), int(low));
+        entries_.insert(low, entry);
         ++shown_;
         endInsertRows();
     }
@@ -71,19 +82,27 @@ void ListModel::append(const QList<QByteArray>& entries)
 
 void ListModel::flush()
 {
-    if (shown_ == items_.size())
+    if (shown_ == entries_.size())
         return;
-    beginInsertRows({}, shown_, int(items_.size()) - 1);
-    shown_ = int(items_.size());
+    beginInsertRows({}, shown_, int(entries_.size()) - 1);
+    shown_ = int(entries_.size());
     endInsertRows();
+}
+
+void ListModel::finish()
+{
+    cooldown_.stop();
+    flush();
+    entries_.squeeze();
 }
 
 void ListModel::clear()
 {
-    if (items_.isEmpty())
+    cooldown_.stop();
+    if (entries_.isEmpty())
         return;
     beginResetModel();
-    items_.clear();
+    entries_.clear();
     shown_ = 0;
     endResetModel();
 }
@@ -91,10 +110,10 @@ void ListModel::clear()
 void ListModel::remove(int index)
 {
     flush();
-    if (index < 0 || index >= items_.size())
+    if (index < 0 || index >= entries_.size())
         return;
     beginRemoveRows({}, index, index);
-    items_.removeAt(index);
+    entries_.remove(index);
     --shown_;
     endRemoveRows();
 }
@@ -134,7 +153,15 @@ std::optional<QByteArray> ListBox::selectedItem() const
     const int index = selectedIndex();
     if (index < 0)
         return std::nullopt;
-    return items()[index];
+    return entries().at(index).toByteArray();
+}
+
+void ListBox::append(const QList<QByteArray>& entries)
+{
+    EntryBlock block;
+    for (const QByteArray& entry : entries)
+        block.append(entry);
+    model_->append(block);
 }
 
 void ListBox::remove(int index)

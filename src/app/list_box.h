@@ -2,8 +2,11 @@
 
 // A list box of 8-bit entries: single selection, an item height of 13, and,
 // when sorted, entries kept in ascending byte order of the whole text. It
-// shows at most the first 4 KiB of an entry, always as plain text; the entry
-// itself is kept whole.
+// shows at most the first 4 KiB of an entry, always as plain text (a tooltip
+// included: a server's bytes are never read as markup); the entry itself is
+// kept whole, with the others in one buffer.
+
+#include "core/entry_block.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
@@ -22,19 +25,22 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
     // Every entry, including those not yet shown.
-    const QList<QByteArray>& items() const { return items_; }
-    void append(const QList<QByteArray>& entries);
+    const EntryBlock& entries() const { return entries_; }
+    void append(const EntryBlock& entries);
     void clear();
     void remove(int index);
     // Shows the entries appended since the last showing.
     void flush();
+    // The list is complete: every entry shows now, and the spare room that
+    // growing left is given back.
+    void finish();
 
 private:
     bool sorted_;
-    QList<QByteArray> items_;
+    EntryBlock entries_;
     // Rows the views know of. A long reply arrives in many reads; showing
-    // each read's entries at once would lay the whole list out again every
-    // time, so new rows are shown at most every 50 ms.
+    // each read's entries at once would lay the list out again every time,
+    // so new rows are shown at most every 50 ms until the list is complete.
     int shown_ = 0;
     QTimer cooldown_;
 };
@@ -46,15 +52,19 @@ class ListBox : public QListView
 public:
     explicit ListBox(bool sorted, QWidget* parent = nullptr);
 
-    const QList<QByteArray>& items() const { return model_->items(); }
-    int count() const { return int(items().size()); }
+    const EntryBlock& entries() const { return model_->entries(); }
+    // A copy of every entry, for a test or a small list.
+    QList<QByteArray> items() const { return entries().toList(); }
+    int count() const { return int(entries().size()); }
     // The selected entry's index, or -1.
     int selectedIndex() const;
     void setSelectedIndex(int index);
     // The selected entry, or nothing.
     std::optional<QByteArray> selectedItem() const;
 
-    void append(const QList<QByteArray>& entries) { model_->append(entries); }
+    void append(const EntryBlock& entries) { model_->append(entries); }
+    void append(const QList<QByteArray>& entries);
+    void finish() { model_->finish(); }
     void clear() { model_->clear(); }
     // Removes one entry. When it was the selected one, nothing is selected
     // after: the selection never moves on to a line the user did not choose.

@@ -37,6 +37,7 @@ namespace {
 const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
 constexpr int kClientWidth = 791;
 constexpr int kClientHeight = 536;
+constexpr int kMaxLogLines = 10000;
 
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, QRect geometry)
@@ -241,6 +242,8 @@ void MainWindow::createLoginAndLog(QWidget* area)
     logView_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: white; }"));
     // Tab walks on through the window instead of typing into the log.
     logView_->setTabChangesFocus(true);
+    // A server can fill the log without end; the oldest lines make room.
+    logView_->setMaximumBlockCount(kMaxLogLines);
 }
 
 void MainWindow::createPlayersPage()
@@ -408,7 +411,8 @@ void MainWindow::connectSession()
             [this](const QByteArray& text) { statusLabel_->setText(toDisplay(text)); });
     connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
     connect(session_, &ConsoleSession::entriesAdded, this,
-            [this](ListKind list, const QList<QByteArray>& entries) { listFor(list)->append(entries); });
+            [this](ListKind list, const EntryBlock& entries) { listFor(list)->append(entries); });
+    connect(session_, &ConsoleSession::listComplete, this, [this](ListKind list) { listFor(list)->finish(); });
     connect(session_, &ConsoleSession::errorRaised, this,
             [this](const QByteArray& message) { guard_.showError(message); });
 }

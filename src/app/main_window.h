@@ -135,6 +135,8 @@ private:
     ConsoleSession* session_;
     announce_admin::Announcer announcer_;
     TextFileReader localMapFile_;
+    // servermessages.dat was there at start-up but could not be read.
+    bool unreadAnnouncements_ = false;
     AboutWindow* aboutWindow_ = nullptr;
 
     QTimer* announceTimer_;

@@ -9,8 +9,9 @@
 
 void MainWindow::onSendCommandClicked()
 {
-    // What the administrator typed is the whole command line.
-    session_->sendCommand(toBytes(commandEdit_->text()));
+    // What the administrator typed is the whole command line, and its answer
+    // is shown as it comes.
+    session_->sendCommand(toBytes(commandEdit_->text()), ConsoleSession::Reply::Logged);
 }
 
 void MainWindow::onRecordClicked()

@@ -4,12 +4,14 @@
 #include "core/text_cut.h"
 #include "session/socket_errors.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtDebug>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -87,6 +89,11 @@ struct ClientSocket::Attempt
     quint64 id = 0;
     bool lookingUp = false;
     int lookupRequest = -1; // a pending QHostInfo lookup
+    // The host's IPv4 addresses, in network byte order, tried in turn; the
+    // connect budget is shared among those not yet tried.
+    QList<quint32> addresses;
+    qsizetype nextAddress = 0;
+    QDeadlineTimer budget;
     bool connecting = false;
     bool disconnecting = false;
     bool closed = false;    // a close notification came: nothing more will arrive
@@ -113,6 +120,7 @@ ClientSocket::~ClientSocket()
 {
     // Events are detached first, so that shutting down closes without onDisconnect.
     onConnecting = nullptr;
+    onConnected = nullptr;
     onDisconnect = nullptr;
     onRead = nullptr;
     onError = nullptr;
@@ -159,14 +167,14 @@ void ClientSocket::setPort(int value)
     port_ = value;
 }
 
-QByteArray ClientSocket::readAvailable()
+QByteArray ClientSocket::readAvailable(qsizetype maxBytes)
 {
     if (!connected_ || handle_ < 0)
         return {};
     attempt_->readTaken = true;
     if (attempt_->reader && !attempt_->closed)
         attempt_->reader->setEnabled(true);
-    const int count = pendingBytes(handle_);
+    const int count = int(std::min<qsizetype>(pendingBytes(handle_), maxBytes));
     if (count <= 0)
         return {};
     QByteArray text(count, Qt::Uninitialized);
@@ -299,6 +307,12 @@ void ClientSocket::startAttempt()
                 this, [this, id, info] { guarded([&] { lookupFinished(id, info); }); }, Qt::QueuedConnection);
             return;
         }
+        if (nameLookup_) {
+            const QHostInfo info = nameLookup_(host_);
+            QMetaObject::invokeMethod(
+                this, [this, id, info] { guarded([&] { lookupFinished(id, info); }); }, Qt::QueuedConnection);
+            return;
+        }
         // Qt's functor form of the lookup leaks its callback when the lookup is
         // aborted, which every abandoned attempt does; the slot form does not.
         attempt_->lookupRequest = QHostInfo::lookupHost(QString::fromLatin1(host_), this,
@@ -326,22 +340,23 @@ void ClientSocket::lookupFinished(quint64 attemptId, const QHostInfo& info)
 
     int code = socket_error::fromHostLookup(info.error());
     if (code == 0) {
-        code = socket_error::NoData;
         for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                peerAddress_ = htonl(address.toIPv4Address());
-                code = 0;
-                break;
-            }
+            if (address.protocol() == QAbstractSocket::IPv4Protocol)
+                attempt_->addresses.append(htonl(address.toIPv4Address()));
         }
+        if (attempt_->addresses.isEmpty())
+            code = socket_error::NoData;
     }
     if (code != 0) {
         lookupFailed(attemptId, code);
         return;
     }
     peerPort_ = htons(static_cast<quint16>(port_ & 0xFFFF));
+    attempt_->budget = QDeadlineTimer(connectTimeout_);
     try {
-        openConnection(attemptId);
+        fire(onConnecting);
+        if (isCurrent(attemptId))
+            connectToNextAddress(attemptId);
     } catch (...) {
         disconnectAttempt(attemptId);
         throw;
@@ -356,8 +371,10 @@ void ClientSocket::lookupFailed(quint64 attemptId, int code)
         throw windowsSocketError(code, "ASync Lookup");
 }
 
-void ClientSocket::openConnection(quint64 attemptId)
+void ClientSocket::connectToNextAddress(quint64 attemptId)
 {
+    const qsizetype left = attempt_->addresses.size() - attempt_->nextAddress;
+    peerAddress_ = attempt_->addresses[attempt_->nextAddress++];
     const int handle = handle_;
     attempt_->reader = new QSocketNotifier(handle, QSocketNotifier::Read, this);
     attempt_->reader->setEnabled(false);
@@ -367,10 +384,6 @@ void ClientSocket::openConnection(quint64 attemptId)
     attempt_->writer->setEnabled(false);
     connect(attempt_->writer, &QSocketNotifier::activated, this,
             [this, attemptId] { guarded([&] { writeReady(attemptId); }); });
-
-    fire(onConnecting);
-    if (!isCurrent(attemptId))
-        return;
 
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -386,7 +399,9 @@ void ClientSocket::openConnection(quint64 attemptId)
         attempt_->connectTimer->setSingleShot(true);
         connect(attempt_->connectTimer, &QTimer::timeout, this,
                 [this, attemptId] { guarded([&] { connectFinished(attemptId, ETIMEDOUT); }); });
-        attempt_->connectTimer->start(connectTimeout_);
+        // A share of what is left of the budget, so a dead first address
+        // leaves time for the others.
+        attempt_->connectTimer->start(std::chrono::milliseconds(attempt_->budget.remainingTime() / left));
     } else if (isLateConnectFailure(posixError)) {
         attempt_->connecting = true;
         QMetaObject::invokeMethod(
@@ -395,6 +410,24 @@ void ClientSocket::openConnection(quint64 attemptId)
     } else {
         throw windowsSocketError(socket_error::fromErrno(posixError), "connect");
     }
+}
+
+// The connect to one address failed and others are left: a fresh endpoint
+// tries the next one. False when none is left or the budget is spent.
+bool ClientSocket::tryNextAddress(quint64 attemptId)
+{
+    if (attempt_->nextAddress >= attempt_->addresses.size() || attempt_->budget.hasExpired())
+        return false;
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (handle < 0)
+        return false;
+    configureEndpoint(handle);
+    dispose(std::exchange(attempt_->reader, nullptr));
+    dispose(std::exchange(attempt_->writer, nullptr));
+    dispose(std::exchange(attempt_->connectTimer, nullptr));
+    ::close(std::exchange(handle_, handle));
+    connectToNextAddress(attemptId);
+    return true;
 }
 
 void ClientSocket::connectFinished(quint64 attemptId, int posixError)
@@ -408,6 +441,8 @@ void ClientSocket::connectFinished(quint64 attemptId, int posixError)
         attempt_->writer->setEnabled(false);
 
     if (posixError != 0) {
+        if (tryNextAddress(attemptId))
+            return;
         // Nothing refers to a failed endpoint again, so it goes at once.
         release(attemptId);
         const int code = reportError(socket_error::fromErrno(posixError));
@@ -419,6 +454,7 @@ void ClientSocket::connectFinished(quint64 attemptId, int posixError)
     connected_ = true;
     attempt_->reader->setEnabled(true);
     active_ = true;
+    fire(onConnected);
 }
 
 void ClientSocket::readReady(quint64 attemptId)
@@ -441,15 +477,12 @@ void ClientSocket::readReady(quint64 attemptId)
     if (peeked > 0 || (peeked < 0 && (wouldBlock(posixError) || posixError == EINTR)))
         return;
 
-    // The peer closed, in order or with an error. A dead endpoint must not keep
-    // waking the event loop, whatever the handlers decide.
+    // The peer closed, in order or with an error (a reset): either way the
+    // connection is over, and is shown so after the error is reported.
     attempt_->closed = true;
     attempt_->reader->setEnabled(false);
-    if (peeked == 0) {
-        disconnectAttempt(attemptId);
-        return;
-    }
-    const int code = reportError(socket_error::fromErrno(posixError));
+    const int code = peeked == 0 ? 0 : reportError(socket_error::fromErrno(posixError));
+    disconnectAttempt(attemptId);
     if (code != 0)
         throw asynchronousSocketError(code);
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 
 class QHostInfo;
@@ -41,11 +42,18 @@ public:
     void setPort(int value); // only the low 16 bits are used
 
     // How long a connect may take before it fails as timed out (error 10060).
+    // A host with several addresses tries them in turn within this time.
     void setConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
 
-    // Every byte that has arrived and not yet been read, as one text; empty
-    // when nothing is pending or the socket is not connected.
-    QByteArray readAvailable();
+    // Looks a host name up; by default the system's resolver, asked without
+    // blocking. A test gives the addresses itself.
+    using NameLookup = std::function<QHostInfo(const QByteArray& host)>;
+    void setNameLookup(NameLookup lookup) { nameLookup_ = std::move(lookup); }
+
+    // The bytes that have arrived and not yet been read, at most `maxBytes` of
+    // them, as one text; empty when nothing is pending or the socket is not
+    // connected. What is left is reported by a new onRead.
+    QByteArray readAvailable(qsizetype maxBytes = std::numeric_limits<int>::max());
 
     // Sends `text` with one send and returns what that send took: the number of
     // bytes, -1 when the endpoint would block, 0 when not connected. Whatever the
@@ -57,6 +65,8 @@ public:
 
     // The notifications. The address is known and the connect is about to start:
     std::function<void()> onConnecting;
+    // The connection is established; isActive() is already true:
+    std::function<void()> onConnected;
     // The endpoint is about to close, by us, by the peer or after a failure;
     // isActive() is already false:
     std::function<void()> onDisconnect;
@@ -81,7 +91,8 @@ private:
     void startAttempt();
     void lookupFinished(quint64 attemptId, const QHostInfo& info);
     void lookupFailed(quint64 attemptId, int code);
-    void openConnection(quint64 attemptId);
+    void connectToNextAddress(quint64 attemptId);
+    bool tryNextAddress(quint64 attemptId);
     void connectFinished(quint64 attemptId, int posixError);
     void readReady(quint64 attemptId);
     void writeReady(quint64 attemptId);
@@ -100,6 +111,7 @@ private:
     QByteArray host_;
     int port_ = 0;
     std::chrono::milliseconds connectTimeout_{21000};
+    NameLookup nameLookup_;
     std::unique_ptr<Attempt> attempt_;
     quint64 lastAttemptId_ = 0;
 

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/integer_text.h"
+#include "core/text_cut.h"
 
 #include <QCryptographicHash>
 
@@ -35,20 +36,27 @@ ConsoleSession::ConsoleSession(QObject* parent)
 {
     socket_.setPort(4711);
     socket_.onConnecting = [this] { connecting(); };
-    socket_.onDisconnect = [this] { disconnected(); };
+    socket_.onConnected = [this] { connected(); };
+    socket_.onDisconnect = [this] { socketClosed(); };
     socket_.onRead = [this] { readReply(); };
     socket_.onError = [this](int& errorCode) { socketError(errorCode); };
     socket_.onException = [this](const std::exception& error) { raise(error); };
 
+    const auto guarded = [this](void (ConsoleSession::*handler)()) {
+        return [this, handler] {
+            try {
+                (this->*handler)();
+            } catch (const std::exception& error) {
+                raise(error);
+            }
+        };
+    };
     replyTimer_.setSingleShot(true);
     replyTimer_.setInterval(std::chrono::seconds(10));
-    connect(&replyTimer_, &QTimer::timeout, this, [this] {
-        try {
-            replyTimedOut();
-        } catch (const std::exception& error) {
-            raise(error);
-        }
-    });
+    connect(&replyTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onReplyTimeout));
+    greetingTimer_.setSingleShot(true);
+    greetingTimer_.setInterval(std::chrono::seconds(15));
+    connect(&greetingTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onGreetingTimeout));
 }
 
 // The socket, the last member to go, closes its connection without an event.
@@ -63,15 +71,15 @@ void ConsoleSession::raise(const std::exception& error)
 void ConsoleSession::connectToServer(const QByteArray& hostText, const QByteArray& portText)
 {
     if (socket_.isActive()) {
-        emit logLine("Already connected...");
+        log("Already connected...");
         return;
     }
     if (hostText.isEmpty()) {
-        emit logLine("Please enter the server IP address");
+        log("Please enter the server IP address");
         return;
     }
     if (portText.isEmpty()) {
-        emit logLine("Please enter the remote console port number");
+        log("Please enter the remote console port number");
         return;
     }
     socket_.setHost(hostText);
@@ -87,21 +95,26 @@ void ConsoleSession::disconnectFromServer()
 bool ConsoleSession::refuseToSend()
 {
     if (!socket_.isActive()) {
-        emit logLine("Error not connected...");
+        log("Error not connected...");
         return true;
     }
     if (reader_.isBusy()) {
-        emit logLine("Busy... please wait and try again");
+        log("Busy... please wait and try again");
         return true;
     }
     return false;
 }
 
-void ConsoleSession::sendCommand(const QByteArray& command)
+void ConsoleSession::sendCommand(const QByteArray& command, Reply reply)
 {
     if (refuseToSend())
         return;
-    waitingCommands_.append(command);
+    // A server that never answers must not make the window hold commands without end.
+    if (waitingCommands_.size() >= kMaxWaitingCommands) {
+        log("Too many commands waiting... please wait and try again");
+        return;
+    }
+    waitingCommands_.append({command, reply});
     if (!reading_)
         writeNext();
 }
@@ -113,11 +126,40 @@ void ConsoleSession::writeNext()
     write(waitingCommands_.takeFirst());
 }
 
-void ConsoleSession::write(const QByteArray& command)
+void ConsoleSession::write(const Command& command)
 {
+    onWire_ = command;
+    typedReplyLine_.clear();
     replyAwaited_ = true;
     replyTimer_.start();
-    socket_.write(frameCommand(command));
+    socket_.write(frameCommand(command.text));
+}
+
+void ConsoleSession::replyText(QByteArrayView bytes, bool recognised)
+{
+    // Bytes of a reply given up on belong to no command still waiting.
+    if (!replyAwaited_ || repliesOwed_ > 0)
+        return;
+    emit replyData(onWire_.text, bytes);
+    if (onWire_.reply == Reply::Logged && !recognised)
+        logTypedReplyLines(bytes, false);
+}
+
+// A typed command's reply goes to the log line by line; a line split between
+// reads waits for its end, kept to the longest line a list keeps.
+void ConsoleSession::logTypedReplyLines(QByteArrayView bytes, bool last)
+{
+    qsizetype cursor = 0;
+    qsizetype lineFeed;
+    while ((lineFeed = bytes.indexOf('\n', cursor)) >= 0) {
+        typedReplyLine_.append(bytes.sliced(cursor, lineFeed - cursor));
+        log(std::exchange(typedReplyLine_, QByteArray()));
+        cursor = lineFeed + 1;
+    }
+    const qsizetype room = ReplyReader::kMaxLineLength - typedReplyLine_.size();
+    typedReplyLine_.append(text::firstBytes(bytes.sliced(cursor), room));
+    if (last && !typedReplyLine_.isEmpty())
+        log(std::exchange(typedReplyLine_, QByteArray()));
 }
 
 void ConsoleSession::replyEnded()
@@ -126,17 +168,31 @@ void ConsoleSession::replyEnded()
         --repliesOwed_;
         return;
     }
+    if (!replyAwaited_)
+        return; // nothing was asked
+    if (onWire_.reply == Reply::Logged)
+        logTypedReplyLines({}, true);
     // The next command goes out once the reader is done with this read.
     replyAwaited_ = false;
     replyTimer_.stop();
+    emit replyFinished(onWire_.text);
 }
 
-void ConsoleSession::replyTimedOut()
+void ConsoleSession::onReplyTimeout()
 {
     ++repliesOwed_;
     replyAwaited_ = false;
-    emit logLine("The server did not answer in time...");
+    log("The server did not answer in time...");
+    emit replyTimedOut(onWire_.text);
     writeNext();
+}
+
+void ConsoleSession::onGreetingTimeout()
+{
+    if (!socket_.isActive() || !reader_.isAwaitingSeed())
+        return;
+    log("The server sent no greeting in time...");
+    socket_.close();
 }
 
 void ConsoleSession::dropWaitingCommands()
@@ -145,6 +201,7 @@ void ConsoleSession::dropWaitingCommands()
     replyAwaited_ = false;
     repliesOwed_ = 0;
     replyTimer_.stop();
+    typedReplyLine_.clear();
 }
 
 void ConsoleSession::connecting()
@@ -153,57 +210,91 @@ void ConsoleSession::connecting()
     dropWaitingCommands();
     const QByteArray text = "Connecting to " + socket_.host();
     emit statusChanged(text);
-    emit logLine(text);
+    log(text);
 }
 
-void ConsoleSession::disconnected()
+void ConsoleSession::connected()
 {
+    greetingTimer_.start();
+}
+
+void ConsoleSession::socketClosed()
+{
+    greetingTimer_.stop();
     reader_.endConnection();
     dropWaitingCommands();
+    flushEntries();
     emit statusChanged("Disconnected");
-    emit logLine("Disconnected...");
+    log("Disconnected...");
+    flushLog();
+    emit disconnected();
 }
 
 void ConsoleSession::socketError(int& errorCode)
 {
-    emit logLine("error " + QByteArray::number(errorCode));
+    log("error " + QByteArray::number(errorCode));
     if (errorCode == kTimedOut)
-        emit logLine("Connection timed out. Make sure the IP address and port number are correct.");
+        log("Connection timed out. Make sure the IP address and port number are correct.");
     errorCode = 0;
 }
 
 void ConsoleSession::readReply()
 {
-    const QByteArray chunk = socket_.readAvailable();
+    const QByteArray chunk = socket_.readAvailable(kReadSlice);
     reading_ = true;
+    const auto finish = [this] {
+        reading_ = false;
+        flushEntries();
+        flushLog();
+    };
     try {
         reader_.read(chunk);
     } catch (...) {
-        reading_ = false;
-        flushEntries();
+        finish();
         throw;
     }
-    reading_ = false;
-    flushEntries();
+    finish();
     writeNext();
 }
 
 void ConsoleSession::log(const QByteArray& line)
 {
     flushEntries();
-    emit logLine(line);
+    if (!reading_) {
+        emit logLine(line);
+        return;
+    }
+    // Within one read, a line logged again and again is logged once, with a count.
+    if (repeats_ > 0 && line == repeatedLine_) {
+        ++repeats_;
+        return;
+    }
+    flushLog();
+    repeatedLine_ = line;
+    repeats_ = 1;
+}
+
+void ConsoleSession::flushLog()
+{
+    if (repeats_ == 0)
+        return;
+    const QByteArray line = std::exchange(repeatedLine_, QByteArray());
+    const qsizetype count = std::exchange(repeats_, 0);
+    emit logLine(count == 1 ? line : line + " (" + QByteArray::number(count) + " times)");
 }
 
 void ConsoleSession::answerGreeting(const QByteArray& seed)
 {
+    greetingTimer_.stop();
     // The login goes first, ahead of any command made while the greeting came in.
     if (!refuseToSend())
-        write(loginCommand(seed, passwordSource_ ? passwordSource_() : QByteArray()));
+        write({loginCommand(seed, passwordSource_ ? passwordSource_() : QByteArray()), Reply::ReaderOnly});
 }
 
 void ConsoleSession::loginSucceeded()
 {
     emit statusChanged("Connected to " + socket_.host());
+    emit loggedIn();
 }
 
 void ConsoleSession::closeConnection()
@@ -218,15 +309,23 @@ void ConsoleSession::clearList(ListKind list)
     emit listCleared(list);
 }
 
-void ConsoleSession::addEntry(ListKind list, QByteArray entry)
+void ConsoleSession::addEntry(ListKind list, QByteArrayView first, QByteArrayView second)
 {
-    pendingEntries_[indexOf(list)].append(std::move(entry));
+    pendingEntries_[indexOf(list)].append(first, second);
+}
+
+void ConsoleSession::listEnded(ListKind list)
+{
+    flushEntries();
+    emit listComplete(list);
 }
 
 void ConsoleSession::flushEntries()
 {
     for (qsizetype i = 0; i < qsizetype(pendingEntries_.size()); ++i) {
-        if (!pendingEntries_[i].isEmpty())
-            emit entriesAdded(static_cast<ListKind>(i), std::exchange(pendingEntries_[i], {}));
+        if (pendingEntries_[i].isEmpty())
+            continue;
+        const EntryBlock entries = std::exchange(pendingEntries_[i], EntryBlock());
+        emit entriesAdded(static_cast<ListKind>(i), entries);
     }
 }

@@ -3,9 +3,15 @@
 // The console session: one connection to a game server's remote console. It
 // owns its socket and its reply reader, answers the greeting with the digest
 // login, sends commands one at a time, and reports what the administrator
-// sees (log lines, the status text, list changes) by signals. It knows
-// nothing of widgets.
+// sees (log lines, the status text, list changes, replies) by signals. It
+// knows nothing of widgets.
+//
+// Whatever a server sends, what the session holds stays bounded: a list line
+// is kept to 16 MiB, at most 1,000 commands wait, a read is taken in slices of
+// at most 1 MiB (so the event loop gets a turn between them), and a line the
+// same read logs again and again is logged once with a count.
 
+#include "core/entry_block.h"
 #include "session/client_socket.h"
 #include "session/reply_reader.h"
 
@@ -23,6 +29,11 @@ class ConsoleSession : public QObject, private ReplySink
     Q_OBJECT
 
 public:
+    // The most commands that may wait for the one on the wire.
+    static constexpr qsizetype kMaxWaitingCommands = 1000;
+    // The most bytes taken from the socket at one turn of the event loop.
+    static constexpr qsizetype kReadSlice = 1024 * 1024;
+
     explicit ConsoleSession(QObject* parent = nullptr);
     ~ConsoleSession() override;
 
@@ -38,34 +49,61 @@ public:
     // an attempt is still under way.
     void disconnectFromServer();
 
+    // How a command's reply is shown. A typed command's reply is logged line
+    // by line as it arrives, unless it is one the reader handles (a list, an
+    // unknown command); the program's own commands show only what the reader
+    // makes of their replies.
+    enum class Reply { ReaderOnly, Logged };
+
     // Takes one command, or logs why it cannot go out. A server handles one
     // command at a time, so a command goes on the wire only once the previous
     // one's reply has ended (or the reply timeout has passed); until then it
     // waits, in order. Nothing goes out before the greeting has been answered.
-    void sendCommand(const QByteArray& command);
+    void sendCommand(const QByteArray& command, Reply reply = Reply::ReaderOnly);
 
     // True while the connection is established, logged in or not.
     bool isConnected() const { return socket_.isActive(); }
+    // The commands accepted but not yet answered, the one on the wire included.
+    qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
 
     // How long the reply to a command may take before the next one goes out.
     void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
     // How long a connect may take before it fails as timed out.
     void setConnectTimeout(std::chrono::milliseconds timeout) { socket_.setConnectTimeout(timeout); }
+    // How long an established connection may wait for the greeting's seed.
+    void setGreetingTimeout(std::chrono::milliseconds timeout) { greetingTimer_.setInterval(timeout); }
 
 signals:
     void logLine(const QByteArray& line);
     // The connection state for the status bar.
     void statusChanged(const QByteArray& text);
     void listCleared(ListKind list);
-    void entriesAdded(ListKind list, const QList<QByteArray>& entries);
+    void entriesAdded(ListKind list, const EntryBlock& entries);
+    // A list reply has ended: its list is complete.
+    void listComplete(ListKind list);
+    // The bytes of the reply to `command`, as they arrive, its 0x04 left out.
+    void replyData(const QByteArray& command, QByteArrayView bytes);
+    // The reply to `command` has ended, or it did not come in time.
+    void replyFinished(const QByteArray& command);
+    void replyTimedOut(const QByteArray& command);
+    // The login succeeded; the connection has closed.
+    void loggedIn();
+    void disconnected();
     // An error that nothing handled while the socket or a timer of the session
     // ran; the application shows it in its error box.
     void errorRaised(const QByteArray& message);
 
 private:
+    struct Command
+    {
+        QByteArray text;
+        Reply reply = Reply::ReaderOnly;
+    };
+
     // The socket's notifications.
     void connecting();
-    void disconnected();
+    void connected();
+    void socketClosed();
     void socketError(int& errorCode);
     void readReply();
 
@@ -75,23 +113,29 @@ private:
     void loginSucceeded() override;
     void closeConnection() override;
     void clearList(ListKind list) override;
-    void addEntry(ListKind list, QByteArray entry) override;
+    void addEntry(ListKind list, QByteArrayView first, QByteArrayView second) override;
+    void replyText(QByteArrayView bytes, bool recognised) override;
+    void listEnded(ListKind list) override;
     void replyEnded() override;
 
     // Logs why nothing can be sent now, and says so.
     bool refuseToSend();
     void writeNext();
-    void write(const QByteArray& command);
-    void replyTimedOut();
+    void write(const Command& command);
+    void onReplyTimeout();
+    void onGreetingTimeout();
     void dropWaitingCommands();
+    void logTypedReplyLines(QByteArrayView bytes, bool last);
     void flushEntries();
+    void flushLog();
     void raise(const std::exception& error);
 
     ClientSocket socket_;
     ReplyReader reader_;
     std::function<QByteArray()> passwordSource_;
 
-    QList<QByteArray> waitingCommands_;
+    QList<Command> waitingCommands_;
+    Command onWire_;
     bool replyAwaited_ = false; // a command is on the wire and its reply has not ended
     // Replies of commands given up on after the timeout. A server answers every
     // command in order, if late (a map change can hold it up), so the next ends
@@ -99,10 +143,16 @@ private:
     int repliesOwed_ = 0;
     bool reading_ = false; // the reply reader is running
     QTimer replyTimer_;
+    QTimer greetingTimer_;
 
+    // The unfinished line of a typed command's reply.
+    QByteArray typedReplyLine_;
     // Entries of the read in progress, reported in one batch per list so a
     // long reply does not redraw a list line by line.
-    std::array<QList<QByteArray>, 3> pendingEntries_;
+    std::array<EntryBlock, 3> pendingEntries_;
+    // The line the read in progress logged last, and how many times in a row.
+    QByteArray repeatedLine_;
+    qsizetype repeats_ = 0;
 };
 
 // The wire form of a command: 0x02, the text unchanged, 0x0A.

@@ -2,7 +2,6 @@
 
 #include "core/text_cut.h"
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -11,6 +10,8 @@ constexpr char kEndOfReply = '\x04';
 constexpr char kLineFeed = '\n';
 constexpr QByteArrayView kSeedMarker = "Digest seed: ";
 constexpr qsizetype kSeedLength = 16;
+// A greeting line is short; a longer one is kept only this far.
+constexpr qsizetype kMaxGreetingLine = 64 * 1024;
 
 constexpr QByteArrayView kMapMarker = "0:";
 constexpr QByteArrayView kPlayerMarker = "Id:";
@@ -19,8 +20,8 @@ constexpr QByteArrayView kLoginFailed = "Authentication failed";
 constexpr QByteArrayView kLoginSucceeded = "Authentication successful";
 constexpr QByteArrayView kUnknownCommand = "unknown command";
 
-// The texts a reply is recognised by when it begins a read. A read may end
-// inside one of them; the rest then comes with the next read.
+// The texts a reply is recognised by when it begins. A read may end inside
+// one of them; the rest then comes with the next read.
 constexpr QByteArrayView kReplyMarkers[] = {
     kMapMarker, kPlayerMarker, kBanMarker, kLoginFailed, kLoginSucceeded, kUnknownCommand,
 };
@@ -36,39 +37,13 @@ const char* startMessage(ListKind list)
 }
 
 // True for the first bytes of a reply marker that a read cut short.
-bool isCutMarker(QByteArrayView piece)
+bool isCutMarker(QByteArrayView start)
 {
     for (const QByteArrayView marker : kReplyMarkers) {
-        if (!piece.isEmpty() && piece.size() < marker.size() && marker.startsWith(piece))
+        if (!start.isEmpty() && start.size() < marker.size() && marker.startsWith(start))
             return true;
     }
     return false;
-}
-
-// Calls `onLine(line, partial)` with each line of `piece`, without its line
-// feed, the first one continuing `partial`. A callback may put text back into
-// `partial` for the next line to continue. Returns the bytes after the last
-// line feed.
-template <typename OnLine>
-QByteArrayView forEachLine(QByteArrayView piece, QByteArray& partial, OnLine onLine)
-{
-    const char* cursor = piece.data();
-    const char* const end = cursor + piece.size();
-    while (cursor < end) {
-        const auto* lineFeed = static_cast<const char*>(std::memchr(cursor, kLineFeed, end - cursor));
-        if (!lineFeed)
-            break;
-        QByteArray line;
-        if (partial.isEmpty()) {
-            line = QByteArray(cursor, lineFeed - cursor);
-        } else {
-            partial.append(cursor, lineFeed - cursor);
-            line = std::exchange(partial, QByteArray());
-        }
-        onLine(std::move(line), partial);
-        cursor = lineFeed + 1;
-    }
-    return QByteArrayView(cursor, end - cursor);
 }
 
 } // namespace
@@ -76,31 +51,6 @@ QByteArrayView forEachLine(QByteArrayView piece, QByteArray& partial, OnLine onL
 ReplyReader::ReplyReader(ReplySink& sink)
     : sink_(sink)
 { }
-
-ReplyReader::List& ReplyReader::listFor(ListKind list)
-{
-    switch (list) {
-    case ListKind::Maps: return maps_;
-    case ListKind::Players: return players_;
-    case ListKind::Bans: break;
-    }
-    return bans_;
-}
-
-bool ReplyReader::isListOpen(ListKind list) const
-{
-    switch (list) {
-    case ListKind::Maps: return maps_.open;
-    case ListKind::Players: return players_.open;
-    case ListKind::Bans: break;
-    }
-    return bans_.open;
-}
-
-bool ReplyReader::anyListOpen() const
-{
-    return maps_.open || players_.open || bans_.open;
-}
 
 void ReplyReader::startConnection()
 {
@@ -110,11 +60,16 @@ void ReplyReader::startConnection()
 
 void ReplyReader::endConnection()
 {
-    maps_ = players_ = bans_ = List();
-    playerLinePair_ = false;
-    heldReplyStart_.clear();
+    ++connection_;
     awaitingSeed_ = false;
     greetingLine_.clear();
+    replyOpen_ = replyRecognised_ = false;
+    openList_ = -1;
+    heldReplyStart_.clear();
+    partialLine_.clear();
+    cuttingLine_ = false;
+    playerLinePair_ = false;
+    playerFirstLine_.clear();
 }
 
 void ReplyReader::read(QByteArrayView chunk)
@@ -127,123 +82,176 @@ void ReplyReader::read(QByteArrayView chunk)
         ~LowerBusy() { busy = false; }
     } lowerBusy{busy_};
 
-    if (awaitingSeed_)
-        takeGreeting(chunk);
+    const quint64 connection = connection_;
+    const QByteArrayView rest = awaitingSeed_ ? takeGreeting(chunk) : chunk;
+    if (connection != connection_)
+        return;
 
     // Bytes held back from the last read are read in front of this one.
     QByteArray joined;
-    QByteArrayView all = chunk;
+    QByteArrayView all = rest;
     if (!heldReplyStart_.isEmpty()) {
-        joined = std::exchange(heldReplyStart_, QByteArray()).append(chunk);
+        joined = std::exchange(heldReplyStart_, QByteArray()).append(rest);
         all = joined;
     }
     qsizetype start = 0;
-    QByteArrayView piece;
-    do {
+    while (start < all.size() && connection == connection_) {
         const qsizetype endOfReply = all.indexOf(kEndOfReply, start);
         const qsizetype end = endOfReply < 0 ? all.size() : endOfReply + 1;
-        piece = all.sliced(start, end - start);
+        const QByteArrayView piece = all.sliced(start, end - start);
+        if (endOfReply < 0 && !replyOpen_ && isCutMarker(text::skipLineEnds(piece))) {
+            heldReplyStart_ = piece.toByteArray();
+            break;
+        }
         readPiece(piece);
         start = end;
-    } while (start < all.size());
-
-    if (!anyListOpen() && isCutMarker(text::skipLineEnds(piece)))
-        heldReplyStart_ = piece.toByteArray();
+    }
 }
 
 // Collects the greeting until the line that holds the seed is whole, then
 // answers it: up to 16 characters after the marker, short of the line feed.
-void ReplyReader::takeGreeting(QByteArrayView chunk)
+// Gives the bytes of the chunk after that line.
+QByteArrayView ReplyReader::takeGreeting(QByteArrayView chunk)
 {
-    greetingLine_.append(chunk);
-    qsizetype lineStart = 0;
-    qsizetype lineFeed;
-    while ((lineFeed = greetingLine_.indexOf(kLineFeed, lineStart)) >= 0) {
-        const QByteArrayView line = QByteArrayView(greetingLine_).sliced(lineStart, lineFeed - lineStart);
-        if (const auto seed = text::after(line, kSeedMarker, kSeedLength)) {
+    qsizetype taken = 0;
+    while (taken < chunk.size()) {
+        const qsizetype lineFeed = chunk.indexOf(kLineFeed, taken);
+        const qsizetype end = lineFeed < 0 ? chunk.size() : lineFeed;
+        greetingLine_.append(
+            text::firstBytes(chunk.sliced(taken, end - taken), kMaxGreetingLine - greetingLine_.size()));
+        if (lineFeed < 0)
+            return {};
+        taken = lineFeed + 1;
+        if (const auto seed = text::after(greetingLine_, kSeedMarker, kSeedLength)) {
             digestSeed_ = seed->toByteArray();
             awaitingSeed_ = false;
             greetingLine_.clear();
             sink_.answerGreeting(digestSeed_);
-            return;
+            return chunk.sliced(taken);
         }
-        lineStart = lineFeed + 1;
+        greetingLine_.clear();
     }
-    greetingLine_.remove(0, lineStart);
+    return {};
 }
 
 void ReplyReader::readPiece(QByteArrayView piece)
 {
-    // A piece that continues an open list reply is the middle of that reply,
-    // wherever the read happened to cut it: text at its start that looks like
-    // the start of a reply is the list's own.
-    const bool replyStart = !anyListOpen();
-    // The greeting ends with an empty line, which often arrives in front of the
-    // login's outcome: the outcome is recognised after any such line ends.
-    const QByteArrayView start = text::skipLineEnds(piece);
+    const bool ends = piece.endsWith(kEndOfReply);
+    const QByteArrayView body = ends ? piece.chopped(1) : piece;
+    if (!replyOpen_) {
+        // Line ends between replies (the greeting's last, empty line) belong to none.
+        if (text::skipLineEnds(body).isEmpty() && !ends)
+            return;
+        beginReply(body);
+    }
+    const quint64 connection = connection_;
+    if (openList_ >= 0)
+        parseListLines(body);
+    if (connection != connection_)
+        return;
+    if (!body.isEmpty())
+        sink_.replyText(body, replyRecognised_);
+    if (ends) {
+        const int list = std::exchange(openList_, -1);
+        replyOpen_ = replyRecognised_ = false;
+        if (list >= 0) {
+            partialLine_.clear();
+            cuttingLine_ = false;
+            sink_.listEnded(static_cast<ListKind>(list));
+        }
+        sink_.replyEnded();
+    }
+}
 
-    if (replyStart && start.startsWith(kLoginFailed)) {
+// A reply begins: it is recognised by its first bytes, a login outcome or an
+// unknown command after any line ends in front of it.
+void ReplyReader::beginReply(QByteArrayView body)
+{
+    replyOpen_ = true;
+    replyRecognised_ = false;
+    const QByteArrayView start = text::skipLineEnds(body);
+    if (start.startsWith(kLoginFailed)) {
+        replyRecognised_ = true;
         sink_.log("Authentication Failed");
         sink_.closeConnection();
-    }
-    if (replyStart && start.startsWith(kLoginSucceeded)) {
+    } else if (start.startsWith(kLoginSucceeded)) {
+        replyRecognised_ = true;
         sink_.log("Authentication successful");
         sink_.loginSucceeded();
-    }
-    if (replyStart && start.startsWith(kUnknownCommand))
+    } else if (start.startsWith(kUnknownCommand)) {
+        replyRecognised_ = true;
         sink_.log("Unknown Command");
-    if ((replyStart && piece.startsWith(kMapMarker)) || maps_.open)
-        parseLines(piece, ListKind::Maps);
-    if ((replyStart && piece.startsWith(kPlayerMarker)) || players_.open)
-        parsePlayers(piece);
-    if ((replyStart && piece.startsWith(kBanMarker)) || bans_.open)
-        parseLines(piece, ListKind::Bans);
-    if (piece.endsWith(kEndOfReply))
-        sink_.replyEnded();
-}
-
-// Opens the list when a new reply begins, cuts the piece into lines for
-// `onLine`, and keeps the unfinished last line only while the reply is open.
-template <typename OnLine>
-void ReplyReader::parseList(QByteArrayView piece, ListKind kind, OnLine onLine)
-{
-    List& list = listFor(kind);
-    if (!list.open) {
-        sink_.log(startMessage(kind));
-        sink_.clearList(kind);
-        list.partialLine.clear();
+    } else if (body.startsWith(kMapMarker)) {
+        openList(ListKind::Maps);
+    } else if (body.startsWith(kPlayerMarker)) {
+        openList(ListKind::Players);
+    } else if (body.startsWith(kBanMarker)) {
+        openList(ListKind::Bans);
     }
-    list.open = true;
-
-    QByteArray partial = std::exchange(list.partialLine, QByteArray());
-    const QByteArrayView rest = forEachLine(piece, partial, onLine);
-    if (piece.endsWith(kEndOfReply))
-        list.open = false;
-    else
-        list.partialLine = partial.append(rest);
 }
 
-void ReplyReader::parseLines(QByteArrayView piece, ListKind list)
+void ReplyReader::openList(ListKind list)
 {
-    parseList(piece, list, [&](QByteArray line, QByteArray&) { sink_.addEntry(list, std::move(line)); });
-}
-
-// Every second line feed closes one player entry: two lines joined, their line
-// feeds removed. The first line of a pair waits in the partial line, so the
-// pairing carries on across reads.
-void ReplyReader::parsePlayers(QByteArrayView piece)
-{
+    replyRecognised_ = true;
+    openList_ = static_cast<int>(list);
+    partialLine_.clear();
+    cuttingLine_ = false;
     // A new list pairs its own lines, whatever an earlier reply left behind.
-    if (!players_.open)
-        playerLinePair_ = false;
+    playerLinePair_ = false;
+    playerFirstLine_.clear();
+    sink_.log(startMessage(list));
+    sink_.clearList(list);
+}
 
-    parseList(piece, ListKind::Players, [&](QByteArray line, QByteArray& partial) {
-        if (!playerLinePair_) {
-            playerLinePair_ = true;
-            partial = std::move(line);
-            return;
+// Cuts the bytes into lines; the unfinished last line waits for the next read.
+void ReplyReader::parseListLines(QByteArrayView body)
+{
+    qsizetype cursor = 0;
+    qsizetype lineFeed;
+    while ((lineFeed = body.indexOf(kLineFeed, cursor)) >= 0) {
+        const QByteArrayView bytes = body.sliced(cursor, lineFeed - cursor);
+        if (partialLine_.isEmpty() && !cuttingLine_) {
+            takeLine(text::firstBytes(bytes, kMaxLineLength)); // straight from the read, no copy
+            if (bytes.size() > kMaxLineLength)
+                sink_.log("A list line longer than 16 MiB was cut short...");
+        } else {
+            appendToPartial(bytes);
+            const QByteArray line = std::exchange(partialLine_, QByteArray());
+            cuttingLine_ = false;
+            takeLine(line);
         }
-        sink_.addEntry(ListKind::Players, std::move(line));
-        playerLinePair_ = false;
-    });
+        cursor = lineFeed + 1;
+    }
+    appendToPartial(body.sliced(cursor));
+}
+
+void ReplyReader::appendToPartial(QByteArrayView bytes)
+{
+    if (cuttingLine_ || bytes.isEmpty())
+        return;
+    const qsizetype room = kMaxLineLength - partialLine_.size();
+    partialLine_.append(text::firstBytes(bytes, room));
+    if (bytes.size() > room) {
+        cuttingLine_ = true;
+        sink_.log("A list line longer than 16 MiB was cut short...");
+    }
+}
+
+// Every line is a map or ban entry; for players, every second line closes an
+// entry of two lines joined.
+void ReplyReader::takeLine(QByteArrayView line)
+{
+    const auto list = static_cast<ListKind>(openList_);
+    if (list != ListKind::Players) {
+        sink_.addEntry(list, line, {});
+        return;
+    }
+    if (!playerLinePair_) {
+        playerLinePair_ = true;
+        playerFirstLine_ = line.toByteArray();
+        return;
+    }
+    playerLinePair_ = false;
+    sink_.addEntry(list, playerFirstLine_, line);
+    playerFirstLine_.clear();
 }

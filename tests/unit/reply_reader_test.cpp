@@ -23,6 +23,8 @@ public:
     int logins = 0;
     int closes = 0;
     int repliesEnded = 0;
+    QByteArray recognisedText, otherText;
+    QList<ListKind> listsEnded;
 
     void log(const QByteArray& line) override { logLines.append(line); }
     void answerGreeting(const QByteArray& seed) override
@@ -33,7 +35,15 @@ public:
     void loginSucceeded() override { ++logins; }
     void closeConnection() override { ++closes; }
     void clearList(ListKind list) override { lists[list].clear(); }
-    void addEntry(ListKind list, QByteArray entry) override { lists[list].append(entry); }
+    void addEntry(ListKind list, QByteArrayView first, QByteArrayView second) override
+    {
+        lists[list].append(first.toByteArray() + second.toByteArray());
+    }
+    void replyText(QByteArrayView bytes, bool recognised) override
+    {
+        (recognised ? recognisedText : otherText).append(bytes);
+    }
+    void listEnded(ListKind list) override { listsEnded.append(list); }
     void replyEnded() override { ++repliesEnded; }
 
     // Starts the records over, as a fresh sink would.
@@ -44,6 +54,9 @@ public:
         seedsAnswered.clear();
         busyWhenAnswered.clear();
         logins = closes = repliesEnded = 0;
+        recognisedText.clear();
+        otherText.clear();
+        listsEnded.clear();
     }
 };
 
@@ -383,4 +396,60 @@ TEST(ReplyReader, TheSeedIsAnsweredOnlyWhileTheGreetingIsAwaited)
     EXPECT_EQ(sink.seedsAnswered, QList<QByteArray>({"abcdefghijklmnop"}));
     EXPECT_EQ(sink.lists[ListKind::Players].size(), 1);
     EXPECT_EQ(sink.repliesEnded, 2);
+}
+
+// With one command on the wire, every byte up to a 0x04 belongs to one reply:
+// its later reads are its own, whatever they begin with, and its text is
+// reported, marked when the reader knows the reply.
+TEST(ReplyReader, AReplyRunsToItsEndAndItsTextIsReportedAsItArrives)
+{
+    struct Case
+    {
+        QList<QByteArray> reads;
+        QByteArray recognised, other;
+        QList<QByteArray> maps, log;
+    };
+    const QList<Case> cases = {
+        {{"name: Server\n", "0: not a map line\n\x04"}, "", "name: Server\n0: not a map line\n", {}, {}},
+        {{"Unknown object", " or method!\n\x04"}, "", "Unknown object or method!\n", {}, {}},
+        {{"unkn", "own command: 'x'\n\x04"}, "unknown command: 'x'\n", "", {}, {"Unknown Command"}},
+        {{"0: a\nKey: b\n", "Id: c\n\x04"},
+         "0: a\nKey: b\nId: c\n",
+         "",
+         {"0: a", "Key: b", "Id: c"},
+         {"Refreshing map list..."}},
+        {{"\x04", "\x04"}, "", "", {}, {}},
+    };
+    for (const Case& c : cases) {
+        Console console;
+        const ReadResult r = ReadAll(c.reads, console);
+        EXPECT_EQ(console.sink.recognisedText, c.recognised) << c.reads.join().constData();
+        EXPECT_EQ(console.sink.otherText, c.other) << c.reads.join().constData();
+        EXPECT_EQ(r.maps, c.maps) << c.reads.join().constData();
+        EXPECT_EQ(r.log, c.log) << c.reads.join().constData();
+        EXPECT_EQ(console.sink.repliesEnded, c.reads.join().count('\x04'));
+    }
+}
+
+// A server can send one line without end: the entry keeps its first 16 MiB,
+// the log says so once, and the lines after it are whole.
+TEST(ReplyReader, AListLineLongerThan16MiBIsCutToItsFirst16MiB)
+{
+    const qsizetype limit = ReplyReader::kMaxLineLength;
+    const QByteArray longLine = "Key: " + QByteArray(limit + 3 * 1024 * 1024, 'k');
+    const QByteArray stream = "Key: first Perm\n" + longLine + "\nKey: last Perm\n\x04";
+    for (const qsizetype readSize : {stream.size(), qsizetype(1024 * 1024)}) {
+        QList<QByteArray> reads;
+        for (qsizetype at = 0; at < stream.size(); at += readSize)
+            reads.append(stream.mid(at, readSize));
+        Console console;
+        const ReadResult r = ReadAll(reads, console);
+        ASSERT_EQ(r.bans.size(), 3) << "reads of " << readSize;
+        EXPECT_EQ(r.bans[0], "Key: first Perm");
+        EXPECT_EQ(r.bans[1].size(), limit);
+        EXPECT_TRUE(longLine.startsWith(r.bans[1]));
+        EXPECT_EQ(r.bans[2], "Key: last Perm");
+        EXPECT_EQ(r.log,
+                  QList<QByteArray>({"Refreshing ban list...", "A list line longer than 16 MiB was cut short..."}));
+    }
 }
