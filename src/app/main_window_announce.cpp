@@ -37,6 +37,11 @@ void MainWindow::onDelayChanged()
 
 void MainWindow::onAddLineClicked()
 {
+    // A longer table could be saved but not loaded again.
+    if (announcementGrid_->rowCount() >= kMaxGridRows) {
+        appendLog("The table already has " + QByteArray::number(kMaxGridRows) + " rows, the most it can load...");
+        return;
+    }
     announcementGrid_->setRowCount(announcementGrid_->rowCount() + 1);
 }
 

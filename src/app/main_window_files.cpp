@@ -5,20 +5,31 @@
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "core/errors.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
+#include "storage/replacing_file.h"
 #include "storage/settings.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QScopeGuard>
 
 void MainWindow::loadFiles()
 {
+    for (const QString& path : {options_.settingsPath, options_.announcementsPath})
+        removeLeftoverTemporaryFiles(path);
     // Each file on its own: a missing map list must not keep the stored
     // announcements off the table, or the next Save would overwrite them.
     guard_.run([this] { loadSettings(); });
     guard_.run([this] { loadMapList(); });
-    guard_.run([this] { loadAnnouncements(); });
+    try {
+        loadAnnouncements();
+    } catch (const FileError& error) {
+        // A table that is there but could not be read is kept before a Save replaces it.
+        unreadAnnouncements_ = error.code() != file_error::FileNotFound;
+        guard_.showError(error.message());
+    }
 }
 
 void MainWindow::loadSettings()
@@ -59,7 +70,14 @@ void MainWindow::loadAnnouncements()
 
 void MainWindow::onSaveAnnouncementsClicked()
 {
+    const QString& path = options_.announcementsPath;
+    if (unreadAnnouncements_) {
+        const QString kept = keepAsBackup(path);
+        unreadAnnouncements_ = false;
+        appendLog(QFile::encodeName(QFileInfo(path).fileName()) + " could not be read at start-up; it was kept as "
+                  + QFile::encodeName(QFileInfo(kept).fileName()) + "...");
+    }
     // The per-user data folder may not exist yet when nothing was found to read.
-    makeFolderFor(options_.announcementsPath);
-    saveGrid(*announcementGrid_, options_.announcementsPath);
+    makeFolderFor(path);
+    saveGrid(*announcementGrid_, path);
 }

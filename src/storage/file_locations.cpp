@@ -99,3 +99,11 @@ bool makePrivateFolderFor(const QString& path)
         return false;
     return ::chmod(QFile::encodeName(dir).constData(), S_IRWXU) == 0;
 }
+
+QString keepAsBackup(const QString& path)
+{
+    const QString backup = path + QStringLiteral(".bak");
+    QFile::remove(backup);
+    QFile::copy(path, backup);
+    return backup;
+}

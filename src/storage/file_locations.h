@@ -52,3 +52,6 @@ FileLocations chooseLocations(const LocationFolders& folders);
 // when it is to hold a private file.
 bool makeFolderFor(const QString& path);
 bool makePrivateFolderFor(const QString& path);
+
+// Copies `path` to "<path>.bak", replacing an older copy; gives the copy's path.
+QString keepAsBackup(const QString& path);

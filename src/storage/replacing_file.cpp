@@ -2,8 +2,11 @@
 
 #include "core/errors.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -62,6 +65,21 @@ void syncDirectory(const QByteArray& directory)
 }
 
 } // namespace
+
+void removeLeftoverTemporaryFiles(const QString& path)
+{
+    // Saves go to a link's target, and so do their temporary files.
+    const QFileInfo given(path);
+    const QFileInfo file(given.exists() ? given.canonicalFilePath() : path);
+    QDir dir = file.absoluteDir();
+    const QRegularExpression ours(QLatin1Char('^') + QRegularExpression::escape(u'.' + file.fileName() + u'.')
+                                  + QStringLiteral("[0-9a-z]{1,13}$"));
+    for (const QString& name :
+         dir.entryList({u'.' + file.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden)) {
+        if (ours.match(name).hasMatch())
+            dir.remove(name);
+    }
+}
 
 bool mayWriteFolder(const QString& dir)
 {

@@ -21,6 +21,10 @@
 // a folder nobody may write stays unwritten.
 bool mayWriteFolder(const QString& dir);
 
+// Removes what saves of `path` that were cut short (a crash, a power cut) left
+// beside it: the temporary files of ReplacingFile's own naming, ".<name>.<x>".
+void removeLeftoverTemporaryFiles(const QString& path);
+
 class ReplacingFile
 {
 public:

@@ -5,6 +5,10 @@
 #include "storage/ini_file.h"
 #include "storage/password_scramble.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
+
 namespace {
 
 constexpr QByteArrayView kSection = "Settings";
@@ -37,4 +41,6 @@ void saveSettings(const QString& path, const StoredSettings& settings)
         // The message is 8-bit text; Latin-1 keeps the path's accented letters.
         throw RavelinError("Unable to write to " + file.path().toLatin1());
     }
+    // It holds the password, only scrambled: its owner's alone, whatever mode it had.
+    ::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
 }

@@ -21,6 +21,6 @@ struct StoredSettings
 StoredSettings loadSettings(const QString& path, qint32 currentDelay);
 
 // Writes the five keys, in order where they are new, every other byte of the
-// file kept. A refused write raises RavelinError "Unable to write to <path>"
-// and leaves the file as it was.
+// file kept, and leaves the file readable by its owner alone. A refused write raises RavelinError "Unable to write to
+// <path>" and leaves the file as it was.
 void saveSettings(const QString& path, const StoredSettings& settings);

@@ -225,10 +225,11 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
     EXPECT_EQ(loaded.delay, 3);
     EXPECT_EQ(loaded.chatName, saved.chatName);
 
-    // The password is stored scrambled; an existing file keeps its mode.
-    SetMode(path, 0640);
+    // The password is stored scrambled, and a file that others could read
+    // becomes its owner's alone as soon as the password is written to it.
+    SetMode(path, 0644);
     saveSettings(path, {"h", "4711", "s3cret pass", 30, ""});
-    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_TRUE(ReadBytes(path).contains("\r\npassword=" + scramble("s3cret pass") + "\r\n"));
     EXPECT_EQ(loadSettings(path, 10).password, QByteArray("s3cret pass"));
 }
