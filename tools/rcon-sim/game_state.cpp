@@ -142,6 +142,16 @@ QByteArray GameState::execute(const QByteArray& command)
         return banListing();
     if (method == "maplist.list")
         return mapListing();
+    // A few of the server's variables: read with no value, set with one.
+    if (method == "sv.servername" || method == "sv.maxplayers" || method == "sv.welcomemessage") {
+        QByteArray& variable = method == "sv.servername" ? serverName_
+            : method == "sv.maxplayers"                  ? maxPlayers_
+                                                         : welcomeMessage_;
+        if (args.trimmed().isEmpty())
+            return variable + '\n';
+        variable = quotedText(args.trimmed());
+        return {};
+    }
     for (const Method& m : methods) {
         if (method == m.name)
             return (this->*m.handler)(args);

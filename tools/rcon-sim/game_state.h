@@ -60,7 +60,9 @@ public:
     static GameState generated(int players, int bans, int maps);
 
     // Runs one console command (what follows "exec ") and gives the console's
-    // reply; commands that change the game give the empty text.
+    // reply; commands that change the game give the empty text. Besides the
+    // commands of the administration tabs, the variables sv.serverName,
+    // sv.maxPlayers and sv.welcomeMessage answer with their value.
     QByteArray execute(const QByteArray& command);
 
     // The three listings, as the console prints them.
@@ -121,4 +123,7 @@ private:
     bool paused_ = false;
     QList<SimChatLine> chat_;
     QList<SimDemo> demos_;
+    QByteArray serverName_ = "Ravelin practice server";
+    QByteArray maxPlayers_ = "64";
+    QByteArray welcomeMessage_ = "Welcome to the practice server";
 };

@@ -10,8 +10,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -78,16 +80,19 @@ int main(int argc, char** argv)
         {"chunk-delay-ms", "Pause after every write, in milliseconds.", "ms", "0"},
         {"instant", "Answer every line at once, instead of one line per frame as the stock server does."},
         {"frame-ms", "The stock server's frame, in milliseconds (default 30).", "ms", "30"},
+        {"instances", "Runs this many servers, on consecutive ports from --port (default 1).", "n", "1"},
     });
     parser.process(app);
 
     RconSimOptions options;
     int port = 4711;
+    int instances = 1;
     if (!readCount(parser, "port", 0, 65535, port) || !readCount(parser, "players", 0, 100, options.players)
         || !readCount(parser, "bans", 0, 10000, options.bans) || !readCount(parser, "maps", 0, 1000, options.maps)
         || !readCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
         || !readCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs)
-        || !readCount(parser, "frame-ms", 1, 10000, options.frameMs))
+        || !readCount(parser, "frame-ms", 1, 10000, options.frameMs)
+        || !readCount(parser, "instances", 1, 1000, instances))
         return 2;
     if (parser.isSet("instant"))
         options.timing = SimTiming::Instant;
@@ -112,21 +117,31 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    RconSimServer server(options);
-    QObject::connect(&server, &RconSimServer::lineReceived,
-                     [](const QByteArray& line) { print("<< " + printable(line)); });
-    QObject::connect(&server, &RconSimServer::chatMessage, [](int team, const QByteArray& text) {
-        print((team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
-              + printable(text));
-    });
-    QObject::connect(&server, &RconSimServer::clientConnected, [] { print("-- client connected"); });
-    QObject::connect(&server, &RconSimServer::clientDisconnected, [] { print("-- client disconnected"); });
-    if (!server.listen()) {
-        std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", port, qPrintable(server.errorString()));
-        return 1;
+    // Several servers on consecutive ports (or on any free ports with --port 0),
+    // each with a game of its own; their lines are marked with their number.
+    std::vector<std::unique_ptr<RconSimServer>> servers;
+    for (int i = 0; i < instances; ++i) {
+        RconSimOptions own = options;
+        own.port = port == 0 ? 0 : quint16(port + i);
+        auto& server = *servers.emplace_back(std::make_unique<RconSimServer>(own));
+        const QByteArray mark = instances > 1 ? "[" + QByteArray::number(i) + "] " : QByteArray();
+        QObject::connect(&server, &RconSimServer::lineReceived,
+                         [mark](const QByteArray& line) { print(mark + "<< " + printable(line)); });
+        QObject::connect(&server, &RconSimServer::chatMessage, [mark](int team, const QByteArray& text) {
+            print(mark + (team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
+                  + printable(text));
+        });
+        QObject::connect(&server, &RconSimServer::clientConnected, [mark] { print(mark + "-- client connected"); });
+        QObject::connect(&server, &RconSimServer::clientDisconnected,
+                         [mark] { print(mark + "-- client disconnected"); });
+        if (!server.listen()) {
+            std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", int(own.port),
+                         qPrintable(server.errorString()));
+            return 1;
+        }
+        print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.port()) + ", password \""
+              + printable(options.password) + "\"");
     }
-    print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.port()) + ", password \""
-          + printable(options.password) + "\"");
 
     const int result = QCoreApplication::exec();
     print("rcon-sim stopped");

@@ -311,6 +311,37 @@ void RconSimServer::resetClients()
     }
 }
 
+void RconSimServer::startFlood(const QByteArray& pattern)
+{
+    // Whole patterns in writes of about 64 KiB.
+    floodPattern_ = pattern.repeated(std::max<qsizetype>(1, 64 * 1024 / std::max<qsizetype>(1, pattern.size())));
+    pauseReading();
+    if (!floodTimer_) {
+        floodTimer_ = new QTimer(this);
+        connect(floodTimer_, &QTimer::timeout, this, &RconSimServer::flood);
+    }
+    floodTimer_->start(0);
+}
+
+void RconSimServer::stopFlood()
+{
+    if (floodTimer_)
+        floodTimer_->stop();
+    floodPattern_.clear();
+}
+
+void RconSimServer::flood()
+{
+    // Kept ahead of each client by at most a few writes, so the server's own
+    // memory stays flat however slowly a client reads.
+    for (SimClient* client : std::as_const(clients_)) {
+        if (client->socket->bytesToWrite() < 4 * floodPattern_.size()) {
+            client->socket->write(floodPattern_);
+            floodedBytes_ += floodPattern_.size();
+        }
+    }
+}
+
 void RconSimServer::sendRaw(const QByteArray& bytes)
 {
     for (SimClient* client : QList<SimClient*>(clients_))

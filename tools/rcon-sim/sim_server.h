@@ -22,6 +22,7 @@
 #include <optional>
 
 class QTcpServer;
+class QTimer;
 class SimClient;
 
 enum class SimTiming { Stock, Instant };
@@ -90,6 +91,12 @@ public:
     void sendRaw(const QByteArray& bytes);
     // Sends only the first `bytes` bytes of the next reply, then closes that connection.
     void closeAfterNextReplyBytes(qsizetype bytes) { cutNextReplyAt_ = bytes; }
+    // Sends `pattern` to every client over and over, as fast as the client takes
+    // it, until stopFlood(): a hostile server. Nothing the clients send is read
+    // meanwhile.
+    void startFlood(const QByteArray& pattern);
+    void stopFlood();
+    qint64 floodedBytes() const { return floodedBytes_; }
     // Handles the next line, then stalls that connection for `ms` before it
     // replies, as a server busy changing maps does: it reads nothing meanwhile.
     void stallNextReply(int ms) { stallNextReplyMs_ = ms; }
@@ -124,4 +131,8 @@ private:
     bool paused_ = false;
     std::optional<qsizetype> cutNextReplyAt_;
     int stallNextReplyMs_ = 0;
+    QByteArray floodPattern_;
+    qint64 floodedBytes_ = 0;
+    QTimer* floodTimer_ = nullptr;
+    void flood();
 };
