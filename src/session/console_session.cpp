@@ -300,6 +300,7 @@ void ConsoleSession::loginSucceeded()
 void ConsoleSession::closeConnection()
 {
     flushEntries();
+    emit loginFailed();
     socket_.close();
 }
 

@@ -86,8 +86,10 @@ signals:
     // The reply to `command` has ended, or it did not come in time.
     void replyFinished(const QByteArray& command);
     void replyTimedOut(const QByteArray& command);
-    // The login succeeded; the connection has closed.
+    // The login succeeded, or failed (the connection is then closed); the
+    // connection has closed, whatever the cause.
     void loggedIn();
+    void loginFailed();
     void disconnected();
     // An error that nothing handled while the socket or a timer of the session
     // ran; the application shows it in its error box.
