@@ -81,8 +81,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QString tryHelp = QStringLiteral("Try '%1 --help'.\n").arg(program);
     if (!parser.parse(withoutQtOptions(arguments)))
         return stop(2, program + QStringLiteral(": ") + parser.errorText() + u'\n' + tryHelp, true);
-    if (parser.isSet(help))
-        return stop(0, parser.helpText(), false);
+    if (parser.isSet(help)) {
+        // Without an application object yet, the parser cannot name the program.
+        return stop(0, parser.helpText().replace(QStringLiteral("<executable_name>"), program), false);
+    }
     if (parser.isSet(version))
         return stop(0, program + u' ' + QCoreApplication::applicationVersion() + u'\n', false);
     if (!parser.positionalArguments().isEmpty()) {

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -56,7 +57,8 @@ bool readCount(const QCommandLineParser& parser, const QString& name, int low, i
     value = parser.value(name).toInt(&ok);
     if (ok && value >= low && value <= high)
         return true;
-    std::fprintf(stderr, "rcon-sim: --%s must be a whole number from %d to %d\n", qPrintable(name), low, high);
+    std::fprintf(stderr, "%s: --%s must be a whole number from %d to %d\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(name), low, high);
     return false;
 }
 
@@ -65,7 +67,10 @@ bool readCount(const QCommandLineParser& parser, const QString& name, int low, i
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("rcon-sim");
+    // Called by the name it was started under: rcon-sim in a build,
+    // ravelin-practice-server when installed.
+    QCoreApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
+    const QByteArray self = QCoreApplication::applicationName().toLocal8Bit();
 
     QCommandLineParser parser;
     parser.setApplicationDescription("A practice Battlefield 2 remote console on 127.0.0.1, for trying Ravelin.");
@@ -101,7 +106,7 @@ int main(int argc, char** argv)
         options.password = parser.value("password").toLocal8Bit();
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
-        std::perror("rcon-sim: socketpair");
+        std::perror((self + ": socketpair").constData());
         return 1;
     }
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
@@ -135,16 +140,16 @@ int main(int argc, char** argv)
         QObject::connect(&server, &RconSimServer::clientDisconnected,
                          [mark] { print(mark + "-- client disconnected"); });
         if (!server.listen()) {
-            std::fprintf(stderr, "rcon-sim: cannot listen on 127.0.0.1:%d: %s\n", int(own.port),
+            std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%d: %s\n", self.constData(), int(own.port),
                          qPrintable(server.errorString()));
             return 1;
         }
-        print("rcon-sim listening on 127.0.0.1:" + QByteArray::number(server.port()) + ", password \""
+        print(self + " listening on 127.0.0.1:" + QByteArray::number(server.port()) + ", password \""
               + printable(options.password) + "\"");
     }
 
     const int result = QCoreApplication::exec();
-    print("rcon-sim stopped");
+    print(self + " stopped");
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);
     return result;
