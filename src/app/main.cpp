@@ -34,6 +34,7 @@ int main(int argc, char** argv)
     options.settingsPath = commandLine.settingsPath.isEmpty() ? files.settings : commandLine.settingsPath;
     options.mapsPath = files.maps;
     options.announcementsPath = files.announcements;
+    options.commandHistoryPath = files.commandHistory;
     RavelinWindows windows(options);
     windows.mainWindow.show();
     return application.exec();

@@ -139,6 +139,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     , options_(withDefaults(std::move(options)))
     , guard_(this, options_.dialogs)
     , session_(new ConsoleSession(this))
+    , commandHistory_(std::make_unique<CommandHistory>(options_.commandHistoryPath))
 {
     session_->setReplyTimeout(options_.replyTimeout);
     session_->setConnectTimeout(options_.connectTimeout);
@@ -341,6 +342,8 @@ void MainWindow::createOtherPage()
     otherPage_ = makePage(pages_, "otherPage", "Other");
     QGroupBox* console = makeGroupBox(otherPage_, "consoleBox", "Remote Console", {8, 12, 313, 85});
     commandEdit_ = makeEdit(console, "commandEdit", {8, 20, 281, 21});
+    // Up and Down walk the commands sent before.
+    commandEdit_->installEventFilter(this);
     commandEdit_->setAccessibleName(console->title());
     sendCommandButton_ = makeButton(console, "sendCommandButton", "&Send", {112, 48, 73, 25});
     QGroupBox* recorder = makeGroupBox(otherPage_, "recorderBox", "Battlefield Recorder", {8, 108, 313, 85});

@@ -8,6 +8,7 @@
 #include "admin/announce_admin.h"
 #include "app/event_binding.h"
 #include "session/reply_reader.h"
+#include "storage/command_history.h"
 #include "storage/text_file.h"
 
 #include <QMainWindow>
@@ -38,6 +39,8 @@ struct MainWindowOptions
     QString settingsPath;
     QString mapsPath;
     QString announcementsPath;
+    // The console's history; empty keeps it for this run only.
+    QString commandHistoryPath;
     // The modal boxes; null means the real ones.
     std::shared_ptr<Dialogs> dialogs;
     // How long a command's reply may take before the next command goes out.
@@ -60,6 +63,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
@@ -135,6 +139,7 @@ private:
     ConsoleSession* session_;
     announce_admin::Announcer announcer_;
     TextFileReader localMapFile_;
+    std::unique_ptr<CommandHistory> commandHistory_;
     // servermessages.dat was there at start-up but could not be read.
     bool unreadAnnouncements_ = false;
     AboutWindow* aboutWindow_ = nullptr;

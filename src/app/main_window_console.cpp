@@ -5,13 +5,36 @@
 #include "app/text_codec.h"
 #include "session/console_session.h"
 
+#include "core/errors.h"
+
+#include <QKeyEvent>
 #include <QLineEdit>
 
 void MainWindow::onSendCommandClicked()
 {
     // What the administrator typed is the whole command line, and its answer
     // is shown as it comes.
-    session_->sendCommand(toBytes(commandEdit_->text()), ConsoleSession::Reply::Logged);
+    const QByteArray command = toBytes(commandEdit_->text());
+    session_->sendCommand(command, ConsoleSession::Reply::Logged);
+    try {
+        commandHistory_->add(command);
+    } catch (const FileError& error) {
+        appendLog("The command could not be kept for Up and Down: " + error.message());
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == commandEdit_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            const QByteArray shown = key == Qt::Key_Up ? commandHistory_->older(toBytes(commandEdit_->text()))
+                                                       : commandHistory_->newer();
+            commandEdit_->setText(toDisplay(shown));
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::onRecordClicked()

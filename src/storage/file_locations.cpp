@@ -82,7 +82,7 @@ FileLocations chooseLocations(const LocationFolders& folders)
 {
     provideExamples(folders);
     return {settingsLocation(folders), dataFileLocation(folders, kMapsFile),
-            dataFileLocation(folders, kAnnouncementsFile)};
+            dataFileLocation(folders, kAnnouncementsFile), join(folders.userStateDir, QStringLiteral("console_history"))};
 }
 
 bool makeFolderFor(const QString& path)

@@ -14,6 +14,7 @@ struct FileLocations
     QString settings;
     QString maps;
     QString announcements;
+    QString commandHistory; // in the per-user state folder
 };
 
 // The folders the rules choose between.
@@ -24,6 +25,7 @@ struct LocationFolders
     QString workingDir;
     QString userConfigDir; // the program's own, e.g. ~/.config/ravelin
     QString userDataDir;   // the program's own, e.g. ~/.local/share/ravelin
+    QString userStateDir;  // the program's own, e.g. ~/.local/state/ravelin
     QString examplesDir;   // the installed examples; empty when there are none
 };
 

@@ -6,7 +6,11 @@
 #include "app/text_codec.h"
 #include "window_fixture.h"
 
+#include <QFile>
 #include <QLineEdit>
+#include <QTest>
+
+#include <sys/stat.h>
 #include <QPushButton>
 
 #include <functional>
@@ -373,13 +377,19 @@ TEST_F(AdminUiTest, SendHandsOverTheTypedTextAsTheWholeCommand)
     connectAndLogin();
     struct Case
     {
-        QByteArray typed, replyLog;
+        QByteArray typed;
+        Lines replyLog; // the reply as the log shows it: a list or an unknown command as ever, the rest line by line
         bool refillsPlayers;
     };
+    const QByteArray odd("\xe9\x00\x81", 3);
+    server().game().execute("sv.serverName \"Ops" + odd + " server\"");
     const QList<Case> cases = {
-        {"exec admin.listplayers", "Refreshing player list...", true},
-        {"frobnicate now", "Unknown Command", false},
-        {"", "Unknown Command", false},
+        {"exec admin.listplayers", {"Refreshing player list..."}, true},
+        {"frobnicate now", {"Unknown Command"}, false},
+        {"", {"Unknown Command"}, false},
+        {"exec sv.serverName", {"Ops" + odd + " server"}, false},
+        {"exec admin.kickplayer 99", {"error: no player with id '99'"}, false},
+        {"exec gameLogic.togglepause", {}, false},
     };
     for (const Case& c : cases) {
         edit("commandEdit").setText(toDisplay(c.typed));
@@ -394,12 +404,44 @@ TEST_F(AdminUiTest, SendHandsOverTheTypedTextAsTheWholeCommand)
                       1),
                   Lines({framed(c.typed)}));
         EXPECT_EQ(logAfterClick, Lines()) << "the operation itself logs nothing";
-        EXPECT_TRUE(WaitUntil([&] { return logLinesSince(mark) == Lines({c.replyLog}); })) << c.typed.constData();
+        EXPECT_TRUE(WaitUntil([&] { return logLinesSince(mark) == c.replyLog; })) << c.typed.constData();
+        SpinEventLoop(std::chrono::milliseconds(60));
+        EXPECT_EQ(logLinesSince(mark), c.replyLog) << "and nothing more";
         if (c.refillsPlayers) {
             EXPECT_TRUE(WaitUntil([&] { return list("playerList").count() == server().game().players().size(); }));
         }
         EXPECT_EQ(edit("commandEdit").text(), toDisplay(c.typed)) << "kept for the next send";
     }
+}
+
+// Up and Down in the console box walk the commands sent before, kept across
+// restarts; a login is never kept.
+TEST_F(AdminUiTest, UpAndDownWalkTheCommandsSentBeforeEvenAfterARestart)
+{
+    const Lines typed = {"exec sv.serverName", "login 0123456789abcdef0123456789abcdef", "exec sv.maxPlayers",
+                         "exec sv.maxPlayers"};
+    for (const QByteArray& command : typed) {
+        fill("commandEdit", command);
+        button("sendCommandButton").click();
+    }
+    createWindow(); // closed and started again
+    QLineEdit& box = edit("commandEdit");
+    fill("commandEdit", "half typed");
+    const auto press = [&](Qt::Key key) {
+        QTest::keyClick(&box, key);
+        return toBytes(box.text());
+    };
+    EXPECT_EQ(press(Qt::Key_Up), "exec sv.maxPlayers");
+    EXPECT_EQ(press(Qt::Key_Up), "exec sv.serverName") << "no login, and a repeat is kept once";
+    EXPECT_EQ(press(Qt::Key_Up), "exec sv.serverName") << "the oldest stays";
+    EXPECT_EQ(press(Qt::Key_Down), "exec sv.maxPlayers");
+    EXPECT_EQ(press(Qt::Key_Down), "half typed") << "past the newest, what was being typed";
+    EXPECT_FALSE(readFile(QStringLiteral("console_history")).contains("login"));
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(workPath(QStringLiteral("console_history"))).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(AdminUiTest, RecordNeedsANameAndStopIsSentEveryTime)

@@ -84,6 +84,7 @@ MainWindow& WindowTest::createWindow(const QString& folder)
     options.settingsPath = files.filePath(QStringLiteral("settings.ini"));
     options.mapsPath = files.filePath(QStringLiteral("maps.dat"));
     options.announcementsPath = files.filePath(QStringLiteral("servermessages.dat"));
+    options.commandHistoryPath = files.filePath(QStringLiteral("console_history"));
     options.dialogs = dialogs_;
     options.replyTimeout = replyTimeout_;
     options.connectTimeout = connectTimeout_;

@@ -2,6 +2,7 @@
 // text-file rules, the grid file, and saving that never loses the stored file.
 
 #include "core/errors.h"
+#include "storage/command_history.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
 #include "storage/ini_file.h"
@@ -522,14 +523,14 @@ TEST_F(StorageTest, FileLocationsFollowTheCopyAndTheUser)
         if (c.settingsBesideExe)
             WriteBytes(exe + "/settings.ini", "[Settings]\r\n");
         SetMode(exe, c.exeMode);
-        LocationFolders folders{exe, c.installed, work, config, data, QString()};
+        LocationFolders folders{exe, c.installed, work, config, data, Path("home/.local/state/ravelin"), QString()};
         EXPECT_EQ(settingsLocation(folders), c.settings) << c.name;
         SetMode(exe, 0755);
     }
 
     // The per-user folders need not exist: the first save makes them, private.
     QFile::remove(exe + "/settings.ini");
-    LocationFolders folders{exe, true, work, config, data, examples};
+    LocationFolders folders{exe, true, work, config, data, Path("home/.local/state/ravelin"), examples};
     const QString settings = settingsLocation(folders);
     saveSettings(settings, {"host", "4711", "pw", 10, "Ops"});
     EXPECT_EQ(ModeOf(config), 0700u);
@@ -549,4 +550,22 @@ TEST_F(StorageTest, FileLocationsFollowTheCopyAndTheUser)
     EXPECT_EQ(files.maps, data + "/maps.dat");
     EXPECT_EQ(ReadBytes(data + "/maps.dat"), "example_map\r\n");
     EXPECT_EQ(ReadBytes(data + "/servermessages.dat"), "1\r\n1\r\nedited\r\n") << "an edited table stays";
+}
+
+TEST_F(StorageTest, TheCommandHistoryKeepsTheLatest500AndNoLogin)
+{
+    const QString path = Path("state/console_history");
+    {
+        CommandHistory history(path);
+        for (int i = 0; i < 520; ++i)
+            history.add("exec game.sayAll \"" + QByteArray::number(i) + '"');
+        history.add("login 0123456789abcdef0123456789abcdef");
+        history.add("");
+    }
+    const CommandHistory again(path);
+    ASSERT_EQ(again.commands().size(), 500);
+    EXPECT_EQ(again.commands().first(), "exec game.sayAll \"20\"");
+    EXPECT_EQ(again.commands().last(), "exec game.sayAll \"519\"");
+    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(ModeOf(Path("state")), 0700u);
 }

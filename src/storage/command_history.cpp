@@ -1,0 +1,67 @@
+#include "storage/command_history.h"
+
+#include "core/errors.h"
+#include "storage/file_locations.h"
+#include "storage/text_file.h"
+
+CommandHistory::CommandHistory(QString path)
+    : path_(std::move(path))
+{
+    if (!path_.isEmpty()) {
+        try {
+            TextFileReader reader;
+            reader.open(path_);
+            while (!reader.atEnd())
+                commands_.append(reader.readLine());
+        } catch (const FileError&) {
+            // A history that cannot be read starts empty; the next add writes it anew.
+        }
+        commands_.removeAll(QByteArray());
+        if (commands_.size() > kMaxCommands)
+            commands_ = commands_.mid(commands_.size() - kMaxCommands);
+    }
+    position_ = commands_.size();
+}
+
+void CommandHistory::add(const QByteArray& command)
+{
+    position_ = commands_.size();
+    draft_.clear();
+    if (command.isEmpty() || command.startsWith("login ") || command == "login")
+        return;
+    if (!commands_.isEmpty() && commands_.last() == command)
+        return;
+    commands_.append(command);
+    if (commands_.size() > kMaxCommands)
+        commands_.removeFirst();
+    position_ = commands_.size();
+    save();
+}
+
+QByteArray CommandHistory::older(const QByteArray& current)
+{
+    if (position_ == commands_.size())
+        draft_ = current;
+    if (position_ > 0)
+        --position_;
+    return position_ < commands_.size() ? commands_[position_] : draft_;
+}
+
+QByteArray CommandHistory::newer()
+{
+    if (position_ < commands_.size())
+        ++position_;
+    return position_ < commands_.size() ? commands_[position_] : draft_;
+}
+
+void CommandHistory::save() const
+{
+    if (path_.isEmpty())
+        return;
+    makePrivateFolderFor(path_);
+    // What was typed may hold a server's variables or secrets: its user's alone.
+    TextFileWriter writer(path_, 0600);
+    for (const QByteArray& command : commands_)
+        writer.writeLine(command);
+    writer.commit();
+}

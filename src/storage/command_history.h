@@ -1,0 +1,40 @@
+#pragma once
+
+// The console commands sent before, for Up and Down in the command box: the
+// latest 500, kept across restarts in a file its user alone may read. A
+// login command is never kept: it would let anyone who reads the file log in.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class CommandHistory
+{
+public:
+    static constexpr qsizetype kMaxCommands = 500;
+
+    // Reads the history from `path`; an empty path keeps it in memory only.
+    // A missing or unreadable file is an empty history.
+    explicit CommandHistory(QString path = {});
+
+    const QList<QByteArray>& commands() const { return commands_; }
+
+    // Adds a command that was sent, and writes the history back. An empty
+    // command, a login, or the same command as the last one adds nothing.
+    // Raises FileError when the file cannot be written.
+    void add(const QByteArray& command);
+
+    // Walking the history: the command before the one shown, or after it; the
+    // walk starts again after the newest at every add. `current` is what the
+    // box holds, given back when the walk comes past the newest command.
+    QByteArray older(const QByteArray& current);
+    QByteArray newer();
+
+private:
+    void save() const;
+
+    QString path_;
+    QList<QByteArray> commands_;
+    qsizetype position_ = 0; // commands_.size(): past the newest
+    QByteArray draft_;
+};
