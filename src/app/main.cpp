@@ -35,6 +35,8 @@ int main(int argc, char** argv)
     options.mapsPath = files.maps;
     options.announcementsPath = files.announcements;
     options.commandHistoryPath = files.commandHistory;
+    options.auditLogFolder = files.auditLogFolder;
+    options.savedServersPath = files.savedServers;
     RavelinWindows windows(options);
     windows.mainWindow.show();
     return application.exec();

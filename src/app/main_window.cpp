@@ -4,14 +4,19 @@
 #include "admin/map_admin.h"
 #include "admin/player_admin.h"
 #include "app/about_window.h"
+#include "app/desktop.h"
 #include "app/dialogs.h"
 #include "app/focus_entry.h"
+#include "app/keyring_password_store.h"
 #include "app/list_box.h"
 #include "app/placement.h"
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
+#include "core/errors.h"
+#include "session/auto_reconnect.h"
 #include "session/console_session.h"
+#include "storage/audit_log.h"
 #include "storage/file_locations.h"
 #include "storage/settings.h"
 
@@ -19,6 +24,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -119,6 +125,10 @@ MainWindowOptions withDefaults(MainWindowOptions options)
 {
     if (!options.dialogs)
         options.dialogs = std::make_shared<QtDialogs>();
+    if (!options.desktop)
+        options.desktop = std::make_shared<SystemDesktop>();
+    if (!options.passwordStore)
+        options.passwordStore = std::make_shared<KeyringPasswordStore>();
     if (options.settingsPath.isEmpty() || options.mapsPath.isEmpty() || options.announcementsPath.isEmpty()) {
         const FileLocations usual = chooseLocations(
             standardFolders(QCoreApplication::applicationDirPath(), QDir::currentPath()));
@@ -139,6 +149,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     , options_(withDefaults(std::move(options)))
     , guard_(this, options_.dialogs)
     , session_(new ConsoleSession(this))
+    , reconnect_(new AutoReconnect(*session_, {}, this))
     , commandHistory_(std::make_unique<CommandHistory>(options_.commandHistoryPath))
 {
     session_->setReplyTimeout(options_.replyTimeout);
@@ -200,6 +211,7 @@ void MainWindow::createControls()
 
     pages_->setCurrentWidget(announcementsPage_);
     applyTabOrder();
+    createTakeAwayActions();
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
@@ -210,9 +222,25 @@ void MainWindow::createMenus()
 {
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    openLogFolderAction_ = fileMenu->addAction(QStringLiteral("Open &Log Folder"));
+    openLogFolderAction_->setObjectName(QStringLiteral("openLogFolderAction"));
+    openLogFolderAction_->setEnabled(!options_.auditLogFolder.isEmpty());
+    fileMenu->addSeparator();
     exitAction_ = fileMenu->addAction(QStringLiteral("E&xit"));
     exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     exitAction_->setObjectName(QStringLiteral("exitAction"));
+
+    serversMenu_ = menuBar()->addMenu(QStringLiteral("&Servers"));
+    serversMenu_->setObjectName(QStringLiteral("serversMenu"));
+    saveServerAction_ = new QAction(QStringLiteral("&Save Current Server..."), this);
+    saveServerAction_->setObjectName(QStringLiteral("saveServerAction"));
+    manageServersAction_ = new QAction(QStringLiteral("&Manage Servers..."), this);
+    manageServersAction_->setObjectName(QStringLiteral("manageServersAction"));
+    reconnectAction_ = new QAction(QStringLiteral("&Reconnect Automatically"), this);
+    reconnectAction_->setObjectName(QStringLiteral("reconnectAction"));
+    reconnectAction_->setCheckable(true);
+    fillServersMenu();
+
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
     aboutAction_ = helpMenu->addAction(QStringLiteral("&About"));
@@ -418,6 +446,9 @@ void MainWindow::connectSession()
     connect(session_, &ConsoleSession::listComplete, this, [this](ListKind list) { listFor(list)->finish(); });
     connect(session_, &ConsoleSession::errorRaised, this,
             [this](const QByteArray& message) { guard_.showError(message); });
+    connect(reconnect_, &AutoReconnect::logLine, this, &MainWindow::appendLog);
+    connect(reconnect_, &AutoReconnect::connectionLost, this, &MainWindow::onConnectionLost);
+    connect(reconnect_, &AutoReconnect::connectionRestored, this, &MainWindow::onConnectionRestored);
 }
 
 void MainWindow::bindControls()
@@ -426,7 +457,11 @@ void MainWindow::bindControls()
     guard_.bind(passwordEdit_, &QLineEdit::returnPressed, [this] { onConnectClicked(); });
     guard_.bind(disconnectButton_, &QPushButton::clicked, [this] { onDisconnectClicked(); });
     guard_.bind(pages_, &QTabWidget::currentChanged, [this] { onPageChanged(); });
+    guard_.bind(openLogFolderAction_, &QAction::triggered, [this] { onOpenLogFolderTriggered(); });
     guard_.bind(exitAction_, &QAction::triggered, [this] { onExitTriggered(); });
+    guard_.bind(saveServerAction_, &QAction::triggered, [this] { onSaveServerTriggered(); });
+    guard_.bind(manageServersAction_, &QAction::triggered, [this] { onManageServersTriggered(); });
+    guard_.bind(reconnectAction_, &QAction::toggled, [this] { onReconnectToggled(); });
     guard_.bind(aboutAction_, &QAction::triggered, [this] { onAboutTriggered(); });
 
     guard_.bind(refreshPlayersButton_, &QPushButton::clicked, [this] { onRefreshPlayersClicked(); });
@@ -497,6 +532,13 @@ void MainWindow::onExitTriggered()
     close();
 }
 
+void MainWindow::onOpenLogFolderTriggered()
+{
+    const QString& folder = options_.auditLogFolder;
+    if (!QDir().mkpath(folder) || !options_.desktop->openFolder(folder))
+        appendLog("The log folder could not be opened: " + QFile::encodeName(folder));
+}
+
 void MainWindow::onAboutTriggered()
 {
     if (aboutWindow_)
@@ -507,6 +549,16 @@ void MainWindow::appendLog(const QByteArray& line)
 {
     logView_->appendPlainText(toDisplayLine(line));
     logView_->verticalScrollBar()->setValue(logView_->verticalScrollBar()->maximum());
+    if (!auditLog_)
+        return;
+    try {
+        auditLog_->append(line);
+        auditLogFailed_ = false;
+    } catch (const FileError& error) {
+        // Said once in the pane (not in the file, which failed), until a line goes through again.
+        if (!std::exchange(auditLogFailed_, true))
+            logView_->appendPlainText(toDisplayLine("The audit log could not be written: " + error.message()));
+    }
 }
 
 void MainWindow::perform(const AdminAction& action)

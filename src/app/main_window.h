@@ -9,22 +9,29 @@
 #include "app/event_binding.h"
 #include "session/reply_reader.h"
 #include "storage/command_history.h"
+#include "storage/saved_servers.h"
 #include "storage/text_file.h"
 
 #include <QMainWindow>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class AboutWindow;
+class AuditLog;
+class AutoReconnect;
 class ConsoleSession;
+class Desktop;
 class Dialogs;
+class PasswordStore;
 class ListBox;
 class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
@@ -41,8 +48,14 @@ struct MainWindowOptions
     QString announcementsPath;
     // The console's history; empty keeps it for this run only.
     QString commandHistoryPath;
-    // The modal boxes; null means the real ones.
+    // Where the day files of the audit log go; empty keeps no audit log.
+    QString auditLogFolder;
+    // The saved servers of the Servers menu; empty keeps them for this run only.
+    QString savedServersPath;
+    // The modal boxes, the desktop and the keyring; null means the real ones.
     std::shared_ptr<Dialogs> dialogs;
+    std::shared_ptr<Desktop> desktop;
+    std::shared_ptr<PasswordStore> passwordStore;
     // How long a command's reply may take before the next command goes out.
     std::chrono::milliseconds replyTimeout{10000};
     // How long a connect may take before it fails as timed out.
@@ -75,6 +88,7 @@ private:
     void createAnnouncementsPage();
     void createOtherPage();
     void applyTabOrder();
+    void createTakeAwayActions();
     void connectSession();
     void bindControls();
 
@@ -84,8 +98,15 @@ private:
     void saveSettings();
     void loadMapList();
     void loadAnnouncements();
+    void loadSavedServers();
+    void startAuditLog();
 
     void appendLog(const QByteArray& line);
+    // The Servers menu, its saved servers first.
+    void fillServersMenu();
+    // Connects to a saved server once its password is known (or not).
+    void connectToSavedServer(const SavedServer& server, std::optional<QByteArray> password);
+    void storeSavedServers(const SavedServers& servers);
     ListBox* listFor(ListKind list) const;
     // Sends the action's command, then logs its sentence.
     void perform(const AdminAction& action);
@@ -96,11 +117,27 @@ private:
     // The selected entry of a map list, or nothing after logging the refusal.
     std::optional<QByteArray> selectedMapLine(const ListBox& list);
 
+    // Lists to take away: "Copy All" and "Save As..." of a list or the log.
+    enum class SaveFormats { TextOnly, TextOrPlayersCsv, TextOrBansCsv };
+    void addTakeAwayActions(QWidget* view, const QString& name, SaveFormats formats,
+                            std::function<QList<QByteArray>()> lines);
+    void onLogContextMenu(QPoint at);
+    void onCopyAllTriggered(const QList<QByteArray>& lines);
+    void onSaveAsTriggered(const QString& name, SaveFormats formats, const QList<QByteArray>& lines);
+
     // The shell.
     void onPageChanged();
     void onMapsBoxEntered();
     void onExitTriggered();
     void onAboutTriggered();
+    void onOpenLogFolderTriggered();
+    // The Servers menu.
+    void onSavedServerChosen(qsizetype index);
+    void onSaveServerTriggered();
+    void onManageServersTriggered();
+    void onReconnectToggled();
+    void onConnectionLost(const QByteArray& server);
+    void onConnectionRestored(const QByteArray& server);
     // Connecting.
     void onConnectClicked();
     void onDisconnectClicked();
@@ -137,6 +174,12 @@ private:
     MainWindowOptions options_;
     ErrorGuard guard_;
     ConsoleSession* session_;
+    AutoReconnect* reconnect_;
+    std::unique_ptr<AuditLog> auditLog_;
+    bool auditLogFailed_ = false; // reported once until a line goes through again
+    SavedServers savedServers_;
+    // settings.ini held the reconnect key: it is written back, even when off.
+    bool reconnectStored_ = false;
     announce_admin::Announcer announcer_;
     TextFileReader localMapFile_;
     std::unique_ptr<CommandHistory> commandHistory_;
@@ -145,7 +188,12 @@ private:
     AboutWindow* aboutWindow_ = nullptr;
 
     QTimer* announceTimer_;
+    QAction* openLogFolderAction_;
     QAction* exitAction_;
+    QMenu* serversMenu_;
+    QAction* saveServerAction_;
+    QAction* manageServersAction_;
+    QAction* reconnectAction_;
     QAction* aboutAction_;
 
     QLineEdit* serverAddressEdit_;

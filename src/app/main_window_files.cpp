@@ -6,23 +6,27 @@
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
+#include "storage/audit_log.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
 #include "storage/replacing_file.h"
 #include "storage/settings.h"
 
+#include <QAction>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QScopeGuard>
 
 void MainWindow::loadFiles()
 {
+    startAuditLog();
     for (const QString& path : {options_.settingsPath, options_.announcementsPath})
         removeLeftoverTemporaryFiles(path);
     // Each file on its own: a missing map list must not keep the stored
     // announcements off the table, or the next Save would overwrite them.
     guard_.run([this] { loadSettings(); });
     guard_.run([this] { loadMapList(); });
+    guard_.run([this] { loadSavedServers(); });
     try {
         loadAnnouncements();
     } catch (const FileError& error) {
@@ -40,6 +44,8 @@ void MainWindow::loadSettings()
     passwordEdit_->setText(toDisplay(stored.password));
     delaySpin_->setValue(stored.delay);
     chatNameEdit_->setText(toDisplay(stored.chatName));
+    reconnectStored_ = stored.reconnect.has_value();
+    reconnectAction_->setChecked(stored.reconnect.value_or(false));
 }
 
 void MainWindow::saveSettings()
@@ -50,7 +56,19 @@ void MainWindow::saveSettings()
     settings.password = toBytes(passwordEdit_->text());
     settings.delay = delaySpin_->textValue();
     settings.chatName = toBytes(chatNameEdit_->text());
+    // A file that never had reconnecting on keeps its bytes as they were.
+    if (reconnectStored_ || reconnectAction_->isChecked())
+        settings.reconnect = reconnectAction_->isChecked();
     ::saveSettings(options_.settingsPath, settings);
+}
+
+void MainWindow::startAuditLog()
+{
+    if (options_.auditLogFolder.isEmpty())
+        return;
+    auditLog_ = std::make_unique<AuditLog>(options_.auditLogFolder);
+    auditLog_->setSecretSource([this] { return toBytes(passwordEdit_->text()); });
+    auditLog_->removeOldFiles();
 }
 
 void MainWindow::loadMapList()

@@ -236,6 +236,8 @@ void ConsoleSession::socketError(int& errorCode)
     if (errorCode == kTimedOut)
         log("Connection timed out. Make sure the IP address and port number are correct.");
     errorCode = 0;
+    if (!socket_.isActive())
+        emit connectFailed();
 }
 
 void ConsoleSession::readReply()

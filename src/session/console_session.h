@@ -63,6 +63,9 @@ public:
 
     // True while the connection is established, logged in or not.
     bool isConnected() const { return socket_.isActive(); }
+    // The server of the latest attempt.
+    const QByteArray& host() const { return socket_.host(); }
+    int port() const { return socket_.port(); }
     // The commands accepted but not yet answered, the one on the wire included.
     qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
 
@@ -91,6 +94,8 @@ signals:
     void loggedIn();
     void loginFailed();
     void disconnected();
+    // An attempt failed before a connection was established (refused, timed out).
+    void connectFailed();
     // An error that nothing handled while the socket or a timer of the session
     // ran; the application shows it in its error box.
     void errorRaised(const QByteArray& message);

@@ -20,6 +20,15 @@ QString join(const QString& dir, const QString& name)
     return dir.endsWith(u'/') ? dir + name : dir + u'/' + name;
 }
 
+// $XDG_STATE_HOME when it is an absolute path, otherwise ~/.local/state.
+QString userStateHome()
+{
+    const QString configured = qEnvironmentVariable("XDG_STATE_HOME");
+    if (QDir::isAbsolutePath(configured))
+        return configured;
+    return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
 } // namespace
 
 LocationFolders standardFolders(const QString& executableDir, const QString& workingDir)
@@ -31,6 +40,7 @@ LocationFolders standardFolders(const QString& executableDir, const QString& wor
                                  QStringLiteral("ravelin"));
     folders.userDataDir = join(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
                                QStringLiteral("ravelin"));
+    folders.userStateDir = join(userStateHome(), QStringLiteral("ravelin"));
     // bin/ravelin finds ../share/ravelin wherever the prefix is; then the system's data folders.
     const QString besidePrefix = QDir::cleanPath(executableDir + QStringLiteral("/../share/ravelin"));
     folders.installed = QFileInfo::exists(join(besidePrefix, kMapsFile));
@@ -81,8 +91,14 @@ bool provideExamples(const LocationFolders& folders)
 FileLocations chooseLocations(const LocationFolders& folders)
 {
     provideExamples(folders);
-    return {settingsLocation(folders), dataFileLocation(folders, kMapsFile),
-            dataFileLocation(folders, kAnnouncementsFile), join(folders.userStateDir, QStringLiteral("console_history"))};
+    FileLocations files;
+    files.settings = settingsLocation(folders);
+    files.maps = dataFileLocation(folders, kMapsFile);
+    files.announcements = dataFileLocation(folders, kAnnouncementsFile);
+    files.commandHistory = join(folders.userStateDir, QStringLiteral("console_history"));
+    files.auditLogFolder = folders.userStateDir;
+    files.savedServers = join(folders.userConfigDir, QStringLiteral("servers.txt"));
+    return files;
 }
 
 bool makeFolderFor(const QString& path)

@@ -15,6 +15,8 @@ struct FileLocations
     QString maps;
     QString announcements;
     QString commandHistory; // in the per-user state folder
+    QString auditLogFolder; // the per-user state folder
+    QString savedServers;   // in the per-user configuration folder
 };
 
 // The folders the rules choose between.

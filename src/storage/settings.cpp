@@ -24,6 +24,8 @@ StoredSettings loadSettings(const QString& path, qint32 currentDelay)
     settings.password = unscramble(file.value(kSection, "password", QByteArray()));
     settings.delay = file.integer(kSection, "delay", currentDelay);
     settings.chatName = file.value(kSection, "chatname", QByteArray());
+    if (const qint32 reconnect = file.integer(kSection, "autoreconnect", -1); reconnect >= 0)
+        settings.reconnect = reconnect != 0;
     return settings;
 }
 
@@ -37,6 +39,8 @@ void saveSettings(const QString& path, const StoredSettings& settings)
     file.setValue(kSection, "password", scramble(settings.password));
     file.setValue(kSection, "delay", QByteArray::number(settings.delay));
     file.setValue(kSection, "chatname", settings.chatName);
+    if (settings.reconnect)
+        file.setValue(kSection, "autoreconnect", *settings.reconnect ? "1" : "0");
     if (!file.save()) {
         // The message is 8-bit text; Latin-1 keeps the path's accented letters.
         throw RavelinError("Unable to write to " + file.path().toLatin1());

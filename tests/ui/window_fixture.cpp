@@ -3,16 +3,18 @@
 #include "app/list_box.h"
 #include "app/text_codec.h"
 
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 std::optional<QString> AnsweringDialogs::inputQuery(QWidget*, const QString& title, const QString& prompt,
-                                                    int maxLength)
+                                                    int maxLength, const QString& text)
 {
-    shown.append({QStringLiteral("input"), title, prompt, maxLength});
+    shown.append({QStringLiteral("input"), title, prompt, maxLength, text});
     return inputAnswer;
 }
 
@@ -29,8 +31,17 @@ void AnsweringDialogs::showError(QWidget*, const QString& title, const QString& 
 
 void AnsweringDialogs::showModal(QDialog& dialog)
 {
-    shown.append({QStringLiteral("modal"), {}, {}});
+    shown.append({QStringLiteral("modal"), dialog.windowTitle(), {}});
     modalDialogs.append(&dialog);
+    if (onModal)
+        onModal(dialog);
+}
+
+std::optional<SaveChoice> AnsweringDialogs::askSaveFile(QWidget*, const QString& title, const QString& suggestedPath,
+                                                        const QStringList& filters)
+{
+    shown.append({QStringLiteral("save"), title, suggestedPath + u'|' + filters.join(u'|')});
+    return saveAnswer;
 }
 
 QList<QString> AnsweringDialogs::errors() const
@@ -40,6 +51,38 @@ QList<QString> AnsweringDialogs::errors() const
         if (box.kind == QLatin1String("error"))
             texts.append(box.text);
     return texts;
+}
+
+bool RecordingDesktop::openFolder(const QString& path)
+{
+    openedFolders.append(path);
+    return true;
+}
+
+void RecordingDesktop::notify(const QString& summary, const QString& body)
+{
+    notifications.append({summary, body});
+}
+
+void MemoryKeyring::read(const QString& key, std::function<void(std::optional<QByteArray>)> done)
+{
+    const std::optional<QByteArray> password = available && passwords.contains(key)
+        ? std::optional(passwords.value(key))
+        : std::nullopt;
+    QTimer::singleShot(0, [done, password] { done(password); });
+}
+
+void MemoryKeyring::write(const QString& key, const QByteArray& password, std::function<void(QString)> done)
+{
+    if (available)
+        passwords.insert(key, password);
+    const QString error = available ? QString() : QStringLiteral("No keyring");
+    QTimer::singleShot(0, [done, error] { done(error); });
+}
+
+void MemoryKeyring::remove(const QString& key)
+{
+    passwords.remove(key);
 }
 
 void WindowTest::SetUp()
@@ -85,7 +128,11 @@ MainWindow& WindowTest::createWindow(const QString& folder)
     options.mapsPath = files.filePath(QStringLiteral("maps.dat"));
     options.announcementsPath = files.filePath(QStringLiteral("servermessages.dat"));
     options.commandHistoryPath = files.filePath(QStringLiteral("console_history"));
+    options.auditLogFolder = auditLogFolder_;
+    options.savedServersPath = savedServersPath_;
     options.dialogs = dialogs_;
+    options.desktop = desktop_;
+    options.passwordStore = keyring_;
     options.replyTimeout = replyTimeout_;
     options.connectTimeout = connectTimeout_;
     window_ = std::make_unique<MainWindow>(options);

@@ -5,14 +5,17 @@
 // an in-process practice server on a port the system picks. Tests reach the
 // window's controls by their object names, as a user reaches them by sight.
 
+#include "app/desktop.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "sim_server.h"
+#include "storage/password_store.h"
 #include "support/listings.h"
 #include "support/printers.h"
 #include "support/wait.h"
 
 #include <QDir>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -33,23 +36,57 @@ class AnsweringDialogs : public Dialogs
 public:
     struct Box
     {
-        QString kind; // "input", "yesno", "error", "modal"
+        QString kind; // "input", "yesno", "error", "modal", "save"
         QString title;
         QString text;
         int maxLength = 0;
+        QString initialText = {};
     };
 
     QList<Box> shown;
     std::optional<QString> inputAnswer; // nothing: Cancel
     bool yesAnswer = false;
     QList<QDialog*> modalDialogs;
+    // The file a save box chooses; nothing: Cancel.
+    std::optional<SaveChoice> saveAnswer;
+    // Plays the user's part in a window shown modally (fills it in, clicks
+    // OK); without one, the window closes as if cancelled.
+    std::function<void(QDialog&)> onModal;
 
-    std::optional<QString> inputQuery(QWidget*, const QString& title, const QString& prompt, int maxLength) override;
+    std::optional<QString> inputQuery(QWidget*, const QString& title, const QString& prompt, int maxLength,
+                                      const QString& text = QString()) override;
     bool askYesNo(QWidget*, const QString& caption, const QString& text) override;
     void showError(QWidget*, const QString& title, const QString& text) override;
     void showModal(QDialog& dialog) override;
+    std::optional<SaveChoice> askSaveFile(QWidget*, const QString& title, const QString& suggestedPath,
+                                          const QStringList& filters) override;
 
     QList<QString> errors() const;
+};
+
+// Records the folders opened and the notifications shown.
+class RecordingDesktop : public Desktop
+{
+public:
+    QStringList openedFolders;
+    QList<QStringList> notifications; // summary, body
+
+    bool openFolder(const QString& path) override;
+    void notify(const QString& summary, const QString& body) override;
+};
+
+// A keyring in memory that answers on the next turn of the event loop, as a
+// real one does; or, when not available, one that is not running at all.
+class MemoryKeyring : public PasswordStore
+{
+public:
+    bool available = true;
+    QMap<QString, QByteArray> passwords;
+
+    bool isAvailable() const override { return available; }
+    void read(const QString& key, std::function<void(std::optional<QByteArray>)> done) override;
+    void write(const QString& key, const QByteArray& password, std::function<void(QString)> done) override;
+    void remove(const QString& key) override;
 };
 
 class WindowTest : public ::testing::Test
@@ -105,6 +142,12 @@ protected:
     QByteArray status();
 
     std::shared_ptr<AnsweringDialogs> dialogs_ = std::make_shared<AnsweringDialogs>();
+    std::shared_ptr<RecordingDesktop> desktop_ = std::make_shared<RecordingDesktop>();
+    std::shared_ptr<MemoryKeyring> keyring_ = std::make_shared<MemoryKeyring>();
+    // The audit log's folder and the saved servers' file of the windows made
+    // after this; empty keeps neither.
+    QString auditLogFolder_;
+    QString savedServersPath_;
     RconSimOptions serverOptions_;
     // How long the windows made after this wait for a reply, and for a connect.
     std::chrono::milliseconds replyTimeout_{10000};

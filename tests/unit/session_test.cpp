@@ -3,6 +3,7 @@
 // fail, break, stall or are cut.
 
 #include "core/errors.h"
+#include "session/auto_reconnect.h"
 #include "session/console_session.h"
 #include "sim_server.h"
 #include "support/listings.h"
@@ -120,6 +121,8 @@ protected:
         }
         return *server_;
     }
+    // The server goes away, its connections with it.
+    void stopServer() { server_.reset(); }
     RconSimServer& replaceServer(const RconSimOptions& options)
     {
         server_.reset();
@@ -557,4 +560,96 @@ TEST_F(SessionTest, AServerThatStopsReadingLosesNoCommand)
     EXPECT_EQ(server().game().chat().size(), expected.size());
     EXPECT_EQ(logSince(mark), Lines());
     EXPECT_TRUE(session().isConnected());
+}
+
+namespace {
+
+// The retries' clock, advanced by hand: it records each wait asked for and
+// runs the pending call only when told.
+struct ManualClock
+{
+    std::vector<std::chrono::milliseconds> waits;
+    std::function<void()> due;
+
+    void advance() { std::exchange(due, nullptr)(); }
+};
+
+class ManualRetryTimer : public RetryTimer
+{
+public:
+    explicit ManualRetryTimer(std::shared_ptr<ManualClock> clock)
+        : clock_(std::move(clock))
+    { }
+    void start(std::chrono::milliseconds delay, std::function<void()> due) override
+    {
+        clock_->waits.push_back(delay);
+        clock_->due = std::move(due);
+    }
+    void stop() override { clock_->due = nullptr; }
+
+private:
+    std::shared_ptr<ManualClock> clock_;
+};
+
+} // namespace
+
+// A server that restarts: the session tries again after 1, 2, 4, ... 60
+// seconds until it logs in, and stops on a refused password or a Disconnect.
+TEST_F(SessionTest, AutoReconnectFollowsTheServerThroughARestart)
+{
+    auto clock = std::make_shared<ManualClock>();
+    AutoReconnect reconnect(session(), std::make_unique<ManualRetryTimer>(clock));
+    reconnect.setEnabled(true);
+    int lost = 0, restored = 0;
+    QObject::connect(&reconnect, &AutoReconnect::logLine, [this](const QByteArray& line) { log_.append(line); });
+    QObject::connect(&reconnect, &AutoReconnect::connectionLost, [&] { ++lost; });
+    QObject::connect(&reconnect, &AutoReconnect::connectionRestored, [&] { ++restored; });
+    connectAndLogin();
+    RconSimOptions options = serverOptions_;
+    options.port = server().port();
+    const QByteArray where = "127.0.0.1:" + QByteArray::number(options.port);
+
+    const qsizetype mark = log_.size();
+    stopServer();
+    ASSERT_TRUE(WaitUntil([&] { return bool(clock->due); }));
+    EXPECT_EQ(lost, 1);
+    for (size_t attempts = 1; attempts < 8; ++attempts) {
+        clock->advance();
+        ASSERT_TRUE(WaitUntil([&] { return clock->waits.size() > attempts; })) << "attempt " << attempts;
+    }
+    using std::chrono::seconds;
+    EXPECT_EQ(clock->waits,
+              std::vector<std::chrono::milliseconds>({seconds(1), seconds(2), seconds(4), seconds(8), seconds(16),
+                                                      seconds(32), seconds(60), seconds(60)}));
+    const Lines log = logSince(mark);
+    EXPECT_TRUE(log.contains("The connection to " + where + " was lost; reconnecting automatically."));
+    EXPECT_TRUE(log.contains("Reconnecting in 1 second (attempt 1)..."));
+    EXPECT_TRUE(log.contains("Reconnecting in 60 seconds (attempt 8)..."));
+    EXPECT_EQ(log.count("Connecting to 127.0.0.1"), 7);
+
+    replaceServer(options);
+    clock->advance();
+    ASSERT_TRUE(WaitUntil([&] { return status_ == "Connected to 127.0.0.1"; }));
+    EXPECT_TRUE(log_.contains("Reconnected to " + where + '.'));
+    EXPECT_FALSE(clock->due) << "a login ends the retries";
+    EXPECT_EQ(restored, 1);
+
+    // A password the restarted server refuses ends the retries at once.
+    server().setPassword("changed");
+    server().closeClients();
+    ASSERT_TRUE(WaitUntil([&] { return bool(clock->due); }));
+    clock->advance();
+    ASSERT_TRUE(WaitUntil([&] { return log_.contains("The password was refused; reconnecting stopped."); }));
+    SpinEventLoop(50ms);
+    EXPECT_FALSE(clock->due);
+
+    // Disconnect is the administrator's own: nothing is tried again.
+    server().setPassword("secret");
+    connectAndLogin();
+    const size_t waits = clock->waits.size();
+    reconnect.stop();
+    session().disconnectFromServer();
+    SpinEventLoop(50ms);
+    EXPECT_EQ(clock->waits.size(), waits);
+    EXPECT_EQ(lost, 2);
 }

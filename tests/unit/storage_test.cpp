@@ -2,6 +2,7 @@
 // text-file rules, the grid file, and saving that never loses the stored file.
 
 #include "core/errors.h"
+#include "storage/audit_log.h"
 #include "storage/command_history.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -233,6 +235,16 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
     EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_TRUE(ReadBytes(path).contains("\r\npassword=" + scramble("s3cret pass") + "\r\n"));
     EXPECT_EQ(loadSettings(path, 10).password, QByteArray("s3cret pass"));
+
+    // Reconnecting is written only once it has a value, after the others.
+    EXPECT_EQ(loadSettings(path, 10).reconnect, std::nullopt);
+    StoredSettings reconnecting{"h", "4711", "", 30, "", true};
+    saveSettings(path, reconnecting);
+    EXPECT_TRUE(ReadBytes(path).endsWith("\r\nchatname=\r\nautoreconnect=1\r\n"));
+    EXPECT_EQ(loadSettings(path, 10).reconnect, true);
+    reconnecting.reconnect = false;
+    saveSettings(path, reconnecting);
+    EXPECT_EQ(loadSettings(path, 10).reconnect, false);
 }
 
 TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
@@ -550,6 +562,56 @@ TEST_F(StorageTest, FileLocationsFollowTheCopyAndTheUser)
     EXPECT_EQ(files.maps, data + "/maps.dat");
     EXPECT_EQ(ReadBytes(data + "/maps.dat"), "example_map\r\n");
     EXPECT_EQ(ReadBytes(data + "/servermessages.dat"), "1\r\n1\r\nedited\r\n") << "an edited table stays";
+}
+
+TEST_F(StorageTest, TheStateFolderFollowsXdgStateHome)
+{
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", saved); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(Path("state")));
+    EXPECT_EQ(standardFolders(Path("exe"), Path("work")).userStateDir, Path("state") + "/ravelin");
+    qputenv("XDG_STATE_HOME", "relative/is/ignored");
+    EXPECT_EQ(standardFolders(Path("exe"), Path("work")).userStateDir, QDir::homePath() + "/.local/state/ravelin");
+}
+
+// The audit log: one private file per local day, every line stamped, never a
+// password or a login digest, and nothing kept past 90 days.
+TEST_F(StorageTest, TheAuditLogKeepsEachDayPrivateAndForgetsAfter90Days)
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(23, 59, 58));
+    const QString folder = Path("state/ravelin");
+    AuditLog log(folder, [&] { return now; });
+    log.setSecretSource([] { return QByteArray("pa\xe9ss"); });
+    log.append("Connecting to 10.0.0.1");
+    log.append("typed pa\xe9ss, then login 0123456789abcdef0123456789ABCDEF and login short");
+    log.append("a line\r\nbroken in two");
+    now = now.addSecs(3);
+    log.append("Player \xe9\xff kicked");
+
+    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-08.log"),
+              "2026-12-08 23:59:58 Connecting to 10.0.0.1\n"
+              "2026-12-08 23:59:58 typed ********, then login ******** and login short\n"
+              "2026-12-08 23:59:58 a line  broken in two\n");
+    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log"), "2026-12-09 00:00:01 Player \xe9\xff kicked\n");
+    EXPECT_EQ(ModeOf(folder + "/audit-2026-12-09.log"), 0600u);
+    EXPECT_EQ(ModeOf(folder), 0700u);
+
+    // Another run appends to the day's file.
+    AuditLog(folder, [&] { return now; }).append("again");
+    EXPECT_TRUE(ReadBytes(folder + "/audit-2026-12-09.log").endsWith("\n2026-12-09 00:00:01 again\n"));
+
+    for (const char* name :
+         {"audit-2026-09-10.log", "audit-2026-09-09.log", "audit-2025-01-01.log", "audit-notadate.log", "notes.txt"})
+        WriteBytes(folder + '/' + name, "x");
+    EXPECT_EQ(log.removeOldFiles(), 2);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files),
+              QStringList({"audit-2026-09-10.log", "audit-2026-12-08.log", "audit-2026-12-09.log", "audit-notadate.log",
+                           "notes.txt"}));
+
+    // A folder that cannot be made is an error the window can show.
+    WriteBytes(Path("blocked"), "a file, not a folder");
+    AuditLog blocked(Path("blocked/ravelin"), [&] { return now; });
+    EXPECT_THROW(blocked.append("lost"), FileError);
 }
 
 TEST_F(StorageTest, TheCommandHistoryKeepsTheLatest500AndNoLogin)

@@ -1,0 +1,146 @@
+#include "session/auto_reconnect.h"
+
+#include "core/errors.h"
+#include "session/console_session.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+QtRetryTimer::QtRetryTimer()
+    : timer_(std::make_unique<QTimer>())
+{
+    timer_->setSingleShot(true);
+    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] {
+        if (const auto due = std::exchange(due_, nullptr))
+            due();
+    });
+}
+
+QtRetryTimer::~QtRetryTimer() = default;
+
+void QtRetryTimer::start(std::chrono::milliseconds delay, std::function<void()> due)
+{
+    due_ = std::move(due);
+    timer_->start(delay);
+}
+
+void QtRetryTimer::stop()
+{
+    timer_->stop();
+    due_ = nullptr;
+}
+
+std::chrono::seconds AutoReconnect::delayBefore(int attempt)
+{
+    // 2^(attempt - 1) seconds, with the shift kept small enough not to overflow.
+    const int doublings = std::clamp(attempt - 1, 0, 30);
+    const std::chrono::seconds delay = kFirstDelay * (std::chrono::seconds::rep(1) << doublings);
+    return std::min(delay, kLongestDelay);
+}
+
+AutoReconnect::AutoReconnect(ConsoleSession& session, std::unique_ptr<RetryTimer> timer, QObject* parent)
+    : QObject(parent)
+    , session_(session)
+    , timer_(timer ? std::move(timer) : std::make_unique<QtRetryTimer>())
+{
+    connect(&session_, &ConsoleSession::loggedIn, this, &AutoReconnect::onLoggedIn);
+    connect(&session_, &ConsoleSession::loginFailed, this, &AutoReconnect::onLoginFailed);
+    connect(&session_, &ConsoleSession::disconnected, this, &AutoReconnect::onClosed);
+    connect(&session_, &ConsoleSession::connectFailed, this, &AutoReconnect::onConnectFailed);
+}
+
+AutoReconnect::~AutoReconnect() = default;
+
+void AutoReconnect::setEnabled(bool enabled)
+{
+    enabled_ = enabled;
+    if (!enabled)
+        endRetries();
+}
+
+void AutoReconnect::endRetries()
+{
+    if (!isRetrying())
+        return;
+    timer_->stop();
+    state_ = State::Idle;
+    emit logLine("Reconnecting stopped.");
+}
+
+void AutoReconnect::stop()
+{
+    endRetries();
+    state_ = State::Idle;
+}
+
+QByteArray AutoReconnect::server() const
+{
+    return host_ + ':' + QByteArray::number(port_);
+}
+
+void AutoReconnect::onLoggedIn()
+{
+    const bool restored = state_ == State::Trying;
+    timer_->stop();
+    state_ = State::Up;
+    attempts_ = 0;
+    host_ = session_.host();
+    port_ = session_.port();
+    if (restored) {
+        emit logLine("Reconnected to " + server() + '.');
+        emit connectionRestored(server());
+    }
+}
+
+void AutoReconnect::onLoginFailed()
+{
+    // Trying a refused password again and again would only look like an attack.
+    if (state_ == State::Trying)
+        emit logLine("The password was refused; reconnecting stopped.");
+    timer_->stop();
+    state_ = State::Idle;
+}
+
+void AutoReconnect::onClosed()
+{
+    if (state_ == State::Up) {
+        emit connectionLost(server());
+        if (!enabled_) {
+            state_ = State::Idle;
+            return;
+        }
+        emit logLine("The connection to " + server() + " was lost; reconnecting automatically.");
+        scheduleNext();
+    } else if (state_ == State::Trying) {
+        scheduleNext();
+    }
+}
+
+void AutoReconnect::onConnectFailed()
+{
+    if (state_ == State::Trying)
+        scheduleNext();
+}
+
+void AutoReconnect::scheduleNext()
+{
+    state_ = State::Waiting;
+    const std::chrono::seconds delay = delayBefore(++attempts_);
+    emit logLine("Reconnecting in " + QByteArray::number(qint64(delay.count()))
+                 + (delay == kFirstDelay ? " second" : " seconds") + " (attempt " + QByteArray::number(attempts_)
+                 + ")...");
+    timer_->start(delay, [this] { attempt(); });
+}
+
+void AutoReconnect::attempt()
+{
+    state_ = State::Trying;
+    try {
+        session_.connectToServer(host_, QByteArray::number(port_));
+    } catch (const RavelinError& error) {
+        emit logLine(error.message());
+        if (state_ == State::Trying)
+            scheduleNext();
+    }
+}
