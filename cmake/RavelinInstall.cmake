@@ -34,17 +34,17 @@ set(ravelin_generated "${PROJECT_BINARY_DIR}/share")
 
 # The programs. The practice server is built as rcon-sim; installed, its name
 # says whose practice server it is.
-install(TARGETS ravelin RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Runtime)
+install(TARGETS ravelin ravelin-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Runtime)
 install(PROGRAMS "$<TARGET_FILE:rcon-sim>"
         DESTINATION "${CMAKE_INSTALL_BINDIR}"
         RENAME ravelin-practice-server
         COMPONENT Runtime)
-# A stripping install (--strip, and every package) strips both programs as
+# A stripping install (--strip, and every package) strips the programs as
 # Debian's own packages are stripped: CMake would leave the renamed copy whole,
-# and the compiler's .comment section in both.
+# and the compiler's .comment section in all of them.
 install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
-        foreach(program ravelin ravelin-practice-server)
+        foreach(program ravelin ravelin-cli ravelin-practice-server)
             execute_process(
                 COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
                         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
@@ -68,7 +68,7 @@ install(FILES "${PROJECT_SOURCE_DIR}/examples/maps.dat" "${PROJECT_SOURCE_DIR}/e
 # Manual pages name the folders of this configuration, and are installed
 # compressed as Debian wants them (-n: no name or time stamp, so the package
 # is reproducible). They are made when CMake configures, so installing needs
-# only the two programs built.
+# only the programs built.
 find_program(RAVELIN_GZIP gzip REQUIRED)
 set(RAVELIN_DOCDIR "${CMAKE_INSTALL_FULL_DOCDIR}")
 set(RAVELIN_EXAMPLESDIR "${CMAKE_INSTALL_FULL_DATADIR}/ravelin")
@@ -79,7 +79,7 @@ function(ravelin_gzip source target)
     execute_process(COMMAND "${RAVELIN_GZIP}" -9n -c "${source}" OUTPUT_FILE "${target}" COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
-foreach(page ravelin ravelin-practice-server)
+foreach(page ravelin ravelin-cli ravelin-practice-server)
     configure_file("${ravelin_share}/man/${page}.1.in" "${ravelin_generated}/man/${page}.1" @ONLY)
     ravelin_gzip("${ravelin_generated}/man/${page}.1" "${ravelin_generated}/man/${page}.1.gz")
     install(FILES "${ravelin_generated}/man/${page}.1.gz"
@@ -121,8 +121,10 @@ chats and announces to the players, and sends any console command typed by
 hand. The login answers the server's seed with an MD5 digest, so the password
 never crosses the wire.
 
-The package also holds ravelin-practice-server, a practice server on this
-computer for trying everything without a real game server.")
+The package also holds ravelin-cli, the same console for terminals and
+scripts (one server or many at once, replies as text or JSON), and
+ravelin-practice-server, a practice server on this computer for trying
+everything without a real game server.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENCE.txt")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/packages")

@@ -36,6 +36,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # --- the files, and nothing else
 expected="bin/ravelin
+bin/ravelin-cli
 bin/ravelin-practice-server
 share/applications/$id.desktop
 share/doc/ravelin/LICENCE.txt
@@ -49,6 +50,7 @@ share/icons/hicolor/32x32/apps/$id.png
 share/icons/hicolor/48x48/apps/$id.png
 share/icons/hicolor/64x64/apps/$id.png
 share/icons/hicolor/scalable/apps/$id.svg
+share/man/man1/ravelin-cli.1.gz
 share/man/man1/ravelin-practice-server.1.gz
 share/man/man1/ravelin.1.gz
 share/metainfo/$id.metainfo.xml
@@ -83,7 +85,7 @@ for png in "$prefix"/share/icons/hicolor/*x*/apps/"$id".png; do
 done
 
 # --- manual pages: readable without warnings, and covering every option
-for page in ravelin ravelin-practice-server; do
+for page in ravelin ravelin-cli ravelin-practice-server; do
     gz=$prefix/share/man/man1/$page.1.gz
     gzip -t "$gz" || fail "$page.1.gz is not gzip data"
     out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$gz" 2>&1 >/dev/null) || true

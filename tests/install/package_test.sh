@@ -46,6 +46,7 @@ done
 
 # --- the files, and nothing else
 expected="usr/bin/ravelin
+usr/bin/ravelin-cli
 usr/bin/ravelin-practice-server
 usr/share/applications/$id.desktop
 usr/share/doc/ravelin/README.md
@@ -61,6 +62,7 @@ usr/share/icons/hicolor/48x48/apps/$id.png
 usr/share/icons/hicolor/64x64/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
 usr/share/lintian/overrides/ravelin
+usr/share/man/man1/ravelin-cli.1.gz
 usr/share/man/man1/ravelin-practice-server.1.gz
 usr/share/man/man1/ravelin.1.gz
 usr/share/metainfo/$id.metainfo.xml

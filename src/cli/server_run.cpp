@@ -1,0 +1,233 @@
+#include "cli/server_run.h"
+
+#include "cli/command_feed.h"
+
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+constexpr qsizetype kMaxTroubles = 4;
+
+// The session's log lines that only tell that things go as they should; the
+// rest (socket errors, a refused login, a late reply, a lost connection) say
+// what went wrong and go to standard error.
+bool isRoutine(const QByteArray& line)
+{
+    return line.startsWith("Connecting to ") || line == "Authentication successful" || line == "Unknown Command"
+        || (line.startsWith("Refreshing ") && line.endsWith(" list..."));
+}
+
+} // namespace
+
+ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output& output, const RunSettings& settings,
+                     QObject* parent)
+    : QObject(parent)
+    , target_(target)
+    , feed_(feed)
+    , settings_(settings)
+    , output_(output)
+    , printer_(output, settings.format, target.name)
+{
+    session_.setReplyTimeout(settings.replyTimeout);
+    session_.setPasswordSource([this] { return target_.password; });
+    connect(&session_, &ConsoleSession::logLine, this, &ServerRun::onLogLine);
+    connect(&session_, &ConsoleSession::loggedIn, this, &ServerRun::onLoggedIn);
+    connect(&session_, &ConsoleSession::loginFailed, this, [this] { loginFailed_ = true; });
+    connect(&session_, &ConsoleSession::disconnected, this, &ServerRun::onDisconnected);
+    connect(&session_, &ConsoleSession::connectFailed, this, [this] {
+        if (!finished_)
+            finish(ExitStatus::ConnectionFailed);
+    });
+    connect(&session_, &ConsoleSession::replyData, this, &ServerRun::onReplyData);
+    connect(&session_, &ConsoleSession::replyFinished, this, &ServerRun::onReplyFinished);
+    connect(&session_, &ConsoleSession::replyTimedOut, this, &ServerRun::onReplyTimedOut);
+    connect(&session_, &ConsoleSession::listCleared, this, &ServerRun::onListCleared);
+    connect(&session_, &ConsoleSession::entriesAdded, this, &ServerRun::onEntriesAdded);
+    connect(&session_, &ConsoleSession::listComplete, this, &ServerRun::onListComplete);
+    connect(&session_, &ConsoleSession::errorRaised, this, &ServerRun::onErrorRaised);
+    connect(&feed, &CommandFeed::changed, this, &ServerRun::sendSoon);
+}
+
+void ServerRun::start()
+{
+    try {
+        session_.connectToServer(target_.host, QByteArray::number(target_.port));
+    } catch (const std::exception& error) {
+        report(error.what());
+        finish(ExitStatus::ConnectionFailed);
+    }
+}
+
+void ServerRun::report(const QByteArray& line)
+{
+    if (troubles_.size() < kMaxTroubles)
+        troubles_.append(line);
+    output_.writeMessage(target_.name.isEmpty() ? line : target_.name + ": " + line);
+}
+
+void ServerRun::onLogLine(const QByteArray& line)
+{
+    // Our own disconnect at the end is no news.
+    const bool expected = isRoutine(line) || (closing_ && line == "Disconnected...");
+    if (!expected)
+        report(line);
+    else if (settings_.verbose)
+        output_.writeMessage(target_.name.isEmpty() ? line : target_.name + ": " + line);
+}
+
+void ServerRun::onErrorRaised(const QByteArray& message)
+{
+    report(message);
+    if (!session_.isConnected())
+        finish(ExitStatus::ConnectionFailed);
+}
+
+void ServerRun::onLoggedIn()
+{
+    loggedIn_ = true;
+    sendSoon();
+}
+
+// The session refuses a command while it reads the reply that made us send
+// it, so the next one goes out on the next turn of the event loop.
+void ServerRun::sendSoon()
+{
+    if (sendPosted_ || finished_)
+        return;
+    sendPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        sendPosted_ = false;
+        sendNext();
+    });
+}
+
+void ServerRun::sendNext()
+{
+    if (finished_ || !loggedIn_ || closing_ || awaited_)
+        return;
+    if (nextCommand_ < feed_.size()) {
+        caughtUp_ = false;
+        const QByteArray command = feed_.at(nextCommand_++);
+        awaited_ = command;
+        printer_.begin(command);
+        const qsizetype before = session_.commandsInFlight();
+        session_.sendCommand(command);
+        // A refused command is logged by the session (not connected, busy):
+        // nothing will answer it.
+        if (session_.commandsInFlight() == before && !finished_) {
+            awaited_.reset();
+            printer_.abandon();
+            disconnect();
+            finish(ExitStatus::ConnectionFailed);
+        }
+        return;
+    }
+    if (feed_.isClosed()) {
+        disconnect();
+        finish(timedOutReplies_ > 0 ? ExitStatus::ReplyTimedOut : ExitStatus::Answered);
+        return;
+    }
+    if (!caughtUp_) {
+        caughtUp_ = true;
+        emit caughtUp();
+    }
+}
+
+void ServerRun::disconnect()
+{
+    closing_ = true;
+    session_.disconnectFromServer();
+}
+
+void ServerRun::onReplyData(const QByteArray& command, QByteArrayView bytes)
+{
+    if (!isAwaited(command))
+        return;
+    if (listSeen_ && !listConfirmed_) {
+        listConfirmed_ = true;
+        printer_.beginList(*listSeen_);
+        if (!unconfirmedEntries_.isEmpty())
+            printer_.addEntries(*listSeen_, std::exchange(unconfirmedEntries_, EntryBlock()));
+    }
+    printer_.addBytes(bytes);
+}
+
+void ServerRun::onListCleared(ListKind list)
+{
+    if (!awaited_ || listConfirmed_)
+        return;
+    listSeen_ = list;
+    unconfirmedEntries_.clear();
+}
+
+void ServerRun::onEntriesAdded(ListKind list, const EntryBlock& entries)
+{
+    if (listSeen_ != list)
+        return;
+    if (listConfirmed_)
+        printer_.addEntries(list, entries);
+    else
+        unconfirmedEntries_.append(entries);
+}
+
+void ServerRun::onListComplete(ListKind list)
+{
+    // A list that ends before any of its bytes came was a late reply's.
+    if (listSeen_ == list && !listConfirmed_) {
+        listSeen_.reset();
+        unconfirmedEntries_.clear();
+    }
+}
+
+void ServerRun::endReply()
+{
+    awaited_.reset();
+    listSeen_.reset();
+    listConfirmed_ = false;
+    unconfirmedEntries_.clear();
+    sendSoon();
+}
+
+void ServerRun::onReplyFinished(const QByteArray& command)
+{
+    if (!isAwaited(command))
+        return;
+    printer_.end();
+    endReply();
+}
+
+void ServerRun::onReplyTimedOut(const QByteArray& command)
+{
+    if (!loggedIn_) {
+        ++timedOutReplies_;
+        // The login itself went unanswered: nothing can be sent.
+        disconnect();
+        finish(ExitStatus::ReplyTimedOut);
+        return;
+    }
+    if (!isAwaited(command))
+        return;
+    ++timedOutReplies_;
+    printer_.timedOut();
+    endReply();
+}
+
+void ServerRun::onDisconnected()
+{
+    if (closing_ && !loginFailed_)
+        return; // finish() follows, or came already
+    finish(loginFailed_ ? ExitStatus::LoginFailed : ExitStatus::ConnectionFailed);
+}
+
+void ServerRun::finish(ExitStatus status)
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    status_ = status;
+    caughtUp_ = false;
+    printer_.abandon();
+    emit finished();
+}

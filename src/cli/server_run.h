@@ -1,0 +1,103 @@
+#pragma once
+
+// One server of a run: its own ConsoleSession, which logs in, takes the
+// feed's commands one at a time and prints each reply; then it disconnects
+// and reports how it went. Many of them share one event loop.
+
+#include "cli/exit_status.h"
+#include "cli/reply_printer.h"
+#include "session/console_session.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+#include <chrono>
+#include <optional>
+
+class CommandFeed;
+
+struct ServerTarget
+{
+    QByteArray name; // marks its lines; empty when it is the only server
+    QByteArray host;
+    quint16 port = 4711;
+    QByteArray password;
+};
+
+struct RunSettings
+{
+    ReplyFormat format = ReplyFormat::Text;
+    std::chrono::milliseconds replyTimeout{10000};
+    bool verbose = false; // every log line of the session on standard error
+};
+
+class ServerRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    ServerRun(const ServerTarget& target, const CommandFeed& feed, Output& output, const RunSettings& settings,
+              QObject* parent = nullptr);
+
+    void start();
+
+    const QByteArray& name() const { return target_.name; }
+    bool isFinished() const { return finished_; }
+    // Logged in, and every command of the feed so far answered or given up on.
+    bool isCaughtUp() const { return caughtUp_; }
+    ExitStatus status() const { return status_; }
+    // Why it failed: the lines the session logged about it.
+    const QList<QByteArray>& troubles() const { return troubles_; }
+    int timedOutReplies() const { return timedOutReplies_; }
+
+signals:
+    void caughtUp();
+    void finished();
+
+private:
+    void onLogLine(const QByteArray& line);
+    void onLoggedIn();
+    void onDisconnected();
+    void onReplyData(const QByteArray& command, QByteArrayView bytes);
+    void onReplyFinished(const QByteArray& command);
+    void onReplyTimedOut(const QByteArray& command);
+    void onListCleared(ListKind list);
+    void onEntriesAdded(ListKind list, const EntryBlock& entries);
+    void onListComplete(ListKind list);
+    void onErrorRaised(const QByteArray& message);
+
+    bool isAwaited(const QByteArray& command) const { return awaited_ && *awaited_ == command; }
+    void sendSoon();
+    void sendNext();
+    void endReply();
+    void disconnect();
+    void report(const QByteArray& line);
+    void finish(ExitStatus status);
+
+    ServerTarget target_;
+    const CommandFeed& feed_;
+    RunSettings settings_;
+    Output& output_;
+    ReplyPrinter printer_;
+    ConsoleSession session_;
+
+    qsizetype nextCommand_ = 0;
+    std::optional<QByteArray> awaited_; // the command whose reply is awaited
+    // A list reply is taken for the awaited command's only once its bytes
+    // come: the list signals also report the late reply of a command given up
+    // on, whose bytes the session drops.
+    std::optional<ListKind> listSeen_;
+    bool listConfirmed_ = false;
+    EntryBlock unconfirmedEntries_;
+
+    bool sendPosted_ = false;
+    bool loggedIn_ = false;
+    bool loginFailed_ = false;
+    bool closing_ = false; // the run closes the connection itself
+    bool caughtUp_ = false;
+    bool finished_ = false;
+    ExitStatus status_ = ExitStatus::Answered;
+    int timedOutReplies_ = 0;
+    QList<QByteArray> troubles_;
+};

@@ -1,0 +1,495 @@
+// ravelin-cli: the real program against practice servers at the stock
+// server's pace (exit statuses, password sources, JSON, the pipe, many
+// servers at once), and the rules it reads its files and cuts lines by.
+
+#include "admin/list_fields.h"
+#include "cli/output.h"
+#include "cli/reply_printer.h"
+#include "cli/server_list.h"
+#include "sim_server.h"
+#include "support/listings.h"
+#include "support/printers.h"
+#include "support/wait.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Lines = QList<QByteArray>;
+
+struct Outcome
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// A loopback port where a connect is refused: bound, never listening.
+class RefusedPort
+{
+public:
+    RefusedPort()
+        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0
+            && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~RefusedPort() { ::close(fd_); }
+    QString port() const { return QString::number(port_); }
+
+private:
+    int fd_;
+    quint16 port_ = 0;
+};
+
+QByteArray writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return bytes;
+}
+
+} // namespace
+
+class CliTest : public ::testing::Test
+{
+protected:
+    RconSimServer& addServer(const QByteArray& password = "secret")
+    {
+        RconSimOptions options;
+        options.password = password;
+        auto& server = *servers_.emplace_back(std::make_unique<RconSimServer>(options));
+        EXPECT_TRUE(server.listen()) << server.errorString().toStdString();
+        return server;
+    }
+    QString port(std::size_t i = 0) const { return QString::number(servers_[i]->port()); }
+
+    // Runs the program to its end, in a session of its own: with no
+    // terminal, a prompt for the password fails instead of waiting.
+    Outcome run(const QStringList& arguments, const QMap<QString, QString>& environment = {},
+                const QByteArray& input = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : env.keys()) {
+            if (name.startsWith(QStringLiteral("RAVELIN_PASSWORD")))
+                env.remove(name);
+        }
+        for (auto it = environment.begin(); it != environment.end(); ++it)
+            env.insert(it.key(), it.value());
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), arguments);
+        EXPECT_TRUE(process.waitForStarted());
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 60s));
+        Outcome outcome;
+        outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        outcome.out = process.readAllStandardOutput();
+        outcome.err = process.readAllStandardError();
+        return outcome;
+    }
+    QStringList single(const QStringList& more) const
+    {
+        return QStringList{QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-P"), port()} + more;
+    }
+
+    QTemporaryDir folder_;
+    std::vector<std::unique_ptr<RconSimServer>> servers_;
+};
+
+TEST_F(CliTest, ExitStatusSaysHowTheRunEnded)
+{
+    addServer();
+    const RefusedPort refused;
+    const QMap<QString, QString> right{{"RAVELIN_PASSWORD", "secret"}};
+    const QMap<QString, QString> wrong{{"RAVELIN_PASSWORD", "guess"}};
+    struct Case
+    {
+        const char* what;
+        QStringList arguments;
+        QMap<QString, QString> environment;
+        int status;
+        QByteArray out, errorPart;
+    };
+    const QString host = QStringLiteral("127.0.0.1");
+    const Case cases[] = {
+        {"answered", single({"exec sv.serverName"}), right, 0, "Ravelin practice server\n", ""},
+        {"no command, empty input", single({}), right, 0, "", ""},
+        {"login failed", single({"exec sv.serverName"}), wrong, 1, "", "Authentication Failed\n"},
+        {"refused", {"-H", host, "-P", refused.port(), "exec sv.serverName"}, right, 3, "", "error 10061\n"},
+        {"no server", {"exec sv.serverName"}, right, 2, "", "no server: give -H HOST or --servers FILE"},
+        {"both", single({"--servers", "x"}), right, 2, "", "not both"},
+        {"port", {"-H", host, "-P", "70000"}, right, 2, "", "from 1 to 65535, not '70000'"},
+        {"timeout", single({"--timeout", "0"}), right, 2, "", "above 0, not '0'"},
+        {"option", single({"--bogus"}), right, 2, "", "unknown option '--bogus'"},
+        {"value", single({"--json=yes"}), right, 2, "", "option '--json' takes no value"},
+        {"missing value", single({"--servers"}), right, 2, "", "option '--servers' needs a value"},
+        {"servers file", {"--servers", folder_.filePath("none")}, right, 2, "", "none: No such file"},
+        {"help", {"--help"}, {}, 0, "", ""},
+        {"version", {"--version"}, {}, 0, "ravelin-cli " RAVELIN_VERSION "\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome outcome = run(c.arguments, c.environment);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err.data();
+        if (c.arguments.first() == "--help")
+            EXPECT_TRUE(outcome.out.startsWith("Usage: ravelin-cli -H HOST")) << outcome.out.data();
+        else
+            EXPECT_EQ(outcome.out, c.out);
+        EXPECT_TRUE(outcome.err.contains(c.errorPart)) << outcome.err.data();
+        if (c.status == 0) {
+            EXPECT_EQ(outcome.err, "") << "a run that goes well says nothing on standard error";
+        }
+    }
+}
+
+// The server reads the login and then nothing more: the command's reply never comes.
+TEST_F(CliTest, ExitStatusFourWhenAReplyTimesOut)
+{
+    RconSimServer& server = addServer();
+    QObject::connect(&server, &RconSimServer::lineReceived, [&](const QByteArray& line) {
+        if (line.startsWith("\x02login"))
+            server.pauseReading();
+    });
+    const Outcome outcome = run(single({"--timeout", "0.3", "--json", "exec sv.serverName"}),
+                                {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_EQ(outcome.out, "{\"command\":\"exec sv.serverName\",\"type\":\"timeout\"}\n");
+    EXPECT_EQ(outcome.err, "The server did not answer in time...\n");
+}
+
+// A list that comes after its command was given up on belongs to no command:
+// the next command's reply is its own, without the late list's entries. The
+// late list comes well within the next command's own timeout.
+TEST_F(CliTest, LateListIsNotTakenForTheNextReply)
+{
+    RconSimServer& server = addServer();
+    QObject::connect(&server, &RconSimServer::lineReceived, [&](const QByteArray& line) {
+        if (line == framed("exec admin.listPlayers"))
+            server.stallNextReply(2200);
+    });
+    const Outcome outcome = run(single({"--timeout", "1.5", "--json", "exec admin.listPlayers", "exec sv.serverName"}),
+                                {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_EQ(outcome.out,
+              "{\"command\":\"exec admin.listPlayers\",\"type\":\"timeout\"}\n"
+              "{\"command\":\"exec sv.serverName\",\"type\":\"text\",\"text\":\"Ravelin practice server\"}\n"
+              "{\"command\":\"exec sv.serverName\",\"type\":\"end\"}\n");
+}
+
+TEST_F(CliTest, PasswordComesFromTheEnvironmentOrAFileButNeverTheCommandLine)
+{
+    RconSimServer& server = addServer();
+    const QString file = folder_.filePath("password");
+    struct Case
+    {
+        const char* what;
+        QByteArray fileText; // written to `file` when not empty
+        QStringList arguments;
+        QMap<QString, QString> environment;
+        int status;
+        QByteArray errorPart;
+    };
+    const Case cases[] = {
+        {"environment", "", {}, {{"RAVELIN_PASSWORD", "secret"}}, 0, ""},
+        {"empty environment is a password", "", {}, {{"RAVELIN_PASSWORD", ""}}, 1, "Authentication Failed"},
+        {"file, first line", "secret\nsecond line", {"--password-file", file}, {}, 0, ""},
+        {"file with CR LF", "secret\r\n", {"--password-file", file}, {}, 0, ""},
+        {"file beats environment", "secret\n", {"--password-file", file}, {{"RAVELIN_PASSWORD", "guess"}}, 0, ""},
+        {"wrong file", "guess\n", {"--password-file", file}, {}, 1, "Authentication Failed"},
+        {"missing file", "", {"--password-file", folder_.filePath("none")}, {}, 2, "none: No such file"},
+        {"no terminal to ask on", "", {}, {}, 2, "no terminal"},
+        {"--password", "", {"--password", "secret"}, {}, 2, "never taken from the command line"},
+        {"--password=", "", {"--password=secret"}, {}, 2, "never taken from the command line"},
+        {"-p", "", {"-psecret"}, {}, 2, "never taken from the command line"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(file);
+        if (!c.fileText.isEmpty())
+            writeFile(file, c.fileText);
+        server.clearReceivedLines();
+        const Outcome outcome = run(single(c.arguments + QStringList{"exec sv.serverName"}), c.environment);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err.data();
+        EXPECT_TRUE(outcome.err.contains(c.errorPart)) << outcome.err.data();
+        EXPECT_EQ(outcome.out, c.status == 0 ? "Ravelin practice server\n" : "");
+        if (c.status == 2) {
+            EXPECT_EQ(server.receivedLines(), Lines()) << "nothing is sent without a password";
+        }
+    }
+}
+
+// Every byte value in names survives: the JSON is plain ASCII, and its strings
+// encoded as ISO-8859-1 give the server's bytes back. The fields are checked
+// against the practice server's own game.
+TEST_F(CliTest, JsonGivesEveryListsFieldsAndKeepsEveryByte)
+{
+    RconSimServer& server = addServer();
+    GameState& game = server.game();
+    for (int high = 0x80; high <= 0xFF; high += 32) {
+        QByteArray name = "Name ";
+        for (int byte = high; byte < high + 32; ++byte)
+            name.append(char(byte));
+        game.addPlayer({-1, name, "10.1.2.3", quint16(high), "ab" + QByteArray::number(high)});
+    }
+    game.addPlayer({-1, QByteArray("\"quote\\ \x01\x7f\t - is remote ip: x", 28), "10.0.0.9", 7, "cd"});
+    game.addBan({"00ff", BanKind::Timed, 90});
+
+    const Outcome outcome = run(single({"--json", "exec admin.listPlayers", "exec maplist.list",
+                                        "exec admin.listBannedKeys", "exec sv.serverName"}),
+                                {{"RAVELIN_PASSWORD", "secret"}});
+    ASSERT_EQ(outcome.status, 0) << outcome.err.data();
+    QList<QJsonObject> players, maps, bans, texts;
+    int ends = 0;
+    for (const QByteArray& line : outcome.out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        for (const char c : line)
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "plain ASCII: " << line.data();
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.data();
+        const QString type = object.value("type").toString();
+        if (type == "end")
+            ++ends;
+        else
+            (type == "player" ? players : type == "map" ? maps : type == "ban" ? bans : texts).append(object);
+    }
+    EXPECT_EQ(ends, 4);
+    const auto bytes = [](const QJsonObject& object, const char* key) {
+        return object.value(QLatin1String(key)).toString().toLatin1();
+    };
+
+    ASSERT_EQ(players.size(), game.players().size());
+    for (qsizetype i = 0; i < players.size(); ++i) {
+        const SimPlayer& player = game.players()[i];
+        SCOPED_TRACE(player.name.toStdString());
+        EXPECT_EQ(players[i].value("id").toInt(-1), player.id);
+        EXPECT_EQ(bytes(players[i], "name"), player.name);
+        EXPECT_EQ(bytes(players[i], "address"), player.address);
+        EXPECT_EQ(players[i].value("port").toInt(-1), player.port);
+        EXPECT_EQ(bytes(players[i], "key_hash"), player.keyHash);
+        EXPECT_EQ(bytes(players[i], "line"), listingEntries(game.playerListing(), true)[i]);
+    }
+    ASSERT_EQ(maps.size(), game.rotation().size());
+    for (qsizetype i = 0; i < maps.size(); ++i) {
+        const SimMap& map = game.rotation()[i];
+        EXPECT_EQ(maps[i].value("index").toInt(-1), i);
+        EXPECT_EQ(bytes(maps[i], "name"), map.name);
+        EXPECT_EQ(bytes(maps[i], "mode"), map.mode);
+        EXPECT_EQ(QByteArray::number(maps[i].value("size").toInt(-1)), map.size);
+    }
+    ASSERT_EQ(bans.size(), game.bans().size());
+    for (qsizetype i = 0; i < bans.size(); ++i) {
+        const SimBan& ban = game.bans()[i];
+        const QByteArray period = ban.kind == BanKind::Perm ? "Perm"
+            : ban.kind == BanKind::Round                    ? "Round"
+                                                            : "Time Left: " + QByteArray::number(ban.secondsLeft);
+        EXPECT_EQ(bytes(bans[i], "key"), ban.keyHash);
+        EXPECT_EQ(bytes(bans[i], "period"), period);
+    }
+    ASSERT_EQ(texts.size(), 1);
+    EXPECT_EQ(texts.first().value("type"), "text");
+    EXPECT_EQ(bytes(texts.first(), "text"), "Ravelin practice server");
+}
+
+// Without a command, standard input gives one a line: a CR before the line
+// feed is dropped, an empty line skipped, and a last line without a line feed
+// still goes out.
+TEST_F(CliTest, PipeSendsOneCommandPerInputLine)
+{
+    RconSimServer& server = addServer();
+    const Outcome outcome = run(single({}), {{"RAVELIN_PASSWORD", "secret"}},
+                                "exec sv.serverName\r\n\nexec maplist.list\nexec sv.maxPlayers");
+    EXPECT_EQ(outcome.status, 0) << outcome.err.data();
+    EXPECT_EQ(outcome.out, "Ravelin practice server\n" + server.game().mapListing() + "64\n");
+    EXPECT_EQ(server.receivedLines().mid(1),
+              Lines({framed("exec sv.serverName"), framed("exec maplist.list"), framed("exec sv.maxPlayers")}));
+}
+
+// Twenty servers at once, one dead and one refusing the password: every other
+// one answers on lines of its own, each password comes from where its line
+// says, and the exit status is the worst one.
+TEST_F(CliTest, ManyServersAtOnceEachOnLinesOfItsOwn)
+{
+    const RefusedPort refused;
+    QByteArray list = "# name host port [password file]\n\n";
+    QByteArrayList expected;
+    for (int i = 0; i < 18; ++i) {
+        const QByteArray name = "srv-" + QByteArray::number(i);
+        const QByteArray password = i == 1 ? "own" : i == 2 ? "filed" : "secret";
+        RconSimServer& server = addServer(password);
+        server.game().execute("sv.serverName \"Server " + QByteArray::number(i) + "\"");
+        list += name + "\t127.0.0.1  " + QByteArray::number(server.port()) + (i == 2 ? " pw/two" : "") + '\n';
+        expected.append(name + ": Server " + QByteArray::number(i));
+    }
+    list += "dead 127.0.0.1 " + refused.port().toLatin1() + "  # nobody listens\n";
+    list += "locked 127.0.0.1 " + port(0).toLatin1() + " pw/wrong\n";
+    QDir(folder_.path()).mkpath("pw");
+    writeFile(folder_.filePath("pw/two"), "filed\n");
+    writeFile(folder_.filePath("pw/wrong"), "guess\n");
+    writeFile(folder_.filePath("servers"), list);
+
+    const Outcome outcome = run({"--servers", folder_.filePath("servers"), "exec sv.serverName"},
+                                {{"RAVELIN_PASSWORD", "secret"}, {"RAVELIN_PASSWORD_SRV_1", "own"}});
+    EXPECT_EQ(outcome.status, 3);
+    QByteArrayList lines = outcome.out.split('\n');
+    lines.removeAll("");
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    const QByteArrayList summary = outcome.err.split('\n').mid(outcome.err.count('\n') - 3, 3);
+    EXPECT_EQ(
+        summary,
+        QByteArrayList({"dead: connection failed: error 10061",
+                        "locked: login failed: Authentication Failed; Disconnected...", "2 of 20 servers failed"}))
+        << outcome.err.data();
+}
+
+// A connection that ends before every reply came is a failure, whatever came
+// before: what did come is printed, and the status says it was not all.
+TEST_F(CliTest, ConnectionLostInAReplyIsStatusThree)
+{
+    RconSimServer& server = addServer();
+    QObject::connect(&server, &RconSimServer::lineReceived, [&](const QByteArray& line) {
+        if (line == framed("exec admin.listPlayers"))
+            server.closeAfterNextReplyBytes(20);
+    });
+    const Outcome outcome = run(single({"exec sv.serverName", "exec admin.listPlayers", "exec sv.maxPlayers"}),
+                                {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.out, "Ravelin practice server\n" + server.game().playerListing().left(20));
+    EXPECT_EQ(outcome.err, "Disconnected...\n");
+}
+
+// In JSON every object names its server; a server whose reply came late is
+// counted in the summary, and sets the status when nothing worse happened.
+TEST_F(CliTest, ManyServersInJsonNameTheirServerAndCountLateReplies)
+{
+    RconSimServer& quick = addServer();
+    RconSimServer& slow = addServer();
+    QObject::connect(&slow, &RconSimServer::lineReceived, [&](const QByteArray& line) {
+        if (line == framed("exec sv.maxPlayers"))
+            slow.stallNextReply(5000);
+    });
+    writeFile(folder_.filePath("servers"),
+              "quick 127.0.0.1 " + QByteArray::number(quick.port()) + "\nslow 127.0.0.1 "
+                  + QByteArray::number(slow.port()) + "\n");
+    const Outcome outcome = run(
+        {"--servers", folder_.filePath("servers"), "--json", "--timeout", "1", "exec sv.maxPlayers"},
+        {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 4);
+    QByteArrayList lines = outcome.out.split('\n');
+    lines.removeAll("");
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines,
+              QByteArrayList({
+                  R"({"server":"quick","command":"exec sv.maxPlayers","type":"end"})",
+                  R"({"server":"quick","command":"exec sv.maxPlayers","type":"text","text":"64"})",
+                  R"({"server":"slow","command":"exec sv.maxPlayers","type":"timeout"})",
+              }));
+    EXPECT_TRUE(outcome.err.endsWith("slow: 1 reply timed out\n1 of 2 servers failed\n")) << outcome.err.data();
+}
+
+TEST(ServerList, ReadsNameHostPortAndPasswordFileAndPointsAtMistakes)
+{
+    struct Case
+    {
+        QByteArray text;
+        QByteArray error;
+        Lines servers; // "name host port file"
+    };
+    const Case cases[] = {
+        {"# servers\n\n  a 10.0.0.1 4711\r\nb host.example 1 pw # its own\n",
+         "",
+         {"a 10.0.0.1 4711 ", "b host.example 1 /srv/pw"}},
+        {"a h 1 /abs/pw", "", {"a h 1 /abs/pw"}},
+        {"a h\n", "/srv/list:1: expected NAME HOST PORT [PASSWORD-FILE], found 2 fields", {}},
+        {"a h 1 f extra\n", "/srv/list:1: expected NAME HOST PORT [PASSWORD-FILE], found 5 fields", {}},
+        {"\na h 0\n", "/srv/list:2: the port must be a whole number from 1 to 65535, not '0'", {}},
+        {"a h 65536\n", "/srv/list:1: the port must be a whole number from 1 to 65535, not '65536'", {}},
+        {"a h 1\na k 2\n", "/srv/list:2: the name 'a' is given twice", {}},
+        {"# nothing\n", "/srv/list:2: no server in the file", {}},
+    };
+    for (const Case& c : cases) {
+        const ServerList list = parseServerList(c.text, QStringLiteral("/srv/list"));
+        Lines servers;
+        for (const ServerLine& s : list.servers)
+            servers.append(s.name + ' ' + s.host + ' ' + QByteArray::number(s.port) + ' ' + s.passwordFile.toUtf8());
+        EXPECT_EQ(list.error, c.error) << c.text.data();
+        EXPECT_EQ(servers, c.servers) << c.text.data();
+    }
+    EXPECT_EQ(passwordVariable("eu-1.main"), "RAVELIN_PASSWORD_EU_1_MAIN");
+}
+
+// Lines the server may send that the usual cutting does not fit.
+TEST(ListFields, CutsWhatALineHoldsAndNothingItDoesNot)
+{
+    const list_fields::PlayerFields odd = list_fields::playerFields(
+        "Id: 12 - A is remote ip: B is remote ip: 1.2.3.4:5 ->  CD-key hash: ff ");
+    EXPECT_EQ(odd.id, 12);
+    EXPECT_EQ(odd.name, "A is remote ip: B");
+    EXPECT_EQ(odd.address, "1.2.3.4");
+    EXPECT_EQ(odd.port, 5);
+    EXPECT_EQ(odd.keyHash, "ff");
+    const list_fields::PlayerFields bare = list_fields::playerFields("Id: x");
+    EXPECT_EQ(bare.id, std::nullopt);
+    EXPECT_EQ(bare.name, std::nullopt);
+    EXPECT_EQ(bare.keyHash, std::nullopt);
+
+    const list_fields::MapFields unquoted = list_fields::mapFields("7: dalian_plant gpm_cq");
+    EXPECT_EQ(unquoted.index, 7);
+    EXPECT_EQ(unquoted.name, "dalian_plant");
+    EXPECT_EQ(unquoted.mode, "gpm_cq");
+    EXPECT_EQ(unquoted.size, std::nullopt);
+    EXPECT_EQ(list_fields::mapFields("no colon").name, std::nullopt);
+
+    EXPECT_EQ(list_fields::banFields("Key: ab Round").key, "ab");
+    EXPECT_EQ(list_fields::banFields("Key: ab Time Left: 9").period, "Time Left: 9");
+    EXPECT_EQ(list_fields::banFields("nonsense").key, std::nullopt);
+}
+
+// With several servers a line goes out whole behind its server's name, however
+// the reply was cut into reads; a reply without a last line feed gets one.
+TEST(ReplyPrinter, NamedLinesStayWholeAcrossReads)
+{
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* stream = ::open_memstream(&buffer, &size);
+    Output output(stream, stream);
+    ReplyPrinter first(output, ReplyFormat::Text, "a");
+    ReplyPrinter second(output, ReplyFormat::Text, "b");
+    first.begin("x");
+    second.begin("x");
+    first.addBytes("one\ntw");
+    second.addBytes("uno\nd");
+    first.addBytes("o\nthr");
+    second.addBytes("os\n");
+    first.end();
+    second.end();
+    std::fclose(stream);
+    EXPECT_EQ(QByteArray(buffer, qsizetype(size)), "a: one\nb: uno\na: two\nb: dos\na: thr\n");
+    std::free(buffer);
+}
