@@ -230,7 +230,7 @@ void MainWindow::createMenus()
     exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     exitAction_->setObjectName(QStringLiteral("exitAction"));
 
-    serversMenu_ = menuBar()->addMenu(QStringLiteral("&Servers"));
+    serversMenu_ = menuBar()->addMenu(QStringLiteral("Ser&vers"));
     serversMenu_->setObjectName(QStringLiteral("serversMenu"));
     saveServerAction_ = new QAction(QStringLiteral("&Save Current Server..."), this);
     saveServerAction_->setObjectName(QStringLiteral("saveServerAction"));
@@ -311,7 +311,7 @@ void MainWindow::createMapsPage()
     nameBy(localMapsLabel, localMapList_);
     addMapButton_ = makeButton(mapsBox_, "addMapButton", "&Add -->", {296, 40, 75, 25});
     removeMapButton_ = makeButton(mapsBox_, "removeMapButton", "<-- &Remove", {296, 72, 75, 25});
-    QLabel* rotationLabel = makeLabel(mapsBox_, "rotationLabel", "Ser&ver Map Rotation", {376, 24});
+    QLabel* rotationLabel = makeLabel(mapsBox_, "rotationLabel", "S&erver Map Rotation", {376, 24});
     rotationList_ = makeListBox(mapsBox_, "rotationList", {376, 40, 281, 320});
     nameBy(rotationLabel, rotationList_);
     refreshMapsButton_ = makeButton(mapsBox_, "refreshMapsButton", "Refresh &Maps", {664, 40, 75, 25});

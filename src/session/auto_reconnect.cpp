@@ -88,8 +88,14 @@ void AutoReconnect::onLoggedIn()
     host_ = session_.host();
     port_ = session_.port();
     if (restored) {
-        emit logLine("Reconnected to " + server() + '.');
-        emit connectionRestored(server());
+        // After the lines of the read that brought the login, which the session logs at its end.
+        QMetaObject::invokeMethod(
+            this,
+            [this, server = server()] {
+                emit logLine("Reconnected to " + server + '.');
+                emit connectionRestored(server);
+            },
+            Qt::QueuedConnection);
     }
 }
 

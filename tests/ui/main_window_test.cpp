@@ -19,6 +19,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -511,6 +512,39 @@ TEST_F(MainWindowTest, AltAndAnUnderlinedLetterReachesTheControl)
 
     QTest::keyClick(&mainWindow, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(mainWindow.isVisible()) << "Ctrl+Q closes the window";
+}
+
+// Each page, with the menu bar and the login boxes always beside it, has no
+// underlined letter twice: Alt and a shared letter would only cycle between them.
+TEST_F(MainWindowTest, NoUnderlinedLetterIsTakenTwiceOnAnyPage)
+{
+    const auto lettersOf = [](QWidget* area) {
+        QStringList letters;
+        for (QWidget* widget : area->findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<QLabel*>(widget);
+            QString text = label && label->buddy() ? label->text() : QString();
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                text = button->text();
+            const qsizetype at = text.indexOf(u'&');
+            if (at >= 0 && at + 1 < text.size() && widget->isVisibleTo(area->window()))
+                letters.append(text.at(at + 1).toUpper() + QStringLiteral(" ") + widget->objectName());
+        }
+        return letters;
+    };
+    MainWindow& mainWindow = window();
+    QStringList always = lettersOf(&control<QWidget>("loginBox"));
+    for (QAction* menu : mainWindow.menuBar()->actions())
+        always.append(menu->text().at(menu->text().indexOf(u'&') + 1).toUpper() + QStringLiteral(" menu"));
+    QTabWidget& pages = control<QTabWidget>("pages");
+    for (int i = 0; i < pages.count(); ++i) {
+        pages.setCurrentIndex(i);
+        QMap<QChar, QStringList> owners;
+        for (const QString& letter : always + lettersOf(pages.widget(i)))
+            owners[letter.at(0)].append(letter.mid(2));
+        for (auto it = owners.cbegin(); it != owners.cend(); ++it)
+            EXPECT_EQ(it.value().size(), 1) << pages.widget(i)->objectName().toStdString() << ": "
+                                            << it.value().join(QStringLiteral(", ")).toStdString();
+    }
 }
 
 // Enter in a box does what the button beside it does.

@@ -183,7 +183,8 @@ TEST_F(ServersTest, ReconnectFollowsARestartAndIsRemembered)
     server().closeClients();
     ASSERT_TRUE(WaitUntil([&] { return logLines().contains("Reconnecting in 1 second (attempt 1)..."); }));
     replaceServer(options);
-    ASSERT_TRUE(WaitUntil([&] { return status() == "Connected to 127.0.0.1"; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return desktop_->notifications.size() == 2; }, 10s));
+    EXPECT_EQ(status(), "Connected to 127.0.0.1");
     const QString where = QStringLiteral("127.0.0.1:%1").arg(options.port);
     EXPECT_EQ(desktop_->notifications,
               QList<QStringList>(

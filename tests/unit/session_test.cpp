@@ -629,8 +629,9 @@ TEST_F(SessionTest, AutoReconnectFollowsTheServerThroughARestart)
 
     replaceServer(options);
     clock->advance();
-    ASSERT_TRUE(WaitUntil([&] { return status_ == "Connected to 127.0.0.1"; }));
-    EXPECT_TRUE(log_.contains("Reconnected to " + where + '.'));
+    ASSERT_TRUE(WaitUntil([&] { return log_.contains("Reconnected to " + where + '.'); }));
+    EXPECT_EQ(log_.mid(log_.size() - 2), Lines({"Authentication successful", "Reconnected to " + where + '.'}));
+    EXPECT_EQ(status_, "Connected to 127.0.0.1");
     EXPECT_FALSE(clock->due) << "a login ends the retries";
     EXPECT_EQ(restored, 1);
 
