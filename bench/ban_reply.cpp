@@ -1,5 +1,6 @@
 #include "ban_reply.h"
 
+#include <map>
 #include <random>
 
 QByteArray banListReply(int lines)
@@ -16,6 +17,15 @@ QByteArray banListReply(int lines)
     }
     reply += '\x04';
     return reply;
+}
+
+const QByteArray& banListReplyOf(int lines)
+{
+    static std::map<int, QByteArray> made;
+    auto [at, isNew] = made.try_emplace(lines);
+    if (isNew)
+        at->second = banListReply(lines);
+    return at->second;
 }
 
 QList<QByteArray> cutIntoReads(const QByteArray& bytes, qsizetype readSize)

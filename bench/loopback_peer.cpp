@@ -111,11 +111,14 @@ void LoopbackPeer::serve(int connection)
         const Clock::time_point at = Clock::now();
         if (received <= 0)
             return;
+        // Only the new bytes are searched: a line of megabytes comes in many pieces.
+        qsizetype searched = pending.size();
         pending.append(buffer, received);
         qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
+        while ((end = pending.indexOf('\n', searched)) >= 0) {
             const QByteArray line = pending.left(end);
             pending.remove(0, end + 1);
+            searched = 0;
             {
                 std::lock_guard lock(mutex_);
                 arrivals_.push_back({at, line});
@@ -129,12 +132,12 @@ void LoopbackPeer::serve(int connection)
             if (command.startsWith("login ")) {
                 const QByteArray expected =
                     QCryptographicHash::hash(kSeed + password_, QCryptographicHash::Md5).toHex();
-                reply = command.mid(6) == expected ? "Authentication successful, rcon ready.\n"
-                                                   : "Authentication failed.\n";
+                reply = command.mid(6) == expected ? "Authentication successful, rcon ready.\n\x04"
+                                                   : "Authentication failed.\n\x04";
             } else {
-                reply = replies_.value(command);
+                reply = replies_.value(command, QByteArray("\x04"));
             }
-            if (!sendReply(connection, reply + '\x04'))
+            if (!sendReply(connection, reply))
                 return;
         }
     }
@@ -161,7 +164,8 @@ bool LoopbackPeer::sendAll(int connection, const char* data, qsizetype size)
 
 bool LoopbackPeer::sendReply(int connection, const QByteArray& reply)
 {
-    if (reply.size() > 1)
+    const bool timed = reply.size() > 1;
+    if (timed)
         replyStart_ = Clock::now().time_since_epoch().count();
     for (qsizetype at = 0; at < reply.size(); at += writeSize_) {
         if (pacing_ == Pacing::OneWritePerRead && !waitUntilTaken())
@@ -169,6 +173,8 @@ bool LoopbackPeer::sendReply(int connection, const QByteArray& reply)
         if (!sendAll(connection, reply.constData() + at, std::min(writeSize_, reply.size() - at)))
             return false;
     }
+    if (timed)
+        replyEnd_ = Clock::now().time_since_epoch().count();
     return true;
 }
 

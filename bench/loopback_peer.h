@@ -45,16 +45,19 @@ public:
     bool isListening() const { return listener_ >= 0; }
     quint16 port() const { return port_; }
 
-    // Configure before the client connects.
-    void setReply(const QByteArray& command, const QByteArray& reply) { replies_.insert(command, reply); }
+    // Configure before the client connects. The peer closes the reply with 0x04.
+    void setReply(const QByteArray& command, const QByteArray& reply) { replies_.insert(command, reply + '\x04'); }
     void setWriteSize(qsizetype bytes) { writeSize_ = bytes; }
     void setPacing(Pacing pacing) { pacing_ = pacing; }
 
     // The client reports each read, so that paced writes can wait for it.
     void bytesTaken(qsizetype count);
 
-    // When the first byte of the latest list reply was handed to the socket.
+    // When the first byte of the latest reply longer than its 0x04 was handed
+    // to the socket, and when its last byte was: the moment it arrived at the
+    // client's end, as loopback delivers a byte as soon as the socket takes it.
     Clock::time_point lastReplyStart() const { return Clock::time_point(Clock::duration(replyStart_.load())); }
+    Clock::time_point lastReplyEnd() const { return Clock::time_point(Clock::duration(replyEnd_.load())); }
 
     // The next line received, waiting up to `timeout` for it.
     std::optional<Arrival> nextLine(std::chrono::milliseconds timeout);
@@ -75,6 +78,7 @@ private:
     quint16 port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<Clock::rep> replyStart_{0};
+    std::atomic<Clock::rep> replyEnd_{0};
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -5,13 +5,18 @@
 // shows at most the first 4 KiB of an entry, always as plain text (a tooltip
 // included: a server's bytes are never read as markup); the entry itself is
 // kept whole, with the others in one buffer.
+//
+// Every row is as high as the next, so the view finds a row's place by
+// multiplying and lays nothing out per row: a list of a million lines costs it
+// no more than one of ten. (A QListView lays every row out again whenever rows
+// are added, which freezes the window once a list is long.)
 
 #include "core/entry_block.h"
 
+#include <QAbstractItemView>
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QList>
-#include <QListView>
 #include <QTimer>
 
 #include <optional>
@@ -38,14 +43,14 @@ public:
 private:
     bool sorted_;
     EntryBlock entries_;
-    // Rows the views know of. A long reply arrives in many reads; showing
-    // each read's entries at once would lay the list out again every time,
-    // so new rows are shown at most every 50 ms until the list is complete.
+    // Rows the views know of. A long reply arrives in many reads, and
+    // repainting the list for each would be wasted, so new rows are shown at
+    // most every 50 ms until the list is complete.
     int shown_ = 0;
     QTimer cooldown_;
 };
 
-class ListBox : public QListView
+class ListBox : public QAbstractItemView
 {
     Q_OBJECT
 
@@ -70,6 +75,31 @@ public:
     // after: the selection never moves on to a line the user did not choose.
     void remove(int index);
 
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
+    int sizeHintForRow(int row) const override;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void paintEvent(QPaintEvent* event) override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+
 private:
+    int rows() const { return model_->rowCount(); }
+    // The first row shown: the vertical scroll bar counts rows, not pixels.
+    int topRow() const;
+    // Rows that fit whole in the viewport, at least one.
+    int rowsInView() const;
+    // Repaints after rows came or went: the scroll bar's range and the rows in view.
+    void rowsChanged();
+
     ListModel* model_;
 };

@@ -2,7 +2,14 @@
 
 #include "core/text_cut.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -46,6 +53,63 @@ bool isCutMarker(QByteArrayView start)
     return false;
 }
 
+#if defined(__SSE2__)
+// A bit for each line feed among the 64 bytes at `bytes`.
+quint64 lineFeedsIn64(const char* bytes)
+{
+    const __m128i lineFeeds = _mm_set1_epi8(kLineFeed);
+    quint64 found = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+        found |= quint64(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes16, lineFeeds)))) << (16 * i);
+    }
+    return found;
+}
+#endif
+
+// Hands each line that `bytes` holds whole to `take`, without its line feed,
+// and gives where the unfinished rest begins. List lines are short, shorter
+// than what a call to memchr costs for each, so the bytes are looked at 64 at
+// a time; a long line is left to memchr once it shows itself.
+template <typename Take>
+qsizetype forEachLine(QByteArrayView bytes, Take&& take)
+{
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype start = 0;
+    qsizetype block = 0;
+#if defined(__SSE2__)
+    constexpr qsizetype kLongLine = 256;
+    while (block + 64 <= size) {
+        quint64 found = lineFeedsIn64(data + block);
+        if (found == 0 && block - start >= kLongLine) {
+            const void* lineFeed = std::memchr(data + block, kLineFeed, size_t(size - block));
+            if (!lineFeed)
+                return start;
+            const qsizetype at = static_cast<const char*>(lineFeed) - data;
+            take(QByteArrayView(data + start, at - start));
+            start = block = at + 1;
+            continue;
+        }
+        for (; found != 0; found &= found - 1) {
+            const qsizetype at = block + std::countr_zero(found);
+            take(QByteArrayView(data + start, at - start));
+            start = at + 1;
+        }
+        block += 64;
+    }
+#endif
+    for (qsizetype from = block; from < size;) {
+        const void* lineFeed = std::memchr(data + from, kLineFeed, size_t(size - from));
+        if (!lineFeed)
+            break;
+        const qsizetype at = static_cast<const char*>(lineFeed) - data;
+        take(QByteArrayView(data + start, at - start));
+        start = from = at + 1;
+    }
+    return start;
+}
+
 } // namespace
 
 ReplyReader::ReplyReader(ReplySink& sink)
@@ -74,7 +138,8 @@ void ReplyReader::endConnection()
 
 void ReplyReader::read(QByteArrayView chunk)
 {
-    busy_ = text::find(chunk, kEndOfReply) == chunk.size() - 1;
+    const qsizetype firstEnd = text::find(chunk, kEndOfReply);
+    busy_ = firstEnd == chunk.size() - 1;
     // Lowered however the run ends: a raised flag would refuse every command after.
     struct LowerBusy
     {
@@ -96,8 +161,9 @@ void ReplyReader::read(QByteArrayView chunk)
     }
     qsizetype start = 0;
     while (start < all.size() && connection == connection_) {
-        const qsizetype endOfReply = all.indexOf(kEndOfReply, start);
-        const qsizetype end = endOfReply < 0 ? all.size() : endOfReply + 1;
+        // Most reads of a long list hold no 0x04: they are not searched again.
+        const qsizetype endOfReply = firstEnd < 0 ? -1 : text::find(all.sliced(start), kEndOfReply);
+        const qsizetype end = endOfReply < 0 ? all.size() : start + endOfReply + 1;
         const QByteArrayView piece = all.sliced(start, end - start);
         if (endOfReply < 0 && !replyOpen_ && isCutMarker(text::skipLineEnds(piece))) {
             heldReplyStart_ = piece.toByteArray();
@@ -207,22 +273,40 @@ void ReplyReader::openList(ListKind list)
 void ReplyReader::parseListLines(QByteArrayView body)
 {
     qsizetype cursor = 0;
-    qsizetype lineFeed;
-    while ((lineFeed = body.indexOf(kLineFeed, cursor)) >= 0) {
-        const QByteArrayView bytes = body.sliced(cursor, lineFeed - cursor);
-        if (partialLine_.isEmpty() && !cuttingLine_) {
-            takeLine(text::firstBytes(bytes, kMaxLineLength)); // straight from the read, no copy
-            if (bytes.size() > kMaxLineLength)
-                sink_.log("A list line longer than 16 MiB was cut short...");
-        } else {
-            appendToPartial(bytes);
-            const QByteArray line = std::exchange(partialLine_, QByteArray());
-            cuttingLine_ = false;
-            takeLine(line);
-        }
+    if (!partialLine_.isEmpty() || cuttingLine_) {
+        // The rest of a line that an earlier read began.
+        const qsizetype lineFeed = text::find(body, kLineFeed);
+        appendToPartial(lineFeed < 0 ? body : body.first(lineFeed));
+        if (lineFeed < 0)
+            return;
+        const QByteArray line = std::exchange(partialLine_, QByteArray());
+        cuttingLine_ = false;
+        takeLine(line);
         cursor = lineFeed + 1;
     }
-    appendToPartial(body.sliced(cursor));
+    // Whole lines go straight from the read, without a copy.
+    const QByteArrayView lines = body.sliced(cursor);
+    const auto list = static_cast<ListKind>(openList_);
+    const auto cutLongLine = [this](QByteArrayView line) {
+        if (line.size() <= kMaxLineLength)
+            return false;
+        takeLine(line.first(kMaxLineLength));
+        sink_.log("A list line longer than 16 MiB was cut short...");
+        return true;
+    };
+    qsizetype rest;
+    if (list == ListKind::Players) {
+        rest = forEachLine(lines, [&](QByteArrayView line) {
+            if (!cutLongLine(line))
+                takeLine(line);
+        });
+    } else {
+        rest = forEachLine(lines, [&](QByteArrayView line) {
+            if (!cutLongLine(line))
+                sink_.addEntry(list, line, {});
+        });
+    }
+    appendToPartial(lines.sliced(rest));
 }
 
 void ReplyReader::appendToPartial(QByteArrayView bytes)

@@ -1,5 +1,7 @@
-// The shared vocabulary: text cutting, whole-number conversion, error texts.
+// The shared vocabulary: text cutting, whole-number conversion, error texts,
+// and the block that holds a list's entries.
 
+#include "core/entry_block.h"
 #include "core/errors.h"
 #include "core/integer_text.h"
 #include "core/text_cut.h"
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <optional>
+#include <random>
 
 namespace {
 
@@ -232,4 +235,95 @@ TEST(Errors, ApplicationTitleIsTheFileNameCutAtTheFirstDot)
     EXPECT_EQ(applicationTitle("/opt/ravelin/bin/ravelin"), QString("ravelin"));
     EXPECT_EQ(applicationTitle("/x/ravelin.v2.exe"), QString("ravelin"));
     EXPECT_EQ(applicationTitle("/x.d/tool"), QString("tool"));
+}
+
+// Every change a list makes, at random but the same each run, against a plain
+// list of byte arrays: entries of every length (the short ones are copied
+// another way than the long), blocks that grow past the size at which they
+// take pages of their own, entries taken from the block itself.
+TEST(EntryBlock, HoldsEveryEntryExactlyThroughEveryChange)
+{
+    std::mt19937 random(20240611);
+    const auto entry = [&] {
+        static const qsizetype lengths[] = {0, 1, 15, 16, 17, 31, 32, 33, 44, 63, 64, 65, 300};
+        QByteArray bytes(random() % 120 == 0 ? 100000 : lengths[random() % std::size(lengths)], Qt::Uninitialized);
+        for (char& c : bytes)
+            c = char(random());
+        return bytes;
+    };
+    EntryBlock block;
+    QList<QByteArray> expected;
+    for (int step = 0; step < 1500; ++step) {
+        const qsizetype at = expected.isEmpty() ? 0 : qsizetype(random() % expected.size());
+        switch (random() % 8) {
+        case 0:
+        case 1: {
+            const QByteArray first = entry(), second = entry();
+            block.append(first, second);
+            expected.append(first + second);
+            break;
+        }
+        case 2: {
+            EntryBlock other;
+            QList<QByteArray> others;
+            for (int i = int(random() % 40); i > 0; --i) {
+                others.append(entry());
+                other.append(others.last());
+            }
+            block.append(other);
+            expected.append(others);
+            break;
+        }
+        case 3:
+            if (!expected.isEmpty()) {
+                block.append(block.at(at)); // may move the very bytes it copies
+                const QByteArray copied = expected[at];
+                expected.append(copied);
+            }
+            break;
+        case 4: {
+            const QByteArray inserted = entry();
+            block.insert(at, inserted);
+            expected.insert(at, inserted);
+            break;
+        }
+        case 5:
+            if (!expected.isEmpty()) {
+                block.remove(at);
+                expected.removeAt(at);
+            }
+            break;
+        case 6: block.squeeze(); break;
+        case 7: {
+            if (step % 20 != 0)
+                break;
+            EntryBlock copy = block;
+            block.clear();
+            EXPECT_TRUE(block.isEmpty());
+            block = std::move(copy);
+            break;
+        }
+        }
+        ASSERT_EQ(block.size(), expected.size()) << "step " << step;
+    }
+    EXPECT_GT(block.byteCount(), 2 << 20) << "the block should have grown past its heap size";
+    EXPECT_EQ(block.toList(), expected);
+    const EntryBlock copy = block;
+    block.append("changed");
+    EXPECT_EQ(copy.toList(), expected) << "a copy is a block of its own";
+}
+
+// A listed line costs its bytes and four bytes more, once the list is complete.
+TEST(EntryBlock, ACompleteListHoldsLittleBeyondItsBytes)
+{
+    EntryBlock list;
+    for (int read = 0; read < 100; ++read) {
+        EntryBlock batch;
+        for (int line = 0; line < 1000; ++line)
+            batch.append("Key: 0123456789abcdef0123456789abcdef", line % 2 ? " Round" : " Perm");
+        list.append(batch);
+    }
+    list.squeeze();
+    EXPECT_EQ(list.size(), 100000);
+    EXPECT_LE(double(list.memoryUsed()), (list.byteCount() + 4 * list.size()) * 1.01);
 }
