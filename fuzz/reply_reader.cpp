@@ -1,31 +1,31 @@
-// The reply reader over a stream of server replies cut into reads.
+// The reply reader over a stream of server bytes cut into reads.
 //
-// However the stream is cut, every map and ban entry is one line of a reply
-// (the bytes after a line feed, a 0x04 or the stream's start, up to the next
-// line feed, without it), every player entry two consecutive lines of a reply
-// joined, in the order of the stream, each stored during the read that brought
-// its last line feed. Every 0x04 ends one reply, reported once. The seed is
-// answered once, from the first line that holds its marker, during the read
-// that brought that line's line feed, and the reader awaits it until then. The busy
-// flag is raised during a read exactly when the read's first 0x04 is its last
-// byte and is lowered after every read; at most one list is open; an open
-// player list is half-way through an entry exactly when it has taken an odd
-// number of lines; and a stream that ends with 0x04 leaves every list closed.
+// The stream is the greeting up to the line feed of its first line holding
+// "Digest seed: ", then replies: every byte up to a 0x04 belongs to one reply.
+// Read whole, the stream gives what a plain model of those rules gives: line
+// ends in front of a reply belong to none; each reply is recognised by its
+// first bytes (a login outcome, an unknown command, a list marker "0:", "Id:"
+// or "Key:"), a list reply empties its list and fills it with its lines (two
+// joined for a player), each cut to ReplyReader::kMaxLineLength, and a list
+// that reaches its 0x04 is reported complete. Cut anywhere into reads, the stream gives the same
+// reports in the same order, each during the read that brought the byte it
+// depends on (an entry its last line feed, a list its marker's last byte, the
+// end of a reply its 0x04), and replyText gets the bytes of every reply after
+// the greeting, 0x04 left out, with the reply's own recognition. No entry line
+// is longer than the limit. The seed is answered once, from the greeting's
+// seed line, during the read that brought its line feed. The busy flag is
+// raised during a read exactly when the read's first 0x04 is its last byte,
+// and lowered after it; at most one list is open, exactly while the stream
+// read so far is inside a list reply; an open player list is half-way through
+// an entry exactly when it has taken an odd number of lines.
 //
-// Read whole, the stream gives exactly the entries of a plain model: each
-// reply that begins with "0:", "Id:" or "Key:" empties its list and fills it
-// with its lines. Cut into reads, the stream gives the same entries as long as
-// no cut falls inside a reply that is not a list at a point where the rest of
-// that reply begins with a list marker: the reader cannot tell such a rest
-// from a new reply, so there it promises only the rules above.
-//
-// Input: the stream, then (consumed from the end) the cut points, and a byte
-// whose bit 0 appends a closing 0x04, bit 1 also reads the stream one byte
-// per read, and bits 3 to 7 give the number of cuts.
+// Input: as reply_stream.h reads it. Each read alone: the stream is also read
+// one byte per read. A stretched line reaches the cutting of over-long lines.
 
 #include "session/reply_reader.h"
 
 #include "fuzz_support.h"
+#include "reply_stream.h"
 
 #include <QList>
 
@@ -36,6 +36,8 @@ namespace {
 
 constexpr char kEndOfReply = '\x04';
 constexpr char kLineFeed = '\n';
+constexpr qsizetype kMaxLine = ReplyReader::kMaxLineLength;
+constexpr QByteArrayView kLongLineMessage = "A list line longer than 16 MiB was cut short...";
 
 const char* listName(ListKind list)
 {
@@ -52,70 +54,223 @@ QByteArray startMessage(ListKind list)
     return QByteArray("Refreshing ") + listName(list) + " list...";
 }
 
-std::optional<ListKind> listOf(QByteArrayView reply)
+qsizetype markerLength(ListKind list)
 {
-    if (reply.startsWith("0:"))
-        return ListKind::Maps;
-    if (reply.startsWith("Id:"))
-        return ListKind::Players;
-    if (reply.startsWith("Key:"))
-        return ListKind::Bans;
-    return std::nullopt;
+    return list == ListKind::Maps ? 2 : list == ListKind::Players ? 3 : 4;
 }
 
-// What the reader did to the lists: a list started (start message, emptied),
-// or an entry added.
-struct ListEvent
+QByteArrayView skipLineEnds(QByteArrayView text)
 {
-    bool start;
-    ListKind list;
-    QByteArray entry;
-    qsizetype read = 0; // the read during which it happened
+    while (!text.isEmpty() && (text.front() == '\r' || text.front() == kLineFeed))
+        text = text.sliced(1);
+    return text;
+}
 
-    bool operator==(const ListEvent& other) const
-    {
-        return start == other.start && list == other.list && entry == other.entry;
+// The first bytes of a reply marker, too few to tell yet.
+bool isCutMarker(QByteArrayView start)
+{
+    for (const QByteArrayView marker :
+         {"0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command"}) {
+        if (!start.isEmpty() && start.size() < marker.size() && marker.startsWith(start))
+            return true;
     }
+    return false;
+}
+
+// An entry as two runs compare it: its bytes, or for a long one its length,
+// a hash and its ends, so that a 16 MiB entry is not copied for every run.
+QByteArray entryText(QByteArrayView first, QByteArrayView second)
+{
+    const qsizetype size = first.size() + second.size();
+    if (size <= 256)
+        return first.toByteArray() + second.toByteArray();
+    const QByteArray start = (first.first(std::min<qsizetype>(first.size(), 32)).toByteArray()
+                              + second.first(std::min<qsizetype>(second.size(), 32)).toByteArray())
+                                 .left(32);
+    const QByteArray end = (first.last(std::min<qsizetype>(first.size(), 32)).toByteArray()
+                            + second.last(std::min<qsizetype>(second.size(), 32)).toByteArray())
+                               .right(32);
+    return QByteArray::number(size) + " bytes, hash " + QByteArray::number(qHash(second, qHash(first)), 16) + ": "
+        + fuzz::escaped(start) + " ... " + fuzz::escaped(end);
+}
+
+// One report of the reader, as two runs are compared: what it said and, for
+// the model, the stream offset of the byte it waits for.
+struct Event
+{
+    enum Kind { Log, LoginOk, Close, Clear, Entry, ListEnd, ReplyEnd } kind;
+    ListKind list = ListKind::Maps;
+    QByteArray text;
+    qsizetype read = -1;  // the read it came in (runs only)
+    qsizetype needs = -1; // the offset of the byte it needs (model only)
+
+    bool operator==(const Event& other) const { return kind == other.kind && list == other.list && text == other.text; }
 };
 
-QByteArray show(const ListEvent& e)
+QByteArray show(const Event& e)
 {
-    return QByteArray(e.start ? "start " : "add ") + listName(e.list) + (e.start ? "" : " " + fuzz::escaped(e.entry));
+    switch (e.kind) {
+    case Event::Log: return "log " + fuzz::escaped(e.text);
+    case Event::LoginOk: return "login succeeded";
+    case Event::Close: return "close";
+    case Event::Clear: return QByteArray("clear ") + listName(e.list);
+    case Event::Entry:
+        return QByteArray("add ") + listName(e.list) + ' ' + (e.text.size() > 256 ? e.text : fuzz::escaped(e.text));
+    case Event::ListEnd: return QByteArray("end of ") + listName(e.list) + " list";
+    case Event::ReplyEnd: break;
+    }
+    return "end of reply";
+}
+
+// A reply after the greeting: where it lies, how it reads, what it fills.
+struct Reply
+{
+    qsizetype begin = 0;
+    qsizetype end = 0; // past its 0x04, or the stream's end
+    bool ends = false; // it has its 0x04
+    bool recognised = false;
+    std::optional<ListKind> list;
+    QByteArrayView text; // its bytes without the 0x04
+};
+
+struct Expected
+{
+    std::optional<qsizetype> seedLineFeed;
+    QByteArray seed;
+    QList<Event> events;
+    QList<Reply> replies;
+    qsizetype longLines = 0;
+};
+
+// The plain model of the rules above, for the stream read whole.
+Expected model(QByteArrayView stream)
+{
+    Expected out;
+    constexpr QByteArrayView kSeedMarker = "Digest seed: ";
+    qsizetype begin = 0;
+    for (qsizetype lf; (lf = stream.indexOf(kLineFeed, begin)) >= 0; begin = lf + 1) {
+        const QByteArrayView line = stream.sliced(begin, lf - begin);
+        const qsizetype at = line.indexOf(kSeedMarker);
+        if (at >= 0) {
+            const QByteArrayView rest = line.sliced(at + kSeedMarker.size());
+            out.seed = rest.first(std::min<qsizetype>(rest.size(), 16)).toByteArray();
+            out.seedLineFeed = lf;
+            break;
+        }
+    }
+    if (!out.seedLineFeed)
+        return out;
+
+    const auto add = [&](Event::Kind kind, qsizetype needs, ListKind list = ListKind::Maps, QByteArray text = {}) {
+        Event e{kind, list, std::move(text)};
+        e.needs = needs;
+        out.events.append(e);
+    };
+    qsizetype pos = *out.seedLineFeed + 1;
+    while (pos < stream.size()) {
+        const qsizetype endOfReply = stream.indexOf(kEndOfReply, pos);
+        const bool ends = endOfReply >= 0;
+        const qsizetype bodyEnd = ends ? endOfReply : stream.size();
+        // Line ends in front of a reply belong to none.
+        const QByteArrayView body = skipLineEnds(stream.sliced(pos, bodyEnd - pos));
+        pos = bodyEnd - body.size();
+        // An unfinished start that may yet become a marker, or line ends alone, wait for more.
+        if (!ends && (body.isEmpty() || isCutMarker(body)))
+            break;
+
+        Reply reply{pos, ends ? endOfReply + 1 : stream.size(), ends, true, std::nullopt, body};
+        const QByteArrayView start = body;
+        if (start.startsWith("Authentication failed")) {
+            add(Event::Log, -1, ListKind::Maps, "Authentication Failed");
+            add(Event::Close, -1);
+        } else if (start.startsWith("Authentication successful")) {
+            add(Event::Log, -1, ListKind::Maps, "Authentication successful");
+            add(Event::LoginOk, -1);
+        } else if (start.startsWith("unknown command")) {
+            add(Event::Log, -1, ListKind::Maps, "Unknown Command");
+        } else if (body.startsWith("0:")) {
+            reply.list = ListKind::Maps;
+        } else if (body.startsWith("Id:")) {
+            reply.list = ListKind::Players;
+        } else if (body.startsWith("Key:")) {
+            reply.list = ListKind::Bans;
+        } else {
+            reply.recognised = false;
+        }
+
+        if (reply.list) {
+            const ListKind list = *reply.list;
+            const qsizetype markerEnd = pos + markerLength(list);
+            add(Event::Log, markerEnd - 1, ListKind::Maps, startMessage(list));
+            add(Event::Clear, markerEnd - 1, list);
+            QByteArrayView firstOfPair;
+            bool half = false;
+            qsizetype lineBegin = 0;
+            for (qsizetype lf; (lf = body.indexOf(kLineFeed, lineBegin)) >= 0; lineBegin = lf + 1) {
+                const QByteArrayView line = body.sliced(lineBegin, lf - lineBegin);
+                if (line.size() > kMaxLine)
+                    ++out.longLines;
+                const QByteArrayView kept = line.first(std::min(line.size(), kMaxLine));
+                if (list != ListKind::Players) {
+                    add(Event::Entry, pos + lf, list, entryText(kept, {}));
+                } else if (!half) {
+                    firstOfPair = kept;
+                    half = true;
+                } else {
+                    add(Event::Entry, pos + lf, list, entryText(firstOfPair, kept));
+                    half = false;
+                }
+            }
+            if (body.size() - lineBegin > kMaxLine)
+                ++out.longLines;
+            if (ends)
+                add(Event::ListEnd, endOfReply, list);
+        }
+        if (ends)
+            add(Event::ReplyEnd, endOfReply);
+        out.replies.append(reply);
+        pos = reply.end;
+    }
+    return out;
 }
 
 class RecordingSink : public ReplySink
 {
 public:
     const ReplyReader* reader = nullptr;
-    QList<ListEvent> events;
+    const Expected* expected = nullptr;
+    QByteArray cutsShown;
+    QList<Event> events;
+    // The reply whose text is arriving, and how much of it has.
+    qsizetype reply = 0;
+    qsizetype replyTaken = 0;
+    bool replyOpen = false;
     qsizetype read = 0;
-    QByteArray chunk; // the read under way
+    QByteArrayView chunk; // the read under way, for messages
     bool busyExpected = false;
-    qsizetype repliesEnded = 0;
+    qsizetype longLines = 0;
     int greetingsAnswered = 0;
     QByteArray answeredSeed;
     qsizetype answeredInRead = -1;
 
     void log(const QByteArray& line) override
     {
-        FUZZ_CHECK(pendingStart_.isEmpty(), "a start message not followed by emptying its list");
-        for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans}) {
-            if (line == startMessage(list)) {
-                pendingStart_ = line;
-                return;
-            }
+        checkBusy("log");
+        if (line == kLongLineMessage) {
+            ++longLines;
+            return;
         }
-        FUZZ_CHECK(line == "Authentication Failed" || line == "Authentication successful" || line == "Unknown Command",
-                   "logged " + fuzz::escaped(line));
+        bool known = line == "Authentication Failed" || line == "Authentication successful"
+            || line == "Unknown Command";
+        for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans})
+            known = known || line == startMessage(list);
+        FUZZ_CHECK(known, "logged " + fuzz::escaped(line));
+        record(Event::Log, ListKind::Maps, line);
     }
 
     void answerGreeting(const QByteArray& seed) override
     {
-        FUZZ_CHECK(reader->isBusy() == busyExpected,
-                   "busy " + QByteArray(reader->isBusy() ? "raised" : "lowered") + " while answering the greeting in "
-                       + fuzz::escaped(chunk));
-        FUZZ_CHECK(seed.size() <= 16, "seed " + fuzz::escaped(seed));
-        FUZZ_CHECK(!seed.contains(kLineFeed), "seed " + fuzz::escaped(seed));
+        checkBusy("answering the greeting");
         FUZZ_CHECK(reader->digestSeed() == seed,
                    "answered the seed " + fuzz::escaped(seed) + " but keeps " + fuzz::escaped(reader->digestSeed()));
         FUZZ_CHECK(++greetingsAnswered == 1, "the greeting answered twice");
@@ -123,236 +278,145 @@ public:
         answeredInRead = read;
     }
 
-    void replyEnded() override { ++repliesEnded; }
+    void loginSucceeded() override { record(Event::LoginOk); }
+    void closeConnection() override { record(Event::Close); }
+    void clearList(ListKind list) override { record(Event::Clear, list); }
 
-    void loginSucceeded() override { }
-    void closeConnection() override { }
-
-    void clearList(ListKind list) override
+    void addEntry(ListKind list, QByteArrayView first, QByteArrayView second) override
     {
-        FUZZ_CHECK(pendingStart_ == startMessage(list),
-                   "the " + QByteArray(listName(list)) + " list emptied after " + fuzz::escaped(pendingStart_));
-        pendingStart_.clear();
-        events.append({true, list, {}, read});
+        checkBusy("adding an entry");
+        FUZZ_CHECK(first.size() <= kMaxLine && second.size() <= kMaxLine,
+                   "an entry line of " + QByteArray::number(std::max(first.size(), second.size())) + " bytes");
+        FUZZ_CHECK(list == ListKind::Players || second.isEmpty(), "a second line for a " + QByteArray(listName(list)));
+        record(Event::Entry, list, entryText(first, second));
     }
 
-    void addEntry(ListKind list, QByteArray entry) override
+    void replyText(QByteArrayView bytes, bool recognised) override
     {
-        FUZZ_CHECK(pendingStart_.isEmpty(), "an entry added between a start message and emptying the list");
-        events.append({false, list, entry, read});
+        checkBusy("giving reply text");
+        replyOpen = true;
+        FUZZ_CHECK(reply < expected->replies.size(),
+                   cutsShown + ": reply text " + fuzz::escaped(bytes.first(std::min<qsizetype>(bytes.size(), 300)))
+                       + " after the stream's last reply");
+        const Reply& want = expected->replies[reply];
+        const QByteArrayView due = want.text.sliced(std::min(replyTaken, want.text.size()));
+        FUZZ_CHECK(due.startsWith(bytes),
+                   cutsShown + ": reply " + QByteArray::number(reply + 1) + " gave the text "
+                       + fuzz::escaped(bytes.first(std::min<qsizetype>(bytes.size(), 300))) + " where its bytes are "
+                       + fuzz::escaped(due.first(std::min<qsizetype>(due.size(), 300))) + " (from "
+                       + fuzz::escaped(want.text.first(std::min<qsizetype>(want.text.size(), 300))) + ")");
+        FUZZ_CHECK(recognised == want.recognised,
+                   cutsShown + ": reply " + QByteArray::number(reply + 1) + " taken as "
+                       + (recognised ? "recognised" : "unknown"));
+        replyTaken += bytes.size();
     }
 
-    void endOfRead() const { FUZZ_CHECK(pendingStart_.isEmpty(), "a start message without its list emptied"); }
+    // Every reply's text arrived whole, the last one's too if it has no end yet.
+    void checkRepliesWhole() const
+    {
+        const qsizetype whole = reply + (replyOpen && replyTaken == expected->replies.value(reply).text.size() ? 1 : 0);
+        FUZZ_CHECK(whole == expected->replies.size(),
+                   cutsShown + ": the text of " + QByteArray::number(whole) + " replies arrived whole, the stream has "
+                       + QByteArray::number(expected->replies.size()));
+    }
+
+    void listEnded(ListKind list) override { record(Event::ListEnd, list); }
+
+    void replyEnded() override
+    {
+        record(Event::ReplyEnd);
+        const qsizetype due = reply < expected->replies.size() ? expected->replies[reply].text.size() : 0;
+        FUZZ_CHECK(replyTaken == due,
+                   cutsShown + ": reply " + QByteArray::number(reply + 1) + " ended after "
+                       + QByteArray::number(replyTaken) + " bytes of text, it has " + QByteArray::number(due));
+        ++reply;
+        replyTaken = 0;
+        replyOpen = false;
+    }
 
 private:
-    QByteArray pendingStart_;
+    void checkBusy(const char* what) const
+    {
+        FUZZ_CHECK(reader->isBusy() == busyExpected,
+                   "busy " + QByteArray(reader->isBusy() ? "raised" : "lowered") + " while " + what + " in "
+                       + fuzz::escaped(chunk));
+    }
+
+    void record(Event::Kind kind, ListKind list = ListKind::Maps, QByteArray text = {})
+    {
+        Event e{kind, list, std::move(text)};
+        e.read = read;
+        events.append(e);
+    }
 };
-
-// The stream as the server meant it: replies, each ending after its 0x04.
-QList<QByteArrayView> splitReplies(QByteArrayView stream)
-{
-    QList<QByteArrayView> replies;
-    qsizetype start = 0;
-    do {
-        const qsizetype end = stream.indexOf(kEndOfReply, start);
-        const qsizetype next = end < 0 ? stream.size() : end + 1;
-        replies.append(stream.sliced(start, next - start));
-        start = next;
-    } while (start < stream.size());
-    return replies;
-}
-
-// The plain model of reading the whole stream at once.
-QList<ListEvent> modelEvents(QByteArrayView stream)
-{
-    QList<ListEvent> events;
-    for (const QByteArrayView reply : splitReplies(stream)) {
-        const std::optional<ListKind> list = listOf(reply);
-        if (!list)
-            continue;
-        events.append({true, *list, {}});
-        QList<QByteArray> lines;
-        qsizetype begin = 0;
-        for (qsizetype lf; (lf = reply.indexOf(kLineFeed, begin)) >= 0; begin = lf + 1)
-            lines.append(reply.sliced(begin, lf - begin).toByteArray());
-        if (*list == ListKind::Players) {
-            for (qsizetype i = 0; i + 1 < lines.size(); i += 2)
-                events.append({false, *list, lines[i] + lines[i + 1]});
-        } else {
-            for (const QByteArray& line : lines)
-                events.append({false, *list, line});
-        }
-    }
-    return events;
-}
-
-// The greeting's seed: up to 16 bytes after the marker in the first whole line
-// that holds it, and where that line's line feed lies. Nothing when no line does.
-struct Seed
-{
-    QByteArray seed;
-    qsizetype lineFeed;
-};
-
-std::optional<Seed> greetingSeed(QByteArrayView stream)
-{
-    constexpr QByteArrayView kMarker = "Digest seed: ";
-    qsizetype begin = 0;
-    for (qsizetype lf; (lf = stream.indexOf(kLineFeed, begin)) >= 0; begin = lf + 1) {
-        const QByteArrayView line = stream.sliced(begin, lf - begin);
-        const qsizetype at = line.indexOf(kMarker);
-        if (at >= 0) {
-            const QByteArrayView rest = line.sliced(at + kMarker.size());
-            return Seed{rest.first(std::min<qsizetype>(rest.size(), 16)).toByteArray(), lf};
-        }
-    }
-    return std::nullopt;
-}
-
-// False when a read starts inside a reply that is not a list, at a point where
-// the rest of that reply begins with a list marker.
-bool cutsKeepReplies(QByteArrayView stream, const QList<qsizetype>& readStarts)
-{
-    for (const qsizetype at : readStarts) {
-        if (at <= 0 || at >= stream.size())
-            continue;
-        const qsizetype replyStart = stream.lastIndexOf(kEndOfReply, at - 1) + 1;
-        if (at == replyStart || listOf(stream.sliced(replyStart)))
-            continue;
-        const qsizetype end = stream.indexOf(kEndOfReply, at);
-        const qsizetype replyEnd = end < 0 ? stream.size() : end + 1;
-        if (listOf(stream.sliced(at, replyEnd - at)))
-            return false;
-    }
-    return true;
-}
 
 struct Read
 {
     qsizetype begin;
     qsizetype end;
-    qsizetype origin = 0; // where the reader's text began: earlier when bytes were held back
 };
 
-// Every entry is one line (two for a player) of one reply, in stream order,
-// completed by a line feed of the read that stored it. A line starts after a
-// line feed, a 0x04 or the stream's start, or, for the first entry of a list,
-// where the read that opened the list began.
-void checkEntriesAreLines(QByteArrayView stream, const QList<ListEvent>& events, const QList<Read>& reads)
+QByteArray showCuts(const QList<qsizetype>& cuts)
 {
-    QList<qsizetype> lineStarts = {0};
-    for (qsizetype i = 0; i < stream.size(); ++i) {
-        if (stream[i] == kLineFeed || stream[i] == kEndOfReply)
-            lineStarts.append(i + 1);
-    }
+    if (cuts.isEmpty())
+        return "read whole";
+    if (cuts.size() > 40)
+        return QByteArray::number(cuts.size()) + " cuts";
+    QByteArray out = "cuts at";
+    for (const qsizetype cut : cuts)
+        out += ' ' + QByteArray::number(cut);
+    return out;
+}
 
-    // The end of the line starting at `at`, past its line feed, or -1.
-    const auto lineEnd = [&](qsizetype at) -> qsizetype {
-        for (qsizetype i = at; i < stream.size(); ++i) {
-            if (stream[i] == kLineFeed)
-                return i + 1;
-            if (stream[i] == kEndOfReply)
-                return -1;
-        }
-        return -1;
-    };
-
-    qsizetype next = 0;
-    std::optional<qsizetype> openedAt;
-    for (const ListEvent& e : events) {
-        if (e.start) {
-            openedAt = reads[e.read].origin;
+// The list a reply of the model has open once the stream up to `end` was read.
+std::optional<ListKind> openListAt(const Expected& expected, qsizetype end)
+{
+    for (const Reply& reply : expected.replies) {
+        if (!reply.list || reply.begin >= end)
             continue;
-        }
-        const Read& read = reads[e.read];
-        const auto matches = [&](qsizetype at) -> qsizetype {
-            qsizetype end = lineEnd(at);
-            if (end < 0)
-                return -1;
-            QByteArray text = stream.sliced(at, end - 1 - at).toByteArray();
-            if (e.list == ListKind::Players) {
-                const qsizetype second = end;
-                end = lineEnd(second);
-                if (end < 0)
-                    return -1;
-                text += stream.sliced(second, end - 1 - second);
-            }
-            // Its last line feed arrived with this read.
-            if (text != e.entry || end - 1 < read.begin || end > read.end)
-                return -1;
-            return end;
-        };
-
-        qsizetype found = -1;
-        if (openedAt && *openedAt >= next)
-            found = matches(*openedAt);
-        for (auto it = std::lower_bound(lineStarts.begin(), lineStarts.end(), next);
-             found < 0 && it != lineStarts.end(); ++it) {
-            if (*it >= read.end)
-                break;
-            found = matches(*it);
-        }
-        FUZZ_CHECK(found >= 0,
-                   show(e) + " in read " + QByteArray::number(e.read) + " [" + QByteArray::number(read.begin) + ", "
-                       + QByteArray::number(read.end) + ") is no line of the stream after offset "
-                       + QByteArray::number(next));
-        next = found;
-        openedAt.reset();
+        const qsizetype markerEnd = reply.begin + markerLength(*reply.list);
+        if (markerEnd <= end && (!reply.ends || reply.end > end))
+            return reply.list;
     }
+    return std::nullopt;
 }
 
-// The start of a reply marker that the end of a read cut short ("K" of "Key:").
-bool isCutMarker(QByteArrayView text)
-{
-    while (!text.isEmpty() && (text.front() == '\r' || text.front() == kLineFeed))
-        text = text.sliced(1);
-    for (const QByteArrayView marker :
-         {"0:", "Id:", "Key:", "Authentication failed", "Authentication successful", "unknown command"}) {
-        if (!text.isEmpty() && text.size() < marker.size() && marker.startsWith(text))
-            return true;
-    }
-    return false;
-}
-
-bool anyListOpen(const ReplyReader& reader)
-{
-    return reader.isListOpen(ListKind::Maps) || reader.isListOpen(ListKind::Players)
-        || reader.isListOpen(ListKind::Bans);
-}
-
-void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, const QList<Read>& reads,
-                         QByteArrayView streamSoFar)
+void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, const Expected& expected,
+                         QByteArrayView stream, const Read& read, const QList<qsizetype>& cuts)
 {
     FUZZ_CHECK(!reader.isBusy(), "busy still raised after a read");
     FUZZ_CHECK(reader.isAwaitingSeed() == (sink.greetingsAnswered == 0),
                QByteArray(reader.isAwaitingSeed() ? "still" : "no longer") + " awaiting the seed after "
                    + QByteArray::number(sink.greetingsAnswered) + " answers");
-    int open = 0;
-    for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans})
-        open += reader.isListOpen(list) ? 1 : 0;
-    FUZZ_CHECK(open <= 1, QByteArray::number(open) + " lists open at once");
-
-    // An open player list took every line feed from where its reply began, in
-    // the read that opened it, up to here: two for each entry, and one more
-    // while an entry waits for its second line.
-    if (reader.isListOpen(ListKind::Players)) {
-        qsizetype opened = sink.events.size() - 1;
-        while (opened >= 0 && !(sink.events[opened].start && sink.events[opened].list == ListKind::Players))
-            --opened;
-        FUZZ_CHECK(opened >= 0, "the player list is open but was never emptied");
-        const qsizetype entries = std::count_if(sink.events.begin() + opened + 1, sink.events.end(),
-                                                [](const ListEvent& e) { return e.list == ListKind::Players; });
-        const qsizetype replyStart = std::max(streamSoFar.lastIndexOf(kEndOfReply) + 1,
-                                              reads[sink.events[opened].read].origin);
-        const qsizetype lineFeeds = streamSoFar.sliced(replyStart).count(kLineFeed);
-        const bool halfDone = reader.isPlayerEntryHalfDone();
-        FUZZ_CHECK(lineFeeds == 2 * entries + (halfDone ? 1 : 0),
-                   QByteArray::number(entries) + " player entries" + (halfDone ? " and a half" : "") + " from "
-                       + QByteArray::number(lineFeeds) + " lines");
+    const std::optional<ListKind> open = openListAt(expected, read.end);
+    for (const ListKind list : {ListKind::Maps, ListKind::Players, ListKind::Bans}) {
+        FUZZ_CHECK(reader.isListOpen(list) == (open == list),
+                   showCuts(cuts) + ": after the read ending at " + QByteArray::number(read.end) + " the "
+                       + listName(list) + " list is " + (reader.isListOpen(list) ? "open" : "closed"));
     }
+    // Counting a stretched stream's lines after every read would take most of
+    // the run; the short streams check this rule.
+    if (open != ListKind::Players || stream.size() > kMaxLine / 16)
+        return;
+    // The open player list took every line feed of its reply so far: two for
+    // each entry, and one more while an entry waits for its second line.
+    qsizetype opened = sink.events.size() - 1;
+    while (opened >= 0 && !(sink.events[opened].kind == Event::Clear && sink.events[opened].list == ListKind::Players))
+        --opened;
+    FUZZ_CHECK(opened >= 0, "the player list is open but was never emptied");
+    const qsizetype entries = std::count_if(sink.events.begin() + opened + 1, sink.events.end(),
+                                            [](const Event& e) { return e.kind == Event::Entry; });
+    qsizetype replyStart = std::max(stream.first(read.end).lastIndexOf(kEndOfReply) + 1,
+                                    *expected.seedLineFeed + 1);
+    replyStart = read.end - skipLineEnds(stream.sliced(replyStart, read.end - replyStart)).size();
+    const qsizetype lineFeeds = stream.sliced(replyStart, read.end - replyStart).count(kLineFeed);
+    const bool halfDone = reader.isPlayerEntryHalfDone();
+    FUZZ_CHECK(lineFeeds == 2 * entries + (halfDone ? 1 : 0),
+               QByteArray::number(entries) + " player entries" + (halfDone ? " and a half" : "") + " from "
+                   + QByteArray::number(lineFeeds) + " lines");
 }
 
-QList<ListEvent> run(const QByteArray& stream, const QList<qsizetype>& cuts)
+void run(const QByteArray& stream, const QList<qsizetype>& cuts, const Expected& expected)
 {
     QList<Read> reads;
     qsizetype begin = 0;
@@ -365,67 +429,58 @@ QList<ListEvent> run(const QByteArray& stream, const QList<qsizetype>& cuts)
     RecordingSink sink;
     ReplyReader reader(sink);
     sink.reader = &reader;
+    sink.expected = &expected;
+    sink.cutsShown = showCuts(cuts);
     reader.startConnection();
-    // Where the bytes the reader holds back begin. They are its own, so this
-    // restates its rule: after a read, with no list open, the text past the
-    // last 0x04 when it is a reply marker cut short.
-    qsizetype heldFrom = -1;
     for (qsizetype r = 0; r < reads.size(); ++r) {
-        Read& read = reads[r];
-        sink.chunk = stream.sliced(read.begin, read.end - read.begin);
-        read.origin = heldFrom >= 0 ? heldFrom : read.begin;
+        const Read& read = reads[r];
+        sink.chunk = QByteArrayView(stream).sliced(read.begin, read.end - read.begin);
         sink.read = r;
         sink.busyExpected = sink.chunk.indexOf(kEndOfReply) + 1 == sink.chunk.size();
         reader.read(sink.chunk);
-        sink.endOfRead();
-        const QByteArrayView streamSoFar = QByteArrayView(stream).first(read.end);
-        checkStateAfterRead(reader, sink, reads, streamSoFar);
-        const qsizetype tail = std::max(streamSoFar.lastIndexOf(kEndOfReply) + 1, read.origin);
-        heldFrom = !anyListOpen(reader) && isCutMarker(streamSoFar.sliced(tail)) ? tail : -1;
+        checkStateAfterRead(reader, sink, expected, stream, read, cuts);
     }
-    if (stream.endsWith(kEndOfReply))
-        FUZZ_CHECK(!anyListOpen(reader), "a list left open by a stream that ends with 0x04");
-    if (const std::optional<Seed> seed = greetingSeed(stream)) {
-        FUZZ_CHECK(sink.greetingsAnswered == 1, "the greeting " + fuzz::escaped(seed->seed) + " never answered");
-        FUZZ_CHECK(sink.answeredSeed == seed->seed,
+
+    // The seed.
+    if (expected.seedLineFeed) {
+        FUZZ_CHECK(sink.greetingsAnswered == 1, "the greeting " + fuzz::escaped(expected.seed) + " never answered");
+        FUZZ_CHECK(sink.answeredSeed == expected.seed,
                    "answered the seed " + fuzz::escaped(sink.answeredSeed) + ", the greeting's is "
-                       + fuzz::escaped(seed->seed));
+                       + fuzz::escaped(expected.seed));
         const Read& read = reads[sink.answeredInRead];
-        FUZZ_CHECK(read.begin <= seed->lineFeed && seed->lineFeed < read.end,
-                   "the seed answered in read " + QByteArray::number(sink.answeredInRead) + " ["
-                       + QByteArray::number(read.begin) + ", " + QByteArray::number(read.end) + "), its line ends at "
-                       + QByteArray::number(seed->lineFeed));
+        FUZZ_CHECK(read.begin <= *expected.seedLineFeed && *expected.seedLineFeed < read.end,
+                   "the seed answered in the read [" + QByteArray::number(read.begin) + ", "
+                       + QByteArray::number(read.end) + "), its line ends at "
+                       + QByteArray::number(*expected.seedLineFeed));
     } else {
         FUZZ_CHECK(sink.greetingsAnswered == 0,
                    "answered the seed " + fuzz::escaped(sink.answeredSeed) + " of a stream without a whole seed line");
     }
-    FUZZ_CHECK(sink.repliesEnded == stream.count(kEndOfReply),
-               QByteArray::number(sink.repliesEnded) + " replies ended for "
-                   + QByteArray::number(stream.count(kEndOfReply)) + " 0x04 bytes");
-    checkEntriesAreLines(stream, sink.events, reads);
-    return sink.events;
-}
 
-QByteArray showCuts(const QList<qsizetype>& cuts)
-{
-    if (cuts.size() > 40)
-        return QByteArray::number(cuts.size()) + " cuts";
-    QByteArray out = "cuts at";
-    for (const qsizetype cut : cuts)
-        out += ' ' + QByteArray::number(cut);
-    return out;
-}
-
-void checkSame(const QList<ListEvent>& got, const QList<ListEvent>& want, const QList<qsizetype>& cuts)
-{
-    const qsizetype n = std::min(got.size(), want.size());
+    // The reports, in order, each in the read that brought what it needs.
+    const qsizetype n = std::min(sink.events.size(), expected.events.size());
     qsizetype i = 0;
-    while (i < n && got[i] == want[i])
+    while (i < n && sink.events[i] == expected.events[i])
         ++i;
-    FUZZ_CHECK(i == got.size() && i == want.size(),
-               showCuts(cuts) + ": list change " + QByteArray::number(i + 1) + " is "
-                   + (i < got.size() ? show(got[i]) : QByteArray("missing")) + ", reading the stream whole gives "
-                   + (i < want.size() ? show(want[i]) : QByteArray("nothing")));
+    FUZZ_CHECK(i == sink.events.size() && i == expected.events.size(),
+               showCuts(cuts) + ": report " + QByteArray::number(i + 1) + " is "
+                   + (i < sink.events.size() ? show(sink.events[i]) : QByteArray("missing")) + ", the rules give "
+                   + (i < expected.events.size() ? show(expected.events[i]) : QByteArray("nothing")));
+    for (qsizetype k = 0; k < n; ++k) {
+        const qsizetype needs = expected.events[k].needs;
+        if (needs < 0)
+            continue;
+        const Read& read = reads[sink.events[k].read];
+        FUZZ_CHECK(read.begin <= needs && needs < read.end,
+                   showCuts(cuts) + ": " + show(sink.events[k]) + " came in the read [" + QByteArray::number(read.begin)
+                       + ", " + QByteArray::number(read.end) + "), the byte it needs is at "
+                       + QByteArray::number(needs));
+    }
+    FUZZ_CHECK(sink.longLines == expected.longLines,
+               showCuts(cuts) + ": " + QByteArray::number(sink.longLines) + " lines reported cut short, "
+                   + QByteArray::number(expected.longLines) + " were longer than the limit");
+
+    sink.checkRepliesWhole();
 }
 
 } // namespace
@@ -433,32 +488,31 @@ void checkSame(const QList<ListEvent>& got, const QList<ListEvent>& want, const 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const auto mode = input.ConsumeIntegral<uint8_t>();
-    std::vector<uint16_t> rawCuts;
-    for (int i = mode >> 3; i > 0; --i)
-        rawCuts.push_back(input.ConsumeIntegral<uint16_t>());
-    QByteArray stream = fuzz::remainingBytes(input);
-    if (mode & 1)
-        stream += kEndOfReply;
-
-    const QList<ListEvent> model = modelEvents(stream);
-    checkSame(run(stream, {}), model, {});
-
-    QList<qsizetype> cuts;
-    for (const uint16_t raw : rawCuts)
-        cuts.append(raw % (stream.size() + 1));
+    fuzz::ReplyStream in = fuzz::takeReplyStream(input);
+    const bool stretched = in.stretch.has_value();
+    // A stretch adds a cut where the stretched line reaches the limit.
+    if (stretched) {
+        const Expected plain = model(in.stream);
+        if (!plain.seedLineFeed)
+            return 0;
+        if (const std::optional<qsizetype> where = in.applyStretch(*plain.seedLineFeed + 1, kMaxLine)) {
+            const QByteArrayView before = QByteArrayView(in.stream).first(*where);
+            const qsizetype lineStart = std::max(before.lastIndexOf(kLineFeed), before.lastIndexOf(kEndOfReply)) + 1;
+            in.cuts.append(std::clamp<qsizetype>(lineStart + kMaxLine, 0, in.stream.size()));
+        }
+    }
+    const QByteArray& stream = in.stream;
+    QList<qsizetype>& cuts = in.cuts;
     std::sort(cuts.begin(), cuts.end());
-    const QList<ListEvent> cut = run(stream, cuts);
-    if (cutsKeepReplies(stream, cuts))
-        checkSame(cut, model, cuts);
 
-    if (mode & 2) {
+    const Expected expected = model(stream);
+    run(stream, {}, expected);
+    run(stream, cuts, expected);
+    if (in.eachReadAlone && !stretched) {
         QList<qsizetype> everyByte;
         for (qsizetype i = 1; i < stream.size(); ++i)
             everyByte.append(i);
-        const QList<ListEvent> bytes = run(stream, everyByte);
-        if (cutsKeepReplies(stream, everyByte))
-            checkSame(bytes, model, everyByte);
+        run(stream, everyByte, expected);
     }
     return 0;
 }

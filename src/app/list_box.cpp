@@ -13,6 +13,28 @@ namespace {
 
 constexpr int kItemHeight = 13;
 
+// A line's tooltip. Escaped, markup in it shows as the bytes it is made of;
+// a zero-width space after every 80 characters without a space lets even a
+// 4 KiB word wrap to fit the screen.
+QString toolTipFor(const QString& line)
+{
+    constexpr qsizetype kLongestUnbrokenRun = 80;
+    constexpr QChar kZeroWidthSpace(0x200B);
+    QString breakable;
+    breakable.reserve(line.size() + line.size() / kLongestUnbrokenRun);
+    qsizetype run = 0;
+    for (const QChar c : line) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (++run > kLongestUnbrokenRun && !c.isLowSurrogate()) {
+            breakable += kZeroWidthSpace;
+            run = 1;
+        }
+        breakable += c;
+    }
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + breakable.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 } // namespace
 
 ListModel::ListModel(bool sorted, QObject* parent)
@@ -35,10 +57,8 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return toDisplayLine(entries_.at(index.row()));
-    // A tooltip reads markup when it looks like some; escaped, it shows the bytes.
     if (role == Qt::ToolTipRole)
-        return QStringLiteral("<p style='white-space:pre'>") + toDisplayLine(entries_.at(index.row())).toHtmlEscaped()
-            + QStringLiteral("</p>");
+        return toolTipFor(toDisplayLine(entries_.at(index.row())));
     return {};
 }
 

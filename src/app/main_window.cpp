@@ -38,6 +38,9 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
@@ -438,6 +441,8 @@ void MainWindow::connectSession()
 {
     session_->setPasswordSource([this] { return toBytes(passwordEdit_->text()); });
     connect(session_, &ConsoleSession::logLine, this, &MainWindow::appendLog);
+    connect(session_, &ConsoleSession::readHandled, this,
+            [this] { showLogLines(std::exchange(pendingLogLines_, {})); });
     connect(session_, &ConsoleSession::statusChanged, this,
             [this](const QByteArray& text) { statusLabel_->setText(toDisplay(text)); });
     connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
@@ -547,12 +552,26 @@ void MainWindow::onAboutTriggered()
 
 void MainWindow::appendLog(const QByteArray& line)
 {
-    logView_->appendPlainText(toDisplayLine(line));
+    if (session_->isReading())
+        pendingLogLines_.append(line);
+    else
+        showLogLines({line});
+}
+
+void MainWindow::showLogLines(const QList<QByteArray>& lines)
+{
+    if (lines.isEmpty())
+        return;
+    // Lines the pane would drop at once are not laid out first.
+    QStringList shown;
+    for (qsizetype i = std::max<qsizetype>(0, lines.size() - kMaxLogLines); i < lines.size(); ++i)
+        shown.append(toDisplayLine(lines[i]));
+    logView_->appendPlainText(shown.join(QLatin1Char('\n')));
     logView_->verticalScrollBar()->setValue(logView_->verticalScrollBar()->maximum());
     if (!auditLog_)
         return;
     try {
-        auditLog_->append(line);
+        auditLog_->append(lines);
         auditLogFailed_ = false;
     } catch (const FileError& error) {
         // Said once in the pane (not in the file, which failed), until a line goes through again.

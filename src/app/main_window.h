@@ -101,7 +101,10 @@ private:
     void loadSavedServers();
     void startAuditLog();
 
+    // Shows a line in the log pane and writes it to the audit log. While the
+    // session handles a read, lines wait for its end and go in one edit.
     void appendLog(const QByteArray& line);
+    void showLogLines(const QList<QByteArray>& lines);
     // The Servers menu, its saved servers first.
     void fillServersMenu();
     // Connects to a saved server once its password is known (or not).
@@ -177,6 +180,7 @@ private:
     AutoReconnect* reconnect_;
     std::unique_ptr<AuditLog> auditLog_;
     bool auditLogFailed_ = false; // reported once until a line goes through again
+    QList<QByteArray> pendingLogLines_;
     SavedServers savedServers_;
     // settings.ini held the reconnect key: it is written back, even when off.
     bool reconnectStored_ = false;

@@ -243,11 +243,13 @@ void ConsoleSession::socketError(int& errorCode)
 void ConsoleSession::readReply()
 {
     const QByteArray chunk = socket_.readAvailable(kReadSlice);
-    reading_ = true;
+    handlingRead_ = reading_ = true;
     const auto finish = [this] {
         reading_ = false;
         flushEntries();
         flushLog();
+        handlingRead_ = false;
+        emit readHandled();
     };
     try {
         reader_.read(chunk);

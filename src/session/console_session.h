@@ -66,6 +66,8 @@ public:
     // The server of the latest attempt.
     const QByteArray& host() const { return socket_.host(); }
     int port() const { return socket_.port(); }
+    // True while the bytes of one read are being handled; readHandled follows.
+    bool isReading() const { return handlingRead_; }
     // The commands accepted but not yet answered, the one on the wire included.
     qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
 
@@ -78,6 +80,8 @@ public:
 
 signals:
     void logLine(const QByteArray& line);
+    // The bytes of one read have been handled: what it logged has been said.
+    void readHandled();
     // The connection state for the status bar.
     void statusChanged(const QByteArray& text);
     void listCleared(ListKind list);
@@ -148,7 +152,8 @@ private:
     // command in order, if late (a map change can hold it up), so the next ends
     // of replies are theirs, not those of the commands sent after them.
     int repliesOwed_ = 0;
-    bool reading_ = false; // the reply reader is running
+    bool reading_ = false;      // the reply reader is running
+    bool handlingRead_ = false; // a read is being handled, its last reports included
     QTimer replyTimer_;
     QTimer greetingTimer_;
 

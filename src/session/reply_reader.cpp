@@ -166,7 +166,7 @@ void ReplyReader::read(QByteArrayView chunk)
         const qsizetype end = endOfReply < 0 ? all.size() : start + endOfReply + 1;
         const QByteArrayView piece = all.sliced(start, end - start);
         if (endOfReply < 0 && !replyOpen_ && isCutMarker(text::skipLineEnds(piece))) {
-            heldReplyStart_ = piece.toByteArray();
+            heldReplyStart_ = text::skipLineEnds(piece).toByteArray();
             break;
         }
         readPiece(piece);
@@ -203,10 +203,12 @@ QByteArrayView ReplyReader::takeGreeting(QByteArrayView chunk)
 void ReplyReader::readPiece(QByteArrayView piece)
 {
     const bool ends = piece.endsWith(kEndOfReply);
-    const QByteArrayView body = ends ? piece.chopped(1) : piece;
+    QByteArrayView body = ends ? piece.chopped(1) : piece;
     if (!replyOpen_) {
-        // Line ends between replies (the greeting's last, empty line) belong to none.
-        if (text::skipLineEnds(body).isEmpty() && !ends)
+        // Line ends in front of a reply (the greeting's last, empty line)
+        // belong to none, whether they come in a read of their own or not.
+        body = text::skipLineEnds(body);
+        if (body.isEmpty() && !ends)
             return;
         beginReply(body);
     }
@@ -229,22 +231,21 @@ void ReplyReader::readPiece(QByteArrayView piece)
     }
 }
 
-// A reply begins: it is recognised by its first bytes, a login outcome or an
-// unknown command after any line ends in front of it.
+// A reply begins, the line ends in front of it left out: it is recognised by
+// its first bytes.
 void ReplyReader::beginReply(QByteArrayView body)
 {
     replyOpen_ = true;
     replyRecognised_ = false;
-    const QByteArrayView start = text::skipLineEnds(body);
-    if (start.startsWith(kLoginFailed)) {
+    if (body.startsWith(kLoginFailed)) {
         replyRecognised_ = true;
         sink_.log("Authentication Failed");
         sink_.closeConnection();
-    } else if (start.startsWith(kLoginSucceeded)) {
+    } else if (body.startsWith(kLoginSucceeded)) {
         replyRecognised_ = true;
         sink_.log("Authentication successful");
         sink_.loginSucceeded();
-    } else if (start.startsWith(kUnknownCommand)) {
+    } else if (body.startsWith(kUnknownCommand)) {
         replyRecognised_ = true;
         sink_.log("Unknown Command");
     } else if (body.startsWith(kMapMarker)) {

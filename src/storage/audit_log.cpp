@@ -80,13 +80,19 @@ QString AuditLog::fileNameFor(QDate day)
     return QStringLiteral("audit-%1.log").arg(day.toString(Qt::ISODate));
 }
 
-void AuditLog::append(QByteArrayView line)
+void AuditLog::append(const QList<QByteArray>& lines)
 {
+    if (lines.isEmpty())
+        return;
     const QDateTime now = clock_();
     if (fd_ < 0 || now.date() != openDay_)
         openFileFor(now.date());
     const QByteArray secret = secretSource_ ? secretSource_() : QByteArray();
-    writeAll(fd_, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")).toLatin1() + redactedLine(line, secret) + '\n');
+    const QByteArray stamp = now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")).toLatin1();
+    QByteArray text;
+    for (const QByteArray& line : lines)
+        text += stamp + redactedLine(line, secret) + '\n';
+    writeAll(fd_, text);
 }
 
 void AuditLog::openFileFor(QDate day)

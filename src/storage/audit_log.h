@@ -10,6 +10,7 @@
 #include <QByteArrayView>
 #include <QDate>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -32,9 +33,10 @@ public:
     // Where the password in use is read from when a line is written.
     void setSecretSource(std::function<QByteArray()> source) { secretSource_ = std::move(source); }
 
-    // Appends "<yyyy-MM-dd hh:mm:ss> <line>" to the day's file. Raises
-    // FileError when it cannot be written.
-    void append(QByteArrayView line);
+    // Appends "<yyyy-MM-dd hh:mm:ss> <line>" to the day's file, for each of
+    // `lines` in one write. Raises FileError when it cannot be written.
+    void append(QByteArrayView line) { append(QList<QByteArray>{line.toByteArray()}); }
+    void append(const QList<QByteArray>& lines);
 
     // Removes the day files more than kKeepDays days old; other files in the
     // folder are left alone. Gives how many went.

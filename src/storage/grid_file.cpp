@@ -25,6 +25,18 @@ qint32 readCount(TextFileReader& reader)
     return *count;
 }
 
+// A cell as one line of the file. A line break or an end-of-file mark kept
+// in it would move every later cell at the next load, or end the table there.
+QByteArray asOneLine(QByteArray cell)
+{
+    constexpr char kEndOfFileMark = '\x1a';
+    for (char& c : cell) {
+        if (c == '\r' || c == '\n' || c == kEndOfFileMark)
+            c = ' ';
+    }
+    return cell;
+}
+
 } // namespace
 
 void saveGrid(const GridSource& grid, const QString& path)
@@ -36,7 +48,7 @@ void saveGrid(const GridSource& grid, const QString& path)
     writer.writeLine(QByteArray::number(rowCount));
     for (int col = 0; col < colCount; ++col) {
         for (int row = 0; row < rowCount; ++row)
-            writer.writeLine(grid.cell(col, row));
+            writer.writeLine(asOneLine(grid.cell(col, row)));
     }
     writer.commit();
 }

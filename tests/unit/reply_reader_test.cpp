@@ -262,6 +262,8 @@ TEST(ReplyReader, GivesTheSameResultHoweverTheStreamIsCut)
         kBanReply + kMapReply,
         kPlayerReply + kMapReply + kPlayerReply,
         kMapReply + kPlayerReply + kBanReply,
+        // Line ends in front of a reply belong to none, in a read of their own or not.
+        "\n" + kMapReply + "\r\n" + kPlayerReply,
     };
     for (const QByteArray& stream : streams) {
         const ReadResult whole = ReadAll({stream});

@@ -357,6 +357,14 @@ TEST_F(StorageTest, GridRoundTripAndTheDesignedTableFile)
     MemoryGrid loaded;
     loadGrid(loaded, Path("grid.dat"));
     EXPECT_EQ(loaded.cells, grid.cells);
+
+    // A line break or an end-of-file mark in a cell would move or lose every
+    // cell after it: they are kept as blanks.
+    MemoryGrid broken(1, 3);
+    broken.cells = {{"two\r\nlines", "end\x1a of file", "after"}};
+    saveGrid(broken, Path("grid.dat"));
+    loadGrid(loaded, Path("grid.dat"));
+    EXPECT_EQ(loaded.cells, QList<QList<QByteArray>>({{"two  lines", "end  of file", "after"}}));
 }
 
 TEST_F(StorageTest, GridLoadCountRules)
