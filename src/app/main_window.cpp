@@ -547,7 +547,7 @@ void MainWindow::onOpenLogFolderTriggered()
 void MainWindow::onAboutTriggered()
 {
     if (aboutWindow_)
-        options_.dialogs->showModal(*aboutWindow_);
+        options_.dialogs->showModal(aboutWindow_());
 }
 
 void MainWindow::appendLog(const QByteArray& line)

@@ -71,7 +71,8 @@ public:
     ~MainWindow() override;
 
     // The About window that Help > About shows; start-up creates it after this one.
-    void setAboutWindow(AboutWindow* about) { aboutWindow_ = about; }
+    // Where Help > About finds its window; it may make the window when first asked.
+    void setAboutWindow(std::function<AboutWindow&()> about) { aboutWindow_ = std::move(about); }
     const std::shared_ptr<Dialogs>& dialogs() const { return options_.dialogs; }
 
 protected:
@@ -189,7 +190,7 @@ private:
     std::unique_ptr<CommandHistory> commandHistory_;
     // servermessages.dat was there at start-up but could not be read.
     bool unreadAnnouncements_ = false;
-    AboutWindow* aboutWindow_ = nullptr;
+    std::function<AboutWindow&()> aboutWindow_;
 
     QTimer* announceTimer_;
     QAction* openLogFolderAction_;

@@ -12,7 +12,10 @@ void prepareApplication(QApplication&)
 
 RavelinWindows::RavelinWindows(MainWindowOptions options)
     : mainWindow(std::move(options))
-    , aboutWindow(mainWindow.dialogs())
 {
-    mainWindow.setAboutWindow(&aboutWindow);
+    mainWindow.setAboutWindow([this]() -> AboutWindow& {
+        if (!aboutWindow)
+            aboutWindow = std::make_unique<AboutWindow>(mainWindow.dialogs());
+        return *aboutWindow;
+    });
 }

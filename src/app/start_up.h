@@ -1,8 +1,8 @@
 #pragma once
 
 // Start-up, shared by the program and the start-up benchmark: the look of the
-// application, then the main window (its controls, then its files) and the
-// About window, hidden.
+// application, then the main window (its controls, then its files); the About
+// window is made the first time it is asked for.
 
 #include "app/about_window.h"
 #include "app/main_window.h"
@@ -16,5 +16,6 @@ struct RavelinWindows
 {
     explicit RavelinWindows(MainWindowOptions options = {});
     MainWindow mainWindow;
-    AboutWindow aboutWindow;
+    // Made when first asked for, then kept: its picture need not slow the start.
+    std::unique_ptr<AboutWindow> aboutWindow;
 };

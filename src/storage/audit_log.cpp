@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -118,14 +117,13 @@ void AuditLog::closeFile()
 
 int AuditLog::removeOldFiles()
 {
-    static const QRegularExpression dayFile(QStringLiteral("^audit-(\\d{4}-\\d{2}-\\d{2})\\.log$"));
     const QDate oldestKept = clock_().date().addDays(-kKeepDays);
     int removed = 0;
     const QDir dir(folder_);
     for (const QString& name : dir.entryList({QStringLiteral("audit-*.log")}, QDir::Files)) {
-        const QRegularExpressionMatch match = dayFile.match(name);
-        const QDate day = match.hasMatch() ? QDate::fromString(match.captured(1), Qt::ISODate) : QDate();
-        if (day.isValid() && day < oldestKept && QFile::remove(dir.filePath(name)))
+        // Only a day file's own name: the day, written back, gives the name again.
+        const QDate day = QDate::fromString(name.mid(6, 10), Qt::ISODate);
+        if (day.isValid() && fileNameFor(day) == name && day < oldestKept && QFile::remove(dir.filePath(name)))
             ++removed;
     }
     return removed;

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,11 +71,15 @@ void removeLeftoverTemporaryFiles(const QString& path)
     const QFileInfo given(path);
     const QFileInfo file(given.exists() ? given.canonicalFilePath() : path);
     QDir dir = file.absoluteDir();
-    const QRegularExpression ours(QLatin1Char('^') + QRegularExpression::escape(u'.' + file.fileName() + u'.')
-                                  + QStringLiteral("[0-9a-z]{1,13}$"));
-    for (const QString& name :
-         dir.entryList({u'.' + file.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden)) {
-        if (ours.match(name).hasMatch())
+    const QString prefix = u'.' + file.fileName() + u'.';
+    const auto isOurs = [&prefix](const QString& name) {
+        const QStringView suffix = QStringView(name).sliced(prefix.size());
+        return !suffix.isEmpty() && suffix.size() <= 13 && std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+               });
+    };
+    for (const QString& name : dir.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
+        if (name.startsWith(prefix) && isOurs(name))
             dir.remove(name);
     }
 }

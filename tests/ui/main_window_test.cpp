@@ -422,7 +422,11 @@ TEST_F(MainWindowTest, ChangingPagesFromTheKeyboardOrTheWheelIsNoEntryIntoTheRot
 TEST_F(MainWindowTest, TheAboutWindowShowsItsPictureAndIsReused)
 {
     AboutWindow about(dialogs_);
-    window().setAboutWindow(&about);
+    int asked = 0;
+    window().setAboutWindow([&]() -> AboutWindow& {
+        ++asked;
+        return about;
+    });
     const QLabel* picture = about.findChild<QLabel*>(QStringLiteral("pictureLabel"));
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->pixmap().size(), QSize(200, 100)) << "decoded from the built-in JPEG";
@@ -433,6 +437,7 @@ TEST_F(MainWindowTest, TheAboutWindowShowsItsPictureAndIsReused)
     control<QAction>("aboutAction").trigger();
     control<QAction>("aboutAction").trigger();
     EXPECT_EQ(dialogs_->modalDialogs, QList<QDialog*>({&about, &about}));
+    EXPECT_EQ(asked, 2);
 }
 
 TEST(TextCodec, EveryByteSurvivesTheTripThroughAWidget)
