@@ -47,6 +47,7 @@ const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
 constexpr int kClientWidth = 791;
 constexpr int kClientHeight = 536;
 constexpr int kMaxLogLines = 10000;
+constexpr qsizetype kLogLinesPerTurn = 1000;
 
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, QRect geometry)
@@ -174,6 +175,9 @@ void MainWindow::createControls()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(windowFont());
 
+    logTimer_ = new QTimer(this);
+    logTimer_->setSingleShot(true);
+    logTimer_->setInterval(0);
     announceTimer_ = new QTimer(this);
     announceTimer_->setObjectName(QStringLiteral("announceTimer"));
     announceTimer_->setTimerType(Qt::PreciseTimer);
@@ -441,8 +445,7 @@ void MainWindow::connectSession()
 {
     session_->setPasswordSource([this] { return toBytes(passwordEdit_->text()); });
     connect(session_, &ConsoleSession::logLine, this, &MainWindow::appendLog);
-    connect(session_, &ConsoleSession::readHandled, this,
-            [this] { showLogLines(std::exchange(pendingLogLines_, {})); });
+    connect(session_, &ConsoleSession::readHandled, this, &MainWindow::takeLogBatch);
     connect(session_, &ConsoleSession::statusChanged, this,
             [this](const QByteArray& text) { statusLabel_->setText(toDisplay(text)); });
     connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
@@ -488,6 +491,7 @@ void MainWindow::bindControls()
     guard_.bind(pauseButton_, &QPushButton::clicked, [this] { onPauseClicked(); });
 
     guard_.bind(announceTimer_, &QTimer::timeout, [this] { onAnnounceTimer(); });
+    guard_.bind(logTimer_, &QTimer::timeout, [this] { showLogLines(); });
     guard_.bind(delaySpin_, &QSpinBox::textChanged, [this] { onDelayChanged(); });
     guard_.bind(saveAnnouncementsButton_, &QPushButton::clicked, [this] { onSaveAnnouncementsClicked(); });
     guard_.bind(addLineButton_, &QPushButton::clicked, [this] { onAddLineClicked(); });
@@ -552,32 +556,58 @@ void MainWindow::onAboutTriggered()
 
 void MainWindow::appendLog(const QByteArray& line)
 {
-    if (session_->isReading())
-        pendingLogLines_.append(line);
-    else
-        showLogLines({line});
+    logBatch_.append(line);
+    if (!session_->isReading())
+        takeLogBatch();
 }
 
-void MainWindow::showLogLines(const QList<QByteArray>& lines)
+// Every line of the batch goes to the audit log; the pane gets the last
+// kMaxLogLines, as it keeps no more.
+void MainWindow::takeLogBatch()
 {
-    if (lines.isEmpty())
+    const QList<QByteArray> batch = std::exchange(logBatch_, {});
+    if (batch.isEmpty())
         return;
-    // Lines the pane would drop at once are not laid out first.
+    unshownLogLines_.append(batch);
+    if (const std::optional<QByteArray> failure = writeAuditLog(batch))
+        unshownLogLines_.append(*failure);
+    if (unshownLogLines_.size() > kMaxLogLines)
+        unshownLogLines_.remove(0, unshownLogLines_.size() - kMaxLogLines);
+    showLogLines();
+}
+
+// A full pane drops a line for every line added, which takes longer than the
+// adding: a flood of lines goes in kLogLinesPerTurn at a time, one batch a
+// turn of the event loop, so that the window keeps answering.
+void MainWindow::showLogLines()
+{
+    const qsizetype count = std::min(unshownLogLines_.size(), kLogLinesPerTurn);
+    if (count == 0)
+        return;
     QStringList shown;
-    for (qsizetype i = std::max<qsizetype>(0, lines.size() - kMaxLogLines); i < lines.size(); ++i)
-        shown.append(toDisplayLine(lines[i]));
+    shown.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        shown.append(toDisplayLine(unshownLogLines_[i]));
+    unshownLogLines_.remove(0, count);
     logView_->appendPlainText(shown.join(QLatin1Char('\n')));
     logView_->verticalScrollBar()->setValue(logView_->verticalScrollBar()->maximum());
+    if (!unshownLogLines_.isEmpty())
+        logTimer_->start();
+}
+
+std::optional<QByteArray> MainWindow::writeAuditLog(const QList<QByteArray>& lines)
+{
     if (!auditLog_)
-        return;
+        return std::nullopt;
     try {
         auditLog_->append(lines);
         auditLogFailed_ = false;
     } catch (const FileError& error) {
         // Said once in the pane (not in the file, which failed), until a line goes through again.
         if (!std::exchange(auditLogFailed_, true))
-            logView_->appendPlainText(toDisplayLine("The audit log could not be written: " + error.message()));
+            return "The audit log could not be written: " + error.message();
     }
+    return std::nullopt;
 }
 
 void MainWindow::perform(const AdminAction& action)

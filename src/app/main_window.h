@@ -17,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AboutWindow;
 class AuditLog;
@@ -103,9 +104,12 @@ private:
     void startAuditLog();
 
     // Shows a line in the log pane and writes it to the audit log. While the
-    // session handles a read, lines wait for its end and go in one edit.
+    // session handles a read, lines wait for its end and go in one batch.
     void appendLog(const QByteArray& line);
-    void showLogLines(const QList<QByteArray>& lines);
+    void takeLogBatch();
+    void showLogLines();
+    // Gives the line that says why the audit log failed, the first time only.
+    std::optional<QByteArray> writeAuditLog(const QList<QByteArray>& lines);
     // The Servers menu, its saved servers first.
     void fillServersMenu();
     // Connects to a saved server once its password is known (or not).
@@ -180,8 +184,10 @@ private:
     ConsoleSession* session_;
     AutoReconnect* reconnect_;
     std::unique_ptr<AuditLog> auditLog_;
-    bool auditLogFailed_ = false; // reported once until a line goes through again
-    QList<QByteArray> pendingLogLines_;
+    bool auditLogFailed_ = false;       // reported once until a line goes through again
+    QList<QByteArray> logBatch_;        // logged while the session reads
+    QList<QByteArray> unshownLogLines_; // on their way to the pane, the last kMaxLogLines
+    QTimer* logTimer_;                  // shows the next unshown lines at the next turn
     SavedServers savedServers_;
     // settings.ini held the reconnect key: it is written back, even when off.
     bool reconnectStored_ = false;

@@ -5,6 +5,7 @@
 #include "core/text_cut.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 
 namespace {
 
@@ -57,6 +58,9 @@ ConsoleSession::ConsoleSession(QObject* parent)
     greetingTimer_.setSingleShot(true);
     greetingTimer_.setInterval(std::chrono::seconds(15));
     connect(&greetingTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onGreetingTimeout));
+    continueTimer_.setSingleShot(true);
+    continueTimer_.setInterval(0);
+    connect(&continueTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::readReply));
 }
 
 // The socket, the last member to go, closes its connection without an event.
@@ -207,6 +211,7 @@ void ConsoleSession::dropWaitingCommands()
 void ConsoleSession::connecting()
 {
     reader_.startConnection();
+    dropUnhandled();
     dropWaitingCommands();
     const QByteArray text = "Connecting to " + socket_.host();
     emit statusChanged(text);
@@ -220,6 +225,13 @@ void ConsoleSession::connected()
 
 void ConsoleSession::socketClosed()
 {
+    // Bytes that came before the close are read first, unless the close came
+    // from reading them (a refused login).
+    if (!handlingRead_ && unhandledFrom_ < unhandled_.size()) {
+        const QByteArray slice = std::exchange(unhandled_, QByteArray());
+        handleRead(QByteArrayView(slice).sliced(std::exchange(unhandledFrom_, 0)));
+    }
+    dropUnhandled();
     greetingTimer_.stop();
     reader_.endConnection();
     dropWaitingCommands();
@@ -240,9 +252,39 @@ void ConsoleSession::socketError(int& errorCode)
         emit connectFailed();
 }
 
+// A slice is taken from the socket only once the last one is handled, so the
+// bytes keep their order; a slice is handled piece by piece until the turn's
+// budget is spent, and the rest waits for the next turn.
 void ConsoleSession::readReply()
 {
-    const QByteArray chunk = socket_.readAvailable(kReadSlice);
+    const bool takeSlice = unhandledFrom_ >= unhandled_.size();
+    if (takeSlice) {
+        unhandled_ = socket_.readAvailable(kReadSlice);
+        unhandledFrom_ = 0;
+    }
+    const QByteArray slice = unhandled_; // kept alive should the connection end meanwhile
+    QElapsedTimer clock;
+    clock.start();
+    while (unhandledFrom_ < unhandled_.size()) {
+        QByteArrayView piece = QByteArrayView(slice).sliced(unhandledFrom_);
+        if (piece.size() > kReadPiece) {
+            const qsizetype lineFeed = piece.indexOf('\n', kReadPiece - 1);
+            if (lineFeed >= 0)
+                piece = piece.first(lineFeed + 1);
+        }
+        unhandledFrom_ += piece.size();
+        handleRead(piece);
+        if (clock.elapsed() >= kReadBudget.count())
+            break;
+    }
+    // A turn that took no slice left the socket's notifier waiting for one.
+    if (unhandledFrom_ < unhandled_.size() || !takeSlice)
+        continueTimer_.start();
+    writeNext();
+}
+
+void ConsoleSession::handleRead(QByteArrayView piece)
+{
     handlingRead_ = reading_ = true;
     const auto finish = [this] {
         reading_ = false;
@@ -252,13 +294,19 @@ void ConsoleSession::readReply()
         emit readHandled();
     };
     try {
-        reader_.read(chunk);
+        reader_.read(piece);
     } catch (...) {
         finish();
         throw;
     }
     finish();
-    writeNext();
+}
+
+void ConsoleSession::dropUnhandled()
+{
+    continueTimer_.stop();
+    unhandled_.clear();
+    unhandledFrom_ = 0;
 }
 
 void ConsoleSession::log(const QByteArray& line)

@@ -8,8 +8,9 @@
 //
 // Whatever a server sends, what the session holds stays bounded: a list line
 // is kept to 16 MiB, at most 1,000 commands wait, a read is taken in slices of
-// at most 1 MiB (so the event loop gets a turn between them), and a line the
-// same read logs again and again is logged once with a count.
+// at most 1 MiB, a slice is handled in pieces and the event loop gets a turn
+// once about 8 ms of work are done, and a line the same piece logs again and
+// again is logged once with a count.
 
 #include "core/entry_block.h"
 #include "session/client_socket.h"
@@ -33,6 +34,10 @@ public:
     static constexpr qsizetype kMaxWaitingCommands = 1000;
     // The most bytes taken from the socket at one turn of the event loop.
     static constexpr qsizetype kReadSlice = 1024 * 1024;
+    // A slice is handled in pieces of about this many bytes, ended at a line
+    // feed, until the work of one turn of the event loop has taken kReadBudget.
+    static constexpr qsizetype kReadPiece = 16 * 1024;
+    static constexpr std::chrono::milliseconds kReadBudget{8};
 
     explicit ConsoleSession(QObject* parent = nullptr);
     ~ConsoleSession() override;
@@ -66,7 +71,7 @@ public:
     // The server of the latest attempt.
     const QByteArray& host() const { return socket_.host(); }
     int port() const { return socket_.port(); }
-    // True while the bytes of one read are being handled; readHandled follows.
+    // True while the bytes of one piece of a read are being handled; readHandled follows.
     bool isReading() const { return handlingRead_; }
     // The commands accepted but not yet answered, the one on the wire included.
     qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
@@ -80,7 +85,7 @@ public:
 
 signals:
     void logLine(const QByteArray& line);
-    // The bytes of one read have been handled: what it logged has been said.
+    // The bytes of one piece of a read have been handled: what they logged has been said.
     void readHandled();
     // The connection state for the status bar.
     void statusChanged(const QByteArray& text);
@@ -117,6 +122,8 @@ private:
     void socketClosed();
     void socketError(int& errorCode);
     void readReply();
+    void handleRead(QByteArrayView piece);
+    void dropUnhandled();
 
     // ReplySink
     void log(const QByteArray& line) override;
@@ -156,6 +163,12 @@ private:
     bool handlingRead_ = false; // a read is being handled, its last reports included
     QTimer replyTimer_;
     QTimer greetingTimer_;
+
+    // The slice taken from the socket, handled up to unhandledFrom_; the rest
+    // waits for the next turn of the event loop, which continueTimer_ gives.
+    QByteArray unhandled_;
+    qsizetype unhandledFrom_ = 0;
+    QTimer continueTimer_;
 
     // The unfinished line of a typed command's reply.
     QByteArray typedReplyLine_;

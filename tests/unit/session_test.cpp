@@ -536,6 +536,35 @@ TEST_F(SessionTest, AResetIsLoggedAndEndsTheConnection)
     connectAndLogin(); // and a new connection works
 }
 
+// A big read is handled in pieces, each reported done, so the event loop gets
+// turns in between; the bytes that came before the server closed are all
+// handled, in order, before the connection is shown as ended.
+TEST_F(SessionTest, ABigReadIsHandledInPiecesAndAllOfItBeforeTheClose)
+{
+    connectAndLogin();
+    int piecesHandled = 0;
+    QObject::connect(&session(), &ConsoleSession::readHandled, [&] { ++piecesHandled; });
+    Lines lines;
+    QByteArray reply;
+    // Several slices, the last of them taking several turns too.
+    for (int i = 0; i < 250000; ++i) {
+        lines.append("line " + QByteArray::number(i));
+        reply += lines.last() + '\n';
+    }
+    // A typed command whose reply is the flood above, and then the close.
+    server().stallNextReply(600000);
+    session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
+    ASSERT_TRUE(WaitUntil([&] { return commandsAfterLogin().size() == 1; }));
+    const qsizetype mark = log_.size();
+    server().sendRaw(reply + '\x04');
+    server().closeClients();
+    ASSERT_TRUE(WaitUntil([&] { return status_ == "Disconnected"; }, 20s));
+    const Lines logged = logSince(mark);
+    ASSERT_EQ(logged.size(), lines.size() + 1);
+    EXPECT_TRUE(logged == lines + Lines({"Disconnected..."})) << "the lines came out of order";
+    EXPECT_GE(piecesHandled, reply.size() / (2 * ConsoleSession::kReadPiece)) << reply.size() << " bytes";
+}
+
 TEST_F(SessionTest, AServerThatStopsReadingLosesNoCommand)
 {
     connectAndLogin();
