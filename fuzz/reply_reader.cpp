@@ -406,8 +406,7 @@ void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, c
     FUZZ_CHECK(opened >= 0, "the player list is open but was never emptied");
     const qsizetype entries = std::count_if(sink.events.begin() + opened + 1, sink.events.end(),
                                             [](const Event& e) { return e.kind == Event::Entry; });
-    qsizetype replyStart = std::max(stream.first(read.end).lastIndexOf(kEndOfReply) + 1,
-                                    *expected.seedLineFeed + 1);
+    qsizetype replyStart = std::max(stream.first(read.end).lastIndexOf(kEndOfReply) + 1, *expected.seedLineFeed + 1);
     replyStart = read.end - skipLineEnds(stream.sliced(replyStart, read.end - replyStart)).size();
     const qsizetype lineFeeds = stream.sliced(replyStart, read.end - replyStart).count(kLineFeed);
     const bool halfDone = reader.isPlayerEntryHalfDone();

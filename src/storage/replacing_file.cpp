@@ -75,8 +75,8 @@ void removeLeftoverTemporaryFiles(const QString& path)
     const auto isOurs = [&prefix](const QString& name) {
         const QStringView suffix = QStringView(name).sliced(prefix.size());
         return !suffix.isEmpty() && suffix.size() <= 13 && std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
-                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
-               });
+            return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+        });
     };
     for (const QString& name : dir.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
         if (name.startsWith(prefix) && isOurs(name))
