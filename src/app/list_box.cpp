@@ -14,25 +14,23 @@ namespace {
 constexpr int kItemHeight = 13;
 
 // A line's tooltip. Escaped, markup in it shows as the bytes it is made of;
-// a zero-width space after every 80 characters without a space lets even a
-// 4 KiB word wrap to fit the screen.
+// a long line is broken into rows of at most 100 characters, at a blank where
+// there is one in a row's second half, so that even a 4 KiB word fits the
+// screen.
 QString toolTipFor(const QString& line)
 {
-    constexpr qsizetype kLongestUnbrokenRun = 80;
-    constexpr QChar kZeroWidthSpace(0x200B);
-    QString breakable;
-    breakable.reserve(line.size() + line.size() / kLongestUnbrokenRun);
-    qsizetype run = 0;
-    for (const QChar c : line) {
-        if (c.isSpace()) {
-            run = 0;
-        } else if (++run > kLongestUnbrokenRun && !c.isLowSurrogate()) {
-            breakable += kZeroWidthSpace;
-            run = 1;
-        }
-        breakable += c;
+    constexpr qsizetype kRowLength = 100;
+    QStringList rows;
+    QStringView rest(line);
+    while (rest.size() > kRowLength) {
+        qsizetype cut = rest.first(kRowLength + 1).lastIndexOf(u' ') + 1;
+        if (cut <= kRowLength / 2)
+            cut = rest.at(kRowLength - 1).isHighSurrogate() ? kRowLength - 1 : kRowLength;
+        rows.append(rest.first(cut).toString().toHtmlEscaped());
+        rest = rest.sliced(cut);
     }
-    return QStringLiteral("<p style='white-space:pre-wrap'>") + breakable.toHtmlEscaped() + QStringLiteral("</p>");
+    rows.append(rest.toString().toHtmlEscaped());
+    return QStringLiteral("<p style='white-space:pre'>") + rows.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
 }
 
 } // namespace

@@ -224,6 +224,8 @@ TEST_F(HostileServerTest, AListLineShowsItsMarkupAsTextInTheTooltip)
         R"(Key: <img src="x" width="20000" height="20000"> Perm)",
         R"(Key: <table width="20000"><tr><td>wide</td></tr></table> Perm)",
         R"(Key: <b>bold</b> &amp; &lt;escaped&gt; Round)",
+        // A line as long as a player's two: one row, not wrapped to a narrow box.
+        "Key: " + QByteArray(90, 'k') + " Perm",
         "Key: " + QByteArray(3000, 'w') + " Perm",
     };
     createWindow().show();
@@ -237,11 +239,11 @@ TEST_F(HostileServerTest, AListLineShowsItsMarkupAsTextInTheTooltip)
     for (int row = 0; row < entries.size(); ++row) {
         const QModelIndex index = bans.model()->index(row, 0);
         const QString tip = index.data(Qt::ToolTipRole).toString();
-        // What the tooltip shows: the bytes, not what they would mark up, with
-        // nothing visible added where a long word may wrap.
+        // What the tooltip shows: the bytes, not what they would mark up, in
+        // rows that together hold the whole line.
         QTextDocument shown;
         shown.setHtml(tip);
-        EXPECT_EQ(toBytes(shown.toPlainText().remove(QChar(0x200B))), entries[row].left(4096)) << row;
+        EXPECT_EQ(toBytes(shown.toPlainText().remove(QLatin1Char('\n'))), entries[row].left(4096)) << row;
         EXPECT_FALSE(tip.contains(QLatin1String("<img")) || tip.contains(QLatin1String("<table"))) << row;
 
         // And the tooltip Qt puts up for it is no larger than the screen.
@@ -258,6 +260,9 @@ TEST_F(HostileServerTest, AListLineShowsItsMarkupAsTextInTheTooltip)
         const QSize screen = label->screen()->availableGeometry().size();
         EXPECT_LE(label->width(), screen.width()) << row;
         EXPECT_LE(label->height(), screen.height()) << row;
+        if (entries[row].size() <= 100) {
+            EXPECT_LE(label->height(), 2 * label->fontMetrics().height()) << row << ": a short line is one row";
+        }
         QToolTip::hideText();
     }
 }
