@@ -454,6 +454,40 @@ struct ShownFigures
 
 // Arguments: the lines of the reply, and 1 when each refresh replaces a full
 // list (0: the list is emptied first, as when it is asked for the first time).
+// Shows the list again for every iteration: `ask` asks for it, and for a
+// first fill `empty` empties the view first; `intact` says whether the view
+// holds the whole list afterwards. Reports the figures and, for a first fill,
+// the resident memory over the entries' bytes; false when a showing failed.
+bool measureShowings(benchmark::State& state, LoopbackPeer& peer, QAbstractItemView* view, int lines, bool refresh,
+                     const std::function<void()>& ask, const std::function<void()>& empty,
+                     const std::function<bool()>& intact)
+{
+    const qsizetype replyBytes = banListReplyOf(lines).size();
+    ShownFigures figures;
+    std::vector<double> memory;
+    for (auto _ : state) {
+        qsizetype before = 0;
+        if (!refresh) {
+            empty();
+            before = residentBytes();
+        }
+        const Shown shown = askAndShow(peer, view, lines, replyBytes, ask);
+        if (!shown.whole || !intact()) {
+            state.SkipWithError("the list was never shown whole");
+            return false;
+        }
+        if (!refresh)
+            memory.push_back(double(residentBytes() - before) / double(entryBytes(lines)));
+        state.SetIterationTime(shown.totalMs / 1000);
+        figures.add(shown);
+    }
+    figures.report(state);
+    if (!refresh)
+        state.counters["memory_per_byte"] = median(memory);
+    state.SetBytesProcessed(int64_t(state.iterations()) * replyBytes);
+    return true;
+}
+
 void BM_BanListIntoWindow(benchmark::State& state)
 {
     const int lines = int(state.range(0));
@@ -483,30 +517,11 @@ void BM_BanListIntoWindow(benchmark::State& state)
             return;
         }
     }
-    ShownFigures figures;
-    std::vector<double> memory;
-    for (auto _ : state) {
-        qsizetype before = 0;
-        if (!refresh) {
-            box->clear();
-            before = residentBytes();
-        }
-        const Shown shown = askAndShow(peer, box, lines, replyBytes, ask);
-        if (!shown.whole || !window.errors().isEmpty() || box->count() != lines) {
-            state.SkipWithError("the list was never shown whole");
-            return;
-        }
-        if (!refresh)
-            memory.push_back(double(residentBytes() - before) / double(entryBytes(lines)));
-        state.SetIterationTime(shown.totalMs / 1000);
-        figures.add(shown);
-    }
-    figures.report(state);
-    if (!refresh) {
-        state.counters["memory_per_byte"] = median(memory);
+    const bool measured = measureShowings(
+        state, peer, box, lines, refresh, ask, [&] { box->clear(); },
+        [&] { return window.errors().isEmpty() && box->count() == lines; });
+    if (measured && !refresh)
         state.counters["block_per_byte"] = double(box->entries().memoryUsed()) / double(entryBytes(lines));
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * banListReplyOf(lines).size());
 }
 BENCHMARK(BM_BanListIntoWindow)
     ->Args({100000, 0})
@@ -625,28 +640,8 @@ void BM_PlainClientIntoView(benchmark::State& state)
         state.SkipWithError("the list was never shown whole");
         return;
     }
-    ShownFigures figures;
-    std::vector<double> memory;
-    for (auto _ : state) {
-        qsizetype before = 0;
-        if (!refresh) {
-            client.model.clear();
-            before = residentBytes();
-        }
-        const Shown shown = askAndShow(peer, &client.view, lines, replyBytes, ask);
-        if (!shown.whole) {
-            state.SkipWithError("the list was never shown whole");
-            return;
-        }
-        if (!refresh)
-            memory.push_back(double(residentBytes() - before) / double(entryBytes(lines)));
-        state.SetIterationTime(shown.totalMs / 1000);
-        figures.add(shown);
-    }
-    figures.report(state);
-    if (!refresh)
-        state.counters["memory_per_byte"] = median(memory);
-    state.SetBytesProcessed(int64_t(state.iterations()) * banListReplyOf(lines).size());
+    measureShowings(
+        state, peer, &client.view, lines, refresh, ask, [&] { client.model.clear(); }, [] { return true; });
 }
 BENCHMARK(BM_PlainClientIntoView)
     ->Args({100000, 0})
