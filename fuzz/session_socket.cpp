@@ -192,11 +192,13 @@ public:
         return session_.isConnected();
     }
 
-    // Runs the event loop until everything sent is read, or the session closed.
+    // Runs the event loop until everything sent is read and handled, or the
+    // session closed.
     void drain(const std::function<void()>& turn)
     {
         const QDeadlineTimer deadline(20000);
-        while (session_.isConnected() && (received(client_) < sent_ || unread(client_) > 0)) {
+        while (session_.isConnected()
+               && (received(client_) < sent_ || unread(client_) > 0 || session_.bytesWaiting() > 0)) {
             turn();
             FUZZ_CHECK(!deadline.hasExpired(),
                        "of " + QByteArray::number(sent_) + " bytes sent, " + QByteArray::number(received(client_))

@@ -73,6 +73,8 @@ public:
     int port() const { return socket_.port(); }
     // True while the bytes of one piece of a read are being handled; readHandled follows.
     bool isReading() const { return handlingRead_; }
+    // Bytes taken from the socket that wait for a later turn of the event loop.
+    qsizetype bytesWaiting() const { return unhandled_.size() - unhandledFrom_; }
     // The commands accepted but not yet answered, the one on the wire included.
     qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
 
