@@ -96,31 +96,28 @@ void ReplyPrinter::addEntries(ListKind list, const EntryBlock& entries)
 
 void ReplyPrinter::end()
 {
-    if (!inReply_)
-        return;
-    flushHeldLine();
-    if (format_ == ReplyFormat::Json)
-        output_.writeReply(startObject(serverName_, command_, "end").finish());
-    output_.flushReplies();
-    inReply_ = false;
+    finishReply("end");
 }
 
 void ReplyPrinter::timedOut()
 {
-    if (!inReply_)
-        return;
-    flushHeldLine();
-    if (format_ == ReplyFormat::Json)
-        output_.writeReply(startObject(serverName_, command_, "timeout").finish());
-    output_.flushReplies();
-    inReply_ = false;
+    finishReply("timeout");
 }
 
 void ReplyPrinter::abandon()
 {
+    finishReply(nullptr);
+}
+
+// Prints what the reply still holds and, in JSON, the object that says how it
+// ended (none for an abandoned reply).
+void ReplyPrinter::finishReply(const char* jsonEnd)
+{
     if (!inReply_)
         return;
     flushHeldLine();
+    if (jsonEnd && format_ == ReplyFormat::Json)
+        output_.writeReply(startObject(serverName_, command_, jsonEnd).finish());
     output_.flushReplies();
     inReply_ = false;
 }

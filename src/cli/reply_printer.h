@@ -42,6 +42,7 @@ private:
     void takeLines(QByteArrayView bytes);
     void writeLine(QByteArrayView line);
     void flushHeldLine();
+    void finishReply(const char* jsonEnd);
 
     Output& output_;
     ReplyFormat format_;
