@@ -107,6 +107,13 @@ const QByteArray kBanReply = "Key: " + kHashA + " Perm\nKey: fedcba " + "Round\n
 const QByteArray kPlayerReply = "Id:  0 - Alpha is remote ip: 10.0.0.1:1 ->\n         CD-key hash: " + kHashA
     + "\nId:  1 - Bravo is remote ip: 10.0.0.2:2 ->\n         CD-key hash: " + kHashA + "\n\x04";
 
+// A greeting line of `length` bytes that ends in a 16-character seed.
+QByteArray greetingLine(qsizetype length)
+{
+    const QByteArray seedText = "### Digest seed: ABCDEFGHIJKLMNOP";
+    return QByteArray(length - seedText.size(), '#') + seedText + '\n';
+}
+
 } // namespace
 
 TEST(ReplyReader, CutsEachListReplyIntoItsListBox)
@@ -201,6 +208,9 @@ TEST(ReplyReader, TakesUpToSixteenCharactersOfTheSeedAndRaisesBusyOnlyForAChunkE
         {"### Digest seed: \n", "", false},
         {"### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", true},
         {"\x04### Digest seed: ABCDEFGHIJKLMNOP\n\x04", "ABCDEFGHIJKLMNOP", false},
+        // A greeting line is kept to its first 64 KiB: a seed at the end of a longer one is cut.
+        {greetingLine(64 * 1024), "ABCDEFGHIJKLMNOP", false},
+        {greetingLine(64 * 1024 + 1), "ABCDEFGHIJKLMNO", false},
     };
     for (const Case& c : cases) {
         Console console;
@@ -434,24 +444,31 @@ TEST(ReplyReader, AReplyRunsToItsEndAndItsTextIsReportedAsItArrives)
 }
 
 // A server can send one line without end: the entry keeps its first 16 MiB,
-// the log says so once, and the lines after it are whole.
+// the log says so once, and the lines after it are whole. A line of exactly
+// 16 MiB is kept whole, whether it comes in one read or in many.
 TEST(ReplyReader, AListLineLongerThan16MiBIsCutToItsFirst16MiB)
 {
     const qsizetype limit = ReplyReader::kMaxLineLength;
-    const QByteArray longLine = "Key: " + QByteArray(limit + 3 * 1024 * 1024, 'k');
-    const QByteArray stream = "Key: first Perm\n" + longLine + "\nKey: last Perm\n\x04";
-    for (const qsizetype readSize : {stream.size(), qsizetype(1024 * 1024)}) {
-        QList<QByteArray> reads;
-        for (qsizetype at = 0; at < stream.size(); at += readSize)
-            reads.append(stream.mid(at, readSize));
-        Console console;
-        const ReadResult r = ReadAll(reads, console);
-        ASSERT_EQ(r.bans.size(), 3) << "reads of " << readSize;
-        EXPECT_EQ(r.bans[0], "Key: first Perm");
-        EXPECT_EQ(r.bans[1].size(), limit);
-        EXPECT_TRUE(longLine.startsWith(r.bans[1]));
-        EXPECT_EQ(r.bans[2], "Key: last Perm");
-        EXPECT_EQ(r.log,
-                  QList<QByteArray>({"Refreshing ban list...", "A list line longer than 16 MiB was cut short..."}));
+    const QList<QByteArray> kept = {"Refreshing ban list..."};
+    const QList<QByteArray> cut = kept + QList<QByteArray>({"A list line longer than 16 MiB was cut short..."});
+    const std::pair<qsizetype, QList<QByteArray>> cases[] = {
+        {limit, kept}, {limit + 1, cut}, {limit + 3 * 1024 * 1024, cut}};
+    for (const auto& [length, log] : cases) {
+        const QByteArray longLine = "Key: " + QByteArray(length - 5, 'k');
+        const QByteArray stream = "Key: first Perm\n" + longLine + "\nKey: last Perm\n\x04";
+        for (const qsizetype readSize : {stream.size(), qsizetype(1024 * 1024)}) {
+            SCOPED_TRACE(testing::Message() << "a line of " << length << " bytes, reads of " << readSize);
+            QList<QByteArray> reads;
+            for (qsizetype at = 0; at < stream.size(); at += readSize)
+                reads.append(stream.mid(at, readSize));
+            Console console;
+            const ReadResult r = ReadAll(reads, console);
+            ASSERT_EQ(r.bans.size(), 3);
+            EXPECT_EQ(r.bans[0], "Key: first Perm");
+            EXPECT_EQ(r.bans[1].size(), std::min(length, limit));
+            EXPECT_TRUE(longLine.startsWith(r.bans[1]));
+            EXPECT_EQ(r.bans[2], "Key: last Perm");
+            EXPECT_EQ(r.log, log);
+        }
     }
 }
