@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -563,6 +564,66 @@ TEST_F(SessionTest, ABigReadIsHandledInPiecesAndAllOfItBeforeTheClose)
     ASSERT_EQ(logged.size(), lines.size() + 1);
     EXPECT_TRUE(logged == lines + Lines({"Disconnected..."})) << "the lines came out of order";
     EXPECT_GE(piecesHandled, reply.size() / (2 * ConsoleSession::kReadPiece)) << reply.size() << " bytes";
+}
+
+// Each piece of a read here takes longer than a turn's budget, so a read of
+// many pieces is handled over several turns of the event loop.
+TEST_F(SessionTest, ABigReadIsHandledOverSeveralTurnsOnceATurnsBudgetIsSpent)
+{
+    connectAndLogin();
+    QObject turns;
+    int piecesThisTurn = 0, mostInOneTurn = 0, piecesThisRead = 0, mostInOneRead = 0;
+    QObject::connect(&session(), &ConsoleSession::readHandled, [&] {
+        std::this_thread::sleep_for(ConsoleSession::kReadBudget + 1ms);
+        // Posted now, this runs at the next turn of the event loop.
+        if (piecesThisTurn++ == 0)
+            QMetaObject::invokeMethod(
+                &turns, [&] { piecesThisTurn = 0; }, Qt::QueuedConnection);
+        mostInOneTurn = std::max(mostInOneTurn, piecesThisTurn);
+        ++piecesThisRead;
+        mostInOneRead = std::max(mostInOneRead, piecesThisRead);
+        if (session().bytesWaiting() == 0)
+            piecesThisRead = 0;
+    });
+    server().stallNextReply(600000);
+    session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
+    ASSERT_TRUE(WaitUntil([&] { return commandsAfterLogin().size() == 1; }));
+    const qsizetype mark = log_.size();
+    // A slice of lines, each its own so that none is folded.
+    QByteArray reply;
+    for (int i = 0; reply.size() < ConsoleSession::kReadSlice; ++i)
+        reply += QByteArray::number(i).rightJustified(99, ' ') + '\n';
+    server().sendRaw(reply + '\x04');
+    ASSERT_TRUE(WaitUntil([&] { return logSince(mark).size() == reply.count('\n'); }, 60s));
+    ASSERT_GT(mostInOneRead, 2) << "no read was big enough to need several turns";
+    EXPECT_LT(mostInOneTurn, mostInOneRead);
+}
+
+// A typed command's reply is logged line by line; a line keeps its first
+// 16 MiB, however many reads bring it.
+TEST_F(SessionTest, ATypedReplysLineIsLoggedToItsFirst16MiB)
+{
+    session().setReplyTimeout(10min);
+    connectAndLogin();
+    const qsizetype limit = ReplyReader::kMaxLineLength;
+    qsizetype received = 0;
+    QObject::connect(&session(), &ConsoleSession::replyData,
+                     [&](const QByteArray&, QByteArrayView bytes) { received += bytes.size(); });
+    for (const qsizetype length : {limit, limit + 1}) {
+        server().stallNextReply(600000);
+        session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
+        const qsizetype mark = log_.size();
+        received = 0;
+        server().sendRaw(QByteArray(length, 'x'));
+        // The line's end comes in a read of its own.
+        ASSERT_TRUE(WaitUntil([&] { return received == length; }, 60s)) << received << " of " << length;
+        server().sendRaw("\n\x04");
+        ASSERT_TRUE(WaitUntil([&] { return !logSince(mark).isEmpty(); }));
+        const Lines logged = logSince(mark);
+        ASSERT_EQ(logged.size(), 1);
+        EXPECT_EQ(logged[0].size(), std::min(length, limit)) << "a line of " << length << " bytes";
+        EXPECT_EQ(logged[0].count('x'), logged[0].size());
+    }
 }
 
 TEST_F(SessionTest, AServerThatStopsReadingLosesNoCommand)
