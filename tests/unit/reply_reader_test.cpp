@@ -448,7 +448,7 @@ TEST(ReplyReader, AReplyRunsToItsEndAndItsTextIsReportedAsItArrives)
 // 16 MiB is kept whole, whether it comes in one read or in many.
 TEST(ReplyReader, AListLineLongerThan16MiBIsCutToItsFirst16MiB)
 {
-    const qsizetype limit = ReplyReader::kMaxLineLength;
+    const qsizetype limit = 16 * 1024 * 1024; // the stated bound, not the constant
     const QList<QByteArray> kept = {"Refreshing ban list..."};
     const QList<QByteArray> cut = kept + QList<QByteArray>({"A list line longer than 16 MiB was cut short..."});
     const std::pair<qsizetype, QList<QByteArray>> cases[] = {
