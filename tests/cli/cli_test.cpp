@@ -14,10 +14,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
@@ -143,6 +145,10 @@ TEST_F(CliTest, ExitStatusSaysHowTheRunEnded)
         {"both", single({"--servers", "x"}), right, 2, "", "not both"},
         {"port", {"-H", host, "-P", "70000"}, right, 2, "", "from 1 to 65535, not '70000'"},
         {"timeout", single({"--timeout", "0"}), right, 2, "", "above 0, not '0'"},
+        {"longest timeout", single({"--timeout", "86400", "exec sv.serverName"}), right, 0, "Ravelin practice server\n",
+         ""},
+        {"timeout too long", single({"--timeout", "86400.001"}), right, 2, "", "not '86400.001'"},
+        {"timeout a second too long", single({"--timeout", "86401"}), right, 2, "", "not '86401'"},
         {"option", single({"--bogus"}), right, 2, "", "unknown option '--bogus'"},
         {"value", single({"--json=yes"}), right, 2, "", "option '--json' takes no value"},
         {"missing value", single({"--servers"}), right, 2, "", "option '--servers' needs a value"},
@@ -413,8 +419,69 @@ TEST_F(CliTest, ManyServersInJsonNameTheirServerAndCountLateReplies)
     EXPECT_TRUE(outcome.err.endsWith("slow: 1 reply timed out\n1 of 2 servers failed\n")) << outcome.err.data();
 }
 
+// At a terminal the prompt is shown again after an empty line, and once every
+// server has answered or ended: here one answers and the other goes away while
+// the command is out.
+TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
+{
+    RconSimServer& answers = addServer();
+    RconSimServer& dies = addServer();
+    QObject::connect(&dies, &RconSimServer::lineReceived, [&](const QByteArray& line) {
+        if (line == framed("exec sv.serverName"))
+            dies.stallNextReply(600000);
+    });
+    writeFile(folder_.filePath("servers"),
+              "answers 127.0.0.1 " + QByteArray::number(answers.port()) + "\ndies 127.0.0.1 "
+                  + QByteArray::number(dies.port()) + '\n');
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    const auto closeTerminal = qScopeGuard([&] { ::close(terminal); });
+    ASSERT_TRUE(::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    const QByteArray side = ::ptsname(terminal);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("RAVELIN_PASSWORD", "secret");
+    env.insert("TERM", "dumb");
+    process.setProcessEnvironment(env);
+    process.setChildProcessModifier([side] {
+        ::setsid();
+        const int fd = ::open(side.constData(), O_RDWR);
+        ::dup2(fd, STDIN_FILENO);
+        ::dup2(fd, STDOUT_FILENO);
+    });
+    process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"--servers", folder_.filePath("servers")});
+    QByteArray shown;
+    const auto prompts = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, n);
+        return shown.count("2 servers> ");
+    };
+    ASSERT_TRUE(WaitUntil([&] { return prompts() > 0; }, 20s)) << shown.data();
+    ASSERT_EQ(::write(terminal, "\r", 1), 1);
+    ASSERT_TRUE(WaitUntil([&] { return prompts() > 1; }, 20s)) << "an empty line asks again: " << shown.data();
+    ASSERT_EQ(::write(terminal, "exec sv.serverName\r", 19), 19);
+    ASSERT_TRUE(WaitUntil([&] { return prompts() >= 0 && shown.contains("answers: Ravelin practice server"); }, 20s))
+        << shown.data();
+    SpinEventLoop(200ms);
+    const qsizetype before = prompts();
+    dies.closeClients();
+    EXPECT_TRUE(WaitUntil([&] { return prompts() > before; }, 20s)) << shown.data();
+    ::write(terminal, "\x04", 1);
+    ASSERT_TRUE(WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20s)) << shown.data();
+    EXPECT_EQ(process.exitCode(), 3) << process.readAllStandardError().data();
+}
+
 TEST(ServerList, ReadsNameHostPortAndPasswordFileAndPointsAtMistakes)
 {
+    QByteArray thousand;
+    Lines thousandServers;
+    for (int i = 1; i <= 1000; ++i) {
+        thousand += "s" + QByteArray::number(i) + " h 1\n";
+        thousandServers.append("s" + QByteArray::number(i) + " h 1 ");
+    }
     struct Case
     {
         QByteArray text;
@@ -432,14 +499,16 @@ TEST(ServerList, ReadsNameHostPortAndPasswordFileAndPointsAtMistakes)
         {"a h 65536\n", "/srv/list:1: the port must be a whole number from 1 to 65535, not '65536'", {}},
         {"a h 1\na k 2\n", "/srv/list:2: the name 'a' is given twice", {}},
         {"# nothing\n", "/srv/list:2: no server in the file", {}},
+        {thousand, "", thousandServers},
+        {thousand + "one_more h 1\n", "/srv/list:1001: more than 1000 servers", {}},
     };
     for (const Case& c : cases) {
         const ServerList list = parseServerList(c.text, QStringLiteral("/srv/list"));
         Lines servers;
         for (const ServerLine& s : list.servers)
             servers.append(s.name + ' ' + s.host + ' ' + QByteArray::number(s.port) + ' ' + s.passwordFile.toUtf8());
-        EXPECT_EQ(list.error, c.error) << c.text.data();
-        EXPECT_EQ(servers, c.servers) << c.text.data();
+        EXPECT_EQ(list.error, c.error) << c.text.left(100).data();
+        EXPECT_EQ(servers, c.servers) << c.text.left(100).data();
     }
     EXPECT_EQ(passwordVariable("eu-1.main"), "RAVELIN_PASSWORD_EU_1_MAIN");
 }
@@ -492,4 +561,39 @@ TEST(ReplyPrinter, NamedLinesStayWholeAcrossReads)
     std::fclose(stream);
     EXPECT_EQ(QByteArray(buffer, qsizetype(size)), "a: one\nb: uno\na: two\nb: dos\na: thr\n");
     std::free(buffer);
+}
+
+// A reply goes out when it ends (only a flush fills the memory stream's
+// buffer here), so a script reading the pipe sees each reply then. A line is
+// held until it is whole, up to 1 MiB; a longer one goes out in 1 MiB pieces.
+TEST(ReplyPrinter, FlushesAtEachReplysEndAndHoldsALineUpTo1MiB)
+{
+    const QByteArray most(1024 * 1024, 'x'); // the stated bound, not the constant
+    struct Case
+    {
+        const char* name;
+        QList<QByteArray> reads;
+        QByteArray printed;
+    };
+    const Case cases[] = {
+        {"short lines", {"one\ntw", "o\nthr"}, "a: one\na: two\na: thr\n"},
+        {"the longest line held", {most.left(1000), most.mid(1000), "\nnext\n"}, "a: " + most + "\na: next\n"},
+        {"a byte longer", {most, "y\n"}, "a: " + most + "\na: y\n"},
+    };
+    for (const Case& c : cases) {
+        char* buffer = nullptr;
+        size_t size = 0;
+        std::FILE* stream = ::open_memstream(&buffer, &size);
+        Output output(stream, stream);
+        ReplyPrinter printer(output, ReplyFormat::Text, "a");
+        printer.begin("x");
+        for (const QByteArray& read : c.reads)
+            printer.addBytes(read);
+        printer.end();
+        const QByteArray printed(buffer, qsizetype(size));
+        EXPECT_TRUE(printed == c.printed)
+            << c.name << ": printed " << printed.size() << " bytes, " << printed.left(100).data();
+        std::fclose(stream);
+        std::free(buffer);
+    }
 }
