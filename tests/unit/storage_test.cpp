@@ -604,9 +604,12 @@ TEST_F(StorageTest, TheAuditLogKeepsEachDayPrivateAndForgetsAfter90Days)
     EXPECT_EQ(ModeOf(folder + "/audit-2026-12-09.log"), 0600u);
     EXPECT_EQ(ModeOf(folder), 0700u);
 
-    // Another run appends to the day's file.
+    // Another run appends to the day's file, and takes back what others were let read.
+    QFile::setPermissions(folder + "/audit-2026-12-09.log",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     AuditLog(folder, [&] { return now; }).append("again");
     EXPECT_TRUE(ReadBytes(folder + "/audit-2026-12-09.log").endsWith("\n2026-12-09 00:00:01 again\n"));
+    EXPECT_EQ(ModeOf(folder + "/audit-2026-12-09.log"), 0600u);
 
     for (const char* name :
          {"audit-2026-09-10.log", "audit-2026-09-09.log", "audit-2025-01-01.log", "audit-notadate.log", "notes.txt"})
