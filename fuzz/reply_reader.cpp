@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -252,6 +253,8 @@ public:
     int greetingsAnswered = 0;
     QByteArray answeredSeed;
     qsizetype answeredInRead = -1;
+    // Player entries since the player list was last emptied; -1 before that.
+    qsizetype playerEntries = -1;
 
     void log(const QByteArray& line) override
     {
@@ -344,6 +347,10 @@ private:
 
     void record(Event::Kind kind, ListKind list = ListKind::Maps, QByteArray text = {})
     {
+        if (kind == Event::Clear && list == ListKind::Players)
+            playerEntries = 0;
+        else if (kind == Event::Entry && list == ListKind::Players)
+            ++playerEntries;
         Event e{kind, list, std::move(text)};
         e.read = read;
         events.append(e);
@@ -368,21 +375,46 @@ QByteArray showCuts(const QList<qsizetype>& cuts)
     return out;
 }
 
-// The list a reply of the model has open once the stream up to `end` was read.
+// The list a reply of the model has open once the stream up to `end` was
+// read: only the last reply to begin before `end` can still be open.
 std::optional<ListKind> openListAt(const Expected& expected, qsizetype end)
 {
-    for (const Reply& reply : expected.replies) {
-        if (!reply.list || reply.begin >= end)
-            continue;
-        const qsizetype markerEnd = reply.begin + markerLength(*reply.list);
-        if (markerEnd <= end && (!reply.ends || reply.end > end))
-            return reply.list;
-    }
+    const auto after = std::partition_point(expected.replies.begin(), expected.replies.end(),
+                                            [end](const Reply& reply) { return reply.begin < end; });
+    if (after == expected.replies.begin())
+        return std::nullopt;
+    const Reply& reply = *std::prev(after);
+    if (reply.list && reply.begin + markerLength(*reply.list) <= end && (!reply.ends || reply.end > end))
+        return reply.list;
     return std::nullopt;
 }
 
+// What the rule on player entries needs at the end of any read, worked out
+// once per stream so that a stream read byte by byte is not scanned again at
+// every byte: the line feeds before each offset, where the reply around it
+// began (past the last 0x04 before it) and the first byte from each offset
+// that is no line end.
+struct StreamIndex
+{
+    std::vector<qsizetype> lineFeedsBefore, replyStart, bodyFrom;
+
+    explicit StreamIndex(QByteArrayView stream)
+        : lineFeedsBefore(size_t(stream.size()) + 1)
+        , replyStart(size_t(stream.size()) + 1)
+        , bodyFrom(size_t(stream.size()) + 1)
+    {
+        for (qsizetype i = 0; i < stream.size(); ++i) {
+            lineFeedsBefore[i + 1] = lineFeedsBefore[i] + (stream[i] == kLineFeed ? 1 : 0);
+            replyStart[i + 1] = stream[i] == kEndOfReply ? i + 1 : replyStart[i];
+        }
+        bodyFrom[stream.size()] = stream.size();
+        for (qsizetype i = stream.size() - 1; i >= 0; --i)
+            bodyFrom[i] = stream[i] == '\r' || stream[i] == kLineFeed ? bodyFrom[i + 1] : i;
+    }
+};
+
 void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, const Expected& expected,
-                         QByteArrayView stream, const Read& read, const QList<qsizetype>& cuts)
+                         const std::optional<StreamIndex>& index, const Read& read, const QList<qsizetype>& cuts)
 {
     FUZZ_CHECK(!reader.isBusy(), "busy still raised after a read");
     FUZZ_CHECK(reader.isAwaitingSeed() == (sink.greetingsAnswered == 0),
@@ -394,28 +426,24 @@ void checkStateAfterRead(const ReplyReader& reader, const RecordingSink& sink, c
                    showCuts(cuts) + ": after the read ending at " + QByteArray::number(read.end) + " the "
                        + listName(list) + " list is " + (reader.isListOpen(list) ? "open" : "closed"));
     }
-    // Counting a stretched stream's lines after every read would take most of
-    // the run; the short streams check this rule.
-    if (open != ListKind::Players || stream.size() > kMaxLine / 16)
+    // Counting a stretched stream's lines would take most of the run; the
+    // short streams, which have an index, check this rule.
+    if (open != ListKind::Players || !index)
         return;
     // The open player list took every line feed of its reply so far: two for
     // each entry, and one more while an entry waits for its second line.
-    qsizetype opened = sink.events.size() - 1;
-    while (opened >= 0 && !(sink.events[opened].kind == Event::Clear && sink.events[opened].list == ListKind::Players))
-        --opened;
-    FUZZ_CHECK(opened >= 0, "the player list is open but was never emptied");
-    const qsizetype entries = std::count_if(sink.events.begin() + opened + 1, sink.events.end(),
-                                            [](const Event& e) { return e.kind == Event::Entry; });
-    qsizetype replyStart = std::max(stream.first(read.end).lastIndexOf(kEndOfReply) + 1, *expected.seedLineFeed + 1);
-    replyStart = read.end - skipLineEnds(stream.sliced(replyStart, read.end - replyStart)).size();
-    const qsizetype lineFeeds = stream.sliced(replyStart, read.end - replyStart).count(kLineFeed);
+    FUZZ_CHECK(sink.playerEntries >= 0, "the player list is open but was never emptied");
+    const qsizetype afterSeed = *expected.seedLineFeed + 1;
+    const qsizetype replyStart = std::min(index->bodyFrom[std::max(index->replyStart[read.end], afterSeed)], read.end);
+    const qsizetype lineFeeds = index->lineFeedsBefore[read.end] - index->lineFeedsBefore[replyStart];
     const bool halfDone = reader.isPlayerEntryHalfDone();
-    FUZZ_CHECK(lineFeeds == 2 * entries + (halfDone ? 1 : 0),
-               QByteArray::number(entries) + " player entries" + (halfDone ? " and a half" : "") + " from "
+    FUZZ_CHECK(lineFeeds == 2 * sink.playerEntries + (halfDone ? 1 : 0),
+               QByteArray::number(sink.playerEntries) + " player entries" + (halfDone ? " and a half" : "") + " from "
                    + QByteArray::number(lineFeeds) + " lines");
 }
 
-void run(const QByteArray& stream, const QList<qsizetype>& cuts, const Expected& expected)
+void run(const QByteArray& stream, const QList<qsizetype>& cuts, const Expected& expected,
+         const std::optional<StreamIndex>& index)
 {
     QList<Read> reads;
     qsizetype begin = 0;
@@ -437,7 +465,7 @@ void run(const QByteArray& stream, const QList<qsizetype>& cuts, const Expected&
         sink.read = r;
         sink.busyExpected = sink.chunk.indexOf(kEndOfReply) + 1 == sink.chunk.size();
         reader.read(sink.chunk);
-        checkStateAfterRead(reader, sink, expected, stream, read, cuts);
+        checkStateAfterRead(reader, sink, expected, index, read, cuts);
     }
 
     // The seed.
@@ -505,13 +533,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::sort(cuts.begin(), cuts.end());
 
     const Expected expected = model(stream);
-    run(stream, {}, expected);
-    run(stream, cuts, expected);
+    std::optional<StreamIndex> index;
+    if (stream.size() <= kMaxLine / 16)
+        index.emplace(stream);
+    run(stream, {}, expected, index);
+    run(stream, cuts, expected, index);
     if (in.eachReadAlone && !stretched) {
         QList<qsizetype> everyByte;
         for (qsizetype i = 1; i < stream.size(); ++i)
             everyByte.append(i);
-        run(stream, everyByte, expected);
+        run(stream, everyByte, expected, index);
     }
     return 0;
 }

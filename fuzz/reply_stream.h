@@ -45,7 +45,7 @@ struct ReplyStream
         const char found = stream[where];
         const char filler = found == '\n' || found == '\x04' ? 'a' : found;
         const qsizetype fill = maxLine + stretch->past;
-        stream.insert(where, QByteArray(fill, filler));
+        stream.insert(where, fill, filler);
         for (qsizetype& cut : cuts)
             cut = cut > where ? cut + fill : cut;
         return where;

@@ -8,8 +8,8 @@
 // completed list is reported complete once, and the memory the process holds
 // while the session works stays within a stated bound: the longest list line
 // twice (the line being collected and a player entry's first line), the read
-// slice twice, and a few times the bytes sent (the entries kept, and their
-// copies here).
+// slice twice, and a few times the bytes sent (the entries kept, and the keys
+// they are compared by here).
 //
 // Input: as reply_stream.h reads it. Each read alone: every piece is sent
 // only after the session took the one before, so that every piece is one read.
@@ -21,12 +21,14 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QHashFunctions>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <dirent.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
@@ -49,6 +51,36 @@ qsizetype indexOf(ListKind list)
     return static_cast<qsizetype>(list);
 }
 
+// An entry as the lists are compared: its bytes, or for a long one its
+// length and a hash, so that a 16 MiB entry is neither copied nor compared
+// byte by byte. The hash takes the joined lines block by block, so a player
+// entry hashes the same whether its two lines come apart or joined.
+QByteArray entryKey(QByteArrayView first, QByteArrayView second = {})
+{
+    const qsizetype size = first.size() + second.size();
+    if (size <= 256)
+        return first.toByteArray() + second.toByteArray();
+    constexpr qsizetype kBlock = 4096;
+    char straddling[kBlock];
+    size_t hash = 0;
+    for (qsizetype at = 0; at < size; at += kBlock) {
+        const qsizetype end = std::min(at + kBlock, size);
+        QByteArrayView block;
+        if (end <= first.size()) {
+            block = first.sliced(at, end - at);
+        } else if (at >= first.size()) {
+            block = second.sliced(at - first.size(), end - at);
+        } else {
+            const QByteArrayView head = first.sliced(at);
+            std::memcpy(straddling, head.data(), size_t(head.size()));
+            std::memcpy(straddling + head.size(), second.data(), size_t(end - first.size()));
+            block = QByteArrayView(straddling, end - at);
+        }
+        hash = qHash(block, hash);
+    }
+    return QByteArray::number(size) + " bytes, hash " + QByteArray::number(quint64(hash), 16);
+}
+
 // What the reader makes of the bytes in memory, read whole: the lists, and
 // how many were completed. A failed login ends the connection there.
 class ListSink : public ReplySink
@@ -65,7 +97,7 @@ public:
     void clearList(ListKind list) override { lists[indexOf(list)].clear(); }
     void addEntry(ListKind list, QByteArrayView first, QByteArrayView second) override
     {
-        lists[indexOf(list)].append(first.toByteArray() + second.toByteArray());
+        lists[indexOf(list)].append(entryKey(first, second));
     }
     void replyText(QByteArrayView, bool) override { }
     void listEnded(ListKind) override { ++listsEnded; }
@@ -99,19 +131,24 @@ struct Listener
 // queue of bytes not yet read tells when the session has taken what was sent.
 int findLocalSocket(quint16 localPort)
 {
+    const auto isIt = [localPort](int fd) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET
+            && ntohs(address.sin_port) == localPort;
+    };
+    // The lowest free descriptor is handed out, so it is most often the last one again.
+    static int last = -1;
+    if (last >= 0 && isIt(last))
+        return last;
     DIR* dir = ::opendir("/proc/self/fd");
     if (!dir)
         return -1;
     int found = -1;
     while (const dirent* entry = ::readdir(dir)) {
         const int fd = std::atoi(entry->d_name);
-        if (fd <= 2 || fd == ::dirfd(dir))
-            continue;
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET
-            && ntohs(address.sin_port) == localPort) {
-            found = fd;
+        if (fd > 2 && fd != ::dirfd(dir) && isIt(fd)) {
+            found = last = fd;
             break;
         }
     }
@@ -285,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QObject::connect(&session, &ConsoleSession::listCleared, [&](ListKind list) { lists[indexOf(list)].clear(); });
         QObject::connect(&session, &ConsoleSession::entriesAdded, [&](ListKind list, const EntryBlock& entries) {
             for (qsizetype i = 0; i < entries.size(); ++i)
-                lists[indexOf(list)].append(entries.at(i).toByteArray());
+                lists[indexOf(list)].append(entryKey(entries.at(i)));
         });
         QObject::connect(&session, &ConsoleSession::listComplete, [&](ListKind) { ++listsCompleted; });
         QObject::connect(&session, &ConsoleSession::logLine, [&](const QByteArray& line) {
@@ -304,6 +341,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         connection.drain(turn);
     }
+    // What the socket handed to deleteLater goes now, not in a later input.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     FUZZ_CHECK(peak - baseline <= bound,
                "the session held " + QByteArray::number(qulonglong(peak - baseline)) + " bytes for a stream of "
                    + QByteArray::number(stream.size()));
