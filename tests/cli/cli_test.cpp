@@ -453,23 +453,24 @@ TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
     });
     process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"--servers", folder_.filePath("servers")});
     QByteArray shown;
-    const auto prompts = [&] {
+    const auto terminalShows = [&] {
         char buffer[4096];
         for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
             shown.append(buffer, n);
-        return shown.count("2 servers> ");
+        return shown;
     };
+    const auto prompts = [&] { return terminalShows().count("2 servers> "); };
     ASSERT_TRUE(WaitUntil([&] { return prompts() > 0; }, 20s)) << shown.data();
     ASSERT_EQ(::write(terminal, "\r", 1), 1);
     ASSERT_TRUE(WaitUntil([&] { return prompts() > 1; }, 20s)) << "an empty line asks again: " << shown.data();
     ASSERT_EQ(::write(terminal, "exec sv.serverName\r", 19), 19);
-    ASSERT_TRUE(WaitUntil([&] { return prompts() >= 0 && shown.contains("answers: Ravelin practice server"); }, 20s))
+    ASSERT_TRUE(WaitUntil([&] { return terminalShows().contains("answers: Ravelin practice server"); }, 20s))
         << shown.data();
     SpinEventLoop(200ms);
     const qsizetype before = prompts();
     dies.closeClients();
     EXPECT_TRUE(WaitUntil([&] { return prompts() > before; }, 20s)) << shown.data();
-    ::write(terminal, "\x04", 1);
+    EXPECT_EQ(::write(terminal, "\x04", 1), 1);
     ASSERT_TRUE(WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20s)) << shown.data();
     EXPECT_EQ(process.exitCode(), 3) << process.readAllStandardError().data();
 }
