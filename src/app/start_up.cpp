@@ -1,11 +1,14 @@
 #include "app/start_up.h"
 
+#include "app/accessibility.h"
+
 #include <QApplication>
 #include <QIcon>
 
 void prepareApplication(QApplication&)
 {
     initRavelinResources();
+    installAccessibility();
     QApplication::setStyle(QStringLiteral("Windows"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravelin/ravelin.png")));
 }

@@ -9,7 +9,7 @@
 
 class QApplication;
 
-// The style, the pictures and the icon of the application.
+// The style, the pictures, the icon and the accessibility of the application.
 void prepareApplication(QApplication& application);
 
 struct RavelinWindows

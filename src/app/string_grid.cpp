@@ -132,3 +132,13 @@ void StringGrid::setDefaultRowHeight(int height)
     verticalHeader()->setDefaultSectionSize(height);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 }
+
+void StringGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void StringGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected);
+}

@@ -55,6 +55,14 @@ public:
     void setDefaultColWidth(int width);
     void setDefaultRowHeight(int height);
 
+protected:
+    // The grid's accessible interface tells of the current cell and the
+    // selection itself (app/item_view_accessible.h). QTableView's own events
+    // number the cells as if the hidden headers were there, and list every
+    // selected cell to find the first.
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+
 private:
     StringGridModel* model_;
     int defaultColWidth_ = 64;
