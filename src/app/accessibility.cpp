@@ -4,7 +4,48 @@
 #include "app/list_box.h"
 #include "app/string_grid.h"
 
+#include <QAccessibleObject>
+#include <QApplication>
+#include <QWidget>
+
 namespace {
+
+// The application with its open popups after its windows. A popup is a
+// window of its own, but Qt leaves popups out of the application's children
+// and no widget lists a menu among its own; without this, a screen reader
+// walking the tree never finds a context menu or its items.
+class ApplicationAccessible : public QAccessibleApplication
+{
+public:
+    int childCount() const override { return QAccessibleApplication::childCount() + int(popups().size()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        const int windows = QAccessibleApplication::childCount();
+        if (index < windows)
+            return QAccessibleApplication::child(index);
+        return QAccessible::queryAccessibleInterface(popups().value(index - windows));
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const int window = QAccessibleApplication::indexOfChild(child);
+        if (window >= 0 || !child)
+            return window;
+        const qsizetype popup = popups().indexOf(qobject_cast<QWidget*>(child->object()));
+        return popup < 0 ? -1 : QAccessibleApplication::childCount() + int(popup);
+    }
+
+private:
+    static QList<QWidget*> popups()
+    {
+        QList<QWidget*> shown;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->windowType() == Qt::Popup && window->isVisible())
+                shown.append(window);
+        return shown;
+    }
+};
 
 QAccessibleInterface* ravelinAccessible(const QString& className, QObject* object)
 {
@@ -12,6 +53,8 @@ QAccessibleInterface* ravelinAccessible(const QString& className, QObject* objec
         return new ItemViewAccessible(static_cast<ListBox*>(object), QAccessible::List, QAccessible::ListItem);
     if (className == QLatin1String("StringGrid"))
         return new ItemViewAccessible(static_cast<StringGrid*>(object), QAccessible::Table, QAccessible::Cell);
+    if (className == QLatin1String("QApplication") && object == qApp)
+        return new ApplicationAccessible;
     return nullptr;
 }
 
