@@ -212,11 +212,15 @@ QAccessibleInterface* ItemViewAccessible::cellAt(int row, int column) const
 
 int ItemViewAccessible::indexOfChild(const QAccessibleInterface* child) const
 {
-    const QAccessible::Id id = QAccessible::uniqueId(const_cast<QAccessibleInterface*>(child));
-    for (const auto& [place, keptId] : children_)
-        if (keptId == id)
-            return place.first * columnCount() + place.second;
-    return -1;
+    // A child knows its place; it is ours when it is the one kept there.
+    QAccessibleTableCellInterface* cell = child ? const_cast<QAccessibleInterface*>(child)->tableCellInterface()
+                                                : nullptr;
+    if (!cell)
+        return -1;
+    const auto kept = children_.find({cell->rowIndex(), cell->columnIndex()});
+    if (kept == children_.end() || QAccessible::accessibleInterface(kept->second) != child)
+        return -1;
+    return cell->rowIndex() * columnCount() + cell->columnIndex();
 }
 
 QAccessibleInterface* ItemViewAccessible::childAt(int x, int y) const

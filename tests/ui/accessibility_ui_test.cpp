@@ -143,6 +143,7 @@ TEST_F(AccessibilityTest, RowsAreMadeWhenReadAndGoWithTheirLines)
     const QAccessible::Id id = QAccessible::uniqueId(row);
     box.remove(2);
     EXPECT_EQ(view.child(4), row);
+    EXPECT_EQ(view.indexOfChild(row), 4);
     EXPECT_EQ(row->text(QAccessible::Name), QLatin1String("5"));
     box.remove(4);
     EXPECT_EQ(QAccessible::accessibleInterface(id), nullptr);
