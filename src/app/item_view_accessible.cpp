@@ -332,8 +332,11 @@ void ItemViewAccessible::move(bool rows, int first, int by)
             QAccessible::deleteAccessibleInterface(id);
             continue;
         }
-        moving += by;
+        // One that was dropped from outside is forgotten here too.
         auto* item = static_cast<ItemAccessible*>(QAccessible::accessibleInterface(id));
+        if (!item)
+            continue;
+        moving += by;
         item->row = place.first;
         item->column = place.second;
         moved.emplace(place, id);
