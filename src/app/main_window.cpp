@@ -153,11 +153,12 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     , options_(withDefaults(std::move(options)))
     , guard_(this, options_.dialogs)
     , session_(new ConsoleSession(this))
-    , reconnect_(new AutoReconnect(*session_, {}, this))
+    , reconnect_(new AutoReconnect(*session_, {}, {}, this))
     , commandHistory_(std::make_unique<CommandHistory>(options_.commandHistoryPath))
 {
     session_->setReplyTimeout(options_.replyTimeout);
     session_->setConnectTimeout(options_.connectTimeout);
+    reconnect_->setHeldAfter(options_.reconnectHeldAfter);
 
     createControls();
     connectSession();

@@ -61,6 +61,8 @@ struct MainWindowOptions
     std::chrono::milliseconds replyTimeout{10000};
     // How long a connect may take before it fails as timed out.
     std::chrono::milliseconds connectTimeout{21000};
+    // How long a login after a drop must last before the connection counts as back.
+    std::chrono::milliseconds reconnectHeldAfter{60000};
 };
 
 class MainWindow : public QMainWindow

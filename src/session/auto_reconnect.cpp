@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 QtRetryTimer::QtRetryTimer()
     : timer_(std::make_unique<QTimer>())
@@ -39,10 +40,12 @@ std::chrono::seconds AutoReconnect::delayBefore(int attempt)
     return std::min(delay, kLongestDelay);
 }
 
-AutoReconnect::AutoReconnect(ConsoleSession& session, std::unique_ptr<RetryTimer> timer, QObject* parent)
+AutoReconnect::AutoReconnect(ConsoleSession& session, std::unique_ptr<RetryTimer> retryTimer,
+                             std::unique_ptr<RetryTimer> heldTimer, QObject* parent)
     : QObject(parent)
     , session_(session)
-    , timer_(timer ? std::move(timer) : std::make_unique<QtRetryTimer>())
+    , timer_(retryTimer ? std::move(retryTimer) : std::make_unique<QtRetryTimer>())
+    , heldTimer_(heldTimer ? std::move(heldTimer) : std::make_unique<QtRetryTimer>())
 {
     connect(&session_, &ConsoleSession::loggedIn, this, &AutoReconnect::onLoggedIn);
     connect(&session_, &ConsoleSession::loginFailed, this, &AutoReconnect::onLoginFailed);
@@ -71,6 +74,7 @@ void AutoReconnect::endRetries()
 void AutoReconnect::stop()
 {
     endRetries();
+    heldTimer_->stop();
     state_ = State::Idle;
 }
 
@@ -81,22 +85,32 @@ QByteArray AutoReconnect::server() const
 
 void AutoReconnect::onLoggedIn()
 {
-    const bool restored = state_ == State::Trying;
+    const bool retried = state_ == State::Trying;
     timer_->stop();
     state_ = State::Up;
-    attempts_ = 0;
+    if (!retried) {
+        // The administrator's own login starts afresh.
+        attempts_ = 0;
+        lost_ = false;
+    }
     host_ = session_.host();
     port_ = session_.port();
-    if (restored) {
+    // The back-off ends, and the return is announced, only once this login has held.
+    heldTimer_->start(heldAfter_, [this] { onHeld(); });
+    if (retried) {
         // After the lines of the read that brought the login, which the session logs at its end.
         QMetaObject::invokeMethod(
-            this,
-            [this, server = server()] {
-                emit logLine("Reconnected to " + server + '.');
-                emit connectionRestored(server);
-            },
-            Qt::QueuedConnection);
+            this, [this, server = server()] { emit logLine("Reconnected to " + server + '.'); }, Qt::QueuedConnection);
     }
+}
+
+void AutoReconnect::onHeld()
+{
+    if (state_ != State::Up)
+        return;
+    attempts_ = 0;
+    if (std::exchange(lost_, false))
+        emit connectionRestored(server());
 }
 
 void AutoReconnect::onLoginFailed()
@@ -110,10 +124,14 @@ void AutoReconnect::onLoginFailed()
 
 void AutoReconnect::onClosed()
 {
+    heldTimer_->stop();
     if (state_ == State::Up) {
-        emit connectionLost(server());
+        // Said once until the connection holds again, not at every login it drops.
+        if (!std::exchange(lost_, true))
+            emit connectionLost(server());
         if (!enabled_) {
             state_ = State::Idle;
+            lost_ = false;
             return;
         }
         emit logLine("The connection to " + server() + " was lost; reconnecting automatically.");

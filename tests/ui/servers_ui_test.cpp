@@ -173,6 +173,7 @@ TEST_F(ServersTest, ReconnectFollowsARestartAndIsRemembered)
 {
     const QByteArray settings = "[Settings]\r\nipaddress=x\r\nport=1\r\npassword=\r\ndelay=10\r\nchatname=\r\n";
     writeFile(QStringLiteral("settings.ini"), settings);
+    reconnectHeldAfter_ = std::chrono::milliseconds(100);
     createWindow();
     EXPECT_FALSE(control<QAction>("reconnectAction").isChecked());
     control<QAction>("reconnectAction").trigger();

@@ -135,6 +135,7 @@ MainWindow& WindowTest::createWindow(const QString& folder)
     options.passwordStore = keyring_;
     options.replyTimeout = replyTimeout_;
     options.connectTimeout = connectTimeout_;
+    options.reconnectHeldAfter = reconnectHeldAfter_;
     window_ = std::make_unique<MainWindow>(options);
     return *window_;
 }

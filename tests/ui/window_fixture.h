@@ -152,6 +152,8 @@ protected:
     // How long the windows made after this wait for a reply, and for a connect.
     std::chrono::milliseconds replyTimeout_{10000};
     std::chrono::milliseconds connectTimeout_{21000};
+    // How long a login after a drop must last before the window says the connection is back.
+    std::chrono::milliseconds reconnectHeldAfter_{60000};
 
 private:
     QTemporaryDir dir_;

@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -684,11 +685,13 @@ private:
 } // namespace
 
 // A server that restarts: the session tries again after 1, 2, 4, ... 60
-// seconds until it logs in, and stops on a refused password or a Disconnect.
+// seconds until a login holds, and stops on a refused password or a Disconnect.
 TEST_F(SessionTest, AutoReconnectFollowsTheServerThroughARestart)
 {
     auto clock = std::make_shared<ManualClock>();
-    AutoReconnect reconnect(session(), std::make_unique<ManualRetryTimer>(clock));
+    auto held = std::make_shared<ManualClock>();
+    AutoReconnect reconnect(session(), std::make_unique<ManualRetryTimer>(clock),
+                            std::make_unique<ManualRetryTimer>(held));
     reconnect.setEnabled(true);
     int lost = 0, restored = 0;
     QObject::connect(&reconnect, &AutoReconnect::logLine, [this](const QByteArray& line) { log_.append(line); });
@@ -723,7 +726,30 @@ TEST_F(SessionTest, AutoReconnectFollowsTheServerThroughARestart)
     EXPECT_EQ(log_.mid(log_.size() - 2), Lines({"Authentication successful", "Reconnected to " + where + '.'}));
     EXPECT_EQ(status_, "Connected to 127.0.0.1");
     EXPECT_FALSE(clock->due) << "a login ends the retries";
+    EXPECT_EQ(restored, 0) << "not back until the login has held";
+    EXPECT_EQ(held->waits.back(), AutoReconnect::kHeldAfter);
+    held->advance();
     EXPECT_EQ(restored, 1);
+
+    // A server that drops each login at once: the waits keep growing until a
+    // login has held; the desktop hears once of the drop, once of the return.
+    struct Drop
+    {
+        bool loginHeld;
+        std::chrono::seconds wait;
+        int lost, restored;
+    };
+    const Drop drops[] = {{false, 1s, 2, 1}, {false, 2s, 2, 1}, {false, 4s, 2, 1}, {true, 1s, 3, 2}};
+    for (const Drop& drop : drops) {
+        if (drop.loginHeld)
+            held->advance();
+        server().closeClients();
+        ASSERT_TRUE(WaitUntil([&] { return bool(clock->due); }));
+        EXPECT_EQ(std::tuple(clock->waits.back(), lost, restored),
+                  std::tuple(std::chrono::milliseconds(drop.wait), drop.lost, drop.restored));
+        clock->advance();
+        ASSERT_TRUE(WaitUntil([&] { return bool(held->due); }));
+    }
 
     // A password the restarted server refuses ends the retries at once.
     server().setPassword("changed");
@@ -742,5 +768,5 @@ TEST_F(SessionTest, AutoReconnectFollowsTheServerThroughARestart)
     session().disconnectFromServer();
     SpinEventLoop(50ms);
     EXPECT_EQ(clock->waits.size(), waits);
-    EXPECT_EQ(lost, 2);
+    EXPECT_EQ(lost, 3);
 }
