@@ -463,7 +463,8 @@ void MainWindow::connectSession()
 void MainWindow::bindControls()
 {
     guard_.bind(connectButton_, &QPushButton::clicked, [this] { onConnectClicked(); });
-    guard_.bind(passwordEdit_, &QLineEdit::returnPressed, [this] { onConnectClicked(); });
+    for (QLineEdit* login : {serverAddressEdit_, portEdit_, passwordEdit_})
+        guard_.bind(login, &QLineEdit::returnPressed, [this] { onConnectClicked(); });
     guard_.bind(disconnectButton_, &QPushButton::clicked, [this] { onDisconnectClicked(); });
     guard_.bind(pages_, &QTabWidget::currentChanged, [this] { onPageChanged(); });
     guard_.bind(openLogFolderAction_, &QAction::triggered, [this] { onOpenLogFolderTriggered(); });
