@@ -6,10 +6,15 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 
 SpinEdit::SpinEdit(int minValue, int maxValue, int step, int value, QWidget* parent)
     : QSpinBox(parent)
 {
+    // The value is shown and read back as the digits settings.ini holds,
+    // whatever the desktop's language: a locale with its own digits would show
+    // text that textValue cannot read.
+    setLocale(QLocale::c());
     setRange(minValue, maxValue);
     setSingleStep(step);
     setValue(value);

@@ -2,13 +2,16 @@
 // Disconnect buttons, the status bar and the error box. The protocol itself
 // is tested against the session alone (tests/unit/session_test.cpp).
 
+#include "app/spin_edit.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
 #include "window_fixture.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 using Lines = QList<QByteArray>;
@@ -77,4 +80,31 @@ TEST_F(SessionUiTest, APortThatIsNotANumberShowsTheErrorBoxAndStartsNothing)
         EXPECT_TRUE(logLines().isEmpty()) << "no attempt was started";
         EXPECT_EQ(status(), "");
     }
+}
+
+// Enter in the address or the port connects; under a locale with digits of
+// its own the delay box still shows, reads and saves the digits of settings.ini.
+TEST_F(SessionUiTest, EnterInTheLoginConnectsAndTheDelayKeepsItsDigits)
+{
+    const std::pair<QLocale, const char*> cases[] = {{QLocale::c(), "serverAddressEdit"},
+                                                     {QLocale(QLocale::Arabic, QLocale::Egypt), "portEdit"}};
+    const QLocale usual;
+    for (const auto& [locale, box] : cases) {
+        QLocale::setDefault(locale);
+        writeFile(QStringLiteral("settings.ini"), "[Settings]\r\ndelay=20\r\n");
+        createWindow();
+        SpinEdit& delay = control<SpinEdit>("delaySpin");
+        EXPECT_EQ(delay.text(), QStringLiteral("20")) << box;
+        QTest::keyClick(&delay, Qt::Key_Up);
+        EXPECT_EQ(std::pair(delay.text(), delay.textValue()), std::pair(QStringLiteral("25"), 25));
+
+        fill("serverAddressEdit", "127.0.0.1");
+        fill("portEdit", QByteArray::number(server().port()));
+        fill("passwordEdit", "secret");
+        QTest::keyClick(&edit(box), Qt::Key_Return);
+        EXPECT_TRUE(WaitUntil([&] { return status() == "Connected to 127.0.0.1"; })) << box;
+        window().close();
+        EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).contains("\r\ndelay=25\r\n")) << box;
+    }
+    QLocale::setDefault(usual);
 }
