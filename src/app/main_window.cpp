@@ -46,6 +46,7 @@ namespace {
 const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
 constexpr int kClientWidth = 791;
 constexpr int kClientHeight = 536;
+constexpr QPoint kDesignedPlace{303, 243};
 constexpr int kMaxLogLines = 10000;
 constexpr qsizetype kLogLinesPerTurn = 1000;
 
@@ -223,7 +224,8 @@ void MainWindow::createControls()
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
-    moveToDesignedPlace(this, {303, 243});
+    fitWithin(this, availableAreaAt(kDesignedPlace));
+    moveToDesignedPlace(this, kDesignedPlace);
 }
 
 void MainWindow::createMenus()

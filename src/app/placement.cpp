@@ -1,7 +1,12 @@
 #include "app/placement.h"
 
 #include <QGuiApplication>
+#include <QLayout>
+#include <QMainWindow>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -15,11 +20,59 @@ QPoint placeWithin(QPoint designed, QSize size, QRect available)
     return {x, y};
 }
 
-void moveToDesignedPlace(QWidget* window, QPoint designed)
+QRect availableAreaAt(QPoint designed)
 {
     const QScreen* screen = QGuiApplication::screenAt(designed);
     if (!screen)
         screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+void moveToDesignedPlace(QWidget* window, QPoint designed)
+{
+    const QRect available = availableAreaAt(designed);
     const QSize size = window->frameGeometry().size();
-    window->move(screen ? placeWithin(designed, size, screen->availableGeometry()) : designed);
+    window->move(available.isEmpty() ? designed : placeWithin(designed, size, available));
+}
+
+void fitWithin(QMainWindow* window, QRect available)
+{
+    if (available.isEmpty())
+        return;
+    // Before the window is shown its frame is not known; a title bar is the
+    // least it will have.
+    QSize frame = window->frameGeometry().size() - window->size();
+    if (frame.height() <= 0)
+        frame.setHeight(window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    const QSize designed = window->size();
+    const QSize room = (available.size() - frame).expandedTo(QSize(1, 1));
+    if (designed.width() <= room.width() && designed.height() <= room.height())
+        return;
+
+    QWidget* content = window->takeCentralWidget();
+    QSize wanted = designed;
+    // A status bar along the foot of the content stays in view below the
+    // part that scrolls: it says whether the connection is up.
+    auto* status = content->findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+    if (status && status->geometry().bottom() == content->height() - 1) {
+        content->setFixedHeight(status->y());
+        wanted.rheight() += std::max(status->sizeHint().height() - status->height(), 0);
+        window->setStatusBar(status);
+    }
+    auto* scroll = new QScrollArea(window);
+    scroll->setObjectName(QStringLiteral("contentScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(content);
+    window->setCentralWidget(scroll);
+    window->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    // A scroll bar takes room across the content; where there is room for it,
+    // the window grows by it rather than scroll both ways.
+    const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll);
+    if (designed.height() > room.height())
+        wanted.rwidth() += bar;
+    if (designed.width() > room.width())
+        wanted.rheight() += bar;
+    window->setMinimumSize(window->minimumSizeHint().boundedTo(room));
+    window->setMaximumSize(wanted);
+    window->resize(wanted.boundedTo(room));
 }

@@ -23,6 +23,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -625,6 +627,22 @@ TEST(AboutWindow, StaysReadableUnderADarkDesktopPalette)
         EXPECT_GT(qAbs(ground.lightness() - text.lightness()), 128) << label->objectName().toStdString();
     }
     QApplication::setPalette(before);
+}
+
+// Too tall for the screen's free area (a small screen, a large scale factor),
+// the window fits it and its content scrolls, the status bar in view. (Where
+// it fits, it keeps its designed frame: see above.)
+TEST_F(MainWindowTest, AWindowTooTallForTheScreenFitsItAndScrolls)
+{
+    const QRect small(0, 0, 910, 485); // 1,366 x 768 at 150 %, below a panel
+    fitWithin(&window(), small);
+    window().show();
+    EXPECT_TRUE(small.contains(window().frameGeometry().translated(-window().pos())));
+    auto* scroll = window().findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << "the width had room for the scroll bar";
+    QStatusBar& bar = control<QStatusBar>("statusBar");
+    EXPECT_TRUE(window().rect().contains(QRect(bar.mapTo(&window(), QPoint()), bar.size())));
 }
 
 TEST(WindowPlace, AWindowWhosePlaceIsOffTheScreenOpensOnIt)
