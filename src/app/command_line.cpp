@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <string_view>
+
 namespace {
 
 // Qt's own options, which the application object takes from the command line;
@@ -36,7 +38,8 @@ const QtOption* qtOption(const QString& argument)
     return nullptr;
 }
 
-QStringList withoutQtOptions(const QStringList& arguments)
+// Our own arguments; `styleChosen` tells whether Qt's were to include -style.
+QStringList withoutQtOptions(const QStringList& arguments, bool& styleChosen)
 {
     QStringList ours;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -45,6 +48,8 @@ QStringList withoutQtOptions(const QStringList& arguments)
             ours.append(arguments[i]);
             continue;
         }
+        if (option->name == std::string_view("style"))
+            styleChosen = true;
         if (option->takesValue && !arguments[i].contains(u'='))
             ++i;
     }
@@ -79,7 +84,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
     const QString program = QStringLiteral("ravelin");
     const QString tryHelp = QStringLiteral("Try '%1 --help'.\n").arg(program);
-    if (!parser.parse(withoutQtOptions(arguments)))
+    bool styleChosen = false;
+    if (!parser.parse(withoutQtOptions(arguments, styleChosen)))
         return stop(2, program + QStringLiteral(": ") + parser.errorText() + u'\n' + tryHelp, true);
     if (parser.isSet(help)) {
         // Without an application object yet, the parser cannot name the program.
@@ -95,5 +101,6 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     CommandLine line;
     line.settingsPath = parser.value(settings);
+    line.styleChosen = styleChosen;
     return line;
 }

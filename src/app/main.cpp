@@ -26,7 +26,7 @@ int main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("example.bastionrow.Ravelin"));
-    prepareApplication(application);
+    prepareApplication(application, commandLine.styleChosen);
 
     const FileLocations files = chooseLocations(
         standardFolders(QCoreApplication::applicationDirPath(), QDir::currentPath()));

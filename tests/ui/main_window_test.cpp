@@ -675,6 +675,7 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
         std::optional<int> exitStatus;
         QString outputStart;
         QString settings;
+        bool styleChosen = false;
     };
     const QList<Case> cases = {
         {{"ravelin"}, std::nullopt, "", ""},
@@ -684,7 +685,9 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
         {{"ravelin", "-platform", "offscreen", "-style=Fusion", "--settings=x.ini", "-reverse"},
          std::nullopt,
          "",
-         "x.ini"},
+         "x.ini",
+         true},
+        {{"ravelin", "-stylesheet", "a.qss"}, std::nullopt, "", ""},
         {{"ravelin", "--bogus"}, 2, "ravelin: Unknown option 'bogus'.", ""},
         {{"ravelin", "--settings"}, 2, "ravelin: Missing value after '--settings'.", ""},
         {{"ravelin", "servers.txt"}, 2, "ravelin: unexpected argument 'servers.txt'", ""},
@@ -695,5 +698,6 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
         EXPECT_EQ(line.output.left(c.outputStart.size()), c.outputStart);
         EXPECT_EQ(line.outputIsError, c.exitStatus == 2);
         EXPECT_EQ(line.settingsPath, c.settings);
+        EXPECT_EQ(line.styleChosen, c.styleChosen) << c.arguments.join(' ').toStdString();
     }
 }
