@@ -20,6 +20,22 @@ QPoint placeWithin(QPoint designed, QSize size, QRect available)
     return {x, y};
 }
 
+namespace {
+
+// What the window's frame adds to its size. Before the window is shown its
+// frame is not known: a title bar and thin borders are the least it will have.
+QSize frameAllowance(const QWidget* window)
+{
+    const QSize known = window->frameGeometry().size() - window->size();
+    if (known.height() > 0)
+        return known;
+    const QStyle* style = window->style();
+    const int border = style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    return {2 * border, style->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border};
+}
+
+} // namespace
+
 QRect availableAreaAt(QPoint designed)
 {
     const QScreen* screen = QGuiApplication::screenAt(designed);
@@ -31,7 +47,7 @@ QRect availableAreaAt(QPoint designed)
 void moveToDesignedPlace(QWidget* window, QPoint designed)
 {
     const QRect available = availableAreaAt(designed);
-    const QSize size = window->frameGeometry().size();
+    const QSize size = window->size() + frameAllowance(window);
     window->move(available.isEmpty() ? designed : placeWithin(designed, size, available));
 }
 
@@ -39,13 +55,8 @@ void fitWithin(QMainWindow* window, QRect available)
 {
     if (available.isEmpty())
         return;
-    // Before the window is shown its frame is not known; a title bar is the
-    // least it will have.
-    QSize frame = window->frameGeometry().size() - window->size();
-    if (frame.height() <= 0)
-        frame.setHeight(window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
     const QSize designed = window->size();
-    const QSize room = (available.size() - frame).expandedTo(QSize(1, 1));
+    const QSize room = (available.size() - frameAllowance(window)).expandedTo(QSize(1, 1));
     if (designed.width() <= room.width() && designed.height() <= room.height())
         return;
 
