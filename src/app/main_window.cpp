@@ -158,6 +158,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     , commandHistory_(std::make_unique<CommandHistory>(options_.commandHistoryPath))
 {
     session_->setReplyTimeout(options_.replyTimeout);
+    session_->setGiveUpTimeout(options_.giveUpTimeout);
     session_->setConnectTimeout(options_.connectTimeout);
     reconnect_->setHeldAfter(options_.reconnectHeldAfter);
 
@@ -616,7 +617,10 @@ std::optional<QByteArray> MainWindow::writeAuditLog(const QList<QByteArray>& lin
 
 void MainWindow::perform(const AdminAction& action)
 {
-    session_->sendCommand(action.command);
+    // Not connected, the action still says its sentence after the refusal; a
+    // command the connected server would not take was not done.
+    if (!session_->sendCommand(action.command) && session_->isConnected())
+        return;
     appendLog(action.logLine);
 }
 

@@ -57,8 +57,10 @@ struct MainWindowOptions
     std::shared_ptr<Dialogs> dialogs;
     std::shared_ptr<Desktop> desktop;
     std::shared_ptr<PasswordStore> passwordStore;
-    // How long a command's reply may take before the next command goes out.
+    // How long a command's reply may take before it is logged as late, and
+    // how long before the connection is given up on.
     std::chrono::milliseconds replyTimeout{10000};
+    std::chrono::milliseconds giveUpTimeout{60000};
     // How long a connect may take before it fails as timed out.
     std::chrono::milliseconds connectTimeout{21000};
     // How long a login after a drop must last before the connection counts as back.

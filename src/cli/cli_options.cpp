@@ -56,7 +56,10 @@ QByteArray cliHelpText()
            "      --servers FILE      runs the commands on every server of FILE at once;\n"
            "                          a line is: NAME HOST PORT [PASSWORD-FILE]\n"
            "      --password-file FILE  takes the password from the first line of FILE\n"
-           "      --timeout SECONDS   how long a reply may take (default 10)\n"
+           "      --timeout SECONDS   how long a reply may take before it counts as late\n"
+           "                          (default 10); a late reply is still awaited\n"
+           "      --give-up SECONDS   how long without a reply before the connection is\n"
+           "                          closed (default 60, never below --timeout)\n"
            "      --json              prints the replies as JSON, one object a line\n"
            "  -v, --verbose           prints every line of the session's log on standard error\n"
            "  -h, --help              shows this help and exits\n"
@@ -107,7 +110,7 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
             return std::nullopt;
         };
         const bool takesValue = name == "-H" || name == "--host" || name == "-P" || name == "--port"
-            || name == "--servers" || name == "--password-file" || name == "--timeout";
+            || name == "--servers" || name == "--password-file" || name == "--timeout" || name == "--give-up";
         if (!takesValue && value)
             return usageError("option '" + name + "' takes no value");
         std::optional<QByteArray> given;
@@ -141,6 +144,11 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
             if (!timeout)
                 return usageError("the timeout must be a number of seconds above 0, not '" + *given + "'");
             options.replyTimeout = *timeout;
+        } else if (name == "--give-up") {
+            const auto timeout = readTimeout(*given);
+            if (!timeout)
+                return usageError("the give-up time must be a number of seconds above 0, not '" + *given + "'");
+            options.giveUpTimeout = *timeout;
         } else {
             return usageError("unknown option '" + argument + "'");
         }

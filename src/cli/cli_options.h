@@ -20,6 +20,7 @@ struct CliOptions
     QString serversFile;
     QString passwordFile;
     std::chrono::milliseconds replyTimeout{10000};
+    std::chrono::milliseconds giveUpTimeout{60000};
     bool json = false;
     bool verbose = false;
     QList<QByteArray> commands;

@@ -1,11 +1,19 @@
 #include "cli/command_feed.h"
 
-void CommandFeed::append(const QByteArray& command)
+#include "session/console_session.h"
+
+QByteArray CommandFeed::append(const QByteArray& command)
 {
     if (closed_)
-        return;
+        return {};
+    QByteArray problem = commandLengthProblem(command);
+    if (!problem.isEmpty()) {
+        refusedAny_ = true;
+        return problem;
+    }
     commands_.append(command);
     emit changed();
+    return {};
 }
 
 void CommandFeed::close()

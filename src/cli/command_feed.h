@@ -20,7 +20,10 @@ public:
     const QByteArray& at(qsizetype i) const { return commands_[i]; }
     bool isClosed() const { return closed_; }
 
-    void append(const QByteArray& command);
+    // Takes a command, or refuses one that no server would take and returns
+    // why (empty when taken); a run with a refused command ends with status 2.
+    QByteArray append(const QByteArray& command);
+    bool refusedAny() const { return refusedAny_; }
     // No command will follow.
     void close();
 
@@ -30,4 +33,5 @@ signals:
 private:
     QList<QByteArray> commands_;
     bool closed_ = false;
+    bool refusedAny_ = false;
 };

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <cstdio>
 #include <unistd.h>
 
 InputLines::InputLines(int fd, CommandFeed& feed, QObject* parent)
@@ -46,6 +47,8 @@ void InputLines::take(const QByteArray& line)
     QByteArray command = line;
     if (command.endsWith('\r'))
         command.chop(1);
-    if (!command.isEmpty())
-        feed_.append(command);
+    if (command.isEmpty())
+        return;
+    if (const QByteArray problem = feed_.append(command); !problem.isEmpty())
+        std::fprintf(stderr, "%s\n", problem.constData());
 }

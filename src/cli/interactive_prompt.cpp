@@ -80,5 +80,9 @@ void InteractivePrompt::takeLine(char* line)
         return;
     }
     add_history(command.constData());
-    feed_.append(command);
+    // A command the server would not take is said at once, and the prompt comes back.
+    if (const QByteArray problem = feed_.append(command); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", problem.constData());
+        show();
+    }
 }

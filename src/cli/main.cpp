@@ -10,6 +10,7 @@
 #include "cli/password_source.h"
 #include "cli/server_group.h"
 #include "cli/server_list.h"
+#include "session/console_session.h"
 
 #include <QCoreApplication>
 
@@ -50,6 +51,11 @@ int main(int argc, char** argv)
         return *commandLine.exitStatus;
     }
     const CliOptions& options = commandLine.options;
+    // A command the servers would not take stops the run before anything is sent.
+    for (const QByteArray& command : options.commands) {
+        if (const QByteArray problem = commandLengthProblem(command); !problem.isEmpty())
+            return usageFailure(problem);
+    }
 
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ravelin-cli"));
@@ -96,6 +102,7 @@ int main(int argc, char** argv)
     RunSettings settings;
     settings.format = options.json ? ReplyFormat::Json : ReplyFormat::Text;
     settings.replyTimeout = options.replyTimeout;
+    settings.giveUpTimeout = options.giveUpTimeout;
     settings.verbose = options.verbose;
 
     Output output(stdout, stderr);
@@ -128,5 +135,5 @@ int main(int argc, char** argv)
             output.writeMessage(line);
     }
     output.flushReplies();
-    return int(group.status());
+    return int(feed.refusedAny() ? worse(group.status(), ExitStatus::Usage) : group.status());
 }

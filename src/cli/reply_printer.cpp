@@ -101,7 +101,10 @@ void ReplyPrinter::end()
 
 void ReplyPrinter::timedOut()
 {
-    finishReply("timeout");
+    if (!inReply_ || format_ != ReplyFormat::Json)
+        return;
+    output_.writeReply(startObject(serverName_, command_, "timeout").finish());
+    output_.flushReplies();
 }
 
 void ReplyPrinter::abandon()

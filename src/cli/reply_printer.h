@@ -4,8 +4,8 @@
 // came; with several servers each line is held until it is whole and goes out
 // behind the server's name, so that lines of different servers never mix. As
 // JSON, every entry of a list reply and every line of any other reply becomes
-// one object (json_line.h), and an object of type "end" or "timeout" closes
-// each reply.
+// one object (json_line.h), an object of type "timeout" marks a late reply,
+// and an object of type "end" closes each reply that came.
 
 #include "cli/output.h"
 #include "core/entry_block.h"
@@ -34,6 +34,8 @@ public:
     void addBytes(QByteArrayView bytes);
     void addEntries(ListKind list, const EntryBlock& entries);
     void end();
+    // The reply is late: in JSON an object of type "timeout" says so. The
+    // reply stays open; its bytes and its end follow should it come.
     void timedOut();
     // The connection ended in the middle of a reply: what is held goes out.
     void abandon();

@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -31,6 +32,7 @@ ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output
     , printer_(output, settings.format, target.name)
 {
     session_.setReplyTimeout(settings.replyTimeout);
+    session_.setGiveUpTimeout(std::max(settings.giveUpTimeout, settings.replyTimeout));
     session_.setPasswordSource([this] { return target_.password; });
     connect(&session_, &ConsoleSession::logLine, this, &ServerRun::onLogLine);
     connect(&session_, &ConsoleSession::loggedIn, this, &ServerRun::onLoggedIn);
@@ -112,11 +114,9 @@ void ServerRun::sendNext()
         const QByteArray command = feed_.at(nextCommand_++);
         awaited_ = command;
         printer_.begin(command);
-        const qsizetype before = session_.commandsInFlight();
-        session_.sendCommand(command);
         // A refused command is logged by the session (not connected, busy):
         // nothing will answer it.
-        if (session_.commandsInFlight() == before && !finished_) {
+        if (!session_.sendCommand(command) && !finished_) {
             awaited_.reset();
             printer_.abandon();
             disconnect();
@@ -198,6 +198,8 @@ void ServerRun::onReplyFinished(const QByteArray& command)
     endReply();
 }
 
+// A late reply is still awaited: it is printed when it comes, and the next
+// command waits for it. The run ends with status 4 all the same.
 void ServerRun::onReplyTimedOut(const QByteArray& command)
 {
     if (!loggedIn_) {
@@ -211,7 +213,6 @@ void ServerRun::onReplyTimedOut(const QByteArray& command)
         return;
     ++timedOutReplies_;
     printer_.timedOut();
-    endReply();
 }
 
 void ServerRun::onDisconnected()

@@ -29,6 +29,9 @@ struct RunSettings
 {
     ReplyFormat format = ReplyFormat::Text;
     std::chrono::milliseconds replyTimeout{10000};
+    // With no reply for this long (or the reply timeout, when longer), the
+    // connection is closed.
+    std::chrono::milliseconds giveUpTimeout{60000};
     bool verbose = false; // every log line of the session on standard error
 };
 
@@ -85,8 +88,8 @@ private:
     qsizetype nextCommand_ = 0;
     std::optional<QByteArray> awaited_; // the command whose reply is awaited
     // A list reply is taken for the awaited command's only once its bytes
-    // come: the list signals also report the late reply of a command given up
-    // on, whose bytes the session drops.
+    // come: the list signals also report a list that a server sends unasked,
+    // whose bytes the session drops.
     std::optional<ListKind> listSeen_;
     bool listConfirmed_ = false;
     EntryBlock unconfirmedEntries_;

@@ -16,6 +16,15 @@ qsizetype indexOf(ListKind list)
     return static_cast<qsizetype>(list);
 }
 
+// 1100 as "1,100", as the log writes counts of bytes.
+QByteArray withThousands(qsizetype number)
+{
+    QByteArray digits = QByteArray::number(qint64(number));
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, ',');
+    return digits;
+}
+
 } // namespace
 
 QByteArray frameCommand(const QByteArray& command)
@@ -24,6 +33,14 @@ QByteArray frameCommand(const QByteArray& command)
     frame.reserve(command.size() + 2);
     frame.append('\x02').append(command).append('\n');
     return frame;
+}
+
+QByteArray commandLengthProblem(QByteArrayView command)
+{
+    if (command.size() <= ConsoleSession::kMaxCommandLength)
+        return {};
+    return "The command is too long for the server (" + withThousands(command.size()) + " bytes, at most "
+        + withThousands(ConsoleSession::kMaxCommandLength) + ")...";
 }
 
 QByteArray loginCommand(const QByteArray& seed, const QByteArray& password)
@@ -55,6 +72,8 @@ ConsoleSession::ConsoleSession(QObject* parent)
     replyTimer_.setSingleShot(true);
     replyTimer_.setInterval(std::chrono::seconds(10));
     connect(&replyTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onReplyTimeout));
+    giveUpTimer_.setSingleShot(true);
+    connect(&giveUpTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onGiveUpTimeout));
     greetingTimer_.setSingleShot(true);
     greetingTimer_.setInterval(std::chrono::seconds(15));
     connect(&greetingTimer_, &QTimer::timeout, this, guarded(&ConsoleSession::onGreetingTimeout));
@@ -109,18 +128,24 @@ bool ConsoleSession::refuseToSend()
     return false;
 }
 
-void ConsoleSession::sendCommand(const QByteArray& command, Reply reply)
+bool ConsoleSession::sendCommand(const QByteArray& command, Reply reply)
 {
     if (refuseToSend())
-        return;
+        return false;
+    // The server would close the connection, without a word, on such a line.
+    if (const QByteArray problem = commandLengthProblem(command); !problem.isEmpty()) {
+        log(problem);
+        return false;
+    }
     // A server that never answers must not make the window hold commands without end.
     if (waitingCommands_.size() >= kMaxWaitingCommands) {
         log("Too many commands waiting... please wait and try again");
-        return;
+        return false;
     }
     waitingCommands_.append({command, reply});
     if (!reading_)
         writeNext();
+    return true;
 }
 
 void ConsoleSession::writeNext()
@@ -135,14 +160,15 @@ void ConsoleSession::write(const Command& command)
     onWire_ = command;
     typedReplyLine_.clear();
     replyAwaited_ = true;
+    giveUpTimer_.stop();
     replyTimer_.start();
     socket_.write(frameCommand(command.text));
 }
 
 void ConsoleSession::replyText(QByteArrayView bytes, bool recognised)
 {
-    // Bytes of a reply given up on belong to no command still waiting.
-    if (!replyAwaited_ || repliesOwed_ > 0)
+    // Bytes nothing asked for belong to no command.
+    if (!replyAwaited_)
         return;
     emit replyData(onWire_.text, bytes);
     if (onWire_.reply == Reply::Logged && !recognised)
@@ -168,10 +194,6 @@ void ConsoleSession::logTypedReplyLines(QByteArrayView bytes, bool last)
 
 void ConsoleSession::replyEnded()
 {
-    if (repliesOwed_ > 0) {
-        --repliesOwed_;
-        return;
-    }
     if (!replyAwaited_)
         return; // nothing was asked
     if (onWire_.reply == Reply::Logged)
@@ -179,16 +201,30 @@ void ConsoleSession::replyEnded()
     // The next command goes out once the reader is done with this read.
     replyAwaited_ = false;
     replyTimer_.stop();
+    giveUpTimer_.stop();
     emit replyFinished(onWire_.text);
 }
 
+// A late reply still comes, in order (a map change holds a server up for
+// seconds): the next command waits for it, or the server would hold two lines
+// and stay a command behind.
 void ConsoleSession::onReplyTimeout()
 {
-    ++repliesOwed_;
-    replyAwaited_ = false;
+    if (!replyAwaited_)
+        return;
     log("The server did not answer in time...");
+    giveUpTimer_.start(std::max(giveUpAfter_ - std::chrono::milliseconds(replyTimer_.interval()),
+                                std::chrono::milliseconds(0)));
     emit replyTimedOut(onWire_.text);
-    writeNext();
+}
+
+void ConsoleSession::onGiveUpTimeout()
+{
+    if (!replyAwaited_ || !socket_.isActive())
+        return;
+    log("The server has not answered for " + QByteArray::number(double(giveUpAfter_.count()) / 1000)
+        + " seconds; closing the connection...");
+    socket_.close();
 }
 
 void ConsoleSession::onGreetingTimeout()
@@ -203,8 +239,8 @@ void ConsoleSession::dropWaitingCommands()
 {
     waitingCommands_.clear();
     replyAwaited_ = false;
-    repliesOwed_ = 0;
     replyTimer_.stop();
+    giveUpTimer_.stop();
     typedReplyLine_.clear();
 }
 

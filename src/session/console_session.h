@@ -6,6 +6,12 @@
 // sees (log lines, the status text, list changes, replies) by signals. It
 // knows nothing of widgets.
 //
+// A server keeps in its buffer every line it has not read, and reads one line
+// only in a frame that brought bytes: two lines in its buffer leave it a
+// command behind for good. So nothing is written while a reply is owed, a late
+// one included, and a command whose line the server would drop (and close the
+// connection for) is refused before it is written.
+//
 // Whatever a server sends, what the session holds stays bounded: a list line
 // is kept to 16 MiB, at most 1,000 commands wait, a read is taken in slices of
 // at most 1 MiB, a slice is handled in pieces and the event loop gets a turn
@@ -32,6 +38,9 @@ class ConsoleSession : public QObject, private ReplySink
 public:
     // The most commands that may wait for the one on the wire.
     static constexpr qsizetype kMaxWaitingCommands = 1000;
+    // The longest command text a server takes: its line, 0x02 and 0x0A
+    // included, must stay under 1,024 bytes.
+    static constexpr qsizetype kMaxCommandLength = 1021;
     // The most bytes taken from the socket at one turn of the event loop.
     static constexpr qsizetype kReadSlice = 1024 * 1024;
     // A slice is handled in pieces of about this many bytes, ended at a line
@@ -60,11 +69,11 @@ public:
     // makes of their replies.
     enum class Reply { ReaderOnly, Logged };
 
-    // Takes one command, or logs why it cannot go out. A server handles one
-    // command at a time, so a command goes on the wire only once the previous
-    // one's reply has ended (or the reply timeout has passed); until then it
+    // Takes one command, or logs why it cannot go out and returns false. A
+    // server handles one command at a time, so a command goes on the wire only
+    // once the previous one's reply has ended, however late; until then it
     // waits, in order. Nothing goes out before the greeting has been answered.
-    void sendCommand(const QByteArray& command, Reply reply = Reply::ReaderOnly);
+    bool sendCommand(const QByteArray& command, Reply reply = Reply::ReaderOnly);
 
     // True while the connection is established, logged in or not.
     bool isConnected() const { return socket_.isActive(); }
@@ -78,8 +87,14 @@ public:
     // The commands accepted but not yet answered, the one on the wire included.
     qsizetype commandsInFlight() const { return waitingCommands_.size() + (replyAwaited_ ? 1 : 0); }
 
-    // How long the reply to a command may take before the next one goes out.
+    // How long the reply to a command may take before it is logged as late;
+    // the session goes on waiting for it.
     void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
+    // How long, from its writing, a reply may take before the connection is
+    // given up on and closed; a new login is the only way to empty a server's
+    // buffer. Never shorter than the reply timeout: a bound within it closes
+    // the connection as the reply timeout passes.
+    void setGiveUpTimeout(std::chrono::milliseconds timeout) { giveUpAfter_ = timeout; }
     // How long a connect may take before it fails as timed out.
     void setConnectTimeout(std::chrono::milliseconds timeout) { socket_.setConnectTimeout(timeout); }
     // How long an established connection may wait for the greeting's seed.
@@ -97,8 +112,10 @@ signals:
     void listComplete(ListKind list);
     // The bytes of the reply to `command`, as they arrive, its 0x04 left out.
     void replyData(const QByteArray& command, QByteArrayView bytes);
-    // The reply to `command` has ended, or it did not come in time.
+    // The reply to `command` has ended, late or not.
     void replyFinished(const QByteArray& command);
+    // The reply to `command` did not come within the reply timeout; it is
+    // still awaited, and replyData and replyFinished follow should it come.
     void replyTimedOut(const QByteArray& command);
     // The login succeeded, or failed (the connection is then closed); the
     // connection has closed, whatever the cause.
@@ -143,6 +160,7 @@ private:
     void writeNext();
     void write(const Command& command);
     void onReplyTimeout();
+    void onGiveUpTimeout();
     void onGreetingTimeout();
     void dropWaitingCommands();
     void logTypedReplyLines(QByteArrayView bytes, bool last);
@@ -157,13 +175,12 @@ private:
     QList<Command> waitingCommands_;
     Command onWire_;
     bool replyAwaited_ = false; // a command is on the wire and its reply has not ended
-    // Replies of commands given up on after the timeout. A server answers every
-    // command in order, if late (a map change can hold it up), so the next ends
-    // of replies are theirs, not those of the commands sent after them.
-    int repliesOwed_ = 0;
     bool reading_ = false;      // the reply reader is running
     bool handlingRead_ = false; // a read is being handled, its last reports included
     QTimer replyTimer_;
+    // Runs from the reply timeout to the give-up bound.
+    QTimer giveUpTimer_;
+    std::chrono::milliseconds giveUpAfter_{60000};
     QTimer greetingTimer_;
 
     // The slice taken from the socket, handled up to unhandledFrom_; the rest
@@ -184,6 +201,10 @@ private:
 
 // The wire form of a command: 0x02, the text unchanged, 0x0A.
 QByteArray frameCommand(const QByteArray& command);
+
+// Why a server would not take `command`: "The command is too long for the
+// server (1,100 bytes, at most 1,021)..."; empty when it would.
+QByteArray commandLengthProblem(QByteArrayView command);
 
 // The answer to a greeting: "login " and the MD5 digest of seed and password
 // in lowercase hexadecimal, so the password never crosses the wire.

@@ -149,6 +149,7 @@ TEST_F(CliTest, ExitStatusSaysHowTheRunEnded)
          ""},
         {"timeout too long", single({"--timeout", "86400.001"}), right, 2, "", "not '86400.001'"},
         {"timeout a second too long", single({"--timeout", "86401"}), right, 2, "", "not '86401'"},
+        {"give up", single({"--give-up", "-1"}), right, 2, "", "above 0, not '-1'"},
         {"option", single({"--bogus"}), right, 2, "", "unknown option '--bogus'"},
         {"value", single({"--json=yes"}), right, 2, "", "option '--json' takes no value"},
         {"missing value", single({"--servers"}), right, 2, "", "option '--servers' needs a value"},
@@ -171,38 +172,65 @@ TEST_F(CliTest, ExitStatusSaysHowTheRunEnded)
     }
 }
 
-// The server reads the login and then nothing more: the command's reply never comes.
-TEST_F(CliTest, ExitStatusFourWhenAReplyTimesOut)
+// A server that stops for longer than the timeout, as during a map change:
+// the late list is printed when it comes, in order, the next command waits
+// for it (the server never holds two lines), and the run exits 4.
+TEST_F(CliTest, ALateReplyIsPrintedInOrderAndTheNextCommandWaitsForIt)
+{
+    RconSimServer& server = addServer();
+    server.setStall(2, 1500);
+    const Outcome outcome = run(single({"--timeout", "0.5", "--json", "exec maplist.list", "exec sv.serverName"}),
+                                {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 4);
+    const QList<QByteArray> lines = outcome.out.split('\n');
+    ASSERT_EQ(lines.size(), 1 + server.game().rotation().size() + 3 + 1) << outcome.out.data();
+    EXPECT_EQ(lines.first(), R"({"command":"exec maplist.list","type":"timeout"})");
+    EXPECT_TRUE(lines[1].contains(R"("type":"map")"));
+    EXPECT_EQ(lines.mid(lines.size() - 4),
+              Lines({R"({"command":"exec maplist.list","type":"end"})",
+                     R"({"command":"exec sv.serverName","type":"text","text":"Ravelin practice server"})",
+                     R"({"command":"exec sv.serverName","type":"end"})", ""}));
+    EXPECT_EQ(outcome.err, "The server did not answer in time...\n");
+    EXPECT_EQ(server.pipelinedLines(), 0);
+}
+
+// A server that never answers is given up on: the connection closes (3).
+TEST_F(CliTest, AServerSilentPastTheGiveUpTimeIsLeft)
 {
     RconSimServer& server = addServer();
     QObject::connect(&server, &RconSimServer::lineReceived, [&](const QByteArray& line) {
         if (line.startsWith("\x02login"))
             server.pauseReading();
     });
-    const Outcome outcome = run(single({"--timeout", "0.3", "--json", "exec sv.serverName"}),
+    const Outcome outcome = run(single({"--timeout", "0.2", "--give-up", "0.6", "exec sv.serverName"}),
                                 {{"RAVELIN_PASSWORD", "secret"}});
-    EXPECT_EQ(outcome.status, 4);
-    EXPECT_EQ(outcome.out, "{\"command\":\"exec sv.serverName\",\"type\":\"timeout\"}\n");
-    EXPECT_EQ(outcome.err, "The server did not answer in time...\n");
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.err, "The server did not answer in time...\n"
+                           "The server has not answered for 0.6 seconds; closing the connection...\n"
+                           "Disconnected...\n");
 }
 
-// A list that comes after its command was given up on belongs to no command:
-// the next command's reply is its own, without the late list's entries. The
-// late list comes well within the next command's own timeout.
-TEST_F(CliTest, LateListIsNotTakenForTheNextReply)
+// The stock server closes the connection for a line of 1,024 bytes or more:
+// such a command is never sent. On the command line it stops the run; from a
+// pipe it is left out and the others go.
+TEST_F(CliTest, ACommandTooLongForTheServerIsRefused)
 {
     RconSimServer& server = addServer();
-    QObject::connect(&server, &RconSimServer::lineReceived, [&](const QByteArray& line) {
-        if (line == framed("exec admin.listPlayers"))
-            server.stallNextReply(2200);
-    });
-    const Outcome outcome = run(single({"--timeout", "1.5", "--json", "exec admin.listPlayers", "exec sv.serverName"}),
-                                {{"RAVELIN_PASSWORD", "secret"}});
-    EXPECT_EQ(outcome.status, 4);
-    EXPECT_EQ(outcome.out,
-              "{\"command\":\"exec admin.listPlayers\",\"type\":\"timeout\"}\n"
-              "{\"command\":\"exec sv.serverName\",\"type\":\"text\",\"text\":\"Ravelin practice server\"}\n"
-              "{\"command\":\"exec sv.serverName\",\"type\":\"end\"}\n");
+    const QByteArray longest = "exec " + QByteArray(1016, 'x');
+    const QByteArray tooLong = longest + 'x';
+    const QByteArray said = "The command is too long for the server (1,022 bytes, at most 1,021)...\n";
+
+    Outcome outcome = run(single({"exec sv.serverName", QString::fromLatin1(tooLong)}), {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err, "ravelin-cli: " + said);
+    EXPECT_EQ(server.clientCount() + server.receivedLines().size(), 0) << "nothing was sent";
+
+    outcome = run(single({}), {{"RAVELIN_PASSWORD", "secret"}}, tooLong + "\n" + longest + "\nexec sv.serverName\n");
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err, said);
+    EXPECT_EQ(server.receivedLines().mid(1), Lines({framed(longest), framed("exec sv.serverName")}));
+    EXPECT_EQ(server.linesRefused(), 0);
+    EXPECT_TRUE(outcome.out.endsWith("Ravelin practice server\n"));
 }
 
 TEST_F(CliTest, PasswordComesFromTheEnvironmentOrAFileButNeverTheCommandLine)
@@ -414,6 +442,8 @@ TEST_F(CliTest, ManyServersInJsonNameTheirServerAndCountLateReplies)
               QByteArrayList({
                   R"({"server":"quick","command":"exec sv.maxPlayers","type":"end"})",
                   R"({"server":"quick","command":"exec sv.maxPlayers","type":"text","text":"64"})",
+                  R"({"server":"slow","command":"exec sv.maxPlayers","type":"end"})",
+                  R"({"server":"slow","command":"exec sv.maxPlayers","type":"text","text":"64"})",
                   R"({"server":"slow","command":"exec sv.maxPlayers","type":"timeout"})",
               }));
     EXPECT_TRUE(outcome.err.endsWith("slow: 1 reply timed out\n1 of 2 servers failed\n")) << outcome.err.data();

@@ -6,6 +6,7 @@
 #include "app/text_codec.h"
 #include "window_fixture.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
@@ -412,6 +413,41 @@ TEST_F(AdminUiTest, SendHandsOverTheTypedTextAsTheWholeCommand)
         }
         EXPECT_EQ(edit("commandEdit").text(), toDisplay(c.typed)) << "kept for the next send";
     }
+}
+
+// The stock server closes the connection, without a word, for a line of
+// 1,024 bytes or more: a command or a chat message that long is refused with
+// a log line, not cut, and the connection stays up.
+TEST_F(AdminUiTest, ACommandOrMessageTooLongForTheServerIsRefusedAndTheConnectionStays)
+{
+    connectAndLogin();
+    struct Case
+    {
+        const char* box;
+        QByteArray text;
+        const char* button;
+        QByteArray said;
+    };
+    const Case cases[] = {
+        {"commandEdit", "exec " + QByteArray(1095, 'x'), "sendCommandButton",
+         "The command is too long for the server (1,100 bytes, at most 1,021)..."},
+        // "exec game.sayAll \"Admin: " + chat name + " - " + message + '"'
+        {"messageEdit", QByteArray(1021 - 30, 'y'), "sendMessageButton",
+         "The command is too long for the server (1,022 bytes, at most 1,021)..."},
+    };
+    control<QCheckBox>("mecCheck").setChecked(true);
+    control<QCheckBox>("usmcCheck").setChecked(true);
+    fill("chatNameEdit", "ab");
+    for (const Case& c : cases) {
+        fill(c.box, c.text);
+        const qsizetype mark = logLines().size();
+        EXPECT_EQ(sentBy([&] { button(c.button).click(); }, 0), Lines());
+        EXPECT_EQ(logLinesSince(mark), Lines({c.said}));
+    }
+    fill("messageEdit", QByteArray(1021 - 31, 'y'));
+    EXPECT_EQ(sentBy([&] { button("sendMessageButton").click(); }, 1).size(), 1) << "the longest line goes out";
+    EXPECT_EQ(server().linesRefused(), 0);
+    EXPECT_EQ(status(), "Connected to 127.0.0.1");
 }
 
 // Up and Down in the console box walk the commands sent before, kept across

@@ -86,6 +86,9 @@ int main(int argc, char** argv)
         {"instant", "Answer every line at once, instead of one line per frame as the stock server does."},
         {"frame-ms", "The stock server's frame, in milliseconds (default 30).", "ms", "30"},
         {"instances", "Runs this many servers, on consecutive ports from --port (default 1).", "n", "1"},
+        {"stall-after", "Stops for --stall-ms once, after handling the n-th line (the login included), "
+                        "before replying to it, as a map change does (default 0: never).", "n", "0"},
+        {"stall-ms", "How long the stall of --stall-after lasts, in milliseconds (default 12000).", "ms", "12000"},
     });
     parser.process(app);
 
@@ -97,8 +100,12 @@ int main(int argc, char** argv)
         || !readCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
         || !readCount(parser, "chunk-delay-ms", 0, 60000, options.chunkDelayMs)
         || !readCount(parser, "frame-ms", 1, 10000, options.frameMs)
-        || !readCount(parser, "instances", 1, 1000, instances))
+        || !readCount(parser, "instances", 1, 1000, instances)
+        || !readCount(parser, "stall-after", 0, 1 << 30, options.stallAfter)
+        || !readCount(parser, "stall-ms", 0, 3600000, options.stallMs))
         return 2;
+    if (options.stallAfter > 0 && !parser.isSet("stall-ms"))
+        options.stallMs = 12000;
     if (parser.isSet("instant"))
         options.timing = SimTiming::Instant;
     options.port = quint16(port);

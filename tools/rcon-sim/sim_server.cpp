@@ -33,12 +33,15 @@ public:
     QByteArray seed;
     bool authenticated = false;
     bool closeWhenDrained = false;
-    bool stalled = false; // reads nothing until a held reply has gone
 };
 
 namespace {
 
 constexpr char seedMarker[] = "Digest seed: ";
+// The stock server's line rule: a line of this many bytes, its line feed
+// included, or this many bytes without a line feed, close the connection.
+constexpr qsizetype kLongestLine = 1023;
+constexpr qsizetype kLongestUnfinishedLine = 128;
 
 QByteArray randomSeed()
 {
@@ -83,6 +86,8 @@ RconSimServer::~RconSimServer()
 
 bool RconSimServer::listen()
 {
+    if (options_.timing == SimTiming::Stock)
+        server_->setListenBacklogSize(1);
     return server_->listen(QHostAddress::LocalHost, options_.port);
 }
 
@@ -139,24 +144,40 @@ void RconSimServer::accept()
 
 void RconSimServer::frame(SimClient* client)
 {
+    if (stalled_)
+        return;
     if (!client->greeting.isEmpty())
         send(client, client->greeting.takeFirst(), false);
-    if (paused_ || client->stalled || !clients_.contains(client))
+    if (paused_ || !clients_.contains(client))
         return;
     const QByteArray fresh = client->socket->readAll();
     if (fresh.isEmpty())
         return;
     takeBytes(client, fresh);
-    handleLine(client);
+    if (!refuseLongLine(client))
+        handleLine(client);
+}
+
+bool RconSimServer::refuseLongLine(SimClient* client)
+{
+    const qsizetype lineFeed = client->pending.indexOf('\n');
+    const bool tooLong = lineFeed < 0 ? client->pending.size() > kLongestUnfinishedLine : lineFeed >= kLongestLine;
+    if (!tooLong)
+        return false;
+    ++linesRefused_;
+    client->pending.clear();
+    client->queue.clear();
+    client->socket->disconnectFromHost();
+    return true;
 }
 
 void RconSimServer::handleAllLines(SimClient* client)
 {
-    if (paused_ || !clients_.contains(client))
+    if (paused_ || stalled_ || !clients_.contains(client))
         return;
     takeBytes(client, client->socket->readAll());
     // A slot of lineReceived may pause reading or close the connection; stop then.
-    while (!paused_ && clients_.contains(client) && !client->stalled && handleLine(client)) { }
+    while (!paused_ && !stalled_ && clients_.contains(client) && handleLine(client)) { }
 }
 
 void RconSimServer::takeBytes(SimClient* client, const QByteArray& bytes)
@@ -176,6 +197,8 @@ bool RconSimServer::handleLine(SimClient* client)
     const QByteArray line = client->pending.left(end);
     client->pending.remove(0, end + 1);
     receivedLines_.append(line);
+    if (++linesHandled_ == options_.stallAfter)
+        stallNextReplyMs_ = options_.stallMs;
     emit lineReceived(line);
     if (!clients_.contains(client))
         return false;
@@ -195,13 +218,7 @@ bool RconSimServer::handleLine(SimClient* client)
     if (reply.isEmpty() || !clients_.contains(client))
         return true;
     if (const int ms = std::exchange(stallNextReplyMs_, 0); ms > 0) {
-        client->stalled = true;
-        QTimer::singleShot(ms, client, [this, client, reply] {
-            client->stalled = false;
-            send(client, reply, true);
-            if (!client->frame.isActive())
-                handleAllLines(client); // what came meanwhile raises no new readyRead
-        });
+        stall(client, ms, reply);
         return true;
     }
     if (cutNextReplyAt_) {
@@ -213,6 +230,21 @@ bool RconSimServer::handleLine(SimClient* client)
         send(client, reply, true);
     }
     return true;
+}
+
+void RconSimServer::stall(SimClient* client, int ms, const QByteArray& reply)
+{
+    stalled_ = true;
+    QTimer::singleShot(ms, this, [this, client, reply] {
+        stalled_ = false;
+        if (clients_.contains(client))
+            send(client, reply, true);
+        // What came meanwhile raises no new readyRead; a stock frame reads it at its next turn.
+        for (SimClient* other : QList<SimClient*>(clients_)) {
+            if (!other->frame.isActive())
+                handleAllLines(other);
+        }
+    });
 }
 
 QByteArray RconSimServer::answer(SimClient* client, const QByteArray& text)

@@ -9,8 +9,10 @@
 // frame apart, and in each frame (30 ms) it reads the connection once and
 // handles at most one complete line, and only when that read brought new bytes.
 // A client that writes a second command before the first one's reply has ended
-// gets no answer to it until it sends something more. The instant timing
-// answers every line as soon as it arrives.
+// gets no answer to it until it sends something more. Like the stock server it
+// closes a connection that sends a line of 1,024 bytes or more, or more than
+// 128 bytes without a line feed, and it listens with a backlog of 1. The
+// instant timing answers every line as soon as it arrives, whatever its length.
 
 #include "game_state.h"
 
@@ -38,6 +40,11 @@ struct RconSimOptions
     int frameMs = 30;     // the stock timing's frame
     int chunkSize = 0;    // bytes per write of a reply; 0 writes each reply at once
     int chunkDelayMs = 0; // pause after every write
+    // After handling line number stallAfter (from 1, the login included), the
+    // whole server stops for stallMs before it replies, once, as a map change
+    // stops it; 0 never.
+    int stallAfter = 0;
+    int stallMs = 0;
 };
 
 class RconSimServer : public QObject
@@ -97,9 +104,18 @@ public:
     void startFlood(const QByteArray& pattern);
     void stopFlood();
     qint64 floodedBytes() const { return floodedBytes_; }
-    // Handles the next line, then stalls that connection for `ms` before it
-    // replies, as a server busy changing maps does: it reads nothing meanwhile.
+    // Handles the next line, then stops for `ms` before it replies, as a
+    // server busy changing maps does: it reads and writes nothing meanwhile.
     void stallNextReply(int ms) { stallNextReplyMs_ = ms; }
+    // The same, once, after the server has handled `line` lines (from 1, the login included).
+    void setStall(int line, int ms)
+    {
+        options_.stallAfter = line;
+        options_.stallMs = ms;
+    }
+    bool isStalled() const { return stalled_; }
+    // Connections closed for a line the stock server does not take.
+    int linesRefused() const { return linesRefused_; }
 
 signals:
     void lineReceived(const QByteArray& line);
@@ -111,6 +127,9 @@ private:
     void accept();
     void frame(SimClient* client);
     void handleAllLines(SimClient* client);
+    // Closes the connection when what waits breaks the stock server's line rule.
+    bool refuseLongLine(SimClient* client);
+    void stall(SimClient* client, int ms, const QByteArray& reply);
     // Takes in newly read bytes, counting lines that arrive behind an unanswered one.
     void takeBytes(SimClient* client, const QByteArray& bytes);
     // Handles the first complete line waiting; false when there is none.
@@ -131,6 +150,9 @@ private:
     bool paused_ = false;
     std::optional<qsizetype> cutNextReplyAt_;
     int stallNextReplyMs_ = 0;
+    int linesHandled_ = 0;
+    bool stalled_ = false;
+    int linesRefused_ = 0;
     QByteArray floodPattern_;
     qint64 floodedBytes_ = 0;
     QTimer* floodTimer_ = nullptr;
