@@ -270,6 +270,36 @@ TEST_F(RconSimTest, StockTimingAnswersOneLinePerFrameAndOnlyWhenNewBytesCame)
     EXPECT_EQ(server->pipelinedLines(), 2);
 }
 
+// The stock server's line rule: a line of 1,024 bytes or more, or more than
+// 128 bytes without their line feed, closes the connection without a word.
+TEST_F(RconSimTest, StockTimingClosesTheConnectionForALineTooLong)
+{
+    struct Case
+    {
+        QByteArray sent;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"\x02" + QByteArray(1021, 'x') + '\n', false},
+        {"\x02" + QByteArray(1022, 'x') + '\n', true},
+        {QByteArray(128, 'x'), false},
+        {QByteArray(129, 'x'), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent.size());
+        Peer peer(server->port());
+        ASSERT_EQ(peer.Login("pw"), "Authentication successful, rcon ready.\n\x04");
+        peer.socket.write(c.sent);
+        if (c.closes) {
+            EXPECT_TRUE(WaitUntil([&] { return peer.socket.state() == QAbstractSocket::UnconnectedState; }));
+        } else {
+            SpinEventLoop(100ms);
+            EXPECT_EQ(peer.socket.state(), QAbstractSocket::ConnectedState);
+        }
+    }
+    EXPECT_EQ(server->linesRefused(), 2);
+}
+
 // The game rules, one command after another on the same game.
 TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
 {
