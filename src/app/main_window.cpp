@@ -615,13 +615,17 @@ std::optional<QByteArray> MainWindow::writeAuditLog(const QList<QByteArray>& lin
     return std::nullopt;
 }
 
-void MainWindow::perform(const AdminAction& action)
+bool MainWindow::submit(const QByteArray& command)
 {
-    // Not connected, the action still says its sentence after the refusal; a
-    // command the connected server would not take was not done.
-    if (!session_->sendCommand(action.command) && session_->isConnected())
-        return;
+    return session_->sendCommand(command) || !session_->isConnected();
+}
+
+bool MainWindow::perform(const AdminAction& action)
+{
+    if (!submit(action.command))
+        return false;
     appendLog(action.logLine);
+    return true;
 }
 
 ListBox* MainWindow::listFor(ListKind list) const

@@ -120,8 +120,12 @@ private:
     void connectToSavedServer(const SavedServer& server, std::optional<QByteArray> password);
     void storeSavedServers(const SavedServers& servers);
     ListBox* listFor(ListKind list) const;
-    // Sends the action's command, then logs its sentence.
-    void perform(const AdminAction& action);
+    // Hands a command to the session. Not connected, the action still goes on
+    // after the refusal; false when the connected server was not sent it (a
+    // command too long for it): the action was not done and says nothing.
+    bool submit(const QByteArray& command);
+    // Sends the action's command, then logs its sentence; false as submit.
+    bool perform(const AdminAction& action);
     // The id of the selected player, or nothing after logging the refusal.
     std::optional<QByteArray> selectedPlayerId();
     // Sends a ban of the selected player; the line leaves the list before it is logged.

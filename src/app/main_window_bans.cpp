@@ -31,7 +31,9 @@ void MainWindow::onRemoveBanClicked()
         return;
     }
     const AdminAction remove = ban_admin::removeKey(*key);
-    session_->sendCommand(remove.command);
+    // A key too long to send stays listed, and nothing claims it was lifted.
+    if (!submit(remove.command))
+        return;
     banList_->remove(banList_->selectedIndex());
     appendLog(remove.logLine);
 }

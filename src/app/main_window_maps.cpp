@@ -51,7 +51,8 @@ void MainWindow::onRestartMapClicked()
 void MainWindow::onPauseClicked()
 {
     const map_admin::PauseToggle toggle = map_admin::togglePause(toBytes(pauseButton_->text()));
-    session_->sendCommand(toggle.command);
+    if (!submit(toggle.command))
+        return;
     pauseButton_->setText(toDisplay(toggle.caption));
     appendLog(toggle.logLine);
 }

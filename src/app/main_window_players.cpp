@@ -20,7 +20,8 @@ void MainWindow::banSelectedPlayer(AdminAction (*ban)(const QByteArray& id))
     if (!id)
         return;
     const AdminAction action = ban(*id);
-    session_->sendCommand(action.command);
+    if (!submit(action.command))
+        return;
     playerList_->remove(playerList_->selectedIndex());
     appendLog(action.logLine);
 }
@@ -35,8 +36,8 @@ void MainWindow::onKickClicked()
     const auto id = selectedPlayerId();
     if (!id)
         return;
-    perform(player_admin::kick(*id));
-    playerList_->remove(playerList_->selectedIndex());
+    if (perform(player_admin::kick(*id)))
+        playerList_->remove(playerList_->selectedIndex());
 }
 
 void MainWindow::onBanForRoundClicked()
