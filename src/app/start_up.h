@@ -9,9 +9,10 @@
 
 class QApplication;
 
-// The style, the pictures, the icon and the accessibility of the application. The designed
-// "Windows" style is only the default: a style chosen by -style
-// (`styleChosen`), by QT_STYLE_OVERRIDE or by the desktop's theme is kept.
+// The style, the pictures, the icon and the accessibility of the
+// application. The designed "Windows" style is only the default: a style
+// chosen by -style (`styleChosen`), by QT_STYLE_OVERRIDE or by the desktop's
+// theme is kept.
 void prepareApplication(QApplication& application, bool styleChosen = false);
 
 struct RavelinWindows
