@@ -179,15 +179,17 @@ void ConsoleSession::replyText(QByteArrayView bytes, bool recognised)
 // reads waits for its end, kept to the longest line a list keeps.
 void ConsoleSession::logTypedReplyLines(QByteArrayView bytes, bool last)
 {
+    const auto keep = [this](QByteArrayView part) {
+        typedReplyLine_.append(text::firstBytes(part, ReplyReader::kMaxLineLength - typedReplyLine_.size()));
+    };
     qsizetype cursor = 0;
     qsizetype lineFeed;
     while ((lineFeed = bytes.indexOf('\n', cursor)) >= 0) {
-        typedReplyLine_.append(bytes.sliced(cursor, lineFeed - cursor));
+        keep(bytes.sliced(cursor, lineFeed - cursor));
         log(std::exchange(typedReplyLine_, QByteArray()));
         cursor = lineFeed + 1;
     }
-    const qsizetype room = ReplyReader::kMaxLineLength - typedReplyLine_.size();
-    typedReplyLine_.append(text::firstBytes(bytes.sliced(cursor), room));
+    keep(bytes.sliced(cursor));
     if (last && !typedReplyLine_.isEmpty())
         log(std::exchange(typedReplyLine_, QByteArray()));
 }
