@@ -142,12 +142,14 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
         } else if (name == "--timeout") {
             const auto timeout = readTimeout(*given);
             if (!timeout)
-                return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + *given + "'");
+                return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + *given
+                                  + "'");
             options.replyTimeout = *timeout;
         } else if (name == "--give-up") {
             const auto timeout = readTimeout(*given);
             if (!timeout)
-                return usageError("the give-up time must be a number of seconds above 0 and at most 86400, not '" + *given + "'");
+                return usageError("the give-up time must be a number of seconds above 0 and at most 86400, not '"
+                                  + *given + "'");
             options.giveUpTimeout = *timeout;
         } else {
             return usageError("unknown option '" + argument + "'");

@@ -215,8 +215,8 @@ void ConsoleSession::onReplyTimeout()
     if (!replyAwaited_)
         return;
     log("The server did not answer in time...");
-    giveUpTimer_.start(std::max(giveUpAfter_ - std::chrono::milliseconds(replyTimer_.interval()),
-                                std::chrono::milliseconds(0)));
+    giveUpTimer_.start(
+        std::max(giveUpAfter_ - std::chrono::milliseconds(replyTimer_.interval()), std::chrono::milliseconds(0)));
     emit replyTimedOut(onWire_.text);
 }
 

@@ -205,9 +205,10 @@ TEST_F(CliTest, AServerSilentPastTheGiveUpTimeIsLeft)
     const Outcome outcome = run(single({"--timeout", "0.2", "--give-up", "0.6", "exec sv.serverName"}),
                                 {{"RAVELIN_PASSWORD", "secret"}});
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "The server did not answer in time...\n"
-                           "The server has not answered for 0.6 seconds; closing the connection...\n"
-                           "Disconnected...\n");
+    EXPECT_EQ(outcome.err,
+              "The server did not answer in time...\n"
+              "The server has not answered for 0.6 seconds; closing the connection...\n"
+              "Disconnected...\n");
 }
 
 // The stock server closes the connection for a line of 1,024 bytes or more:
@@ -220,7 +221,8 @@ TEST_F(CliTest, ACommandTooLongForTheServerIsRefused)
     const QByteArray tooLong = longest + 'x';
     const QByteArray said = "The command is too long for the server (1,022 bytes, at most 1,021)...\n";
 
-    Outcome outcome = run(single({"exec sv.serverName", QString::fromLatin1(tooLong)}), {{"RAVELIN_PASSWORD", "secret"}});
+    Outcome outcome = run(single({"exec sv.serverName", QString::fromLatin1(tooLong)}),
+                          {{"RAVELIN_PASSWORD", "secret"}});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, "ravelin-cli: " + said);
     EXPECT_EQ(server.clientCount() + server.receivedLines().size(), 0) << "nothing was sent";

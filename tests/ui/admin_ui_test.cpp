@@ -9,12 +9,11 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <QPushButton>
-
 #include <functional>
+#include <sys/stat.h>
 
 namespace {
 

@@ -62,7 +62,8 @@ TEST_F(RobustnessTest, ATenMegabyteBanLineArrivesWholeAndIsNotSentBack)
     list("banList").setSelectedIndex(int(huge));
     const qsizetype mark = logLines().size();
     EXPECT_EQ(sentBy([&] { button("removeBanButton").click(); }, 0), Lines());
-    EXPECT_EQ(logLinesSince(mark), Lines({"The command is too long for the server (10,485,792 bytes, at most 1,021)..."}));
+    EXPECT_EQ(logLinesSince(mark),
+              Lines({"The command is too long for the server (10,485,792 bytes, at most 1,021)..."}));
     EXPECT_EQ(list("banList").count(), bans.size());
     EXPECT_EQ(status(), "Connected to 127.0.0.1");
 }

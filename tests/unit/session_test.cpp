@@ -506,8 +506,9 @@ TEST_F(SessionTest, AfterAStallEveryReplyGoesToItsOwnCommandAndASilentServerIsLe
     session().sendCommand("exec admin.listBannedKeys");
     session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
     ASSERT_TRUE(WaitUntil([&] { return session().commandsInFlight() == 0; }, 10s));
-    EXPECT_EQ(logSince(mark), Lines({"The server did not answer in time...", "Refreshing map list...",
-                                     "Refreshing player list...", "Refreshing ban list...", "Ravelin practice server"}));
+    EXPECT_EQ(logSince(mark),
+              Lines({"The server did not answer in time...", "Refreshing map list...", "Refreshing player list...",
+                     "Refreshing ban list...", "Ravelin practice server"}));
     EXPECT_EQ(lists_, lists);
     EXPECT_EQ(server().pipelinedLines(), 0) << "a command went out while a reply was owed";
 

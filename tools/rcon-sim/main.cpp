@@ -57,8 +57,8 @@ bool readCount(const QCommandLineParser& parser, const QString& name, int low, i
     value = parser.value(name).toInt(&ok);
     if (ok && value >= low && value <= high)
         return true;
-    std::fprintf(stderr, "%s: --%s must be a whole number from %d to %d\n", qPrintable(QCoreApplication::applicationName()),
-                 qPrintable(name), low, high);
+    std::fprintf(stderr, "%s: --%s must be a whole number from %d to %d\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(name), low, high);
     return false;
 }
 
@@ -86,8 +86,10 @@ int main(int argc, char** argv)
         {"instant", "Answer every line at once, instead of one line per frame as the stock server does."},
         {"frame-ms", "The stock server's frame, in milliseconds (default 30).", "ms", "30"},
         {"instances", "Runs this many servers, on consecutive ports from --port (default 1).", "n", "1"},
-        {"stall-after", "Stops for --stall-ms once, after handling the n-th line (the login included), "
-                        "before replying to it, as a map change does (default 0: never).", "n", "0"},
+        {"stall-after",
+         "Stops for --stall-ms once, after handling the n-th line (the login included), "
+         "before replying to it, as a map change does (default 0: never).",
+         "n", "0"},
         {"stall-ms", "How long the stall of --stall-after lasts, in milliseconds (default 12000).", "ms", "12000"},
     });
     parser.process(app);
