@@ -13,6 +13,15 @@ FileError::FileError(int code)
     , code_(code)
 { }
 
+FileError::FileError(int code, QByteArray message)
+    : RavelinError(std::move(message))
+    , code_(code)
+{ }
+
+FileRefused::FileRefused(QByteArray message)
+    : FileError(file_error::AccessDenied, std::move(message))
+{ }
+
 QByteArray FileError::messageFor(int code)
 {
     switch (code) {

@@ -44,8 +44,20 @@ public:
     // "I/O error %d" for a number without a message of its own.
     static QByteArray messageFor(int code);
 
+protected:
+    FileError(int code, QByteArray message);
+
 private:
     int code_;
+};
+
+// A save refused before a byte was written, for a reason the number alone
+// would not tell (a link that leads to another user's file, a file another
+// window holds): access denied, with the reason as its message.
+class FileRefused : public FileError
+{
+public:
+    explicit FileRefused(QByteArray message);
 };
 
 // The file layer's error numbers, the same whatever system the program runs on.

@@ -99,9 +99,19 @@ void AuditLog::openFileFor(QDate day)
     closeFile();
     const QString path = QDir(folder_).filePath(fileNameFor(day));
     makePrivateFolderFor(path);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link, and never into another user's file: the log is ours alone.
+    const QByteArray name = QFile::encodeName(fileNameFor(day));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                          0600);
+    if (fd < 0 && errno == ELOOP)
+        throw FileRefused(name + " is a link; it was not written");
     if (fd < 0)
         throw FileError(file_error::fromErrno(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        throw FileRefused(name + " belongs to another user; it was not written");
+    }
     // A file made by other hands keeps no wider permissions than ours.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
     fd_ = fd;

@@ -10,7 +10,7 @@ CommandHistory::CommandHistory(QString path)
     if (!path_.isEmpty()) {
         try {
             TextFileReader reader;
-            reader.open(path_);
+            reader.open(path_, false);
             while (!reader.atEnd())
                 commands_.append(reader.readLine());
         } catch (const FileError&) {
@@ -59,8 +59,9 @@ void CommandHistory::save() const
     if (path_.isEmpty())
         return;
     makePrivateFolderFor(path_);
-    // What was typed may hold a server's variables or secrets: its user's alone.
-    TextFileWriter writer(path_, 0600);
+    // What was typed may hold a server's variables or secrets: its user's
+    // alone, in the user's private folder, never through a link.
+    TextFileWriter writer(path_, 0600, {.followLinks = false, .othersFiles = false});
     for (const QByteArray& command : commands_)
         writer.writeLine(command);
     writer.commit();

@@ -39,9 +39,9 @@ QByteArray asOneLine(QByteArray cell)
 
 } // namespace
 
-void saveGrid(const GridSource& grid, const QString& path)
+void saveGrid(const GridSource& grid, const QString& path, WriteRules rules)
 {
-    TextFileWriter writer(path);
+    TextFileWriter writer(path, 0666, rules);
     const int colCount = grid.colCount();
     const int rowCount = grid.rowCount();
     writer.writeLine(QByteArray::number(colCount));

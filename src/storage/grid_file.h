@@ -5,6 +5,8 @@
 // ...). The grid itself is reached through two small interfaces, so that the
 // window's grid widget can be saved and loaded without this layer knowing it.
 
+#include "storage/replacing_file.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -36,8 +38,8 @@ inline constexpr qint64 kMaxGridCells = 1000000;
 
 // Writes the grid to `path`. The file takes its new contents only when all of
 // them were written; after a failure the old file is whole. A read-only file is
-// not replaced. Raises FileError.
-void saveGrid(const GridSource& grid, const QString& path);
+// not replaced, nor one that `rules` refuse. Raises FileError.
+void saveGrid(const GridSource& grid, const QString& path, WriteRules rules = {});
 
 // Reads `path` into the grid. A count that is not a whole number (or is beyond
 // the limits) raises FileError "Invalid numeric input"; the column count is

@@ -236,6 +236,8 @@ bool IniFile::save() const
         ReplacingFile file(path_, kNewFileMode);
         file.write(data_);
         file.commit();
+    } catch (const FileRefused&) {
+        throw;
     } catch (const FileError&) {
         return false;
     }

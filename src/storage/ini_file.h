@@ -42,6 +42,8 @@ public:
     // Writes the file in one go, creating it readable by its owner only.
     // False, leaving the file as it was, when it may not be written, the write
     // fails, or the file could not be read (saving would lose what it holds).
+    // A file that may not be written for whose it is (see WriteRules) raises
+    // FileRefused instead, so that the reason can be told.
     bool save() const;
 
 private:

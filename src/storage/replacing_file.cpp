@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,20 +30,6 @@ int writeDenial(const QByteArray& path, const struct stat& st)
     return faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
-// A link is followed, so that its target is replaced and the link stays.
-QByteArray resolveLink(const QByteArray& path)
-{
-    struct stat st;
-    if (lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char* resolved = realpath(path.constData(), nullptr);
-    if (!resolved)
-        return path;
-    QByteArray result(resolved);
-    free(resolved);
-    return result;
-}
-
 QByteArray directoryOf(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -51,6 +38,47 @@ QByteArray directoryOf(const QByteArray& path)
     if (slash == 0)
         return "/";
     return path.left(slash);
+}
+
+// Where a save of `path` writes: the path itself, or the file its links lead
+// to when `rules` allow. The owner is compared with our own effective one,
+// the superuser's included: root's saves must not be aimed elsewhere either.
+QByteArray writeTarget(const QByteArray& path, const QString& shownPath, WriteRules rules)
+{
+    const QByteArray name = QFile::encodeName(QFileInfo(shownPath).fileName());
+    const uid_t us = geteuid();
+    QByteArray current = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (lstat(current.constData(), &st) != 0) {
+            if (errno == ENOENT && current != path)
+                throw FileRefused(name + " is a link to a file that is not there; it was not written");
+            if (errno == ENOENT)
+                return current;
+            throw FileError(file_error::fromErrno(errno));
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            if (st.st_uid != us && current != path)
+                throw FileRefused(name + " is a link to a file of another user; it was not written");
+            if (st.st_uid != us && !rules.othersFiles)
+                throw FileRefused(name + " belongs to another user; it was not written");
+            return current;
+        }
+        if (!rules.followLinks)
+            throw FileRefused(name + " is a link; it was not written");
+        if (st.st_uid != us)
+            throw FileRefused(name + " is a link of another user; it was not written");
+        if (hops >= 40)
+            throw FileError(file_error::fromErrno(ELOOP));
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t length = readlink(current.constData(), target.data(), size_t(target.size()));
+        if (length < 0)
+            throw FileError(file_error::fromErrno(errno));
+        if (length >= target.size())
+            throw FileError(file_error::fromErrno(ENAMETOOLONG));
+        target.truncate(length);
+        current = target.startsWith('/') ? target : directoryOf(current) + '/' + target;
+    }
 }
 
 void syncDirectory(const QByteArray& directory)
@@ -91,12 +119,12 @@ bool mayWriteFolder(const QString& dir)
     return stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && writeDenial(path, st) == 0;
 }
 
-ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode)
+ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode, WriteRules rules)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     if (nativePath.isEmpty())
         throw FileError(file_error::fromErrno(ENOENT));
-    targetPath_ = resolveLink(nativePath);
+    targetPath_ = writeTarget(nativePath, path, rules);
 
     struct stat existing;
     const bool exists = stat(targetPath_.constData(), &existing) == 0;

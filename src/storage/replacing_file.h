@@ -21,6 +21,20 @@
 // a folder nobody may write stays unwritten.
 bool mayWriteFolder(const QString& dir);
 
+// Whose files a save may write. A save never writes through a link of
+// another user, or to a file of another user that a link leads to, and never
+// creates a file where a link leads nowhere: in a folder others may write,
+// that would let them aim the save at any file of ours.
+struct WriteRules
+{
+    // A link is followed when it, every link after it and the file they lead
+    // to are the user's own; without this, a link is not written through.
+    bool followLinks = true;
+    // An existing file of another user is written where its mode lets us (a
+    // shared install); without this, it is left alone.
+    bool othersFiles = true;
+};
+
 // Removes what saves of `path` that were cut short (a crash, a power cut) left
 // beside it: the temporary files of ReplacingFile's own naming, ".<name>.<x>".
 void removeLeftoverTemporaryFiles(const QString& path);
@@ -33,7 +47,8 @@ public:
     // where we may set it, its owner. An existing file without write
     // permission for us is refused (access denied) even where the kernel would
     // let us replace it, as a read-only file is a request not to change it.
-    ReplacingFile(const QString& path, mode_t newFileMode);
+    // What `rules` refuse raises FileRefused, which names the file.
+    ReplacingFile(const QString& path, mode_t newFileMode, WriteRules rules = {});
     ~ReplacingFile();
 
     ReplacingFile(const ReplacingFile&) = delete;

@@ -7,7 +7,9 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +47,13 @@ void saveSettings(const QString& path, const StoredSettings& settings)
         // The message is 8-bit text; Latin-1 keeps the path's accented letters.
         throw RavelinError("Unable to write to " + file.path().toLatin1());
     }
-    // It holds the password, only scrambled: its owner's alone, whatever mode it had.
-    ::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
+    // It holds the password, only scrambled: its owner's alone, whatever mode it
+    // had. Another user's file (a shared install's) keeps the mode its owner chose.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid())
+        ::fchmod(fd, S_IRUSR | S_IWUSR);
+    ::close(fd);
 }

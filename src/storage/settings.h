@@ -28,5 +28,6 @@ StoredSettings loadSettings(const QString& path, qint32 currentDelay);
 // Writes the five keys, in order where they are new, and autoreconnect when it
 // has a value, every other byte of the file kept, and leaves the file readable
 // by its owner alone. A refused write raises RavelinError "Unable to write to
-// <path>" and leaves the file as it was.
+// <path>" and leaves the file as it was; one that is a link to another
+// user's file, or a link of another user, raises FileRefused and is not written.
 void saveSettings(const QString& path, const StoredSettings& settings);

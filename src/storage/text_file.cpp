@@ -36,13 +36,13 @@ TextFileReader::~TextFileReader()
     close();
 }
 
-void TextFileReader::open(const QString& path)
+void TextFileReader::open(const QString& path, bool followLinks)
 {
     close();
     const QByteArray nativePath = QFile::encodeName(path);
     if (nativePath.isEmpty())
         throw FileError(file_error::fromErrno(ENOENT));
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0)
         throw FileError(file_error::fromErrno(errno));
     fd_ = fd;
@@ -162,8 +162,8 @@ QByteArray TextFileReader::readWord(qsizetype maxLength)
     return word;
 }
 
-TextFileWriter::TextFileWriter(const QString& path, mode_t newFileMode)
-    : file_(path, newFileMode)
+TextFileWriter::TextFileWriter(const QString& path, mode_t newFileMode, WriteRules rules)
+    : file_(path, newFileMode, rules)
 { }
 
 void TextFileWriter::writeLine(QByteArrayView line)

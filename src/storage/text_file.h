@@ -24,8 +24,9 @@ public:
     TextFileReader(const TextFileReader&) = delete;
     TextFileReader& operator=(const TextFileReader&) = delete;
 
-    // Opens `path` for reading, closing any file opened before.
-    void open(const QString& path);
+    // Opens `path` for reading, closing any file opened before. Without
+    // `followLinks`, a link is not read through (it fails as an invalid name).
+    void open(const QString& path, bool followLinks = true);
     bool isOpen() const { return fd_ >= 0; }
     void close();
 
@@ -64,7 +65,7 @@ class TextFileWriter
 {
 public:
     // `newFileMode` applies when the file does not exist yet, less the umask.
-    explicit TextFileWriter(const QString& path, mode_t newFileMode = 0666);
+    explicit TextFileWriter(const QString& path, mode_t newFileMode = 0666, WriteRules rules = {});
 
     void writeLine(QByteArrayView line);
     void commit();

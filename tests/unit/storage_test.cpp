@@ -8,6 +8,7 @@
 #include "storage/grid_file.h"
 #include "storage/ini_file.h"
 #include "storage/password_scramble.h"
+#include "storage/saved_servers.h"
 #include "storage/settings.h"
 #include "storage/text_file.h"
 #include "support/printers.h"
@@ -641,4 +642,106 @@ TEST_F(StorageTest, TheCommandHistoryKeepsTheLatest500AndNoLogin)
     EXPECT_EQ(again.commands().last(), "exec game.sayAll \"519\"");
     EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_EQ(ModeOf(Path("state")), 0700u);
+}
+
+// A save writes through a link only when the link, every link after it and
+// the file they lead to are the user's own (root's too: it is compared with
+// the effective user, not passed); anything else is refused by name and
+// leaves every file as it was, mode included.
+TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
+{
+    constexpr uid_t kOther = 65534;
+    const auto owned = [](const QString& path, uid_t uid) {
+        return lchown(QFile::encodeName(path).constData(), uid, uid) == 0;
+    };
+    const QString elsewhere = Path("elsewhere");
+    ASSERT_TRUE(QDir().mkdir(elsewhere));
+    const QString theirs = elsewhere + "/theirs", mine = elsewhere + "/mine", missing = elsewhere + "/missing";
+    const QString theirLink = Path("their-link");
+    ASSERT_TRUE(QFile::link(mine, theirLink) && owned(theirLink, kOther));
+
+    const QString servers = Path("config/servers.txt"), settings = Path("settings.ini"), table = Path("table.dat"),
+                  history = Path("state/console_history");
+    ASSERT_TRUE(QDir().mkpath(Path("config")) && QDir().mkpath(Path("state")));
+    SavedServers list;
+    list.put({"srvA", "10.0.0.1", "4711"});
+    const std::function<void()> saveServers = [&] { list.save(servers); };
+    const std::function<void()> saveSettingsFile = [&] { saveSettings(settings, {"h", "1", "pw", 10, ""}); };
+    const std::function<void()> saveTable = [&] { saveGrid(MemoryGrid(), table); };
+    const std::function<void()> saveOwnTable = [&] { saveGrid(MemoryGrid(), table, {.othersFiles = false}); };
+    const std::function<void()> addCommand = [&] { CommandHistory(history).add("exec maplist.list"); };
+    struct Case
+    {
+        const char* name;
+        QString path;
+        QString linkTo; // empty: the path is the target itself
+        const std::function<void()>& save;
+        QByteArray refusal; // empty: written
+    };
+    const Case cases[] = {
+        {"servers.txt to another's file", servers, theirs, saveServers,
+         "servers.txt is a link to a file of another user; it was not written"},
+        {"settings.ini to another's file", settings, theirs, saveSettingsFile,
+         "settings.ini is a link to a file of another user; it was not written"},
+        {"a table through another's link", table, theirLink, saveTable,
+         "table.dat is a link of another user; it was not written"},
+        {"a link that leads nowhere", table, missing, saveTable,
+         "table.dat is a link to a file that is not there; it was not written"},
+        {"the history through its own link", history, mine, addCommand,
+         "console_history is a link; it was not written"},
+        {"a table of another user's", table, {}, saveOwnTable, "table.dat belongs to another user; it was not written"},
+        {"an own link to an own file", settings, mine, saveSettingsFile, {}},
+        {"another's file where the mode allows (a shared install)", table, {}, saveTable, {}},
+    };
+    for (const Case& c : cases) {
+        for (const QString& path : {c.path, theirs, mine, missing})
+            QFile::remove(path);
+        for (const QString& path : {theirs, mine})
+            WriteBytes(path, "kept\r\n");
+        SetMode(theirs, 0666);
+        ASSERT_TRUE(owned(theirs, kOther));
+        if (!c.linkTo.isEmpty()) {
+            ASSERT_TRUE(QFile::link(c.linkTo, c.path));
+        } else {
+            WriteBytes(c.path, "kept\r\n");
+            SetMode(c.path, 0666);
+            ASSERT_TRUE(owned(c.path, kOther));
+        }
+        try {
+            c.save();
+            EXPECT_TRUE(c.refusal.isEmpty()) << c.name << ": written";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.message(), c.refusal) << c.name;
+            EXPECT_EQ(error.code(), file_error::AccessDenied) << c.name;
+        }
+        const QString target = c.linkTo.isEmpty() ? c.path : c.linkTo == theirLink ? mine : c.linkTo;
+        if (c.refusal.isEmpty()) {
+            EXPECT_NE(ReadBytes(target), "kept\r\n") << c.name;
+            continue;
+        }
+        EXPECT_EQ(ReadBytes(theirs), "kept\r\n") << c.name;
+        EXPECT_EQ(ReadBytes(mine), "kept\r\n") << c.name;
+        EXPECT_EQ(ModeOf(theirs), 0666u) << c.name << ": another's file keeps its mode";
+        EXPECT_FALSE(QFile::exists(missing)) << c.name << ": nothing is made where a link leads nowhere";
+    }
+
+    // The audit log never writes through a link, nor into another's day file.
+    const QDateTime now(QDate(2026, 12, 9), QTime(1, 0));
+    const QString dayFile = Path("state/" + AuditLog::fileNameFor(now.date()));
+    ASSERT_TRUE(QFile::link(mine, dayFile));
+    EXPECT_THROW(AuditLog(Path("state"), [&] { return now; }).append("lost"), FileRefused);
+    QFile::remove(dayFile);
+    WriteBytes(dayFile, "theirs\n");
+    SetMode(dayFile, 0644);
+    ASSERT_TRUE(owned(dayFile, kOther));
+    try {
+        AuditLog(Path("state"), [&] { return now; }).append("lost");
+        ADD_FAILURE() << "another's day file was written";
+    } catch (const FileRefused& error) {
+        EXPECT_EQ(error.message(),
+                  AuditLog::fileNameFor(now.date()).toLatin1() + " belongs to another user; it was not written");
+    }
+    EXPECT_EQ(ReadBytes(dayFile), "theirs\n");
+    EXPECT_EQ(ModeOf(dayFile), 0644u);
+    EXPECT_EQ(ReadBytes(mine), "kept\r\n");
 }
