@@ -47,9 +47,9 @@ void MainWindow::fillServersMenu()
 
 void MainWindow::storeSavedServers(const SavedServers& servers)
 {
-    if (!options_.savedServersPath.isEmpty())
-        servers.save(options_.savedServersPath);
-    savedServers_ = servers;
+    // What another window saved meanwhile is taken in, and shown.
+    savedServers_ = options_.savedServersPath.isEmpty() ? servers
+                                                        : servers.save(options_.savedServersPath, savedServers_);
     fillServersMenu();
 }
 

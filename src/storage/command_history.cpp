@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "storage/file_locations.h"
 #include "storage/text_file.h"
+#include "storage/writer_lock.h"
 
 CommandHistory::CommandHistory(QString path)
     : path_(std::move(path))
@@ -32,8 +33,11 @@ void CommandHistory::add(const QByteArray& command)
     if (!commands_.isEmpty() && commands_.last() == command)
         return;
     commands_.append(command);
+    unsaved_.append(command);
     if (commands_.size() > kMaxCommands)
         commands_.removeFirst();
+    if (unsaved_.size() > kMaxCommands)
+        unsaved_.removeFirst();
     position_ = commands_.size();
     save();
 }
@@ -54,15 +58,26 @@ QByteArray CommandHistory::newer()
     return position_ < commands_.size() ? commands_[position_] : draft_;
 }
 
-void CommandHistory::save() const
+void CommandHistory::save()
 {
     if (path_.isEmpty())
         return;
     makePrivateFolderFor(path_);
+    WriterLock lock(path_);
+    lock.require(WriterLock::kSaveWait);
+    QList<QByteArray> merged = CommandHistory(path_).commands_;
+    for (const QByteArray& command : unsaved_)
+        if (merged.isEmpty() || merged.last() != command)
+            merged.append(command);
+    if (merged.size() > kMaxCommands)
+        merged = merged.mid(merged.size() - kMaxCommands);
     // What was typed may hold a server's variables or secrets: its user's
     // alone, in the user's private folder, never through a link.
     TextFileWriter writer(path_, 0600, {.followLinks = false, .othersFiles = false});
-    for (const QByteArray& command : commands_)
+    for (const QByteArray& command : merged)
         writer.writeLine(command);
     writer.commit();
+    unsaved_.clear();
+    commands_ = std::move(merged);
+    position_ = commands_.size();
 }

@@ -19,9 +19,11 @@ public:
 
     const QList<QByteArray>& commands() const { return commands_; }
 
-    // Adds a command that was sent, and writes the history back. An empty
-    // command, a login, or the same command as the last one adds nothing.
-    // Raises FileError when the file cannot be written.
+    // Adds a command that was sent, and writes the history back: the file's
+    // history as it is now, with what another window added meanwhile, and
+    // this window's commands after it. An empty command, a login, or the same
+    // command as the last one adds nothing. Raises FileError when the file
+    // cannot be written; the command is then written with the next one.
     void add(const QByteArray& command);
 
     // Walking the history: the command before the one shown, or after it; the
@@ -31,10 +33,11 @@ public:
     QByteArray newer();
 
 private:
-    void save() const;
+    void save();
 
     QString path_;
     QList<QByteArray> commands_;
     qsizetype position_ = 0; // commands_.size(): past the newest
     QByteArray draft_;
+    QList<QByteArray> unsaved_; // added here, not yet in the file
 };

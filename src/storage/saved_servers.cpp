@@ -3,7 +3,9 @@
 #include "core/errors.h"
 #include "storage/file_locations.h"
 #include "storage/text_file.h"
+#include "storage/writer_lock.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <utility>
@@ -43,14 +45,33 @@ SavedServers SavedServers::load(const QString& path)
     return list;
 }
 
-void SavedServers::save(const QString& path) const
+SavedServers SavedServers::save(const QString& path, const SavedServers& base) const
 {
     makePrivateFolderFor(path);
+    WriterLock lock(path);
+    lock.require(WriterLock::kSaveWait);
+    SavedServers written = *this;
+    if (SavedServers onDisk = load(path); onDisk.servers_ != base.servers_) {
+        written = std::move(onDisk);
+        for (const SavedServer& old : base.servers_) {
+            const auto at = written.indexOf(old.name);
+            // Gone here (deleted, or renamed away), and as it was there: it goes.
+            if (at && written.servers_[*at] == old && !indexOf(old.name))
+                written.remove(*at);
+        }
+        for (const SavedServer& server : servers_) {
+            if (!base.servers_.contains(server) && !written.put(server))
+                throw FileRefused(QFile::encodeName(QFileInfo(path).fileName()) + " already holds "
+                                  + QByteArray::number(kMaxServers)
+                                  + " servers, some saved by another window; it was not written");
+        }
+    }
     TextFileWriter writer(path, 0600);
     writer.writeLine(kHeader);
-    for (const SavedServer& server : servers_)
+    for (const SavedServer& server : written.servers_)
         writer.writeLine(server.name + '\t' + server.address + '\t' + server.port);
     writer.commit();
+    return written;
 }
 
 bool SavedServers::put(SavedServer server)

@@ -34,9 +34,14 @@ public:
     // an address is skipped. Raises FileError when the file cannot be read.
     static SavedServers load(const QString& path);
 
-    // Writes the list to `path` (a private file in a private folder); raises
-    // FileError when it cannot.
-    void save(const QString& path) const;
+    // Writes the list to `path` (a private file in a private folder), under
+    // the file's lock. `base` is the list this one was made from: when the
+    // file no longer holds it, another window saved meanwhile, and what this
+    // list changed (added, replaced, deleted) is made to the file's list
+    // instead, so that neither window's servers are lost. Gives the list as
+    // written. Raises FileError when it cannot be written, FileRefused when
+    // another window holds the file or its list has no room left.
+    SavedServers save(const QString& path, const SavedServers& base) const;
 
     const QList<SavedServer>& servers() const { return servers_; }
     bool isEmpty() const { return servers_.isEmpty(); }

@@ -11,11 +11,13 @@
 #include "storage/saved_servers.h"
 #include "storage/settings.h"
 #include "storage/text_file.h"
+#include "storage/writer_lock.h"
 #include "support/printers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -27,6 +29,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -665,7 +668,7 @@ TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
     ASSERT_TRUE(QDir().mkpath(Path("config")) && QDir().mkpath(Path("state")));
     SavedServers list;
     list.put({"srvA", "10.0.0.1", "4711"});
-    const std::function<void()> saveServers = [&] { list.save(servers); };
+    const std::function<void()> saveServers = [&] { list.save(servers, SavedServers::load(servers)); };
     const std::function<void()> saveSettingsFile = [&] { saveSettings(settings, {"h", "1", "pw", 10, ""}); };
     const std::function<void()> saveTable = [&] { saveGrid(MemoryGrid(), table); };
     const std::function<void()> saveOwnTable = [&] { saveGrid(MemoryGrid(), table, {.othersFiles = false}); };
@@ -744,4 +747,81 @@ TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
     EXPECT_EQ(ReadBytes(dayFile), "theirs\n");
     EXPECT_EQ(ModeOf(dayFile), 0644u);
     EXPECT_EQ(ReadBytes(mine), "kept\r\n");
+}
+
+// Two windows on the same files: servers.txt and the console history take
+// in what the other saved before writing, and a file the other holds is not
+// written at all.
+TEST_F(StorageTest, TwoWritersKeepEachOthersWork)
+{
+    const QString path = Path("config/servers.txt");
+    SavedServers first;
+    first.put({"old", "10.0.0.9", "1"});
+    first.put({"kept", "10.0.0.8", "1"});
+    first = first.save(path, {});
+    SavedServers windowA = SavedServers::load(path), windowB = SavedServers::load(path);
+
+    SavedServers changedA = windowA;
+    changedA.put({"srvA", "10.0.0.1", "4711"});
+    windowA = changedA.save(path, windowA);
+    SavedServers changedB = windowB;
+    changedB.remove(*changedB.indexOf("old"));
+    changedB.put({"kept", "10.0.0.7", "2"});
+    changedB.put({"srvB", "10.0.0.2", "4711"});
+    windowB = changedB.save(path, windowB);
+    const QList<SavedServer> both = {
+        {"kept", "10.0.0.7", "2"}, {"srvA", "10.0.0.1", "4711"}, {"srvB", "10.0.0.2", "4711"}};
+    EXPECT_EQ(SavedServers::load(path).servers(), both);
+    EXPECT_EQ(windowB.servers(), both) << "the window shows what it wrote";
+
+    // The history: each window's commands, in the order they were sent.
+    const QString historyPath = Path("state/console_history");
+    CommandHistory historyA(historyPath), historyB(historyPath);
+    historyA.add("a1");
+    historyB.add("b1");
+    historyA.add("a2");
+    const QList<QByteArray> sent = {"a1", "b1", "a2"};
+    EXPECT_EQ(CommandHistory(historyPath).commands(), sent);
+    EXPECT_EQ(historyA.commands(), sent);
+
+    // While another window holds a file, a save waits for it briefly, then
+    // refuses and writes nothing; a command not written goes with the next.
+    const QByteArray stored = ReadBytes(path);
+    {
+        WriterLock other(path), otherHistory(historyPath);
+        ASSERT_TRUE(other.take());
+        ASSERT_TRUE(otherHistory.take());
+        try {
+            changedA.save(path, windowA);
+            ADD_FAILURE() << "saved over a held file";
+        } catch (const FileRefused& error) {
+            EXPECT_EQ(error.message(), "servers.txt is in use by another Ravelin window; it was not written");
+        }
+        EXPECT_THROW(historyB.add("b2"), FileRefused);
+    }
+    EXPECT_EQ(ReadBytes(path), stored);
+    historyB.add("b3");
+    EXPECT_EQ(CommandHistory(historyPath).commands(), QList<QByteArray>({"a1", "b1", "a2", "b2", "b3"}));
+
+    // A window that lets go within the wait does not cost the save.
+    auto held = std::make_unique<QLockFile>(path + ".lock");
+    ASSERT_TRUE(held->tryLock(0));
+    std::thread briefSave([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        held.reset();
+    });
+    EXPECT_NO_THROW(changedA.save(path, SavedServers::load(path)));
+    briefSave.join();
+
+    // The list's bound holds after taking in the other's servers: the save
+    // that finds no room says so rather than dropping a server.
+    SavedServers full;
+    for (int i = 0; i < SavedServers::kMaxServers; ++i)
+        full.put({"s" + QByteArray::number(i), "10.0.0.1", "1"});
+    const SavedServers before = SavedServers::load(path);
+    full.save(path, before);
+    SavedServers late = before;
+    late.put({"one more", "10.0.0.3", "1"});
+    EXPECT_THROW(late.save(path, before), FileRefused);
+    EXPECT_EQ(SavedServers::load(path).servers().size(), SavedServers::kMaxServers);
 }
