@@ -19,6 +19,7 @@
 #include "storage/audit_log.h"
 #include "storage/file_locations.h"
 #include "storage/settings.h"
+#include "storage/writer_lock.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -517,6 +518,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // The window closes even when the settings cannot be written.
     guard_.run([this] { saveSettings(); });
+    releaseFiles();
     localMapFile_.close();
     event->accept();
 }

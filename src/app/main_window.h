@@ -21,6 +21,7 @@
 
 class AboutWindow;
 class AuditLog;
+class WriterLock;
 class AutoReconnect;
 class ConsoleSession;
 class Desktop;
@@ -102,6 +103,8 @@ private:
     void loadFiles();
     void loadSettings();
     void saveSettings();
+    // Lets another window write the files once this one has closed.
+    void releaseFiles();
     void loadMapList();
     void loadAnnouncements();
     void loadSavedServers();
@@ -204,6 +207,10 @@ private:
     std::unique_ptr<CommandHistory> commandHistory_;
     // servermessages.dat was there at start-up but could not be read.
     bool unreadAnnouncements_ = false;
+    // One window writes settings.ini and servermessages.dat: the first to
+    // open holds them until it closes; another says so and saves neither.
+    std::unique_ptr<WriterLock> settingsLock_;
+    std::unique_ptr<WriterLock> announcementsLock_;
     std::function<AboutWindow&()> aboutWindow_;
 
     QTimer* announceTimer_;

@@ -11,6 +11,7 @@
 #include "storage/grid_file.h"
 #include "storage/replacing_file.h"
 #include "storage/settings.h"
+#include "storage/writer_lock.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -20,8 +21,19 @@
 void MainWindow::loadFiles()
 {
     startAuditLog();
-    for (const QString& path : {options_.settingsPath, options_.announcementsPath})
-        removeLeftoverTemporaryFiles(path);
+    // The folder first, so that the lock file has a place before the first save.
+    makePrivateFolderFor(options_.settingsPath);
+    settingsLock_ = std::make_unique<WriterLock>(options_.settingsPath);
+    announcementsLock_ = std::make_unique<WriterLock>(options_.announcementsPath);
+    for (auto [lock, path] : {std::pair{settingsLock_.get(), options_.settingsPath},
+                              std::pair{announcementsLock_.get(), options_.announcementsPath}}) {
+        // Another window's save may be under way: its temporary file is not ours to remove.
+        if (lock->take())
+            removeLeftoverTemporaryFiles(path);
+        else
+            appendLog(QFile::encodeName(QFileInfo(path).fileName())
+                      + " is in use by another Ravelin window; this window will not save it.");
+    }
     // Each file on its own: a missing map list must not keep the stored
     // announcements off the table, or the next Save would overwrite them.
     guard_.run([this] { loadSettings(); });
@@ -59,7 +71,18 @@ void MainWindow::saveSettings()
     // A file that never had reconnecting on keeps its bytes as they were.
     if (reconnectStored_ || reconnectAction_->isChecked())
         settings.reconnect = reconnectAction_->isChecked();
+    if (!settingsLock_->take()) {
+        appendLog(settingsLock_->inUseMessage() + '.');
+        return;
+    }
     ::saveSettings(options_.settingsPath, settings);
+}
+
+void MainWindow::releaseFiles()
+{
+    // Fresh locks, not held: a save after this takes them again.
+    settingsLock_ = std::make_unique<WriterLock>(options_.settingsPath);
+    announcementsLock_ = std::make_unique<WriterLock>(options_.announcementsPath);
 }
 
 void MainWindow::startAuditLog()
@@ -89,13 +112,22 @@ void MainWindow::loadAnnouncements()
 void MainWindow::onSaveAnnouncementsClicked()
 {
     const QString& path = options_.announcementsPath;
+    // The per-user data folder may not exist yet when nothing was found to read.
+    makeFolderFor(path);
+    if (!announcementsLock_->take()) {
+        appendLog(announcementsLock_->inUseMessage() + '.');
+        return;
+    }
     if (unreadAnnouncements_) {
         const QString kept = keepAsBackup(path);
         unreadAnnouncements_ = false;
         appendLog(QFile::encodeName(QFileInfo(path).fileName()) + " could not be read at start-up; it was kept as "
                   + QFile::encodeName(QFileInfo(kept).fileName()) + "...");
     }
-    // The per-user data folder may not exist yet when nothing was found to read.
-    makeFolderFor(path);
-    saveGrid(*announcementGrid_, path);
+    try {
+        // A table in the working folder may be another user's, or lead to one.
+        saveGrid(*announcementGrid_, path, {.othersFiles = false});
+    } catch (const FileRefused& refused) {
+        appendLog(refused.message() + '.');
+    }
 }

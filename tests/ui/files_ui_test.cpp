@@ -11,9 +11,11 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,4 +147,45 @@ TEST_F(FilesTest, SaveWritesTheTableAndNeverDestroysTheStoredOne)
     button("saveAnnouncementsButton").click();
     EXPECT_EQ(dialogs_->errors(), QList<QString>({"File access denied."}));
     EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), stored);
+}
+
+// A second window on the same files says at once that it will not save
+// them, and then writes neither; the first saves both, and lets go of them
+// when it closes. A table that another user owns is not written either.
+TEST_F(FilesTest, OneWindowWritesTheSettingsAndTheTable)
+{
+    const QByteArray settings = "[Settings]\r\nipaddress=kept\r\n";
+    writeFile(QStringLiteral("settings.ini"), settings);
+    const QByteArray table = readFile(QStringLiteral("servermessages.dat"));
+    createWindow();
+    const auto logOf = [](MainWindow& window) {
+        return toBytes(window.findChild<QPlainTextEdit*>(QStringLiteral("logView"))->toPlainText()).split('\n');
+    };
+    {
+        MainWindow second(windowOptions());
+        second.findChild<StringGrid*>(QStringLiteral("announcementGrid"))->setCell(0, 0, "second's");
+        second.findChild<QPushButton*>(QStringLiteral("saveAnnouncementsButton"))->click();
+        second.findChild<QLineEdit*>(QStringLiteral("serverAddressEdit"))->setText(QStringLiteral("second"));
+        second.close();
+        EXPECT_EQ(logOf(second),
+                  QList<QByteArray>({"settings.ini is in use by another Ravelin window; this window will not save it.",
+                                     "servermessages.dat is in use by another Ravelin window; this window will not "
+                                     "save it.",
+                                     "servermessages.dat is in use by another Ravelin window; it was not written.",
+                                     "settings.ini is in use by another Ravelin window; it was not written."}));
+    }
+    EXPECT_EQ(readFile(QStringLiteral("settings.ini")), settings);
+    EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), table);
+    EXPECT_TRUE(dialogs_->errors().isEmpty());
+
+    edit("serverAddressEdit").setText(QStringLiteral("first"));
+    control<QAction>("exitAction").trigger();
+    EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).contains("ipaddress=first\r\n"));
+    MainWindow third(windowOptions());
+    EXPECT_EQ(logOf(third), QList<QByteArray>({""})) << "the first window let go when it closed";
+
+    ASSERT_EQ(::chown(QFile::encodeName(workPath(QStringLiteral("servermessages.dat"))).constData(), 65534, 65534), 0);
+    third.findChild<QPushButton*>(QStringLiteral("saveAnnouncementsButton"))->click();
+    EXPECT_EQ(logOf(third).last(), "servermessages.dat belongs to another user; it was not written.");
+    EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), table);
 }

@@ -122,6 +122,12 @@ QByteArray WindowTest::readFile(const QString& name) const
 MainWindow& WindowTest::createWindow(const QString& folder)
 {
     destroyWindow();
+    window_ = std::make_unique<MainWindow>(windowOptions(folder));
+    return *window_;
+}
+
+MainWindowOptions WindowTest::windowOptions(const QString& folder) const
+{
     const QDir files(folder.isEmpty() ? dir_.path() : folder);
     MainWindowOptions options;
     options.settingsPath = files.filePath(QStringLiteral("settings.ini"));
@@ -136,8 +142,7 @@ MainWindow& WindowTest::createWindow(const QString& folder)
     options.replyTimeout = replyTimeout_;
     options.connectTimeout = connectTimeout_;
     options.reconnectHeldAfter = reconnectHeldAfter_;
-    window_ = std::make_unique<MainWindow>(options);
-    return *window_;
+    return options;
 }
 
 MainWindow& WindowTest::window()

@@ -105,6 +105,8 @@ protected:
     MainWindow& window();
     // A new window whose three files are in `folder`, the test's own by default.
     MainWindow& createWindow(const QString& folder = {});
+    // What createWindow gives its window, for a second one on the same files.
+    MainWindowOptions windowOptions(const QString& folder = {}) const;
     void destroyWindow();
 
     // A control of the window, found by its object name; the test fails at
