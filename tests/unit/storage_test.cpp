@@ -694,7 +694,7 @@ TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
          "console_history is a link; it was not written"},
         {"a table of another user's", table, {}, saveOwnTable, "table.dat belongs to another user; it was not written"},
         {"an own link to an own file", settings, mine, saveSettingsFile, {}},
-        {"another's file where the mode allows (a shared install)", table, {}, saveTable, {}},
+        {"another's file where the mode allows (a shared install)", settings, {}, saveSettingsFile, {}},
     };
     for (const Case& c : cases) {
         for (const QString& path : {c.path, theirs, mine, missing})
@@ -720,6 +720,9 @@ TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
         const QString target = c.linkTo.isEmpty() ? c.path : c.linkTo == theirLink ? mine : c.linkTo;
         if (c.refusal.isEmpty()) {
             EXPECT_NE(ReadBytes(target), "kept\r\n") << c.name;
+            if (c.linkTo.isEmpty()) {
+                EXPECT_EQ(ModeOf(target), 0666u) << c.name << ": its owner's mode, not made ours";
+            }
             continue;
         }
         EXPECT_EQ(ReadBytes(theirs), "kept\r\n") << c.name;
@@ -727,6 +730,11 @@ TEST_F(StorageTest, SavesWriteThroughNoLinkThatLeadsToAnotherUsersFile)
         EXPECT_EQ(ModeOf(theirs), 0666u) << c.name << ": another's file keeps its mode";
         EXPECT_FALSE(QFile::exists(missing)) << c.name << ": nothing is made where a link leads nowhere";
     }
+
+    // A link that leads to itself is given up on, not followed for ever.
+    QFile::remove(table);
+    ASSERT_TRUE(QFile::link(table, table));
+    EXPECT_EQ(IoErrorOf(saveTable), file_error::InvalidFilename);
 
     // The audit log never writes through a link, nor into another's day file.
     const QDateTime now(QDate(2026, 12, 9), QTime(1, 0));
