@@ -278,23 +278,3 @@ TEST_F(ServersTest, ListsAreTakenAwayWholeAsTextAndCsv)
     trigger("playerListCopyAllAction");
     EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("Jos\u00e9, \"the\" \u20ac\u00ff")));
 }
-
-// Two windows save a server each: both stay in servers.txt, and the second
-// window's menu shows the first one's too.
-TEST_F(ServersTest, TwoWindowsKeepBothSavedServers)
-{
-    fill("serverAddressEdit", "10.0.0.1");
-    fill("portEdit", "4711");
-    MainWindow second(windowOptions());
-    second.findChild<QLineEdit*>(QStringLiteral("serverAddressEdit"))->setText(QStringLiteral("10.0.0.2"));
-    second.findChild<QLineEdit*>(QStringLiteral("portEdit"))->setText(QStringLiteral("4711"));
-    saveServerAs("srvA");
-    dialogs_->onModal = [&](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("serverNameEdit"))->setText(QStringLiteral("srvB"));
-        dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    };
-    second.findChild<QAction*>(QStringLiteral("saveServerAction"))->trigger();
-    EXPECT_TRUE(readFile("config/servers.txt").endsWith("srvA\t10.0.0.1\t4711\r\nsrvB\t10.0.0.2\t4711\r\n"));
-    EXPECT_TRUE(logLines().contains("Saved server srvA."));
-    EXPECT_NE(second.findChild<QAction*>(QStringLiteral("savedServerAction1")), nullptr);
-}
