@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -148,7 +147,8 @@ ReplacingFile::ReplacingFile(const QString& path, mode_t newFileMode, WriteRules
     if (const int denial = writeDenial(directory, dirStat)) {
         if (!exists)
             throw FileError(file_error::fromErrno(denial));
-        fd_ = open(targetPath_.constData(), O_WRONLY | O_CLOEXEC);
+        // The file checked above, not a link put in its place since.
+        fd_ = open(targetPath_.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd_ < 0)
             throw FileError(file_error::fromErrno(errno));
         inPlace_ = true;
