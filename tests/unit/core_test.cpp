@@ -4,6 +4,7 @@
 #include "core/entry_block.h"
 #include "core/errors.h"
 #include "core/integer_text.h"
+#include "core/secrets.h"
 #include "core/text_cut.h"
 #include "support/printers.h"
 
@@ -326,4 +327,41 @@ TEST(EntryBlock, ACompleteListHoldsLittleBeyondItsBytes)
     list.squeeze();
     EXPECT_EQ(list.size(), 100000);
     EXPECT_LE(double(list.memoryUsed()), (list.byteCount() + 4 * list.size()) * 1.01);
+}
+
+// The password goes where it stands as the password, and nowhere else: a
+// short one must not riddle the log, a login must never be kept.
+TEST(Secrets, BlotsTheLoginArgumentDigestsAndThePasswordAsAWord)
+{
+    const QByteArray digest = "0123456789abcdef0123456789ABCDEF";
+    struct Case
+    {
+        QByteArray line, password, blotted;
+        bool loginCommand;
+    };
+    const Case cases[] = {
+        {"login secret", "secret", "login ********", true},
+        {"  LoGiN\t wrong guess ", "secret", "  LoGiN\t ********", true},
+        {"Login " + digest, "", "Login ********", true},
+        {"login", "secret", "login", true},
+        {"\tlogin  ", "secret", "\tlogin  ", true},
+        {"loginsecret", "", "loginsecret", false},
+        {"exec login secret", "", "exec login secret", false},
+        {"typed pa\xe9ss, then login " + digest + " and login short", "pa\xe9ss",
+         "typed ********, then login ******** and login short", false},
+        {"sent LOGIN\t" + digest + "!", "", "sent LOGIN\t********!", false},
+        {"sent login " + digest + "0", "", "sent login " + digest + "0", false},
+        {"sent relogin " + digest, "", "sent relogin " + digest, false},
+        {"a map called a", "a", "******** map called ********", false},
+        {"secrets, mysecret, secret_x, caf\xe9secret", "secret", "secrets, mysecret, secret_x, caf\xe9secret", false},
+        {"Player \"secret\" said secret.", "secret", "Player \"********\" said ********.", false},
+        {"my pass word here", "pass word", "my ******** here", false},
+        {"nothing to hide", "", "nothing to hide", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(secrets::blotSecrets(c.line, c.password), c.blotted) << c.line.constData();
+        EXPECT_EQ(secrets::isLoginCommand(c.line), c.loginCommand) << c.line.constData();
+        EXPECT_EQ(secrets::holdsSecret(c.line, c.password), c.loginCommand || c.blotted != c.line)
+            << c.line.constData();
+    }
 }
