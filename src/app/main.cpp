@@ -1,9 +1,10 @@
-// Start-up: the command line, the application, the main window (its controls,
-// then its files), the About window, hidden, and the event loop until the main
-// window closes.
+// Start-up: the process kept out of core dumps, the command line, the
+// application, the main window (its controls, then its files), the About
+// window, hidden, and the event loop until the main window closes.
 
 #include "app/command_line.h"
 #include "app/start_up.h"
+#include "core/secrets.h"
 #include "storage/file_locations.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 
 int main(int argc, char** argv)
 {
+    // Before a password is read from the settings or typed.
+    secrets::keepOutOfCoreDumps();
     QCoreApplication::setApplicationName(QStringLiteral("ravelin"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RAVELIN_VERSION));
     QStringList arguments;

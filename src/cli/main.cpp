@@ -10,6 +10,7 @@
 #include "cli/password_source.h"
 #include "cli/server_group.h"
 #include "cli/server_list.h"
+#include "core/secrets.h"
 #include "session/console_session.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,8 @@ void allowManyConnections()
 
 int main(int argc, char** argv)
 {
+    // Before a password is read from the environment, a file or the terminal.
+    secrets::keepOutOfCoreDumps();
     QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QByteArray(argv[i]));

@@ -3,6 +3,8 @@
 #include "core/text_cut.h"
 
 #include <algorithm>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -104,6 +106,17 @@ QByteArray blotSecrets(QByteArrayView line, QByteArrayView password)
 bool holdsSecret(QByteArrayView line, QByteArrayView password)
 {
     return isLoginCommand(line) || blotSecrets(line, password) != line;
+}
+
+bool keepOutOfCoreDumps()
+{
+    // Both, as either alone can be undone by the system's settings: a
+    // non-dumpable process is still dumped where fs.suid_dumpable is 2, and a
+    // core size of 0 is not asked where cores go to a program.
+    const rlimit none{0, 0};
+    const bool limited = ::setrlimit(RLIMIT_CORE, &none) == 0;
+    const bool undumpable = ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+    return limited && undumpable;
 }
 
 } // namespace secrets

@@ -28,4 +28,10 @@ QByteArray blotSecrets(QByteArrayView line, QByteArrayView password);
 // would blot out.
 bool holdsSecret(QByteArrayView line, QByteArrayView password);
 
+// Keeps the process's memory, which holds the password and the login digest,
+// out of core dumps for the rest of its life: no core file, and no other
+// process of the same user may attach to it. Called first thing by each
+// program; false when the system refused either step.
+bool keepOutOfCoreDumps();
+
 } // namespace secrets

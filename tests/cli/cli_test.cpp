@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -354,6 +355,37 @@ TEST_F(CliTest, JsonGivesEveryListsFieldsAndKeepsEveryByte)
 // Without a command, standard input gives one a line: a CR before the line
 // feed is dropped, an empty line skipped, and a last line without a line feed
 // still goes out.
+// The password and the login digest are in memory: however the user set the
+// limits, a running client leaves no core file.
+TEST_F(CliTest, ARunningClientAllowsNoCoreDump)
+{
+    RconSimServer& server = addServer();
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("RAVELIN_PASSWORD", "secret");
+    process.setProcessEnvironment(env);
+    process.setChildProcessModifier([] {
+        ::setsid();
+        rlimit core{};
+        ::getrlimit(RLIMIT_CORE, &core);
+        core.rlim_cur = core.rlim_max; // as after "ulimit -c unlimited"
+        ::setrlimit(RLIMIT_CORE, &core);
+    });
+    process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), single({})); // commands from a pipe held open
+    ASSERT_TRUE(WaitUntil([&] { return !server.receivedLines().isEmpty(); }, 20s)) << "logged in";
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(process.processId()));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    QByteArray coreLimit;
+    for (const QByteArray& line : limits.readAll().split('\n')) {
+        if (line.startsWith("Max core file size"))
+            coreLimit = line.mid(18).simplified();
+    }
+    EXPECT_EQ(coreLimit, "0 0 bytes");
+    process.closeWriteChannel();
+    EXPECT_TRUE(WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20s));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().data();
+}
+
 TEST_F(CliTest, PipeSendsOneCommandPerInputLine)
 {
     RconSimServer& server = addServer();
