@@ -6,6 +6,7 @@
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/text_codec.h"
+#include "core/secrets.h"
 #include "storage/text_file.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 
@@ -21,13 +23,15 @@ namespace {
 const QString kTextFilter = QStringLiteral("Text files (*.txt)");
 const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
 
-QList<QByteArray> linesOf(const QPlainTextEdit& log)
+// The log's lines as the audit log keeps them: what leaves the window by the
+// clipboard or a file never carries the password or a login digest.
+QList<QByteArray> linesOf(const QPlainTextEdit& log, QByteArrayView password)
 {
     QList<QByteArray> lines;
     const QString text = log.toPlainText();
     if (!text.isEmpty())
         for (const QString& line : text.split(u'\n'))
-            lines.append(toBytes(line));
+            lines.append(secrets::blotSecrets(toBytes(line), password));
     return lines;
 }
 
@@ -40,7 +44,8 @@ void MainWindow::createTakeAwayActions()
     addTakeAwayActions(banList_, QStringLiteral("bans"), SaveFormats::TextOrBansCsv, itemsOf(banList_));
     addTakeAwayActions(localMapList_, QStringLiteral("local-maps"), SaveFormats::TextOnly, itemsOf(localMapList_));
     addTakeAwayActions(rotationList_, QStringLiteral("map-rotation"), SaveFormats::TextOnly, itemsOf(rotationList_));
-    addTakeAwayActions(logView_, QStringLiteral("log"), SaveFormats::TextOnly, [this] { return linesOf(*logView_); });
+    addTakeAwayActions(logView_, QStringLiteral("log"), SaveFormats::TextOnly,
+                       [this] { return linesOf(*logView_, toBytes(passwordEdit_->text())); });
     // The log keeps its own menu (Copy, Select All) and gains the two.
     logView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logView_, &QWidget::customContextMenuRequested, this, &MainWindow::onLogContextMenu);

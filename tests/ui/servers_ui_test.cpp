@@ -228,6 +228,12 @@ TEST_F(ServersTest, TheAuditLogHoldsWhatThePaneShowedButNoPassword)
     EXPECT_TRUE(audit.contains(" the rcon password is ********\n"));
     EXPECT_FALSE(audit.contains("secret"));
     EXPECT_EQ(lines.size() - 1, logLines().size()) << "one line of the file for each of the pane";
+
+    // Copied from the pane, the log is blotted as the file is.
+    trigger("logViewCopyAllAction");
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains(QStringLiteral("the rcon password is ********"))) << copied.toStdString();
+    EXPECT_FALSE(copied.contains(QStringLiteral("secret")));
 }
 
 // A player and a ban list saved as CSV keep every byte the server sent (names
