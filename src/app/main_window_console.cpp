@@ -3,9 +3,8 @@
 #include "admin/console_admin.h"
 #include "app/main_window.h"
 #include "app/text_codec.h"
-#include "session/console_session.h"
-
 #include "core/errors.h"
+#include "session/console_session.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,7 +16,7 @@ void MainWindow::onSendCommandClicked()
     const QByteArray command = toBytes(commandEdit_->text());
     session_->sendCommand(command, ConsoleSession::Reply::Logged);
     try {
-        commandHistory_->add(command);
+        commandHistory_->add(command, toBytes(passwordEdit_->text()));
     } catch (const FileError& error) {
         appendLog("The command could not be kept for Up and Down: " + error.message());
     }

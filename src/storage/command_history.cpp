@@ -1,6 +1,7 @@
 #include "storage/command_history.h"
 
 #include "core/errors.h"
+#include "core/secrets.h"
 #include "storage/file_locations.h"
 #include "storage/text_file.h"
 #include "storage/writer_lock.h"
@@ -12,8 +13,12 @@ CommandHistory::CommandHistory(QString path)
         try {
             TextFileReader reader;
             reader.open(path_, false);
-            while (!reader.atEnd())
-                commands_.append(reader.readLine());
+            while (!reader.atEnd()) {
+                QByteArray command = reader.readLine();
+                // A login kept by an older copy goes at the next save.
+                if (!command.isEmpty() && !secrets::holdsSecret(command, {}))
+                    commands_.append(std::move(command));
+            }
         } catch (const FileError&) {
             // A history that cannot be read starts empty; the next add writes it anew.
         }
@@ -24,11 +29,11 @@ CommandHistory::CommandHistory(QString path)
     position_ = commands_.size();
 }
 
-void CommandHistory::add(const QByteArray& command)
+void CommandHistory::add(const QByteArray& command, QByteArrayView password)
 {
     position_ = commands_.size();
     draft_.clear();
-    if (command.isEmpty() || command.startsWith("login ") || command == "login")
+    if (command.isEmpty() || secrets::holdsSecret(command, password))
         return;
     if (!commands_.isEmpty() && commands_.last() == command)
         return;

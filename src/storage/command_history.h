@@ -2,9 +2,12 @@
 
 // The console commands sent before, for Up and Down in the command box: the
 // latest 500, kept across restarts in a file its user alone may read. A
-// login command is never kept: it would let anyone who reads the file log in.
+// login command, in any case and after any blanks, is never kept, nor a
+// command that holds the password: they would let anyone who reads the file
+// log in.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -21,10 +24,12 @@ public:
 
     // Adds a command that was sent, and writes the history back: the file's
     // history as it is now, with what another window added meanwhile, and
-    // this window's commands after it. An empty command, a login, or the same
-    // command as the last one adds nothing. Raises FileError when the file
-    // cannot be written; the command is then written with the next one.
-    void add(const QByteArray& command);
+    // this window's commands after it. An empty command, a login, a command
+    // holding `password` (the one in use) where it stands as the password
+    // (see secrets::blotSecrets), or the same command as the last one adds
+    // nothing. Raises FileError when the file cannot be written; the command
+    // is then written with the next one.
+    void add(const QByteArray& command, QByteArrayView password = {});
 
     // Walking the history: the command before the one shown, or after it; the
     // walk starts again after the newest at every add. `current` is what the

@@ -827,3 +827,32 @@ TEST_F(StorageTest, TwoWritersKeepEachOthersWork)
     EXPECT_THROW(late.save(path, before), FileRefused);
     EXPECT_EQ(SavedServers::load(path).servers().size(), SavedServers::kMaxServers);
 }
+
+// What the history leaves out: a login however it is typed, and the password
+// in use where it stands as the password.
+TEST_F(StorageTest, TheCommandHistoryKeepsNoLoginAndNoPassword)
+{
+    struct Case
+    {
+        QByteArray command;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"login 0123456789abcdef0123456789abcdef", false},
+        {"LOGIN secret", false},
+        {"  Login\tsecret", false},
+        {"login", false},
+        {"exec sv.password secret", false},
+        {"exec game.sayAll \"secret\"", false},
+        {"exec sv.password secrets", true},
+        {"loginx", true},
+        {"exec game.sayAll \"log in now\"", true},
+    };
+    for (const Case& c : cases) {
+        CommandHistory history(Path("history"));
+        history.add(c.command, "secret");
+        EXPECT_EQ(history.commands().contains(c.command), c.kept) << c.command.constData();
+        EXPECT_EQ(ReadBytes(Path("history")).contains(c.command), c.kept) << c.command.constData();
+        QFile::remove(Path("history"));
+    }
+}
