@@ -13,6 +13,7 @@ CommandHistory::CommandHistory(QString path)
         try {
             TextFileReader reader;
             reader.open(path_, false);
+            reader.skipToLastBytes(kMaxReadBytes);
             while (!reader.atEnd()) {
                 QByteArray command = reader.readLine();
                 // A login kept by an older copy goes at the next save.

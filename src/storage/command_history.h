@@ -15,9 +15,12 @@ class CommandHistory
 {
 public:
     static constexpr qsizetype kMaxCommands = 500;
+    // The history is read from its end: twice what 500 commands of the most a
+    // server takes (1,021 bytes and the line end) fill, whatever the file's size.
+    static constexpr qsizetype kMaxReadBytes = 1024 * 1024;
 
-    // Reads the history from `path`; an empty path keeps it in memory only.
-    // A missing or unreadable file is an empty history.
+    // Reads the history from the end of `path`; an empty path keeps it in
+    // memory only. A missing or unreadable file is an empty history.
     explicit CommandHistory(QString path = {});
 
     const QList<QByteArray>& commands() const { return commands_; }

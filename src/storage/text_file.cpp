@@ -4,9 +4,11 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +58,26 @@ void TextFileReader::close()
     pos_ = 0;
     end_ = 0;
     ended_ = false;
+}
+
+void TextFileReader::skipToLastBytes(qsizetype maxBytes)
+{
+    requireOpen();
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        throw FileError(file_error::fromErrno(errno));
+    const off_t start = std::max<off_t>(st.st_size - maxBytes, 0);
+    // A line that began before `start` is not whole: the line feed before it says whether it did.
+    char before = '\n';
+    if (start > 0 && ::pread(fd_, &before, 1, start - 1) < 0)
+        throw FileError(file_error::fromErrno(errno));
+    if (::lseek(fd_, start, SEEK_SET) < 0)
+        throw FileError(file_error::fromErrno(errno));
+    pos_ = 0;
+    end_ = 0;
+    ended_ = false;
+    if (before != '\n')
+        skipLine();
 }
 
 void TextFileReader::requireOpen() const

@@ -30,6 +30,11 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     void close();
 
+    // Moves to the first whole line within the last `maxBytes` bytes of the
+    // file, so that a long file's end is read without reading all of it. The
+    // whole file when it is no longer.
+    void skipToLastBytes(qsizetype maxBytes);
+
     // True when nothing is left before the end of the file or a Ctrl+Z.
     bool atEnd();
 

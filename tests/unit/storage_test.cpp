@@ -856,3 +856,52 @@ TEST_F(StorageTest, TheCommandHistoryKeepsNoLoginAndNoPassword)
         QFile::remove(Path("history"));
     }
 }
+
+namespace {
+
+// Bytes this process has read from files so far.
+qint64 BytesReadSoFar()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+// A history of 100 MiB (written by hand, or by an older copy) costs its last
+// MiB at start, not its whole: the 500 commands kept are read from its end.
+TEST_F(StorageTest, TheCommandHistoryIsReadFromItsEnd)
+{
+    const QString path = Path("history");
+    WriteBytes(path, "login old\r\n");
+    ASSERT_TRUE(QFile::resize(path, 100 * 1024 * 1024)); // a hole: a line of zero bytes, without reading costs
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    QList<QByteArray> tail;
+    for (int i = 0; i < 300; ++i)
+        tail.append("exec game.sayAll \"" + QByteArray::number(i) + '"');
+    file.write("\r\n" + tail.join("\r\n") + "\r\nLOGIN old\r\n");
+    file.close();
+
+    const qint64 before = BytesReadSoFar();
+    ASSERT_GE(before, 0);
+    const CommandHistory history(path);
+    EXPECT_LE(BytesReadSoFar() - before, 2 * CommandHistory::kMaxReadBytes);
+    // Compared whole but told short: a wrong history may hold a line of 100 MiB.
+    EXPECT_TRUE(history.commands() == tail)
+        << "the line cut by the start of the read, and the logins, are left out; " << history.commands().size()
+        << " kept, the first " << history.commands().value(0).left(40).toHex(' ').constData();
+
+    for (int i = 300; i < 700; ++i)
+        tail.append("exec game.sayAll \"" + QByteArray::number(i) + '"');
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(tail.mid(300).join("\r\n") + "\r\n");
+    file.close();
+    EXPECT_EQ(CommandHistory(path).commands(), tail.mid(200));
+}
