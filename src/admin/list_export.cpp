@@ -25,11 +25,13 @@ QByteArray joined(const QList<QByteArray>& fields)
 
 QByteArray csvField(QByteArrayView text)
 {
-    const bool quoted = text.contains(',') || text.contains('"') || text.contains('\n') || text.contains('\r')
-        || (!text.isEmpty() && (text.front() == ' ' || text.back() == ' '));
+    const bool formula = !text.isEmpty() && QByteArrayView("=+-@").contains(text.front());
+    const QByteArray cell = formula ? '\'' + text.toByteArray() : text.toByteArray();
+    const bool quoted = cell.contains(',') || cell.contains('"') || cell.contains('\n') || cell.contains('\r')
+        || (!cell.isEmpty() && (cell.front() == ' ' || cell.back() == ' '));
     if (!quoted)
-        return text.toByteArray();
-    return '"' + text.toByteArray().replace('"', "\"\"") + '"';
+        return cell;
+    return '"' + QByteArray(cell).replace('"', "\"\"") + '"';
 }
 
 QList<QByteArray> playersCsv(const QList<QByteArray>& entries)

@@ -4,6 +4,7 @@
 #include "admin/announce_admin.h"
 #include "admin/ban_admin.h"
 #include "admin/console_admin.h"
+#include "admin/list_export.h"
 #include "admin/map_admin.h"
 #include "admin/player_admin.h"
 #include "support/printers.h"
@@ -229,4 +230,30 @@ TEST(ConsoleAdmin, RecordNeedsADemoName)
     ASSERT_TRUE(blanks.has_value());
     EXPECT_EQ(blanks->command, "exec demo.recorddemo   ");
     EXPECT_EQ(console_admin::recordDemo("final")->command, "exec demo.recorddemo final");
+}
+
+// A name a player chose must reach a spreadsheet as text, never as a formula.
+TEST(ListExport, CsvFieldsThatCouldRunAsFormulasGetAQuoteInFront)
+{
+    struct Case
+    {
+        QByteArray text, field;
+    };
+    const Case cases[] = {
+        {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+        {"+1", "'+1"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"=a,b", "\"'=a,b\""},
+        {"a=b", "a=b"},
+        {" =1", "\" =1\""},
+        {"'quoted", "'quoted"},
+        {"Plain", "Plain"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(list_export::csvField(c.text), c.field) << c.text.constData();
+    EXPECT_EQ(
+        list_export::playersCsv({"Id:  3 - =1+1 is remote ip: 10.0.0.7:1234 ->         CD-key hash: 4f00ab"}).last(),
+        "3,'=1+1,10.0.0.7,1234,4f00ab");
 }
