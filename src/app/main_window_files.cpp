@@ -34,6 +34,14 @@ void MainWindow::loadFiles()
             appendLog(QFile::encodeName(QFileInfo(path).fileName())
                       + " is in use by another Ravelin window; this window will not save it.");
     }
+    // Saved by whichever window saves: cleared only while no save is under way.
+    for (const QString& path : {options_.savedServersPath, options_.commandHistoryPath}) {
+        if (path.isEmpty())
+            continue;
+        WriterLock lock(path);
+        if (lock.take())
+            removeLeftoverTemporaryFiles(path);
+    }
     // Each file on its own: a missing map list must not keep the stored
     // announcements off the table, or the next Save would overwrite them.
     guard_.run([this] { loadSettings(); });

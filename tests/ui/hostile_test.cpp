@@ -376,6 +376,8 @@ TEST_F(HostileServerTest, StoredFilesSurviveDamageAndLeftoversAndStayPrivate)
          {{QStringLiteral(".settings.ini.k2x9"), "half"},
           {QStringLiteral(".servermessages.dat.0"), "half"},
           {QStringLiteral(".servermessages.dat.abcdefghijklm"), "half"},
+          {QStringLiteral(".servers.txt.k2x9"), "half"},
+          {QStringLiteral(".console_history.k2x9"), "half"},
           {QStringLiteral(".settings.ini.ABC"), "not ours"},
           {QStringLiteral(".settings.ini.abcdefghijklmn"), "not ours"},
           {QStringLiteral(".settings.ini."), "not ours"},
@@ -385,6 +387,8 @@ TEST_F(HostileServerTest, StoredFilesSurviveDamageAndLeftoversAndStayPrivate)
          {{QStringLiteral(".settings.ini.k2x9"), std::nullopt},
           {QStringLiteral(".servermessages.dat.0"), std::nullopt},
           {QStringLiteral(".servermessages.dat.abcdefghijklm"), std::nullopt},
+          {QStringLiteral(".servers.txt.k2x9"), std::nullopt},
+          {QStringLiteral(".console_history.k2x9"), std::nullopt},
           {QStringLiteral(".settings.ini.ABC"), "not ours"},
           {QStringLiteral(".settings.ini.abcdefghijklmn"), "not ours"},
           {QStringLiteral(".settings.ini."), "not ours"},
@@ -399,6 +403,7 @@ TEST_F(HostileServerTest, StoredFilesSurviveDamageAndLeftoversAndStayPrivate)
         {"settings readable by the group too", {{ini, settings, 0640}}, Action::Close, {{ini, std::nullopt, 0600}}, {}},
         {"new settings", {{ini, std::nullopt}}, Action::Close, {{ini, std::nullopt, 0600}}, {}},
     };
+    savedServersPath_ = workPath(QStringLiteral("servers.txt"));
     for (const Case& c : cases) {
         destroyWindow();
         writeFile(messages, "1\r\n1\r\nhello\r\n");
