@@ -129,8 +129,9 @@ void MainWindow::onSaveAnnouncementsClicked()
     if (unreadAnnouncements_) {
         const QString kept = keepAsBackup(path);
         unreadAnnouncements_ = false;
-        appendLog(QFile::encodeName(QFileInfo(path).fileName()) + " could not be read at start-up; it was kept as "
-                  + QFile::encodeName(QFileInfo(kept).fileName()) + "...");
+        if (!kept.isEmpty())
+            appendLog(QFile::encodeName(QFileInfo(path).fileName()) + " could not be read at start-up; it was kept as "
+                      + QFile::encodeName(QFileInfo(kept).fileName()) + "...");
     }
     try {
         // A table in the working folder may be another user's, or lead to one.

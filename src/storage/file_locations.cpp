@@ -118,8 +118,11 @@ bool makePrivateFolderFor(const QString& path)
 
 QString keepAsBackup(const QString& path)
 {
+    // A folder or a file we may not read is no copy: an older backup stays.
+    const QFileInfo file(path);
+    if (!file.isFile() || !file.isReadable())
+        return {};
     const QString backup = path + QStringLiteral(".bak");
     QFile::remove(backup);
-    QFile::copy(path, backup);
-    return backup;
+    return QFile::copy(path, backup) ? backup : QString();
 }

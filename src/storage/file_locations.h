@@ -57,5 +57,6 @@ FileLocations chooseLocations(const LocationFolders& folders);
 bool makeFolderFor(const QString& path);
 bool makePrivateFolderFor(const QString& path);
 
-// Copies `path` to "<path>.bak", replacing an older copy; gives the copy's path.
+// Copies `path` to "<path>.bak", replacing an older copy; gives the copy's
+// path, or the empty text when no copy could be made.
 QString keepAsBackup(const QString& path);

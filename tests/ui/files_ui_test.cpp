@@ -9,6 +9,7 @@
 #include "window_fixture.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -188,4 +189,21 @@ TEST_F(FilesTest, OneWindowWritesTheSettingsAndTheTable)
     third.findChild<QPushButton*>(QStringLiteral("saveAnnouncementsButton"))->click();
     EXPECT_EQ(logOf(third).last(), "servermessages.dat belongs to another user; it was not written.");
     EXPECT_EQ(readFile(QStringLiteral("servermessages.dat")), table);
+}
+
+// A servermessages.dat that is a folder cannot be copied: the log claims no
+// backup, and an older one stays.
+TEST_F(FilesTest, AFolderInTheTablesPlaceIsNotSaidToBeKept)
+{
+    removeFile(QStringLiteral("servermessages.dat"));
+    ASSERT_TRUE(QDir(workPath({})).mkdir(QStringLiteral("servermessages.dat")));
+    writeFile(QStringLiteral("servermessages.dat.bak"), "an older backup");
+    createWindow();
+    const qsizetype before = logLines().size();
+    dialogs_->shown.clear();
+    button("saveAnnouncementsButton").click();
+    for (const QByteArray& line : logLinesSince(before))
+        EXPECT_FALSE(line.contains("kept as")) << line.constData();
+    EXPECT_EQ(dialogs_->errors().size(), 1) << "the Save itself fails";
+    EXPECT_EQ(readFile(QStringLiteral("servermessages.dat.bak")), "an older backup");
 }
