@@ -14,7 +14,13 @@ void MainWindow::onSendCommandClicked()
     // What the administrator typed is the whole command line, and its answer
     // is shown as it comes.
     const QByteArray command = toBytes(commandEdit_->text());
-    session_->sendCommand(command, ConsoleSession::Reply::Logged);
+    if (session_->sendCommand(command, ConsoleSession::Reply::Logged)) {
+        // Not shown in the pane, whose lines are the server's; kept as what it did.
+        if (const std::optional<QByteArray> action = console_admin::typedAction(command)) {
+            if (const std::optional<QByteArray> failure = writeAuditLog({*action}))
+                appendLog(*failure);
+        }
+    }
     try {
         commandHistory_->add(command, toBytes(passwordEdit_->text()));
     } catch (const FileError& error) {

@@ -257,3 +257,29 @@ TEST(ListExport, CsvFieldsThatCouldRunAsFormulasGetAQuoteInFront)
         list_export::playersCsv({"Id:  3 - =1+1 is remote ip: 10.0.0.7:1234 ->         CD-key hash: 4f00ab"}).last(),
         "3,'=1+1,10.0.0.7,1234,4f00ab");
 }
+
+// A typed command that changes who plays, what is played or what is said is
+// kept as an action; anything else, look-alikes included, is not.
+TEST(ConsoleAdmin, TypedActionsAreNamedWhateverTheCase)
+{
+    const struct
+    {
+        QByteArray typed;
+        std::optional<QByteArray> action;
+    } cases[] = {
+        {"exec admin.banPlayer 2 round", "Ban typed in the console: exec admin.banPlayer 2 round"},
+        {"  EXEC \tADMIN.KICKPLAYER 7", "Kick typed in the console:   EXEC \tADMIN.KICKPLAYER 7"},
+        {"admin.removeKeyFromBanList abc", "Unban typed in the console: admin.removeKeyFromBanList abc"},
+        {"exec admin.clearbanlist", "Clear typed in the console: exec admin.clearbanlist"},
+        {"exec admin.runnextlevel", "Map change typed in the console: exec admin.runnextlevel"},
+        {"exec mapList.append dalian_plant gpm_cq 64",
+         "Map change typed in the console: exec mapList.append dalian_plant gpm_cq 64"},
+        {"exec game.sayAll \"hi\"", "Chat typed in the console: exec game.sayAll \"hi\""},
+        {"exec admin.listPlayers", std::nullopt},
+        {"exec admin.banPlayers 2", std::nullopt},
+        {"exec", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(console_admin::typedAction(c.typed), c.action) << c.typed.constData();
+}
