@@ -219,6 +219,11 @@ void MainWindow::createControls()
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
     statusLabel_->setTextFormat(Qt::PlainText);
     statusBar->addWidget(statusLabel_, 1);
+    auditNoticeLabel_ = new QLabel(statusBar);
+    auditNoticeLabel_->setObjectName(QStringLiteral("auditNoticeLabel"));
+    auditNoticeLabel_->setTextFormat(Qt::PlainText);
+    auditNoticeLabel_->hide();
+    statusBar->addPermanentWidget(auditNoticeLabel_);
 
     pages_->setCurrentWidget(announcementsPage_);
     applyTabOrder();
@@ -606,15 +611,25 @@ std::optional<QByteArray> MainWindow::writeAuditLog(const QList<QByteArray>& lin
 {
     if (!auditLog_)
         return std::nullopt;
-    try {
-        auditLog_->append(lines);
-        auditLogFailed_ = false;
-    } catch (const FileError& error) {
-        // Said once in the pane (not in the file, which failed), until a line goes through again.
-        if (!std::exchange(auditLogFailed_, true))
-            return "The audit log could not be written: " + error.message();
-    }
+    auditLog_->append(lines);
+    const bool firstDrop = auditDropsShown_ == 0 && auditLog_->droppedLines() > 0;
+    showAuditNotice();
+    // Said once in the pane (a flood would scroll it away), and for good in the status bar.
+    if (firstDrop)
+        return "Lines are being dropped from the audit log: " + auditLog_->dropReason();
     return std::nullopt;
+}
+
+void MainWindow::showAuditNotice()
+{
+    if (!auditLog_ || auditLog_->droppedLines() == auditDropsShown_)
+        return;
+    auditDropsShown_ = auditLog_->droppedLines();
+    const QByteArray notice = "Audit log: " + QByteArray::number(auditDropsShown_) + " lines dropped ("
+        + auditLog_->dropReason() + ")";
+    auditNoticeLabel_->setText(toDisplay(notice));
+    auditNoticeLabel_->setToolTip(auditNoticeLabel_->text());
+    auditNoticeLabel_->show();
 }
 
 bool MainWindow::submit(const QByteArray& command)

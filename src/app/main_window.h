@@ -8,6 +8,7 @@
 #include "admin/announce_admin.h"
 #include "app/event_binding.h"
 #include "session/reply_reader.h"
+#include "storage/audit_log.h"
 #include "storage/command_history.h"
 #include "storage/saved_servers.h"
 #include "storage/text_file.h"
@@ -20,8 +21,6 @@
 #include <optional>
 
 class AboutWindow;
-class AuditLog;
-class WriterLock;
 class AutoReconnect;
 class ConsoleSession;
 class Desktop;
@@ -41,6 +40,7 @@ class QTimer;
 class SpinEdit;
 class StringGrid;
 struct AdminAction;
+class WriterLock;
 
 struct MainWindowOptions
 {
@@ -52,6 +52,8 @@ struct MainWindowOptions
     QString commandHistoryPath;
     // Where the day files of the audit log go; empty keeps no audit log.
     QString auditLogFolder;
+    // The most one day's file of the audit log may hold.
+    qint64 auditLogDayCap = AuditLog::kDefaultDayCap;
     // The saved servers of the Servers menu; empty keeps them for this run only.
     QString savedServersPath;
     // The modal boxes, the desktop and the keyring; null means the real ones.
@@ -115,8 +117,10 @@ private:
     void appendLog(const QByteArray& line);
     void takeLogBatch();
     void showLogLines();
-    // Gives the line that says why the audit log failed, the first time only.
+    // Gives the line that says why the audit log dropped lines, the first time
+    // only; the status bar keeps saying it with the count.
     std::optional<QByteArray> writeAuditLog(const QList<QByteArray>& lines);
+    void showAuditNotice();
     // The Servers menu, its saved servers first.
     void fillServersMenu();
     // Connects to a saved server once its password is known (or not).
@@ -195,7 +199,8 @@ private:
     ConsoleSession* session_;
     AutoReconnect* reconnect_;
     std::unique_ptr<AuditLog> auditLog_;
-    bool auditLogFailed_ = false;       // reported once until a line goes through again
+    qint64 auditDropsShown_ = 0;        // lines the audit log dropped, as the notice says
+    QLabel* auditNoticeLabel_;          // a lasting notice once the audit log drops lines
     QList<QByteArray> logBatch_;        // logged while the session reads
     QList<QByteArray> unshownLogLines_; // on their way to the pane, the last kMaxLogLines
     QTimer* logTimer_;                  // shows the next unshown lines at the next turn

@@ -25,13 +25,13 @@ const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
 
 // The log's lines as the audit log keeps them: what leaves the window by the
 // clipboard or a file never carries the password or a login digest.
-QList<QByteArray> linesOf(const QPlainTextEdit& log, QByteArrayView password)
+QList<QByteArray> linesOf(const QPlainTextEdit& log)
 {
     QList<QByteArray> lines;
     const QString text = log.toPlainText();
     if (!text.isEmpty())
         for (const QString& line : text.split(u'\n'))
-            lines.append(secrets::blotSecrets(toBytes(line), password));
+            lines.append(secrets::blotSecrets(toBytes(line), {}));
     return lines;
 }
 
@@ -45,7 +45,7 @@ void MainWindow::createTakeAwayActions()
     addTakeAwayActions(localMapList_, QStringLiteral("local-maps"), SaveFormats::TextOnly, itemsOf(localMapList_));
     addTakeAwayActions(rotationList_, QStringLiteral("map-rotation"), SaveFormats::TextOnly, itemsOf(rotationList_));
     addTakeAwayActions(logView_, QStringLiteral("log"), SaveFormats::TextOnly,
-                       [this] { return linesOf(*logView_, toBytes(passwordEdit_->text())); });
+                       [this] { return linesOf(*logView_); });
     // The log keeps its own menu (Copy, Select All) and gains the two.
     logView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logView_, &QWidget::customContextMenuRequested, this, &MainWindow::onLogContextMenu);

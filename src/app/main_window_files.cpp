@@ -6,6 +6,7 @@
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
+#include "session/console_session.h"
 #include "storage/audit_log.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
@@ -98,7 +99,11 @@ void MainWindow::startAuditLog()
     if (options_.auditLogFolder.isEmpty())
         return;
     auditLog_ = std::make_unique<AuditLog>(options_.auditLogFolder);
-    auditLog_->setSecretSource([this] { return toBytes(passwordEdit_->text()); });
+    auditLog_->setServerSource([this] {
+        return session_->host().isEmpty() ? QByteArray()
+                                          : session_->host() + ':' + QByteArray::number(session_->port());
+    });
+    auditLog_->setDayCap(options_.auditLogDayCap);
     auditLog_->removeOldFiles();
 }
 

@@ -1,7 +1,8 @@
 #include "storage/audit_log.h"
 
 #include "core/errors.h"
-#include "core/text_cut.h"
+#include "core/secrets.h"
+#include "core/windows1252.h"
 #include "storage/file_locations.h"
 
 #include <QDir>
@@ -10,68 +11,88 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr QByteArrayView kBlot = "********";
-constexpr QByteArrayView kLogin = "login ";
-constexpr qsizetype kDigestLength = 32;
+// Room kept below the cap for the record that says how many lines were dropped.
+constexpr qint64 kDroppedRecordRoom = 512;
 
-bool isHexDigit(char c)
+// A count the session gave a line it folded: "<text> (250 times)" is <text>, 250 times.
+std::pair<QByteArrayView, qint64> withoutCount(QByteArrayView text)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    constexpr QByteArrayView kTail = " times)";
+    if (!text.endsWith(kTail))
+        return {text, 1};
+    const QByteArrayView front = text.first(text.size() - kTail.size());
+    const qsizetype open = front.lastIndexOf(QByteArrayView(" ("));
+    if (open < 0)
+        return {text, 1};
+    bool ok = false;
+    const qint64 count = front.sliced(open + 2).toLongLong(&ok);
+    if (!ok || count < 1
+        || !std::all_of(front.begin() + open + 2, front.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {text, 1};
+    return {text.first(open), count};
 }
 
-// Blots out the 32 hexadecimal digits that follow each "login ".
-void blotDigests(QByteArray& line)
+QByteArray localUser()
 {
-    qsizetype from = 0;
-    for (qsizetype at; (at = text::find(QByteArrayView(line).sliced(from), kLogin)) >= 0;) {
-        const qsizetype start = from + at + kLogin.size();
-        const QByteArrayView digest = text::slice(line, start, start + kDigestLength);
-        if (digest.size() == kDigestLength && std::all_of(digest.begin(), digest.end(), isHexDigit)) {
-            line.replace(start, kDigestLength, kBlot.toByteArray());
-            from = start + kBlot.size();
-        } else {
-            from = start;
-        }
-    }
+    if (const passwd* entry = ::getpwuid(::geteuid()))
+        return entry->pw_name;
+    const QByteArray name = qgetenv("USER");
+    return name.isEmpty() ? QByteArray::number(::geteuid()) : name;
 }
 
-void writeAll(int fd, QByteArrayView bytes)
+QByteArray sizeText(qint64 bytes)
 {
-    while (!bytes.isEmpty()) {
-        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw FileError(file_error::fromErrno(written < 0 ? errno : ENOSPC));
-        bytes = bytes.sliced(written);
-    }
+    if (bytes > 0 && bytes % (1024 * 1024) == 0)
+        return QByteArray::number(bytes / (1024 * 1024)) + " MiB";
+    if (bytes > 0 && bytes % 1024 == 0)
+        return QByteArray::number(bytes / 1024) + " KiB";
+    return QByteArray::number(bytes) + " bytes";
 }
 
 } // namespace
 
-QByteArray redactedLine(QByteArrayView line, QByteArrayView secret)
+QByteArray auditText(QByteArrayView line)
 {
-    QByteArray result = line.toByteArray();
-    if (!secret.isEmpty())
-        result.replace(secret, kBlot);
-    blotDigests(result);
-    result.replace('\r', ' ').replace('\n', ' ');
-    return result;
+    const QString decoded = windows1252::decode(secrets::blotSecrets(line, {}));
+    QString shown;
+    shown.reserve(decoded.size());
+    for (const QChar c : decoded) {
+        const char16_t unit = c.unicode();
+        if (unit == '\\')
+            shown += QLatin1String("\\\\");
+        else if (unit == '\t')
+            shown += QLatin1String("\\t");
+        else if (unit == '\r')
+            shown += QLatin1String("\\r");
+        else if (unit == '\n')
+            shown += QLatin1String("\\n");
+        else if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0))
+            shown += QStringLiteral("\\x%1").arg(int(unit), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown.toUtf8();
 }
 
 AuditLog::AuditLog(QString folder, Clock clock)
     : folder_(std::move(folder))
     , clock_(std::move(clock))
-{ }
+    , user_(auditText(localUser()))
+{
+    foldTimer_.setSingleShot(true);
+    foldTimer_.callOnTimeout([this] { flush(); });
+}
 
 AuditLog::~AuditLog()
 {
-    closeFile();
+    flush();
+    leaveFile();
 }
 
 QString AuditLog::fileNameFor(QDate day)
@@ -79,43 +100,192 @@ QString AuditLog::fileNameFor(QDate day)
     return QStringLiteral("audit-%1.log").arg(day.toString(Qt::ISODate));
 }
 
+QByteArray AuditLog::record(const QDateTime& at, QByteArrayView tail) const
+{
+    QByteArray line = at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")).toLatin1() + user_ + ' ';
+    line.append(tail).append('\n');
+    return line;
+}
+
 void AuditLog::append(const QList<QByteArray>& lines)
 {
     if (lines.isEmpty())
         return;
     const QDateTime now = clock_();
-    if (fd_ < 0 || now.date() != openDay_)
-        openFileFor(now.date());
-    const QByteArray secret = secretSource_ ? secretSource_() : QByteArray();
-    const QByteArray stamp = now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")).toLatin1();
-    QByteArray text;
-    for (const QByteArray& line : lines)
-        text += stamp + redactedLine(line, secret) + '\n';
-    writeAll(fd_, text);
+    QList<QByteArray> records;
+    if (!folds_.isEmpty() && (foldStart_.msecsTo(now) >= kFoldWindow.count() || now.date() != foldStart_.date()))
+        foldCounts(foldStart_.date() == now.date() ? now : foldStart_, records);
+    if (!records.isEmpty() && foldStart_.date() != now.date())
+        write(foldStart_, std::exchange(records, {}));
+    const QByteArray server = serverSource_ ? auditText(serverSource_()) : QByteArray();
+    const QByteArray serverField = (server.isEmpty() ? QByteArray("-") : server) + ' ';
+    for (const QByteArray& line : lines) {
+        const QByteArray text = auditText(line);
+        const auto [plain, count] = withoutCount(text);
+        QByteArray key = serverField + plain.toByteArray();
+        if (const auto fold = folds_.find(key); fold != folds_.end()) {
+            (*fold)->more += count;
+            foldOrder_.splice(foldOrder_.end(), foldOrder_, *fold);
+            continue;
+        }
+        records.append(record(now, serverField + text));
+        if (qsizetype(foldOrder_.size()) == kFoldLines) {
+            // The line least recently seen makes room; its count is written now.
+            const Fold& oldest = foldOrder_.front();
+            if (oldest.more > 0)
+                records.append(record(now, oldest.tail + " (" + QByteArray::number(oldest.more) + " more times)"));
+            folds_.remove(oldest.tail);
+            foldOrder_.pop_front();
+        }
+        if (foldOrder_.empty()) {
+            foldStart_ = now;
+            foldTimer_.start(kFoldWindow);
+        }
+        foldOrder_.push_back({key, 0});
+        folds_.insert(std::move(key), std::prev(foldOrder_.end()));
+    }
+    write(now, records);
 }
 
-void AuditLog::openFileFor(QDate day)
+void AuditLog::flush()
 {
-    closeFile();
+    if (folds_.isEmpty())
+        return;
+    const QDateTime now = clock_();
+    const QDateTime at = now.date() == foldStart_.date() ? now : foldStart_;
+    QList<QByteArray> records;
+    foldCounts(at, records);
+    write(at, records);
+}
+
+void AuditLog::foldCounts(const QDateTime& at, QList<QByteArray>& records)
+{
+    for (const Fold& fold : std::exchange(foldOrder_, {})) {
+        if (fold.more > 0)
+            records.append(record(at, fold.tail + " (" + QByteArray::number(fold.more) + " more times)"));
+    }
+    folds_.clear();
+    foldTimer_.stop();
+}
+
+void AuditLog::write(const QDateTime& at, const QList<QByteArray>& records)
+{
+    if (records.isEmpty())
+        return;
+    if ((fd_ < 0 || at.date() != openDay_) && !openFileFor(at.date())) {
+        drop(records.size(), dropReason_);
+        return;
+    }
+    // Lines lost to a failed write are said first, now that one may go through.
+    if (droppedUnsaid_ > 0 && !capReached_ && !writeDroppedRecord(at)) {
+        drop(records.size(), dropReason_);
+        return;
+    }
+    QByteArray text;
+    qint64 kept = 0;
+    for (const QByteArray& line : records) {
+        if (capReached_ || fileSize_ + text.size() + line.size() > dayCap_ - kDroppedRecordRoom) {
+            capReached_ = true;
+            continue;
+        }
+        text += line;
+        ++kept;
+    }
+    if (kept < records.size())
+        drop(records.size() - kept, "the day's file reached its cap of " + sizeText(dayCap_));
+    QByteArrayView rest = text;
+    while (!rest.isEmpty()) {
+        const ssize_t written = ::write(fd_, rest.data(), size_t(rest.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            // Half a record would garble the file: what went of this write is taken back.
+            const int error = written < 0 ? errno : ENOSPC;
+            if (::ftruncate(fd_, fileSize_) != 0)
+                fileSize_ += text.size() - rest.size();
+            drop(kept, FileError::messageFor(file_error::fromErrno(error)));
+            return;
+        }
+        rest = rest.sliced(written);
+    }
+    fileSize_ += text.size();
+}
+
+bool AuditLog::writeDroppedRecord(const QDateTime& at)
+{
+    const QByteArray line = record(at,
+                                   "- " + QByteArray::number(droppedUnsaid_)
+                                       + " lines were dropped from the audit log (" + auditText(dropReason_) + ")");
+    // A file left at its cap run after run does not grow past it: the count
+    // is then only shown in the window.
+    if (capReached_ && fileSize_ + line.size() > dayCap_)
+        return false;
+    QByteArrayView rest = line;
+    while (!rest.isEmpty()) {
+        const ssize_t written = ::write(fd_, rest.data(), size_t(rest.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (::ftruncate(fd_, fileSize_) != 0)
+                fileSize_ += line.size() - rest.size();
+            dropReason_ = FileError::messageFor(file_error::fromErrno(written < 0 ? errno : ENOSPC));
+            return false;
+        }
+        rest = rest.sliced(written);
+    }
+    fileSize_ += line.size();
+    droppedUnsaid_ = 0;
+    return true;
+}
+
+void AuditLog::drop(qint64 lines, QByteArray reason)
+{
+    droppedUnsaid_ += lines;
+    droppedTotal_ += lines;
+    dropReason_ = std::move(reason);
+}
+
+bool AuditLog::openFileFor(QDate day)
+{
+    leaveFile();
     const QString path = QDir(folder_).filePath(fileNameFor(day));
-    makePrivateFolderFor(path);
+    if (!makePrivateFolderFor(path)) {
+        dropReason_ = FileError::messageFor(file_error::fromErrno(errno));
+        return false;
+    }
     // Never through a link, and never into another user's file: the log is ours alone.
     const QByteArray name = QFile::encodeName(fileNameFor(day));
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
                           0600);
-    if (fd < 0 && errno == ELOOP)
-        throw FileRefused(name + " is a link; it was not written");
-    if (fd < 0)
-        throw FileError(file_error::fromErrno(errno));
+    if (fd < 0) {
+        dropReason_ = errno == ELOOP ? name + " is a link; it was not written"
+                                     : FileError::messageFor(file_error::fromErrno(errno));
+        return false;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
         ::close(fd);
-        throw FileRefused(name + " belongs to another user; it was not written");
+        dropReason_ = name + " belongs to another user; it was not written";
+        return false;
     }
     // A file made by other hands keeps no wider permissions than ours.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
+    struct stat status = {};
+    fileSize_ = ::fstat(fd, &status) == 0 ? qint64(status.st_size) : 0;
     fd_ = fd;
     openDay_ = day;
+    capReached_ = false;
+    return true;
+}
+
+// The file being left says how many lines it could not take.
+void AuditLog::leaveFile()
+{
+    if (fd_ >= 0 && droppedUnsaid_ > 0) {
+        const QDateTime now = clock_();
+        writeDroppedRecord(now.date() == openDay_ ? now : QDateTime(openDay_, QTime(23, 59, 59)));
+    }
+    closeFile();
 }
 
 void AuditLog::closeFile()

@@ -5,6 +5,7 @@
 
 #include "app/list_box.h"
 #include "app/server_dialogs.h"
+#include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "window_fixture.h"
 
@@ -201,20 +202,28 @@ TEST_F(ServersTest, ReconnectFollowsARestartAndIsRemembered)
     EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).endsWith("\r\nautoreconnect=0\r\n"));
 }
 
-// Every line of the log pane reaches the day's file with its time, the
-// password never; Open Log Folder opens where they are.
-TEST_F(ServersTest, TheAuditLogHoldsWhatThePaneShowedButNoPassword)
+// Every line of the log pane reaches the day's file with its time, in UTF-8,
+// and a typed ban as what it is; a password that is also a word is left in
+// other words, and no digest goes in. Open Log Folder opens where they are.
+TEST_F(ServersTest, TheAuditLogHoldsWhatThePaneShowedAndTypedActionsButNoDigest)
 {
-    connectAndLogin("secret");
-    // A reply that happens to quote the password.
+    server().setPassword("owl");
+    connectAndLogin("owl");
     for (const QByteArray command :
-         {"exec sv.welcomeMessage \"the rcon password is secret\"", "exec sv.welcomeMessage"}) {
+         {"exec sv.serverName \"Night Owls \xe4 owl\"", "exec sv.serverName", "exec admin.banPlayer 2 round"}) {
         fill("commandEdit", command);
         button("sendCommandButton").click();
+        ASSERT_TRUE(WaitUntil([&] { return commandsAfterLogin().contains('\x02' + command); }));
     }
-    ASSERT_TRUE(WaitUntil([&] { return logLines().contains("the rcon password is secret"); }));
+    ASSERT_TRUE(WaitUntil([&] { return logLines().contains("Night Owls \xe4 owl"); }));
+    const qsizetype paneLines = logLines().size();
+    // Copied from the pane, the log is blotted as the file is: the password
+    // is not blotted where it is a word of the server's name.
+    trigger("logViewCopyAllAction");
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QString::fromUtf8("Night Owls \xc3\xa4 owl")));
     trigger("openLogFolderAction");
     EXPECT_EQ(desktop_->openedFolders, QStringList({auditLogFolder_}));
+    destroyWindow();
 
     const QString day = QStringLiteral("state/audit-%1.log").arg(QDate::currentDate().toString(Qt::ISODate));
     QByteArray audit = readFile(day);
@@ -225,15 +234,52 @@ TEST_F(ServersTest, TheAuditLogHoldsWhatThePaneShowedButNoPassword)
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(" Connecting to 127.0.0.1")) << lines[0].constData();
     EXPECT_EQ(lines[0].indexOf(' ', 11), 19) << "a local date and time first: " << lines[0].constData();
-    EXPECT_TRUE(audit.contains(" the rcon password is ********\n"));
-    EXPECT_FALSE(audit.contains("secret"));
-    EXPECT_EQ(lines.size() - 1, logLines().size()) << "one line of the file for each of the pane";
+    const QByteArray server = " 127.0.0.1:" + QByteArray::number(this->server().port()) + ' ';
+    EXPECT_TRUE(audit.contains(server + "Night Owls \xc3\xa4 owl\n")) << audit.constData();
+    EXPECT_TRUE(audit.contains(server + "Ban typed in the console: exec admin.banPlayer 2 round\n"));
+    EXPECT_FALSE(audit.contains("login "));
+    EXPECT_FALSE(audit.contains("*"));
+    EXPECT_EQ(lines.size() - 1, paneLines + 1) << "one line of the file for each of the pane, and the ban";
+}
 
-    // Copied from the pane, the log is blotted as the file is.
-    trigger("logViewCopyAllAction");
-    const QString copied = QGuiApplication::clipboard()->text();
-    EXPECT_TRUE(copied.contains(QStringLiteral("the rcon password is ********"))) << copied.toStdString();
-    EXPECT_FALSE(copied.contains(QStringLiteral("secret")));
+// A server that floods the log cannot fill the disk through the audit log:
+// alternating replies fold, the day's file stops at its cap, the status bar
+// says lines are being dropped, the file says how many, and saving still works.
+TEST_F(ServersTest, AFloodStopsAtTheAuditCapWithALastingNotice)
+{
+    constexpr qint64 kCap = 64 * 1024;
+    auditLogDayCap_ = kCap;
+    replyTimeout_ = 10min; // the flood is one endless reply
+    createWindow();
+    connectAndLogin("secret");
+    QLabel& notice = control<QLabel>("auditNoticeLabel");
+    EXPECT_TRUE(notice.isHidden());
+    // Alternating lines, among more distinct ones than a fold window remembers.
+    QByteArray pattern;
+    for (int i = 0; i < 2 * AuditLog::kFoldLines; ++i)
+        pattern += "a\nb\nPlayer " + QByteArray::number(i) + " joined\n";
+    server().startFlood(pattern);
+    // The typed command's own reply never comes: the flood is all it gets.
+    server().stallNextReply(600000);
+    fill("commandEdit", "bf2cc pl");
+    button("sendCommandButton").click();
+    ASSERT_TRUE(WaitUntil([&] { return !notice.isHidden(); }, 120s));
+    server().stopFlood();
+    server().resumeReading();
+    EXPECT_TRUE(notice.text().startsWith(QLatin1String("Audit log: "))) << notice.text().toStdString();
+
+    control<StringGrid>("announcementGrid").setCell(0, 0, "still saved");
+    button("saveAnnouncementsButton").click();
+    EXPECT_TRUE(dialogs_->errors().isEmpty());
+    destroyWindow();
+    EXPECT_TRUE(readFile(QStringLiteral("servermessages.dat")).contains("still saved"));
+
+    const QString day = QStringLiteral("state/audit-%1.log").arg(QDate::currentDate().toString(Qt::ISODate));
+    const QByteArray audit = readFile(day);
+    EXPECT_LE(audit.size(), kCap);
+    EXPECT_TRUE(audit.contains(" lines were dropped from the audit log (the day's file reached its cap of 64 KiB)\n"))
+        << audit.right(300).constData();
+    EXPECT_EQ(audit.count(" a\n"), 1) << "an alternating line is written once a fold window";
 }
 
 // A player and a ban list saved as CSV keep every byte the server sent (names

@@ -135,6 +135,7 @@ MainWindowOptions WindowTest::windowOptions(const QString& folder) const
     options.announcementsPath = files.filePath(QStringLiteral("servermessages.dat"));
     options.commandHistoryPath = files.filePath(QStringLiteral("console_history"));
     options.auditLogFolder = auditLogFolder_;
+    options.auditLogDayCap = auditLogDayCap_;
     options.savedServersPath = savedServersPath_;
     options.dialogs = dialogs_;
     options.desktop = desktop_;

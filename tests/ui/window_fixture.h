@@ -149,6 +149,7 @@ protected:
     // The audit log's folder and the saved servers' file of the windows made
     // after this; empty keeps neither.
     QString auditLogFolder_;
+    qint64 auditLogDayCap_ = AuditLog::kDefaultDayCap;
     QString savedServersPath_;
     RconSimOptions serverOptions_;
     // How long the windows made after this wait for a reply, and for a connect.

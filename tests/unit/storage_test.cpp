@@ -586,33 +586,73 @@ TEST_F(StorageTest, TheStateFolderFollowsXdgStateHome)
     EXPECT_EQ(standardFolders(Path("exe"), Path("work")).userStateDir, QDir::homePath() + "/.local/state/ravelin");
 }
 
-// The audit log: one private file per local day, every line stamped, never a
-// password or a login digest, and nothing kept past 90 days.
+// What a line of the audit log holds: the login's secret blotted only where
+// it is one, the text in UTF-8, and nothing a terminal would act on.
+TEST(AuditText, BlotsOnlyLoginsAndShowsEveryControlCharacter)
+{
+    const struct
+    {
+        QByteArray line;
+        QByteArray written;
+    } cases[] = {
+        // A password that is also a word stays out of everything but a login.
+        {"Ravelin practice server", "Ravelin practice server"},
+        {"exec admin.listPlayers", "exec admin.listPlayers"},
+        {"login secret", "login ********"},
+        {"  LoGiN \t my pass word", "  LoGiN \\t ********"},
+        {"login", "login"},
+        {"logins are open", "logins are open"},
+        {"said login short", "said login short"},
+        {"Failed: LOGIN 0123456789abcdef0123456789ABCDEF.", "Failed: LOGIN ********."},
+        {"relogin 0123456789abcdef0123456789abcdef", "relogin 0123456789abcdef0123456789abcdef"},
+        {"x login 0123456789abcdef0123456789abcdef0", "x login 0123456789abcdef0123456789abcdef0"},
+        // Windows-1252 in, UTF-8 out; the undefined bytes are control characters.
+        {"Night Owls \xe4", "Night Owls \xc3\xa4"},
+        {"\x80 \x9f \xff", "\xe2\x82\xac \xc5\xb8 \xc3\xbf"},
+        {"\x81\x8d\x8f\x90\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"},
+        // Nothing raw that would break the line, forge a record or steer a terminal.
+        {"a\r\nb", "a\\r\\nb"},
+        {"x\v2026-12-08 00:00:00 forged\fy", "x\\x0b2026-12-08 00:00:00 forged\\x0cy"},
+        {"\x1b]0;owned\x07\x1b[2J\x7f", "\\x1b]0;owned\\x07\\x1b[2J\\x7f"},
+        {QByteArray("nul\0here", 8), "nul\\x00here"},
+        {"C:\\maps\\x1b", "C:\\\\maps\\\\x1b"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(auditText(c.line), c.written) << c.line.constData();
+}
+
+// The audit log: one private file per local day, each record with its time,
+// user and server, and nothing kept past 90 days.
 TEST_F(StorageTest, TheAuditLogKeepsEachDayPrivateAndForgetsAfter90Days)
 {
     QDateTime now(QDate(2026, 12, 8), QTime(23, 59, 58));
     const QString folder = Path("state/ravelin");
-    AuditLog log(folder, [&] { return now; });
-    log.setSecretSource([] { return QByteArray("pa\xe9ss"); });
-    log.append("Connecting to 10.0.0.1");
-    log.append("typed pa\xe9ss, then login 0123456789abcdef0123456789ABCDEF and login short");
-    log.append("a line\r\nbroken in two");
-    now = now.addSecs(3);
-    log.append("Player \xe9\xff kicked");
-
+    QByteArray server;
+    {
+        AuditLog log(folder, [&] { return now; });
+        log.setUser("ann");
+        log.setServerSource([&] { return server; });
+        log.append("Connecting to 10.0.0.1");
+        server = "10.0.0.1:4711";
+        log.append("login 0123456789abcdef0123456789ABCDEF");
+        now = now.addSecs(3);
+        log.append("Player \xe9 kicked");
+    }
     EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-08.log"),
-              "2026-12-08 23:59:58 Connecting to 10.0.0.1\n"
-              "2026-12-08 23:59:58 typed ********, then login ******** and login short\n"
-              "2026-12-08 23:59:58 a line  broken in two\n");
-    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log"), "2026-12-09 00:00:01 Player \xe9\xff kicked\n");
+              "2026-12-08 23:59:58 ann - Connecting to 10.0.0.1\n"
+              "2026-12-08 23:59:58 ann 10.0.0.1:4711 login ********\n");
+    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log"),
+              "2026-12-09 00:00:01 ann 10.0.0.1:4711 Player \xc3\xa9 kicked\n");
     EXPECT_EQ(ModeOf(folder + "/audit-2026-12-09.log"), 0600u);
     EXPECT_EQ(ModeOf(folder), 0700u);
 
     // Another run appends to the day's file, and takes back what others were let read.
     QFile::setPermissions(folder + "/audit-2026-12-09.log",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    AuditLog(folder, [&] { return now; }).append("again");
-    EXPECT_TRUE(ReadBytes(folder + "/audit-2026-12-09.log").endsWith("\n2026-12-09 00:00:01 again\n"));
+    AuditLog log(folder, [&] { return now; });
+    log.setUser("ann");
+    log.append("again");
+    EXPECT_TRUE(ReadBytes(folder + "/audit-2026-12-09.log").endsWith("\n2026-12-09 00:00:01 ann - again\n"));
     EXPECT_EQ(ModeOf(folder + "/audit-2026-12-09.log"), 0600u);
 
     for (const char* name :
@@ -623,10 +663,92 @@ TEST_F(StorageTest, TheAuditLogKeepsEachDayPrivateAndForgetsAfter90Days)
               QStringList({"audit-2026-09-10.log", "audit-2026-12-08.log", "audit-2026-12-09.log", "audit-notadate.log",
                            "notes.txt"}));
 
-    // A folder that cannot be made is an error the window can show.
+    // A folder that cannot be made loses lines, counted, and raises nothing.
     WriteBytes(Path("blocked"), "a file, not a folder");
     AuditLog blocked(Path("blocked/ravelin"), [&] { return now; });
-    EXPECT_THROW(blocked.append("lost"), FileError);
+    blocked.append(QList<QByteArray>{"lost", "and lost"});
+    EXPECT_EQ(blocked.droppedLines(), 2);
+    EXPECT_FALSE(blocked.dropReason().isEmpty());
+}
+
+// A server cannot fill the disk through the audit log: lines that come back
+// within the fold window are counted, not written, and a day's file stops at
+// its cap with a record of what it dropped.
+TEST_F(StorageTest, TheAuditLogFoldsRepeatsAndStopsAtItsCap)
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(12, 0, 0));
+    const QString folder = Path("state");
+    const QString day = folder + "/audit-2026-12-08.log";
+    const auto records = [&] {
+        QList<QByteArray> lines = ReadBytes(day).split('\n');
+        lines.removeLast();
+        for (QByteArray& line : lines)
+            line.remove(0, 24); // "yyyy-MM-dd hh:mm:ss ann "
+        return lines;
+    };
+    {
+        AuditLog log(folder, [&] { return now; });
+        log.setUser("ann");
+        // Alternating replies, and the session's own counts, fold together.
+        for (int i = 0; i < 1000; ++i)
+            log.append(QList<QByteArray>{"unknown command", "Key:"});
+        log.append("unknown command (250 times)");
+        EXPECT_EQ(records(), QList<QByteArray>({"- unknown command", "- Key:"}));
+        // The window closes at kFoldWindow, not before.
+        now = now.addMSecs(AuditLog::kFoldWindow.count() - 1);
+        log.append("Key:");
+        now = now.addMSecs(1);
+        log.append("Key:");
+        EXPECT_EQ(records(),
+                  QList<QByteArray>({"- unknown command", "- Key:", "- unknown command (1249 more times)",
+                                     "- Key: (1000 more times)", "- Key:"}));
+        // It remembers the kFoldLines distinct lines seen last: one more
+        // pushes out the one least recently seen.
+        now = now.addSecs(10);
+        log.flush();
+        const qsizetype before = records().size();
+        for (int i = 0; i <= AuditLog::kFoldLines; ++i)
+            log.append("line " + QByteArray::number(i % AuditLog::kFoldLines));
+        EXPECT_EQ(records().size(), before + AuditLog::kFoldLines);
+        log.append("line " + QByteArray::number(AuditLog::kFoldLines));
+        log.append("line 1");
+        log.append("line 0");
+        EXPECT_EQ(records().mid(before + AuditLog::kFoldLines),
+                  QList<QByteArray>({"- line " + QByteArray::number(AuditLog::kFoldLines), "- line 1"}));
+    }
+
+    // Past the cap nothing more goes in but one record of how much did not.
+    constexpr qint64 kCap = 64 * 1024;
+    QFile::remove(day);
+    qint64 written = 0;
+    {
+        AuditLog log(folder, [&] { return now; });
+        log.setUser("ann");
+        log.setDayCap(kCap);
+        for (int i = 0; i < 2000; ++i)
+            log.append("distinct line " + QByteArray::number(i) + QByteArray(40, 'x'));
+        written = QFileInfo(day).size();
+        EXPECT_LE(written, kCap);
+        EXPECT_GT(written, kCap - 1024);
+        EXPECT_EQ(log.droppedLines(), 2000 - records().size());
+    }
+    const QList<QByteArray> lines = records();
+    EXPECT_LE(QFileInfo(day).size(), kCap);
+    EXPECT_EQ(lines.last(),
+              "- " + QByteArray::number(2000 - lines.size() + 1)
+                  + " lines were dropped from the audit log (the day's file reached its cap of 64 KiB)");
+
+    // A write that fails loses its lines, counted, and the next file says so first.
+    QFile::remove(day);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), day));
+    AuditLog log(folder, [&] { return now; });
+    log.setUser("ann");
+    log.append(QList<QByteArray>{"one", "two"});
+    EXPECT_EQ(log.droppedLines(), 2);
+    now = now.addDays(1);
+    log.append("three");
+    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log").split('\n').first().mid(24),
+              "- 2 lines were dropped from the audit log (" + log.dropReason() + ")");
 }
 
 TEST_F(StorageTest, TheCommandHistoryKeepsTheLatest500AndNoLogin)
