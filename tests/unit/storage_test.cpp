@@ -738,6 +738,15 @@ TEST_F(StorageTest, TheAuditLogFoldsRepeatsAndStopsAtItsCap)
               "- " + QByteArray::number(2000 - lines.size() + 1)
                   + " lines were dropped from the audit log (the day's file reached its cap of 64 KiB)");
 
+    // Run after run at the cap, each saying what it dropped, the file stays within it.
+    for (int run = 0; run < 8; ++run) {
+        AuditLog again(folder, [&] { return now; });
+        again.setDayCap(kCap);
+        again.append("one more " + QByteArray::number(run));
+        EXPECT_EQ(again.droppedLines(), 1);
+    }
+    EXPECT_LE(QFileInfo(day).size(), kCap);
+
     // A write that fails loses its lines, counted, and the next file says so first.
     QFile::remove(day);
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), day));
