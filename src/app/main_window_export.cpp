@@ -44,8 +44,7 @@ void MainWindow::createTakeAwayActions()
     addTakeAwayActions(banList_, QStringLiteral("bans"), SaveFormats::TextOrBansCsv, itemsOf(banList_));
     addTakeAwayActions(localMapList_, QStringLiteral("local-maps"), SaveFormats::TextOnly, itemsOf(localMapList_));
     addTakeAwayActions(rotationList_, QStringLiteral("map-rotation"), SaveFormats::TextOnly, itemsOf(rotationList_));
-    addTakeAwayActions(logView_, QStringLiteral("log"), SaveFormats::TextOnly,
-                       [this] { return linesOf(*logView_); });
+    addTakeAwayActions(logView_, QStringLiteral("log"), SaveFormats::TextOnly, [this] { return linesOf(*logView_); });
     // The log keeps its own menu (Copy, Select All) and gains the two.
     logView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logView_, &QWidget::customContextMenuRequested, this, &MainWindow::onLogContextMenu);

@@ -193,22 +193,29 @@ void AuditLog::write(const QDateTime& at, const QList<QByteArray>& records)
     }
     if (kept < records.size())
         drop(records.size() - kept, "the day's file reached its cap of " + sizeText(dayCap_));
-    QByteArrayView rest = text;
+    if (const int error = appendWhole(text))
+        drop(kept, FileError::messageFor(file_error::fromErrno(error)));
+}
+
+// Half a record would garble the file: what went of a write that failed is
+// taken back, and its error number given.
+int AuditLog::appendWhole(QByteArrayView bytes)
+{
+    QByteArrayView rest = bytes;
     while (!rest.isEmpty()) {
         const ssize_t written = ::write(fd_, rest.data(), size_t(rest.size()));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            // Half a record would garble the file: what went of this write is taken back.
             const int error = written < 0 ? errno : ENOSPC;
             if (::ftruncate(fd_, fileSize_) != 0)
-                fileSize_ += text.size() - rest.size();
-            drop(kept, FileError::messageFor(file_error::fromErrno(error)));
-            return;
+                fileSize_ += bytes.size() - rest.size();
+            return error;
         }
         rest = rest.sliced(written);
     }
-    fileSize_ += text.size();
+    fileSize_ += bytes.size();
+    return 0;
 }
 
 bool AuditLog::writeDroppedRecord(const QDateTime& at)
@@ -220,20 +227,10 @@ bool AuditLog::writeDroppedRecord(const QDateTime& at)
     // is then only shown in the window.
     if (capReached_ && fileSize_ + line.size() > dayCap_)
         return false;
-    QByteArrayView rest = line;
-    while (!rest.isEmpty()) {
-        const ssize_t written = ::write(fd_, rest.data(), size_t(rest.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (::ftruncate(fd_, fileSize_) != 0)
-                fileSize_ += line.size() - rest.size();
-            dropReason_ = FileError::messageFor(file_error::fromErrno(written < 0 ? errno : ENOSPC));
-            return false;
-        }
-        rest = rest.sliced(written);
+    if (const int error = appendWhole(line)) {
+        dropReason_ = FileError::messageFor(file_error::fromErrno(error));
+        return false;
     }
-    fileSize_ += line.size();
     droppedUnsaid_ = 0;
     return true;
 }

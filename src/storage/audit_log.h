@@ -92,6 +92,9 @@ private:
     bool openFileFor(QDate day);
     void leaveFile();
     bool writeDroppedRecord(const QDateTime& at);
+    // Writes `bytes` whole at the file's end; 0, or the error number after
+    // taking back what went.
+    int appendWhole(QByteArrayView bytes);
     void drop(qint64 lines, QByteArray reason);
     void closeFile();
 
