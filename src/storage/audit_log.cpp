@@ -17,8 +17,9 @@
 
 namespace {
 
-// Room kept below the cap for the record that says how many lines were dropped.
-constexpr qint64 kDroppedRecordRoom = 512;
+// Room kept below the cap for the records that say the cap was reached and
+// how many lines were dropped.
+constexpr qint64 kDroppedRecordRoom = 1024;
 
 // A count the session gave a line it folded: "<text> (250 times)" is <text>, 250 times.
 std::pair<QByteArrayView, qint64> withoutCount(QByteArrayView text)
@@ -181,6 +182,7 @@ void AuditLog::write(const QDateTime& at, const QList<QByteArray>& records)
         drop(records.size(), dropReason_);
         return;
     }
+    const bool capReachedBefore = capReached_;
     QByteArray text;
     qint64 kept = 0;
     for (const QByteArray& line : records) {
@@ -193,6 +195,14 @@ void AuditLog::write(const QDateTime& at, const QList<QByteArray>& records)
     }
     if (kept < records.size())
         drop(records.size() - kept, "the day's file reached its cap of " + sizeText(dayCap_));
+    // Said at once, so that a window that never closes cleanly still leaves it
+    // in the file; the count follows when the file is left.
+    if (capReached_ && !capReachedBefore) {
+        const QByteArray capped =
+            record(at, "- The day's file reached its cap of " + sizeText(dayCap_) + "; later lines are dropped");
+        if (fileSize_ + text.size() + capped.size() <= dayCap_)
+            text += capped;
+    }
     if (const int error = appendWhole(text))
         drop(kept, FileError::messageFor(file_error::fromErrno(error)));
 }

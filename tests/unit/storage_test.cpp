@@ -729,13 +729,15 @@ TEST_F(StorageTest, TheAuditLogFoldsRepeatsAndStopsAtItsCap)
             log.append("distinct line " + QByteArray::number(i) + QByteArray(40, 'x'));
         written = QFileInfo(day).size();
         EXPECT_LE(written, kCap);
-        EXPECT_GT(written, kCap - 1024);
-        EXPECT_EQ(log.droppedLines(), 2000 - records().size());
+        EXPECT_GT(written, kCap - 2048);
+        // Said at once, before the window closes (or is killed).
+        EXPECT_EQ(records().last(), "- The day's file reached its cap of 64 KiB; later lines are dropped");
+        EXPECT_EQ(log.droppedLines(), 2000 - (records().size() - 1));
     }
     const QList<QByteArray> lines = records();
     EXPECT_LE(QFileInfo(day).size(), kCap);
     EXPECT_EQ(lines.last(),
-              "- " + QByteArray::number(2000 - lines.size() + 1)
+              "- " + QByteArray::number(2000 - (lines.size() - 2))
                   + " lines were dropped from the audit log (the day's file reached its cap of 64 KiB)");
 
     // Run after run at the cap, each saying what it dropped, the file stays within it.
@@ -747,17 +749,28 @@ TEST_F(StorageTest, TheAuditLogFoldsRepeatsAndStopsAtItsCap)
     }
     EXPECT_LE(QFileInfo(day).size(), kCap);
 
-    // A write that fails loses its lines, counted, and the next file says so first.
+    // A write that fails loses its lines, counted, takes back what went of
+    // them, and the next file says so first. The file-size limit makes the
+    // write fail (EFBIG) as a full disk would.
     QFile::remove(day);
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), day));
+    WriteBytes(day, "kept\n");
     AuditLog log(folder, [&] { return now; });
     log.setUser("ann");
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previousLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &previousLimit);
+    const rlimit full{5, previousLimit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
     log.append(QList<QByteArray>{"one", "two"});
+    ::setrlimit(RLIMIT_FSIZE, &previousLimit);
+    std::signal(SIGXFSZ, previousSignal);
     EXPECT_EQ(log.droppedLines(), 2);
+    EXPECT_EQ(ReadBytes(day), "kept\n") << "no half record";
+    // Once writes go through again, the file it leaves says what it lost.
     now = now.addDays(1);
     log.append("three");
-    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log").split('\n').first().mid(24),
-              "- 2 lines were dropped from the audit log (" + log.dropReason() + ")");
+    EXPECT_EQ(records().last(), "- 2 lines were dropped from the audit log (Disk full)");
+    EXPECT_EQ(ReadBytes(folder + "/audit-2026-12-09.log").split('\n').first().mid(24), "- three");
 }
 
 TEST_F(StorageTest, TheCommandHistoryKeepsTheLatest500AndNoLogin)
