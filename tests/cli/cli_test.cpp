@@ -86,6 +86,15 @@ protected:
         return server;
     }
     QString port(std::size_t i = 0) const { return QString::number(servers_[i]->port()); }
+    // A servers file naming each server on loopback; gives its path.
+    QString serversFile(const QList<std::pair<QByteArray, const RconSimServer*>>& named)
+    {
+        QByteArray list;
+        for (const auto& [name, server] : named)
+            list += name + " 127.0.0.1 " + QByteArray::number(server->port()) + '\n';
+        writeFile(folder_.filePath("servers"), list);
+        return folder_.filePath("servers");
+    }
 
     // Runs the program to its end, in a session of its own: with no
     // terminal, a prompt for the password fails instead of waiting.
@@ -458,16 +467,10 @@ TEST_F(CliTest, ManyServersInJsonNameTheirServerAndCountLateReplies)
 {
     RconSimServer& quick = addServer();
     RconSimServer& slow = addServer();
-    QObject::connect(&slow, &RconSimServer::lineReceived, [&](const QByteArray& line) {
-        if (line == framed("exec sv.maxPlayers"))
-            slow.stallNextReply(5000);
-    });
-    writeFile(folder_.filePath("servers"),
-              "quick 127.0.0.1 " + QByteArray::number(quick.port()) + "\nslow 127.0.0.1 "
-                  + QByteArray::number(slow.port()) + "\n");
-    const Outcome outcome = run(
-        {"--servers", folder_.filePath("servers"), "--json", "--timeout", "1", "exec sv.maxPlayers"},
-        {{"RAVELIN_PASSWORD", "secret"}});
+    slow.setStall(2, 5000); // the command after the login
+    const Outcome outcome = run({"--servers", serversFile({{"quick", &quick}, {"slow", &slow}}), "--json", "--timeout",
+                                 "1", "exec sv.maxPlayers"},
+                                {{"RAVELIN_PASSWORD", "secret"}});
     EXPECT_EQ(outcome.status, 4);
     QByteArrayList lines = outcome.out.split('\n');
     lines.removeAll("");
@@ -490,13 +493,8 @@ TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
 {
     RconSimServer& answers = addServer();
     RconSimServer& dies = addServer();
-    QObject::connect(&dies, &RconSimServer::lineReceived, [&](const QByteArray& line) {
-        if (line == framed("exec sv.serverName"))
-            dies.stallNextReply(600000);
-    });
-    writeFile(folder_.filePath("servers"),
-              "answers 127.0.0.1 " + QByteArray::number(answers.port()) + "\ndies 127.0.0.1 "
-                  + QByteArray::number(dies.port()) + '\n');
+    dies.setStall(2, 600000); // the command after the login
+    const QString servers = serversFile({{"answers", &answers}, {"dies", &dies}});
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(terminal, 0);
     const auto closeTerminal = qScopeGuard([&] { ::close(terminal); });
@@ -515,7 +513,7 @@ TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
         ::dup2(fd, STDIN_FILENO);
         ::dup2(fd, STDOUT_FILENO);
     });
-    process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"--servers", folder_.filePath("servers")});
+    process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"--servers", servers});
     QByteArray shown;
     const auto terminalShows = [&] {
         char buffer[4096];
