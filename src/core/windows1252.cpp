@@ -26,3 +26,14 @@ QString windows1252::decode(QByteArrayView bytes)
         *out++ = QChar(toUnicode(static_cast<unsigned char>(c)));
     return text;
 }
+
+std::optional<char> windows1252::fromUnicode(char32_t character)
+{
+    if (character < 0x80 || (character >= 0xA0 && character <= 0xFF))
+        return static_cast<char>(character);
+    for (int byte = 0x80; byte < 0xA0; ++byte) {
+        if (toUnicode(static_cast<unsigned char>(byte)) == character)
+            return static_cast<char>(byte);
+    }
+    return std::nullopt;
+}

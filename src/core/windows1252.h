@@ -7,9 +7,14 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 namespace windows1252 {
 
 char16_t toUnicode(unsigned char byte);
 QString decode(QByteArrayView bytes);
+
+// The byte that stands for a character, or nothing when the table has none.
+std::optional<char> fromUnicode(char32_t character);
 
 } // namespace windows1252
