@@ -7,7 +7,6 @@
 #include "app/desktop.h"
 #include "app/dialogs.h"
 #include "app/focus_entry.h"
-#include "app/keyring_password_store.h"
 #include "app/list_box.h"
 #include "app/placement.h"
 #include "app/spin_edit.h"
@@ -18,6 +17,7 @@
 #include "session/console_session.h"
 #include "storage/audit_log.h"
 #include "storage/file_locations.h"
+#include "storage/keyring_password_store.h"
 #include "storage/settings.h"
 #include "storage/writer_lock.h"
 

@@ -1,4 +1,4 @@
-#include "app/keyring_password_store.h"
+#include "storage/keyring_password_store.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
