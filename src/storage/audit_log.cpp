@@ -108,7 +108,7 @@ QByteArray AuditLog::record(const QDateTime& at, QByteArrayView tail) const
     return line;
 }
 
-void AuditLog::append(const QList<QByteArray>& lines)
+void AuditLog::appendFor(QByteArrayView serverName, const QList<QByteArray>& lines)
 {
     if (lines.isEmpty())
         return;
@@ -118,7 +118,7 @@ void AuditLog::append(const QList<QByteArray>& lines)
         foldCounts(foldStart_.date() == now.date() ? now : foldStart_, records);
     if (!records.isEmpty() && foldStart_.date() != now.date())
         write(foldStart_, std::exchange(records, {}));
-    const QByteArray server = serverSource_ ? auditText(serverSource_()) : QByteArray();
+    const QByteArray server = auditText(serverName);
     const QByteArray serverField = (server.isEmpty() ? QByteArray("-") : server) + ' ';
     for (const QByteArray& line : lines) {
         const QByteArray text = auditText(line);
@@ -198,8 +198,8 @@ void AuditLog::write(const QDateTime& at, const QList<QByteArray>& records)
     // Said at once, so that a window that never closes cleanly still leaves it
     // in the file; the count follows when the file is left.
     if (capReached_ && !capReachedBefore) {
-        const QByteArray capped =
-            record(at, "- The day's file reached its cap of " + sizeText(dayCap_) + "; later lines are dropped");
+        const QByteArray capped = record(
+            at, "- The day's file reached its cap of " + sizeText(dayCap_) + "; later lines are dropped");
         if (fileSize_ + text.size() + capped.size() <= dayCap_)
             text += capped;
     }

@@ -68,7 +68,9 @@ public:
     // Writes a record for each of `lines` (folded as above), in one write. A
     // line that cannot be written is counted as dropped, never raised.
     void append(QByteArrayView line) { append(QList<QByteArray>{line.toByteArray()}); }
-    void append(const QList<QByteArray>& lines);
+    void append(const QList<QByteArray>& lines) { appendFor(serverSource_ ? serverSource_() : QByteArray(), lines); }
+    // The same, for a server named here ("address:port") rather than by the source.
+    void appendFor(QByteArrayView server, const QList<QByteArray>& lines);
     // Closes the fold window: the counts of lines that came again are written.
     // Runs by itself kFoldWindow after a fold window opens, while an event loop runs.
     void flush();

@@ -97,8 +97,13 @@ FileLocations chooseLocations(const LocationFolders& folders)
     files.announcements = dataFileLocation(folders, kAnnouncementsFile);
     files.commandHistory = join(folders.userStateDir, QStringLiteral("console_history"));
     files.auditLogFolder = folders.userStateDir;
-    files.savedServers = join(folders.userConfigDir, QStringLiteral("servers.txt"));
+    files.savedServers = savedServersLocation(folders);
     return files;
+}
+
+QString savedServersLocation(const LocationFolders& folders)
+{
+    return join(folders.userConfigDir, QStringLiteral("servers.txt"));
 }
 
 bool makeFolderFor(const QString& path)

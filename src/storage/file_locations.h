@@ -49,6 +49,9 @@ QString dataFileLocation(const LocationFolders& folders, const QString& name);
 // Returns false when a copy failed (the file then stays missing).
 bool provideExamples(const LocationFolders& folders);
 
+// servers.txt in the per-user configuration folder.
+QString savedServersLocation(const LocationFolders& folders);
+
 // All three locations, after providing the examples.
 FileLocations chooseLocations(const LocationFolders& folders);
 
