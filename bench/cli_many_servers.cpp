@@ -88,7 +88,7 @@ private:
 
 ServerTarget targetFor(int i, quint16 port)
 {
-    return {"srv" + QByteArray::number(i), "127.0.0.1", port, "secret"};
+    return {QStringLiteral("srv%1").arg(i), "127.0.0.1", port, "secret"};
 }
 
 // One run of the client side in this process; the time to the last server's end.

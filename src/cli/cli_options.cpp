@@ -3,6 +3,8 @@
 #include "admin/list_fields.h"
 
 #include <cmath>
+#include <getopt.h>
+#include <vector>
 
 namespace {
 
@@ -24,26 +26,66 @@ CliCommandLine usageError(const QByteArray& message)
     return stop(2, QByteArray(kProgram) + ": " + message + "\nTry '" + kProgram + " --help'.\n", true);
 }
 
-bool isPasswordOption(const QByteArray& argument)
-{
-    return argument == "-p" || argument == "--password" || argument.startsWith("--password=")
-        || (argument.startsWith("-p") && !argument.startsWith("--"));
-}
-
-std::optional<std::chrono::milliseconds> readTimeout(const QByteArray& text)
+std::optional<std::chrono::milliseconds> readSeconds(const QByteArray& text, bool zeroAllowed)
 {
     bool ok = false;
     const double seconds = text.toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxTimeoutSeconds)
+    if (!ok || !std::isfinite(seconds) || seconds < 0 || (seconds == 0 && !zeroAllowed) || seconds > kMaxTimeoutSeconds)
         return std::nullopt;
+    if (seconds == 0)
+        return std::chrono::milliseconds(0);
     return std::chrono::milliseconds(std::max<qint64>(1, std::llround(seconds * 1000)));
 }
+
+std::optional<quint16> readPort(const QByteArray& text)
+{
+    const auto port = list_fields::wholeNumber(text);
+    if (!port || *port < 1 || *port > 65535 || text.trimmed() != text)
+        return std::nullopt;
+    return quint16(*port);
+}
+
+// The options' own numbers, past every character a short option can be.
+enum LongOnly : int {
+    Servers = 256,
+    ListServers,
+    PasswordFile,
+    EmptyPassword,
+    Timeout,
+    GiveUp,
+    Delay,
+    Json,
+    NoAudit,
+    Version,
+};
+
+constexpr char kShortOptions[] = ":H:P:S:p::vh";
+const option kLongOptions[] = {
+    {"host", required_argument, nullptr, 'H'},
+    {"port", required_argument, nullptr, 'P'},
+    {"server", required_argument, nullptr, 'S'},
+    {"servers", required_argument, nullptr, Servers},
+    {"list-servers", no_argument, nullptr, ListServers},
+    {"password-file", required_argument, nullptr, PasswordFile},
+    {"password", optional_argument, nullptr, 'p'},
+    {"empty-password", no_argument, nullptr, EmptyPassword},
+    {"timeout", required_argument, nullptr, Timeout},
+    {"give-up", required_argument, nullptr, GiveUp},
+    {"delay", required_argument, nullptr, Delay},
+    {"json", no_argument, nullptr, Json},
+    {"no-audit", no_argument, nullptr, NoAudit},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, Version},
+    {nullptr, 0, nullptr, 0},
+};
 
 } // namespace
 
 QByteArray cliHelpText()
 {
     return "Usage: ravelin-cli -H HOST [-P PORT] [OPTION]... [COMMAND]...\n"
+           "       ravelin-cli -S NAME [OPTION]... [COMMAND]...\n"
            "       ravelin-cli --servers FILE [OPTION]... [COMMAND]...\n"
            "Sends console commands to a Battlefield 2 server's remote console and prints\n"
            "each reply. Each COMMAND is sent as it is given (\"exec admin.listPlayers\").\n"
@@ -51,23 +93,33 @@ QByteArray cliHelpText()
            "typed at a prompt when standard input is a terminal.\n"
            "\n"
            "Options:\n"
-           "  -H, --host HOST         the server's address or name\n"
-           "  -P, --port PORT         its remote console port (default 4711)\n"
+           "  -H, --host HOST         the server's address or name (or RAVELIN_HOST)\n"
+           "  -P, --port PORT         its remote console port (or RAVELIN_PORT; default 4711)\n"
+           "  -S, --server NAME       the server saved under NAME in the window's servers.txt\n"
+           "                          (or in --servers FILE); its password comes from the\n"
+           "                          keyring when the window keeps it there\n"
            "      --servers FILE      runs the commands on every server of FILE at once;\n"
-           "                          a line is: NAME HOST PORT [PASSWORD-FILE]\n"
+           "                          a line is: NAME HOST PORT [PASSWORD-FILE], or the\n"
+           "                          window's NAME<tab>HOST<tab>PORT\n"
+           "      --list-servers      prints the saved servers (never a password) and exits\n"
            "      --password-file FILE  takes the password from the first line of FILE\n"
+           "      --empty-password    logs in with an empty password, which is otherwise refused\n"
            "      --timeout SECONDS   how long a reply may take before it counts as late\n"
            "                          (default 10); a late reply is still awaited\n"
            "      --give-up SECONDS   how long without a reply before the connection is\n"
            "                          closed (default 60, never below --timeout)\n"
+           "      --delay SECONDS     waits this long after a reply before the next command\n"
            "      --json              prints the replies as JSON, one object a line\n"
+           "      --no-audit          writes nothing to the audit log\n"
            "  -v, --verbose           prints every line of the session's log on standard error\n"
            "  -h, --help              shows this help and exits\n"
            "      --version           shows the version and exits\n"
            "\n"
-           "The password comes from RAVELIN_PASSWORD, --password-file, or a prompt on the\n"
-           "terminal; never from the command line. With --servers, a server's own\n"
-           "RAVELIN_PASSWORD_<NAME> or password file comes first.\n"
+           "The password comes from the keyring (for a saved server), --password-file,\n"
+           "RAVELIN_PASSWORD, or a prompt on the terminal; never from the command line.\n"
+           "With --servers, a server's own RAVELIN_PASSWORD_<NAME> or password file comes\n"
+           "first. Text is taken and shown in the terminal's encoding and sent in the\n"
+           "server's (Windows-1252), as the window sends it.\n"
            "\n"
            "Exit status: 0 every command answered, 1 login failed, 2 usage error,\n"
            "3 connection failed or lost, 4 a reply timed out. With --servers, the worst\n"
@@ -75,89 +127,122 @@ QByteArray cliHelpText()
            "See ravelin-cli(1).\n";
 }
 
-CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QByteArray& version)
+CliEnvironment CliEnvironment::fromProcess()
+{
+    CliEnvironment environment;
+    if (qEnvironmentVariableIsSet("RAVELIN_HOST"))
+        environment.host = qgetenv("RAVELIN_HOST");
+    if (qEnvironmentVariableIsSet("RAVELIN_PORT"))
+        environment.port = qgetenv("RAVELIN_PORT");
+    return environment;
+}
+
+CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QByteArray& version,
+                                   const CliEnvironment& environment)
 {
     CliCommandLine result;
     CliOptions& options = result.options;
-    bool hostSet = false;
-    bool optionsEnded = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QByteArray& argument = arguments[i];
-        if (optionsEnded || !argument.startsWith('-') || argument == "-") {
-            options.commands.append(argument);
-            continue;
-        }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (isPasswordOption(argument)) {
+    // getopt_long reorders the pointers, never the bytes they point to.
+    QList<QByteArray> copies = arguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int argc = int(argv.size()) - 1;
+
+    bool hostGiven = false;
+    bool portGiven = false;
+    optind = 0; // starts afresh, as each run of the parser must
+    opterr = 0; // the messages are ours
+    int option;
+    while ((option = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1) {
+        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
+        const QByteArray given = QByteArray(argv[optind - 1]);
+        switch (option) {
+        case 'h': return stop(0, cliHelpText(), false);
+        case Version: return stop(0, QByteArray(kProgram) + ' ' + version + '\n', false);
+        case 'p':
             return usageError("a password is never taken from the command line, where other users can see it;\n"
                               "use RAVELIN_PASSWORD, --password-file FILE or the prompt");
-        }
-        // An option with a value: "--name VALUE", "--name=VALUE", or "-X VALUE".
-        QByteArray name = argument;
-        std::optional<QByteArray> value;
-        if (argument.startsWith("--") && argument.contains('=')) {
-            name = argument.left(argument.indexOf('='));
-            value = argument.mid(argument.indexOf('=') + 1);
-        }
-        const auto takeValue = [&]() -> std::optional<QByteArray> {
-            if (value)
-                return value;
-            if (i + 1 < arguments.size())
-                return arguments[++i];
-            return std::nullopt;
-        };
-        const bool takesValue = name == "-H" || name == "--host" || name == "-P" || name == "--port"
-            || name == "--servers" || name == "--password-file" || name == "--timeout" || name == "--give-up";
-        if (!takesValue && value)
-            return usageError("option '" + name + "' takes no value");
-        std::optional<QByteArray> given;
-        if (takesValue && !(given = takeValue()))
-            return usageError("option '" + name + "' needs a value");
-
-        if (name == "-h" || name == "--help") {
-            return stop(0, cliHelpText(), false);
-        } else if (name == "--version") {
-            return stop(0, QByteArray(kProgram) + ' ' + version + '\n', false);
-        } else if (name == "--json") {
-            options.json = true;
-        } else if (name == "-v" || name == "--verbose") {
-            options.verbose = true;
-        } else if (name == "-H" || name == "--host") {
-            if (given->isEmpty())
+        case 'H':
+            if (value.isEmpty())
                 return usageError("the host is empty");
-            options.host = *given;
-            hostSet = true;
-        } else if (name == "-P" || name == "--port") {
-            const auto port = list_fields::wholeNumber(*given);
-            if (!port || *port < 1 || *port > 65535 || given->trimmed() != *given)
-                return usageError("the port must be a whole number from 1 to 65535, not '" + *given + "'");
-            options.port = quint16(*port);
-        } else if (name == "--servers") {
-            options.serversFile = QString::fromLocal8Bit(*given);
-        } else if (name == "--password-file") {
-            options.passwordFile = QString::fromLocal8Bit(*given);
-        } else if (name == "--timeout") {
-            const auto timeout = readTimeout(*given);
-            if (!timeout)
-                return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + *given
+            options.host = value;
+            hostGiven = true;
+            break;
+        case 'P': {
+            const auto port = readPort(value);
+            if (!port)
+                return usageError("the port must be a whole number from 1 to 65535, not '" + value + "'");
+            options.port = *port;
+            portGiven = true;
+            break;
+        }
+        case 'S':
+            if (value.isEmpty())
+                return usageError("the server's name is empty");
+            options.serverName = value;
+            break;
+        case Servers: options.serversFile = QString::fromLocal8Bit(value); break;
+        case ListServers: options.listServers = true; break;
+        case PasswordFile: options.passwordFile = QString::fromLocal8Bit(value); break;
+        case EmptyPassword: options.emptyPasswordAllowed = true; break;
+        case Timeout:
+            if (const auto timeout = readSeconds(value, false))
+                options.replyTimeout = *timeout;
+            else
+                return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + value
                                   + "'");
-            options.replyTimeout = *timeout;
-        } else if (name == "--give-up") {
-            const auto timeout = readTimeout(*given);
-            if (!timeout)
+            break;
+        case GiveUp:
+            if (const auto timeout = readSeconds(value, false))
+                options.giveUpTimeout = *timeout;
+            else
                 return usageError("the give-up time must be a number of seconds above 0 and at most 86400, not '"
-                                  + *given + "'");
-            options.giveUpTimeout = *timeout;
-        } else {
-            return usageError("unknown option '" + argument + "'");
+                                  + value + "'");
+            break;
+        case Delay:
+            if (const auto delay = readSeconds(value, true))
+                options.delay = *delay;
+            else
+                return usageError("the delay must be a number of seconds from 0 to 86400, not '" + value + "'");
+            break;
+        case Json: options.json = true; break;
+        case NoAudit: options.audit = false; break;
+        case 'v': options.verbose = true; break;
+        case ':': {
+            const QByteArray name = given.startsWith("--") ? given : "-" + QByteArray(1, char(optopt));
+            return usageError("option '" + name + "' needs a value");
+        }
+        default: // '?'
+            if (given.startsWith("--") && optopt != 0)
+                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value");
+            if (optopt == 0)
+                return usageError("unknown option '" + given + "'");
+            return usageError("unknown option '-" + QByteArray(1, char(optopt)) + "'");
         }
     }
-    if (hostSet && !options.serversFile.isEmpty())
-        return usageError("give either -H HOST or --servers FILE, not both");
-    if (!hostSet && options.serversFile.isEmpty())
-        return usageError("no server: give -H HOST or --servers FILE");
+    for (int i = optind; i < argc; ++i)
+        options.commands.append(QByteArray(argv[i]));
+
+    if (options.listServers)
+        return result;
+    const bool named = !options.serverName.isEmpty();
+    const bool fromFile = !options.serversFile.isEmpty();
+    if (hostGiven && (named || fromFile))
+        return usageError("give one of -H HOST, -S NAME and --servers FILE");
+    if (portGiven && !hostGiven && (named || fromFile))
+        return usageError("-P PORT goes with -H HOST; a saved server has its own port");
+    if (!hostGiven && !named && !fromFile) {
+        if (!environment.host || environment.host->isEmpty())
+            return usageError("no server: give -H HOST, -S NAME or --servers FILE");
+        options.host = *environment.host;
+    }
+    if (!portGiven && environment.port && !named && !fromFile) {
+        const auto port = readPort(*environment.port);
+        if (!port)
+            return usageError("RAVELIN_PORT must be a whole number from 1 to 65535, not '" + *environment.port + "'");
+        options.port = *port;
+    }
     return result;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-// ravelin-cli's command line. Commands are taken byte for byte from the
-// arguments, never through a text conversion, so a name with any bytes can be
-// kicked; options may come before, between or after them, and "--" ends the
-// options. A password is never taken from the command line, where every user
-// of the machine can read it.
+// ravelin-cli's command line, read with getopt_long as other command-line
+// programs read theirs: "-H HOST", "-HHOST", "--host HOST", "--host=HOST",
+// options before, between or after the commands, and "--" to end them.
+// Commands are taken byte for byte from the arguments; they become the
+// server's bytes later (terminal_text.h). A password is never taken from the
+// command line, where every user of the machine can read it.
 
 #include <QByteArray>
 #include <QList>
@@ -15,15 +16,29 @@
 
 struct CliOptions
 {
-    QByteArray host;
+    QByteArray host; // -H, or RAVELIN_HOST
     quint16 port = 4711;
+    QByteArray serverName; // -S: one saved server, as the terminal gives its name
     QString serversFile;
+    bool listServers = false;
     QString passwordFile;
+    bool emptyPasswordAllowed = false;
     std::chrono::milliseconds replyTimeout{10000};
     std::chrono::milliseconds giveUpTimeout{60000};
+    std::chrono::milliseconds delay{0};
     bool json = false;
     bool verbose = false;
+    bool audit = true;
     QList<QByteArray> commands;
+};
+
+// What the environment says in place of options.
+struct CliEnvironment
+{
+    std::optional<QByteArray> host; // RAVELIN_HOST
+    std::optional<QByteArray> port; // RAVELIN_PORT
+
+    static CliEnvironment fromProcess();
 };
 
 struct CliCommandLine
@@ -36,7 +51,8 @@ struct CliCommandLine
     CliOptions options;
 };
 
-CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QByteArray& version);
+CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QByteArray& version,
+                                   const CliEnvironment& environment = {});
 
 // The text of --help.
 QByteArray cliHelpText();

@@ -2,16 +2,18 @@
 
 #include "session/console_session.h"
 
-QByteArray CommandFeed::append(const QByteArray& command)
+QByteArray CommandFeed::append(const QByteArray& typed)
 {
     if (closed_)
         return {};
-    QByteArray problem = commandLengthProblem(command);
+    TerminalText::ServerBytes command = terminal_.toServer(typed);
+    QByteArray problem = command.problem.isEmpty() ? commandLengthProblem(command.bytes)
+                                                   : "The command cannot be sent: " + command.problem + "...";
     if (!problem.isEmpty()) {
         refusedAny_ = true;
         return problem;
     }
-    commands_.append(command);
+    commands_.append(std::move(command.bytes));
     emit changed();
     return {};
 }

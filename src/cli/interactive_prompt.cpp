@@ -2,6 +2,8 @@
 
 #include "cli/command_feed.h"
 #include "cli/server_group.h"
+#include "core/errors.h"
+#include "storage/command_history.h"
 
 #include <QSocketNotifier>
 
@@ -9,14 +11,18 @@
 #include <cstdlib>
 #include <editline/readline.h>
 #include <unistd.h>
+#include <utility>
 
 InteractivePrompt* InteractivePrompt::active_ = nullptr;
 
-InteractivePrompt::InteractivePrompt(const QByteArray& prompt, CommandFeed& feed, ServerGroup& group, QObject* parent)
+InteractivePrompt::InteractivePrompt(const QByteArray& prompt, CommandFeed& feed, ServerGroup& group,
+                                     CommandHistory* history, const QByteArray& password, QObject* parent)
     : QObject(parent)
     , prompt_(prompt)
     , feed_(feed)
     , group_(group)
+    , history_(history)
+    , password_(password)
     , notifier_(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
     active_ = this;
@@ -25,6 +31,10 @@ InteractivePrompt::InteractivePrompt(const QByteArray& prompt, CommandFeed& feed
     if (!::isatty(STDOUT_FILENO))
         rl_outstream = stderr;
     using_history();
+    if (history_) {
+        for (const QByteArray& command : history_->commands())
+            add_history(command.constData());
+    }
     notifier_->setEnabled(false);
     connect(notifier_, &QSocketNotifier::activated, this, [] { rl_callback_read_char(); });
     connect(&group, &ServerGroup::caughtUp, this, &InteractivePrompt::show);
@@ -80,6 +90,16 @@ void InteractivePrompt::takeLine(char* line)
         return;
     }
     add_history(command.constData());
+    if (history_) {
+        try {
+            history_->add(command, password_);
+        } catch (const FileError& error) {
+            // Said once: the prompt must stay usable.
+            if (!std::exchange(historyFailed_, true))
+                std::fprintf(stderr, "The command could not be kept for Up and Down: %s\n",
+                             error.message().constData());
+        }
+    }
     // A command the server would not take is said at once, and the prompt comes back.
     if (const QByteArray problem = feed_.append(command); !problem.isEmpty()) {
         std::fprintf(stderr, "%s\n", problem.constData());

@@ -1,23 +1,35 @@
 #include "cli/json_line.h"
 
-QByteArray jsonString(QByteArrayView bytes)
+#include "core/windows1252.h"
+
+QByteArray jsonString(QStringView text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     QByteArray out;
-    out.reserve(bytes.size() + 2);
+    out.reserve(text.size() + 2);
     out.append('"');
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            out.append('\\').append(c);
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out.append(c);
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit == '"' || unit == '\\') {
+            out.append('\\').append(char(unit));
+        } else if (unit >= 0x20 && unit < 0x7F) {
+            out.append(char(unit));
         } else {
-            out.append("\\u00").append(kHex[byte >> 4]).append(kHex[byte & 0x0F]);
+            // A character past U+FFFF comes as its two surrogates, each escaped.
+            out.append("\\u")
+                .append(kHex[unit >> 12])
+                .append(kHex[(unit >> 8) & 0x0F])
+                .append(kHex[(unit >> 4) & 0x0F])
+                .append(kHex[unit & 0x0F]);
         }
     }
     out.append('"');
     return out;
+}
+
+QByteArray jsonString(QByteArrayView serverBytes)
+{
+    return jsonString(windows1252::decode(serverBytes));
 }
 
 void JsonLine::key(const char* name)
@@ -31,6 +43,13 @@ JsonLine& JsonLine::text(const char* name, QByteArrayView bytes)
 {
     key(name);
     line_.append(jsonString(bytes));
+    return *this;
+}
+
+JsonLine& JsonLine::text(const char* name, QStringView text)
+{
+    key(name);
+    line_.append(jsonString(text));
     return *this;
 }
 

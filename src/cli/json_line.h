@@ -2,25 +2,30 @@
 
 // One JSON object on one line, its fields in the order they are added.
 //
-// Server texts are bytes, not Unicode, so a text is written byte for byte:
-// printable ASCII as itself (with " and \ escaped), every other byte, 0x00 to
-// 0x1F, 0x7F and 0x80 to 0xFF, as the escape \u00XX of the code point with the
-// byte's value. The output is plain ASCII whatever the server sends, and a
-// reader gets the exact bytes back by encoding the decoded string as
-// ISO-8859-1 (every code point is below U+0100).
+// A server's text holds the characters the window shows for its bytes (the
+// Windows-1252 table, its five undefined bytes as the control characters of
+// the same number), so a reader gets the exact bytes back by encoding the
+// decoded string in that table. Printable ASCII is written as itself (with "
+// and \ escaped), every other character as a \uXXXX escape: the output is
+// plain ASCII whatever the server sends.
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringView>
 
 #include <optional>
 
-// A text as a JSON string, quotes included.
-QByteArray jsonString(QByteArrayView bytes);
+// A text as a JSON string, quotes included: a server's bytes, or characters.
+QByteArray jsonString(QByteArrayView serverBytes);
+QByteArray jsonString(QStringView text);
 
 class JsonLine
 {
 public:
+    // A server's text.
     JsonLine& text(const char* key, QByteArrayView bytes);
+    // The program's own text.
+    JsonLine& text(const char* key, QStringView text);
     // A text, or null when there is none.
     JsonLine& text(const char* key, const std::optional<QByteArray>& bytes);
     // A whole number, or null when there is none.

@@ -1,9 +1,23 @@
 #include "cli/output.h"
 
-void Output::writeReply(QByteArrayView bytes)
+namespace {
+
+void writeText(std::FILE* stream, QByteArrayView utf8, const TerminalText& terminal)
 {
-    if (!bytes.isEmpty())
-        std::fwrite(bytes.data(), 1, size_t(bytes.size()), replies_);
+    if (terminal.isUtf8()) {
+        std::fwrite(utf8.data(), 1, size_t(utf8.size()), stream);
+        return;
+    }
+    const QByteArray shown = terminal.toTerminal(utf8);
+    std::fwrite(shown.constData(), 1, size_t(shown.size()), stream);
+}
+
+} // namespace
+
+void Output::writeReply(QByteArrayView text)
+{
+    if (!text.isEmpty())
+        writeText(replies_, text, terminal_);
 }
 
 void Output::flushReplies()
@@ -14,7 +28,7 @@ void Output::flushReplies()
 void Output::writeMessage(QByteArrayView line)
 {
     flushReplies();
-    std::fwrite(line.data(), 1, size_t(line.size()), messages_);
+    writeText(messages_, line, terminal_);
     std::fputc('\n', messages_);
     std::fflush(messages_);
 }

@@ -3,7 +3,10 @@
 // Where ravelin-cli writes: the replies to one stream (standard output), what
 // went wrong to another (standard error). Replies are buffered and flushed at
 // the end of each reply; a message flushes the replies first, so that on a
-// shared terminal the two come out in the order they happened.
+// shared terminal the two come out in the order they happened. What it is
+// given is UTF-8; it goes out in the terminal's encoding.
+
+#include "cli/terminal_text.h"
 
 #include <QByteArrayView>
 
@@ -12,9 +15,10 @@
 class Output
 {
 public:
-    Output(std::FILE* replies, std::FILE* messages)
+    Output(std::FILE* replies, std::FILE* messages, TerminalText terminal = TerminalText())
         : replies_(replies)
         , messages_(messages)
+        , terminal_(std::move(terminal))
     { }
 
     void writeReply(QByteArrayView bytes);
@@ -25,4 +29,5 @@ public:
 private:
     std::FILE* replies_;
     std::FILE* messages_;
+    TerminalText terminal_;
 };

@@ -1,15 +1,28 @@
 #include "cli/password_source.h"
 
+#include "storage/password_store.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
+#include <QTimer>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+// The most of a password file that is read.
+constexpr qsizetype kMaxPasswordFile = 64 * 1024;
 
 // The terminal's settings while echo is off, so that a signal that ends the
 // program gives the terminal its echo back.
@@ -48,15 +61,88 @@ QByteArray firstLine(QByteArray text)
     return text;
 }
 
+// What the keyring keeps under `key`, waiting for it at most `timeout` (a
+// keyring may first ask its user to unlock it).
+std::optional<QByteArray> readKeyring(PasswordStore& keyring, const QString& key, std::chrono::milliseconds timeout)
+{
+    // The answer may come after the wait is over: it then goes nowhere.
+    struct Wait
+    {
+        std::optional<QByteArray> kept;
+        bool answered = false;
+        QEventLoop* loop = nullptr;
+    };
+    const auto wait = std::make_shared<Wait>();
+    keyring.read(key, [wait](std::optional<QByteArray> password) {
+        wait->kept = std::move(password);
+        wait->answered = true;
+        if (wait->loop)
+            wait->loop->quit();
+    });
+    if (!wait->answered) {
+        QEventLoop loop;
+        wait->loop = &loop;
+        QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+        loop.exec();
+        wait->loop = nullptr;
+    }
+    return wait->kept;
+}
+
 } // namespace
 
-PasswordResult readPasswordFile(const QString& path)
+PasswordResult readPasswordFile(const QString& path, std::chrono::milliseconds timeout)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, QFile::encodeName(path) + ": " + file.errorString().toLocal8Bit()};
-    // A password is one short line; what follows it is never read.
-    return {firstLine(file.read(64 * 1024)), {}};
+    const QByteArray name = QFile::encodeName(path);
+    const auto failure = [&](int error) {
+        return PasswordResult{std::nullopt, name + ": " + QByteArray(std::strerror(error))};
+    };
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return failure(errno);
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode))
+        return failure(EISDIR);
+    // A password is one short line; what follows it is never read. A FIFO
+    // with no writer yet is not readable, and waits for one up to the timeout.
+    QElapsedTimer waited;
+    waited.start();
+    QByteArray text;
+    while (!text.contains('\n') && text.size() < kMaxPasswordFile) {
+        pollfd watched{fd, POLLIN, 0};
+        const qint64 left = timeout.count() - waited.elapsed();
+        const int ready = left > 0 ? ::poll(&watched, 1, int(std::min<qint64>(left, INT_MAX))) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return failure(errno);
+        if (ready == 0) {
+            return {std::nullopt,
+                    name + ": no password came within " + QByteArray::number(timeout.count() / 1000.0) + " seconds"};
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (got < 0)
+            return failure(errno);
+        if (got == 0)
+            break;
+        text.append(buffer, qsizetype(got));
+    }
+    return {firstLine(text.left(kMaxPasswordFile)), {}};
+}
+
+QByteArray withoutLineEnd(QByteArray password)
+{
+    if (password.endsWith('\n'))
+        password.chop(1);
+    if (password.endsWith('\r'))
+        password.chop(1);
+    return password;
 }
 
 PasswordResult promptForPassword(const QByteArray& prompt)
@@ -114,17 +200,32 @@ PasswordResult promptForPassword(const QByteArray& prompt)
     return {answer, {}};
 }
 
-PasswordResult findPassword(const PasswordSources& sources)
+PasswordResult passwordForServer(const PasswordResult& given, const TerminalText& terminal)
 {
+    if (!given.password)
+        return given;
+    TerminalText::ServerBytes bytes = terminal.toServer(*given.password);
+    if (!bytes.problem.isEmpty())
+        return {std::nullopt, "the password cannot be sent: " + bytes.problem};
+    return {std::move(bytes.bytes), {}};
+}
+
+PasswordResult findPassword(const PasswordSources& sources, const PasswordReading& reading)
+{
+    const auto given = [&](const PasswordResult& result) { return passwordForServer(result, reading.terminal); };
     if (!sources.ownVariable.isEmpty()) {
         if (auto own = variable(sources.ownVariable.constData()))
-            return {own, {}};
+            return given({withoutLineEnd(*own), {}});
     }
     if (!sources.ownFile.isEmpty())
-        return readPasswordFile(sources.ownFile);
+        return given(readPasswordFile(sources.ownFile, reading.timeout));
+    if (!sources.keyringKey.isEmpty() && reading.keyring && reading.keyring->isAvailable()) {
+        if (auto kept = readKeyring(*reading.keyring, sources.keyringKey, reading.timeout))
+            return {kept, {}};
+    }
     if (!sources.commonFile.isEmpty())
-        return readPasswordFile(sources.commonFile);
+        return given(readPasswordFile(sources.commonFile, reading.timeout));
     if (auto common = variable("RAVELIN_PASSWORD"))
-        return {common, {}};
+        return given({withoutLineEnd(*common), {}});
     return {};
 }

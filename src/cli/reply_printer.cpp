@@ -2,6 +2,7 @@
 
 #include "admin/list_fields.h"
 #include "cli/json_line.h"
+#include "cli/terminal_text.h"
 
 namespace {
 
@@ -17,21 +18,22 @@ const char* typeOf(ListKind list)
 
 // Every object starts with the server (when there are several), the command
 // and the type.
-JsonLine startObject(const QByteArray& serverName, const QByteArray& command, const char* type)
+JsonLine startObject(const QString& serverName, const QByteArray& command, const char* type)
 {
     JsonLine line;
     if (!serverName.isEmpty())
-        line.text("server", QByteArrayView(serverName));
+        line.text("server", QStringView(serverName));
     line.text("command", QByteArrayView(command)).text("type", QByteArrayView(type));
     return line;
 }
 
 } // namespace
 
-ReplyPrinter::ReplyPrinter(Output& output, ReplyFormat format, const QByteArray& serverName)
+ReplyPrinter::ReplyPrinter(Output& output, ReplyFormat format, const QString& serverName)
     : output_(output)
     , format_(format)
     , serverName_(serverName)
+    , linePrefix_(serverName.isEmpty() ? QByteArray() : serverName.toUtf8() + ": ")
 { }
 
 void ReplyPrinter::begin(const QByteArray& command)
@@ -57,7 +59,7 @@ void ReplyPrinter::addBytes(QByteArrayView bytes)
         return;
     }
     if (serverName_.isEmpty())
-        output_.writeReply(bytes);
+        output_.writeReply(serverTextAsUtf8(bytes));
     else
         takeLines(bytes);
 }
@@ -166,8 +168,5 @@ void ReplyPrinter::writeLine(QByteArrayView line)
         output_.writeReply(startObject(serverName_, command_, "text").text("text", line).finish());
         return;
     }
-    output_.writeReply(serverName_);
-    output_.writeReply(": ");
-    output_.writeReply(line);
-    output_.writeReply("\n");
+    output_.writeReply(linePrefix_ + serverTextAsUtf8(line) + '\n');
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-// Writes the replies of one server. As text, a reply's bytes go out as they
-// came; with several servers each line is held until it is whole and goes out
-// behind the server's name, so that lines of different servers never mix. As
-// JSON, every entry of a list reply and every line of any other reply becomes
-// one object (json_line.h), an object of type "timeout" marks a late reply,
+// Writes the replies of one server. As text, a reply goes out as it came,
+// its bytes as the characters the window shows for them; with several servers each line is held until it is whole and
+// goes out behind the server's name, so that lines of different servers never mix. As JSON, every entry of a list reply
+// and every line of any other reply becomes one object (json_line.h), an object of type "timeout" marks a late reply,
 // and an object of type "end" closes each reply that came.
 
 #include "cli/output.h"
@@ -12,6 +11,7 @@
 #include "session/reply_reader.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <optional>
 
@@ -25,7 +25,7 @@ public:
     static constexpr qsizetype kMaxHeldLine = 1024 * 1024;
 
     // `serverName` marks every line (text) or object (JSON); empty for none.
-    ReplyPrinter(Output& output, ReplyFormat format, const QByteArray& serverName);
+    ReplyPrinter(Output& output, ReplyFormat format, const QString& serverName);
 
     void begin(const QByteArray& command);
     // The reply turned out to be a list of this kind: its entries come by
@@ -48,7 +48,8 @@ private:
 
     Output& output_;
     ReplyFormat format_;
-    QByteArray serverName_;
+    QString serverName_;
+    QByteArray linePrefix_; // "<name>: " in UTF-8, before each line of text
     QByteArray command_;
     bool inReply_ = false;
     std::optional<ListKind> list_;

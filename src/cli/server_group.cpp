@@ -50,7 +50,7 @@ QList<QByteArray> ServerGroup::summary() const
     for (const auto& run : runs_) {
         if (run->status() == ExitStatus::Answered)
             continue;
-        QByteArray line = run->name() + ": ";
+        QByteArray line = run->name().toUtf8() + ": ";
         if (run->status() == ExitStatus::ReplyTimedOut) {
             const int count = std::max(1, run->timedOutReplies());
             line += QByteArray::number(count) + (count == 1 ? " reply" : " replies") + " timed out";

@@ -1,41 +1,63 @@
 #include "cli/server_list.h"
 
 #include "admin/list_fields.h"
+#include "core/windows1252.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringDecoder>
+#include <QStringList>
 
 namespace {
 
 // The most servers one run takes: each holds a connection and its buffers.
 constexpr qsizetype kMaxServers = 1000;
 
-// The fields of a line, up to a comment.
-QList<QByteArrayView> fieldsOf(QByteArrayView line)
+// The fields of a line, up to a comment: split by tabs when that gives a
+// server's three or four, otherwise by blanks and tabs.
+QStringList fieldsOf(QStringView line)
 {
-    QList<QByteArrayView> fields;
+    const auto isBlank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
+    QStringList byBlanks;
     qsizetype at = 0;
     while (at < line.size()) {
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r'))
+        while (at < line.size() && isBlank(line[at]))
             ++at;
-        if (at == line.size() || line[at] == '#')
+        if (at == line.size() || line[at] == u'#')
             break;
         const qsizetype start = at;
-        while (at < line.size() && line[at] != ' ' && line[at] != '\t' && line[at] != '\r')
+        while (at < line.size() && !isBlank(line[at]))
             ++at;
-        fields.append(line.sliced(start, at - start));
+        byBlanks.append(line.sliced(start, at - start).toString());
     }
-    return fields;
+    if (!line.contains(u'\t'))
+        return byBlanks;
+    QStringList byTabs;
+    for (const QStringView field : line.split(u'\t')) {
+        const QStringView trimmed = field.trimmed();
+        if (trimmed.startsWith(u'#'))
+            break;
+        if (!trimmed.isEmpty())
+            byTabs.append(trimmed.toString());
+    }
+    return byTabs.size() == 3 || byTabs.size() == 4 ? byTabs : byBlanks;
+}
+
+QString decodeFile(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? windows1252::decode(bytes) : text;
 }
 
 } // namespace
 
-QByteArray passwordVariable(QByteArrayView serverName)
+QByteArray passwordVariable(const QString& serverName)
 {
     QByteArray variable = "RAVELIN_PASSWORD_";
-    for (const char c : serverName) {
+    for (const char c : serverName.toUtf8()) {
         const char upper = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
         variable.append(((upper >= 'A' && upper <= 'Z') || (upper >= '0' && upper <= '9')) ? upper : '_');
     }
@@ -45,7 +67,7 @@ QByteArray passwordVariable(QByteArrayView serverName)
 ServerList parseServerList(QByteArrayView text, const QString& path)
 {
     ServerList list;
-    QSet<QByteArray> names;
+    QSet<QString> names;
     const QDir folder = QFileInfo(path).absoluteDir();
     qsizetype lineNumber = 0;
     const auto fail = [&](const QByteArray& message) {
@@ -53,25 +75,26 @@ ServerList parseServerList(QByteArrayView text, const QString& path)
         list.error = QFile::encodeName(path) + ':' + QByteArray::number(lineNumber) + ": " + message;
         return list;
     };
-    for (const QByteArrayView line : text.toByteArray().split('\n')) {
+    const QString decoded = decodeFile(text);
+    for (const QStringView line : QStringView(decoded).split(u'\n')) {
         ++lineNumber;
-        const QList<QByteArrayView> fields = fieldsOf(line);
+        const QStringList fields = fieldsOf(line);
         if (fields.isEmpty())
             continue;
         if (fields.size() < 3 || fields.size() > 4)
             return fail("expected NAME HOST PORT [PASSWORD-FILE], found " + QByteArray::number(fields.size())
                         + " fields");
         ServerLine server;
-        server.name = fields[0].toByteArray();
-        server.host = fields[1].toByteArray();
-        const auto port = list_fields::wholeNumber(fields[2]);
+        server.name = fields[0];
+        server.host = fields[1].toUtf8();
+        const auto port = list_fields::wholeNumber(fields[2].toUtf8());
         if (!port || *port < 1 || *port > 65535)
-            return fail("the port must be a whole number from 1 to 65535, not '" + fields[2].toByteArray() + "'");
+            return fail("the port must be a whole number from 1 to 65535, not '" + fields[2].toUtf8() + "'");
         server.port = quint16(*port);
         if (fields.size() == 4)
-            server.passwordFile = folder.absoluteFilePath(QFile::decodeName(fields[3].toByteArray()));
+            server.passwordFile = folder.absoluteFilePath(fields[3]);
         if (names.contains(server.name))
-            return fail("the name '" + server.name + "' is given twice");
+            return fail("the name '" + server.name.toUtf8() + "' is given twice");
         names.insert(server.name);
         if (list.servers.size() == kMaxServers)
             return fail("more than " + QByteArray::number(kMaxServers) + " servers");
@@ -91,4 +114,13 @@ ServerList readServerList(const QString& path)
         return list;
     }
     return parseServerList(file.readAll(), path);
+}
+
+const ServerLine* findServer(const ServerList& list, const QString& name)
+{
+    for (const ServerLine& server : list.servers) {
+        if (server.name == name)
+            return &server;
+    }
+    return nullptr;
 }

@@ -1,6 +1,10 @@
 #include "cli/server_run.h"
 
+#include "admin/console_admin.h"
 #include "cli/command_feed.h"
+#include "cli/terminal_text.h"
+#include "session/socket_errors.h"
+#include "storage/audit_log.h"
 
 #include <QTimer>
 
@@ -20,6 +24,23 @@ bool isRoutine(const QByteArray& line)
         || (line.startsWith("Refreshing ") && line.endsWith(" list..."));
 }
 
+// The session logs a socket error as its bare number ("error 10061"), as the
+// window shows it; here the words go with it ("error 10061: connection refused").
+QByteArray withErrorWords(const QByteArray& line)
+{
+    constexpr QByteArrayView kError = "error ";
+    if (!line.startsWith(kError))
+        return line;
+    bool isNumber = false;
+    const int code = line.mid(kError.size()).toInt(&isNumber);
+    if (!isNumber)
+        return line;
+    QByteArray words = socket_error::description(code);
+    if (!words.isEmpty())
+        words[0] = char(QChar::toLower(uint(words[0])));
+    return line + ": " + words;
+}
+
 } // namespace
 
 ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output& output, const RunSettings& settings,
@@ -34,6 +55,8 @@ ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output
     session_.setReplyTimeout(settings.replyTimeout);
     session_.setGiveUpTimeout(std::max(settings.giveUpTimeout, settings.replyTimeout));
     session_.setPasswordSource([this] { return target_.password; });
+    delayTimer_.setSingleShot(true);
+    connect(&delayTimer_, &QTimer::timeout, this, &ServerRun::sendNext);
     connect(&session_, &ConsoleSession::logLine, this, &ServerRun::onLogLine);
     connect(&session_, &ConsoleSession::loggedIn, this, &ServerRun::onLoggedIn);
     connect(&session_, &ConsoleSession::loginFailed, this, [this] { loginFailed_ = true; });
@@ -62,21 +85,35 @@ void ServerRun::start()
     }
 }
 
+// A line of the session's log (the server's bytes) on standard error.
 void ServerRun::report(const QByteArray& line)
 {
+    const QByteArray text = serverTextAsUtf8(withErrorWords(line));
     if (troubles_.size() < kMaxTroubles)
-        troubles_.append(line);
-    output_.writeMessage(target_.name.isEmpty() ? line : target_.name + ": " + line);
+        troubles_.append(text);
+    say(text);
+}
+
+void ServerRun::say(const QByteArray& utf8)
+{
+    output_.writeMessage(target_.name.isEmpty() ? utf8 : target_.name.toUtf8() + ": " + utf8);
+}
+
+void ServerRun::audit(const QByteArray& line)
+{
+    if (settings_.audit)
+        settings_.audit->appendFor(target_.host + ':' + QByteArray::number(target_.port), {line});
 }
 
 void ServerRun::onLogLine(const QByteArray& line)
 {
+    audit(line);
     // Our own disconnect at the end is no news.
     const bool expected = isRoutine(line) || (closing_ && line == "Disconnected...");
     if (!expected)
         report(line);
     else if (settings_.verbose)
-        output_.writeMessage(target_.name.isEmpty() ? line : target_.name + ": " + line);
+        say(serverTextAsUtf8(line));
 }
 
 void ServerRun::onErrorRaised(const QByteArray& message)
@@ -110,6 +147,10 @@ void ServerRun::sendNext()
     if (finished_ || !loggedIn_ || closing_ || awaited_)
         return;
     if (nextCommand_ < feed_.size()) {
+        if (sinceReply_.isValid() && sinceReply_.elapsed() < settings_.delay.count()) {
+            delayTimer_.start(std::chrono::milliseconds(settings_.delay.count() - sinceReply_.elapsed()));
+            return;
+        }
         caughtUp_ = false;
         const QByteArray command = feed_.at(nextCommand_++);
         awaited_ = command;
@@ -121,7 +162,10 @@ void ServerRun::sendNext()
             printer_.abandon();
             disconnect();
             finish(ExitStatus::ConnectionFailed);
+            return;
         }
+        if (const std::optional<QByteArray> action = console_admin::typedAction(command))
+            audit(*action);
         return;
     }
     if (feed_.isClosed()) {
@@ -183,6 +227,7 @@ void ServerRun::onListComplete(ListKind list)
 
 void ServerRun::endReply()
 {
+    sinceReply_.start();
     awaited_.reset();
     listSeen_.reset();
     listConfirmed_ = false;

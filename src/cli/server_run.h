@@ -9,17 +9,22 @@
 #include "session/console_session.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <optional>
 
 class CommandFeed;
 
+class AuditLog;
+
 struct ServerTarget
 {
-    QByteArray name; // marks its lines; empty when it is the only server
+    QString name; // marks its lines; empty when it is the only server
     QByteArray host;
     quint16 port = 4711;
     QByteArray password;
@@ -33,6 +38,9 @@ struct RunSettings
     // connection is closed.
     std::chrono::milliseconds giveUpTimeout{60000};
     bool verbose = false; // every log line of the session on standard error
+    // The least time between a reply and the next command.
+    std::chrono::milliseconds delay{0};
+    AuditLog* audit = nullptr; // where the session's log and the actions go; none when null
 };
 
 class ServerRun : public QObject
@@ -45,12 +53,12 @@ public:
 
     void start();
 
-    const QByteArray& name() const { return target_.name; }
+    const QString& name() const { return target_.name; }
     bool isFinished() const { return finished_; }
     // Logged in, and every command of the feed so far answered or given up on.
     bool isCaughtUp() const { return caughtUp_; }
     ExitStatus status() const { return status_; }
-    // Why it failed: the lines the session logged about it.
+    // Why it failed: the lines the session logged about it, in UTF-8.
     const QList<QByteArray>& troubles() const { return troubles_; }
     int timedOutReplies() const { return timedOutReplies_; }
 
@@ -76,6 +84,8 @@ private:
     void endReply();
     void disconnect();
     void report(const QByteArray& line);
+    void say(const QByteArray& utf8);
+    void audit(const QByteArray& line);
     void finish(ExitStatus status);
 
     ServerTarget target_;
@@ -95,6 +105,8 @@ private:
     EntryBlock unconfirmedEntries_;
 
     bool sendPosted_ = false;
+    QElapsedTimer sinceReply_; // since the last reply ended, for the delay
+    QTimer delayTimer_;
     bool loggedIn_ = false;
     bool loginFailed_ = false;
     bool closing_ = false; // the run closes the connection itself

@@ -3,19 +3,29 @@
 // servers at once), and the rules it reads its files and cuts lines by.
 
 #include "admin/list_fields.h"
+#include "cli/cli_options.h"
+#include "cli/json_line.h"
 #include "cli/output.h"
+#include "cli/password_source.h"
 #include "cli/reply_printer.h"
 #include "cli/server_list.h"
+#include "cli/terminal_text.h"
+#include "core/windows1252.h"
 #include "sim_server.h"
+#include "storage/audit_log.h"
+#include "storage/password_store.h"
 #include "support/listings.h"
 #include "support/printers.h"
 #include "support/wait.h"
 
+#include <QDate>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -25,6 +35,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -101,15 +112,8 @@ protected:
     Outcome run(const QStringList& arguments, const QMap<QString, QString>& environment = {},
                 const QByteArray& input = {})
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& name : env.keys()) {
-            if (name.startsWith(QStringLiteral("RAVELIN_PASSWORD")))
-                env.remove(name);
-        }
-        for (auto it = environment.begin(); it != environment.end(); ++it)
-            env.insert(it.key(), it.value());
         QProcess process;
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(environmentWith(environment));
         process.setChildProcessModifier([] { ::setsid(); });
         process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), arguments);
         EXPECT_TRUE(process.waitForStarted());
@@ -121,6 +125,22 @@ protected:
         outcome.out = process.readAllStandardOutput();
         outcome.err = process.readAllStandardError();
         return outcome;
+    }
+    // The user's files (the window's servers.txt, the audit log, the history)
+    // in this test's folder; a UTF-8 terminal; no password or server given.
+    QProcessEnvironment environmentWith(const QMap<QString, QString>& environment) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : env.keys()) {
+            if (name.startsWith(QStringLiteral("RAVELIN_")))
+                env.remove(name);
+        }
+        env.insert("XDG_CONFIG_HOME", folder_.filePath("config"));
+        env.insert("XDG_STATE_HOME", folder_.filePath("state"));
+        env.insert("LC_ALL", "C.UTF-8");
+        for (auto it = environment.begin(); it != environment.end(); ++it)
+            env.insert(it.key(), it.value());
+        return env;
     }
     QStringList single(const QStringList& more) const
     {
@@ -150,9 +170,21 @@ TEST_F(CliTest, ExitStatusSaysHowTheRunEnded)
         {"answered", single({"exec sv.serverName"}), right, 0, "Ravelin practice server\n", ""},
         {"no command, empty input", single({}), right, 0, "", ""},
         {"login failed", single({"exec sv.serverName"}), wrong, 1, "", "Authentication Failed\n"},
-        {"refused", {"-H", host, "-P", refused.port(), "exec sv.serverName"}, right, 3, "", "error 10061\n"},
-        {"no server", {"exec sv.serverName"}, right, 2, "", "no server: give -H HOST or --servers FILE"},
-        {"both", single({"--servers", "x"}), right, 2, "", "not both"},
+        {"refused",
+         {"-H", host, "-P", refused.port(), "exec sv.serverName"},
+         right,
+         3,
+         "",
+         "error 10061: connection refused\n"},
+        {"no server", {"exec sv.serverName"}, right, 2, "", "no server: give -H HOST, -S NAME or --servers FILE"},
+        {"host from the environment",
+         {"exec sv.serverName"},
+         {{"RAVELIN_PASSWORD", "secret"}, {"RAVELIN_HOST", host}, {"RAVELIN_PORT", port()}},
+         0,
+         "Ravelin practice server\n",
+         ""},
+        {"unsendable character", single({"exec game.sayAll \"\u0142\""}), right, 2, "", "(U+0142) has no byte"},
+        {"unknown saved server", {"-S", "Nowhere"}, right, 2, "", "no server is called 'Nowhere'"},
         {"port", {"-H", host, "-P", "70000"}, right, 2, "", "from 1 to 65535, not '70000'"},
         {"timeout", single({"--timeout", "0"}), right, 2, "", "above 0 and at most 86400, not '0'"},
         {"longest timeout", single({"--timeout", "86400", "exec sv.serverName"}), right, 0, "Ravelin practice server\n",
@@ -260,7 +292,9 @@ TEST_F(CliTest, PasswordComesFromTheEnvironmentOrAFileButNeverTheCommandLine)
     };
     const Case cases[] = {
         {"environment", "", {}, {{"RAVELIN_PASSWORD", "secret"}}, 0, ""},
-        {"empty environment is a password", "", {}, {{"RAVELIN_PASSWORD", ""}}, 1, "Authentication Failed"},
+        {"environment with CR LF", "", {}, {{"RAVELIN_PASSWORD", "secret\r\n"}}, 0, ""},
+        {"empty password refused", "", {}, {{"RAVELIN_PASSWORD", ""}}, 2, "give --empty-password"},
+        {"empty password meant", "", {"--empty-password"}, {{"RAVELIN_PASSWORD", ""}}, 1, "Authentication Failed"},
         {"file, first line", "secret\nsecond line", {"--password-file", file}, {}, 0, ""},
         {"file with CR LF", "secret\r\n", {"--password-file", file}, {}, 0, ""},
         {"file beats environment", "secret\n", {"--password-file", file}, {{"RAVELIN_PASSWORD", "guess"}}, 0, ""},
@@ -285,11 +319,101 @@ TEST_F(CliTest, PasswordComesFromTheEnvironmentOrAFileButNeverTheCommandLine)
             EXPECT_EQ(server.receivedLines(), Lines()) << "nothing is sent without a password";
         }
     }
+    // A FIFO that nobody writes to is waited on for the timeout, no longer.
+    const QString fifo = folder_.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Outcome waited = run(single({"--timeout", "0.5", "--password-file", fifo, "exec sv.serverName"}));
+    EXPECT_EQ(waited.status, 2);
+    EXPECT_TRUE(waited.err.contains("fifo: no password came within 0.5 seconds")) << waited.err.data();
 }
 
-// Every byte value in names survives: the JSON is plain ASCII, and its strings
-// encoded as ISO-8859-1 give the server's bytes back. The fields are checked
-// against the practice server's own game.
+// With no command and nothing to read (standard input closed, or /dev/null),
+// there is nothing to do: the run ends at once and connects nowhere.
+TEST_F(CliTest, NoCommandAndNothingToReadEndsAtOnce)
+{
+    RconSimServer& server = addServer();
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "closed" : "/dev/null");
+        QProcess process;
+        process.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}}));
+        if (closed) {
+            process.setChildProcessModifier([] {
+                ::setsid();
+                ::close(STDIN_FILENO);
+            });
+        } else {
+            process.setChildProcessModifier([] { ::setsid(); });
+            process.setStandardInputFile(QProcess::nullDevice());
+        }
+        process.start(QStringLiteral(RAVELIN_CLI_PROGRAM), single({}));
+        ASSERT_TRUE(WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20s));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().data();
+        EXPECT_EQ(server.receivedLines(), Lines());
+    }
+}
+
+// A server the window saved is reached by its name, blanks and all. The
+// command goes out in the bytes the window sends for the same text, the reply
+// comes back as the characters the window shows, and the audit log, in the
+// window's folder and format, records the action unless told not to.
+TEST_F(CliTest, ASavedServerByNameGetsTheWindowsBytesAndTheActionIsAudited)
+{
+    RconSimServer& server = addServer();
+    server.game().execute("sv.serverName \"Gr\xfc\xdf"
+                          "e \x80\"");
+    QDir(folder_.path()).mkpath("config/ravelin");
+    writeFile(folder_.filePath("config/ravelin/servers.txt"),
+              "# Ravelin's saved servers: name, address and port, separated by tabs.\nMain server\t127.0.0.1\t"
+                  + port().toLatin1() + "\n");
+
+    const Outcome listed = run({"--list-servers"});
+    EXPECT_EQ(listed.out, "Main server\t127.0.0.1\t" + port().toLatin1() + "\n");
+
+    const QMap<QString, QString> password{{"RAVELIN_PASSWORD", "secret"}};
+    const QString say = QStringLiteral("exec game.sayAll \"Stra\u00dfe\"");
+    Outcome outcome = run({"-S", "Main server", say, "exec sv.serverName"}, password);
+    EXPECT_EQ(outcome.status, 0) << outcome.err.data();
+    EXPECT_EQ(server.receivedLines().mid(1),
+              Lines({framed("exec game.sayAll \"Stra\xdf"
+                            "e\""),
+                     framed("exec sv.serverName")}));
+    EXPECT_TRUE(outcome.out.endsWith("Gr\xc3\xbc\xc3\x9f"
+                                     "e \xe2\x82\xac\n"))
+        << outcome.out.data();
+
+    QFile audit(folder_.filePath("state/ravelin/") + AuditLog::fileNameFor(QDate::currentDate()));
+    ASSERT_TRUE(audit.open(QIODevice::ReadOnly));
+    const QByteArray recorded = audit.readAll();
+    EXPECT_TRUE(recorded.contains(" 127.0.0.1:" + port().toLatin1()
+                                  + " Chat typed in the console: exec game.sayAll \"Stra\xc3\x9f"
+                                    "e\"\n"))
+        << recorded.data();
+    outcome = run({"--no-audit", "-S", "Main server", say}, password);
+    EXPECT_EQ(outcome.status, 0) << outcome.err.data();
+    EXPECT_EQ(audit.size(), recorded.size());
+}
+
+// --delay holds each command back that long after the reply before it.
+TEST_F(CliTest, DelayWaitsAfterEachReply)
+{
+    RconSimServer& server = addServer();
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> received;
+    QObject::connect(&server, &RconSimServer::lineReceived, [&] { received.append(clock.elapsed()); });
+    const Outcome outcome = run(
+        single({"--delay", "0.4", "exec sv.serverName", "exec sv.maxPlayers", "exec sv.serverName"}),
+        {{"RAVELIN_PASSWORD", "secret"}});
+    EXPECT_EQ(outcome.status, 0) << outcome.err.data();
+    ASSERT_EQ(received.size(), 4); // the login and three commands
+    EXPECT_GE(received[2] - received[1], 400);
+    EXPECT_GE(received[3] - received[2], 400);
+}
+
+// Every byte value in names survives: the JSON is plain ASCII, its strings
+// hold the characters the window shows (0x80 is the euro sign), and encoded
+// in that Windows-1252 table they give the server's bytes back. The fields
+// are checked against the practice server's own game.
 TEST_F(CliTest, JsonGivesEveryListsFieldsAndKeepsEveryByte)
 {
     RconSimServer& server = addServer();
@@ -324,8 +448,12 @@ TEST_F(CliTest, JsonGivesEveryListsFieldsAndKeepsEveryByte)
             (type == "player" ? players : type == "map" ? maps : type == "ban" ? bans : texts).append(object);
     }
     EXPECT_EQ(ends, 4);
+    EXPECT_TRUE(outcome.out.contains(R"(Name \u20ac\u0081\u201a)")) << outcome.out.data();
     const auto bytes = [](const QJsonObject& object, const char* key) {
-        return object.value(QLatin1String(key)).toString().toLatin1();
+        QByteArray serverBytes;
+        for (const QChar c : object.value(QLatin1String(key)).toString())
+            serverBytes.append(windows1252::fromUnicode(c.unicode()).value_or('?'));
+        return serverBytes;
     };
 
     ASSERT_EQ(players.size(), game.players().size());
@@ -440,7 +568,7 @@ TEST_F(CliTest, ManyServersAtOnceEachOnLinesOfItsOwn)
     const QByteArrayList summary = outcome.err.split('\n').mid(outcome.err.count('\n') - 3, 3);
     EXPECT_EQ(
         summary,
-        QByteArrayList({"dead: connection failed: error 10061",
+        QByteArrayList({"dead: connection failed: error 10061: connection refused",
                         "locked: login failed: Authentication Failed; Disconnected...", "2 of 20 servers failed"}))
         << outcome.err.data();
 }
@@ -503,10 +631,7 @@ TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
     const QByteArray side = ::ptsname(terminal);
 
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("RAVELIN_PASSWORD", "secret");
-    env.insert("TERM", "dumb");
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}, {"TERM", "dumb"}}));
     process.setChildProcessModifier([side] {
         ::setsid();
         const int fd = ::open(side.constData(), O_RDWR);
@@ -528,6 +653,10 @@ TEST_F(CliTest, ThePromptComesBackOnceEveryServerHasAnsweredOrEnded)
     ASSERT_EQ(::write(terminal, "exec sv.serverName\r", 19), 19);
     ASSERT_TRUE(WaitUntil([&] { return terminalShows().contains("answers: Ravelin practice server"); }, 20s))
         << shown.data();
+    QFile history(folder_.filePath("state/ravelin/cli_history"));
+    EXPECT_TRUE(history.open(QIODevice::ReadOnly) && history.readAll().endsWith("exec sv.serverName\r\n"));
+    EXPECT_EQ(history.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions())
+        << "for its user alone";
     SpinEventLoop(200ms);
     const qsizetype before = prompts();
     dies.closeClients();
@@ -556,6 +685,20 @@ TEST(ServerList, ReadsNameHostPortAndPasswordFileAndPointsAtMistakes)
          "",
          {"a 10.0.0.1 4711 ", "b host.example 1 /srv/pw"}},
         {"a h 1 /abs/pw", "", {"a h 1 /abs/pw"}},
+        // The window's own file: split by tabs, blanks inside names, written in Windows-1252.
+        {"# Ravelin's saved servers: name, address and port, separated by tabs.\nMain server\t127.0.0.1\t4711\n"
+         "Stra\xdf"
+         "e\th\t2\n",
+         "",
+         {"Main server 127.0.0.1 4711 ",
+          "Stra\xc3\x9f"
+          "e h 2 "}},
+        {"Stra\xc3\x9f"
+         "e h 1\na\th 2\n",
+         "",
+         {"Stra\xc3\x9f"
+          "e h 1 ",
+          "a h 2 "}},
         {"a h\n", "/srv/list:1: expected NAME HOST PORT [PASSWORD-FILE], found 2 fields", {}},
         {"a h 1 f extra\n", "/srv/list:1: expected NAME HOST PORT [PASSWORD-FILE], found 5 fields", {}},
         {"\na h 0\n", "/srv/list:2: the port must be a whole number from 1 to 65535, not '0'", {}},
@@ -569,7 +712,8 @@ TEST(ServerList, ReadsNameHostPortAndPasswordFileAndPointsAtMistakes)
         const ServerList list = parseServerList(c.text, QStringLiteral("/srv/list"));
         Lines servers;
         for (const ServerLine& s : list.servers)
-            servers.append(s.name + ' ' + s.host + ' ' + QByteArray::number(s.port) + ' ' + s.passwordFile.toUtf8());
+            servers.append(s.name.toUtf8() + ' ' + s.host + ' ' + QByteArray::number(s.port) + ' '
+                           + s.passwordFile.toUtf8());
         EXPECT_EQ(list.error, c.error) << c.text.left(100).data();
         EXPECT_EQ(servers, c.servers) << c.text.left(100).data();
     }
@@ -658,5 +802,153 @@ TEST(ReplyPrinter, FlushesAtEachReplysEndAndHoldsALineUpTo1MiB)
             << c.name << ": printed " << printed.size() << " bytes, " << printed.left(100).data();
         std::fclose(stream);
         std::free(buffer);
+    }
+}
+
+// The command line reads as other programs' do (getopt_long), and the
+// environment stands in for -H and -P.
+TEST(CliOptions, ReadLikeOtherCommandLinePrograms)
+{
+    struct Case
+    {
+        const char* what;
+        QList<QByteArray> arguments;
+        CliEnvironment environment;
+        QByteArray errorPart; // empty when the line is taken
+        QByteArray host;
+        quint16 port;
+        QList<QByteArray> commands;
+    };
+    const CliEnvironment none;
+    const Case cases[] = {
+        {"attached values", {"-H127.0.0.1", "-P4712", "x"}, none, "", "127.0.0.1", 4712, {"x"}},
+        {"long values after =", {"--host=h", "--port=1", "x"}, none, "", "h", 1, {"x"}},
+        {"options among commands; -- ends them", {"x", "-Hh", "--", "-P", "y"}, none, "", "h", 4711, {"x", "-P", "y"}},
+        {"bytes kept", {"-Hh", "say \xff\x01 \xc3"}, none, "", "h", 4711, {"say \xff\x01 \xc3"}},
+        {"environment", {"x"}, {"e", "5"}, "", "e", 5, {"x"}},
+        {"options beat the environment", {"-Hh", "-P6"}, {"e", "5"}, "", "h", 6, {}},
+        {"a bad RAVELIN_PORT", {}, {"e", "x"}, "RAVELIN_PORT must be a whole number", "", 0, {}},
+        {"a saved server takes no -H",
+         {"-Sa", "-Hh"},
+         none,
+         "give one of -H HOST, -S NAME and --servers FILE",
+         "",
+         0,
+         {}},
+        {"nor -P", {"--server=a", "-P1"}, none, "-P PORT goes with -H HOST", "", 0, {}},
+        {"missing value", {"-H"}, none, "option '-H' needs a value", "", 0, {}},
+        {"unknown short option", {"-Hh", "-x"}, none, "unknown option '-x'", "", 0, {}},
+        {"a value where none goes", {"-Hh", "--verbose=1"}, none, "option '--verbose' takes no value", "", 0, {}},
+        {"longest delay", {"-Hh", "--delay=86400"}, none, "", "h", 4711, {}},
+        {"delay too long", {"-Hh", "--delay", "86400.5"}, none, "the delay must be a number of seconds", "", 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliCommandLine line = parseCliCommandLine(QList<QByteArray>{"ravelin-cli"} + c.arguments, "1",
+                                                        c.environment);
+        if (!c.errorPart.isEmpty()) {
+            EXPECT_EQ(line.exitStatus, 2);
+            EXPECT_TRUE(line.output.contains(c.errorPart)) << line.output.data();
+            continue;
+        }
+        ASSERT_FALSE(line.exitStatus) << line.output.data();
+        EXPECT_EQ(line.options.host, c.host);
+        EXPECT_EQ(line.options.port, c.port);
+        EXPECT_EQ(line.options.commands, c.commands);
+    }
+}
+
+// What the user gives, in the terminal's encoding, becomes the bytes the
+// window sends; the server's bytes become the characters the window shows.
+TEST(TerminalText, TakesTheTerminalsTextAndShowsTheServers)
+{
+    struct Case
+    {
+        const char* codeset;
+        QByteArray typed;
+        QByteArray sent;
+        QByteArray problemPart;
+    };
+    const Case cases[] = {
+        {"UTF-8",
+         "Stra\xc3\x9f"
+         "e",
+         "Stra\xdf"
+         "e",
+         ""},
+        {"UTF-8", "\xe2\x82\xac\xe2\x80\x9c", "\x80\x93", ""},              // euro sign, left quote
+        {"UTF-8", "a \xc5\x82", "a ", "\"\xc5\x82\" (U+0142) has no byte"}, // never a "?"
+        {"UTF-8", "\xf0\x9f\x98\x80", "", "(U+1F600)"},
+        {"UTF-8", "a\xe9z \xc0\xaf", "a\xe9z \xc0\xaf", ""}, // not UTF-8: the bytes as they are
+        {"ANSI_X3.4-1968",
+         "Stra\xc3\x9f"
+         "e",
+         "Stra\xdf"
+         "e",
+         ""},                                        // the C locale reads UTF-8
+        {"ISO-8859-15", "\xa4\xbd", "\x80\x9c", ""}, // euro sign, oe
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toHex().toStdString());
+        const TerminalText::ServerBytes bytes = TerminalText(c.codeset).toServer(c.typed);
+        EXPECT_TRUE(bytes.problem.contains(c.problemPart)) << bytes.problem.data();
+        EXPECT_EQ(bytes.problem.isEmpty(), c.problemPart.isEmpty());
+        if (c.problemPart.isEmpty()) {
+            EXPECT_EQ(bytes.bytes, c.sent);
+        }
+    }
+    EXPECT_EQ(serverTextAsUtf8("a\x80\x81\xff"), "a\xe2\x82\xac\xc2\x81\xc3\xbf");
+    EXPECT_EQ(jsonString(QByteArrayView("\x80\x81\"")), R"("\u20ac\u0081\"")");
+    EXPECT_EQ(TerminalText("ISO-8859-1").toTerminal("\xc3\xa9 \xe6\x97\xa5"), "\xe9 ?");
+}
+
+// A saved server's keyring password comes after the server's own password and
+// before the ones common to every server; a keyring that does not answer in
+// time is passed over.
+TEST(PasswordSources, TheKeyringComesBetweenAServersOwnAndTheCommonOnes)
+{
+    class Keyring : public PasswordStore
+    {
+    public:
+        bool answers = true;
+        std::function<void(std::optional<QByteArray>)> unanswered;
+        bool isAvailable() const override { return true; }
+        void read(const QString& key, std::function<void(std::optional<QByteArray>)> done) override
+        {
+            if (!answers) {
+                unanswered = std::move(done);
+                return;
+            }
+            const std::optional<QByteArray> kept = key == "h:1" ? std::optional<QByteArray>("kept") : std::nullopt;
+            QTimer::singleShot(0, [done = std::move(done), kept] { done(kept); });
+        }
+        void write(const QString&, const QByteArray&, std::function<void(QString)>) override { }
+        void remove(const QString&) override { }
+    } keyring;
+    qputenv("RAVELIN_PASSWORD", "common\n");
+    qputenv("RAVELIN_PASSWORD_OWN", "own");
+    const auto unset = qScopeGuard([] {
+        qunsetenv("RAVELIN_PASSWORD");
+        qunsetenv("RAVELIN_PASSWORD_OWN");
+    });
+    struct Case
+    {
+        const char* what;
+        PasswordSources sources;
+        bool answers;
+        QByteArray password;
+    };
+    const Case cases[] = {
+        {"own variable", {"RAVELIN_PASSWORD_OWN", {}, "h:1", {}}, true, "own"},
+        {"keyring", {"RAVELIN_PASSWORD_NONE", {}, "h:1", {}}, true, "kept"},
+        {"nothing kept", {{}, {}, "h:2", {}}, true, "common"},
+        {"keyring silent", {{}, {}, "h:1", {}}, false, "common"},
+        {"not a saved server", {{}, {}, {}, {}}, true, "common"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        keyring.answers = c.answers;
+        const PasswordResult found = findPassword(c.sources, {50ms, &keyring, TerminalText()});
+        EXPECT_EQ(found.password, c.password) << found.error.data();
     }
 }
