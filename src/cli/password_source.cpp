@@ -120,8 +120,10 @@ PasswordResult readPasswordFile(const QString& path, std::chrono::milliseconds t
         if (ready < 0)
             return failure(errno);
         if (ready == 0) {
+            const double seconds = timeout.count() / 1000.0;
             return {std::nullopt,
-                    name + ": no password came within " + QByteArray::number(timeout.count() / 1000.0) + " seconds"};
+                    name + ": no password came within " + QByteArray::number(seconds)
+                        + (seconds == 1 ? " second" : " seconds")};
         }
         char buffer[4096];
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
