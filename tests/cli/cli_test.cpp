@@ -898,6 +898,13 @@ TEST(TerminalText, TakesTheTerminalsTextAndShowsTheServers)
         }
     }
     EXPECT_EQ(serverTextAsUtf8("a\x80\x81\xff"), "a\xe2\x82\xac\xc2\x81\xc3\xbf");
+    // Every byte the server may send, shown and typed back, is the same byte.
+    QByteArray everyByte;
+    for (int byte = 1; byte < 256; ++byte)
+        everyByte.append(char(byte));
+    const TerminalText::ServerBytes back = TerminalText().toServer(serverTextAsUtf8(everyByte));
+    EXPECT_EQ(back.bytes, everyByte);
+    EXPECT_EQ(back.problem, "");
     EXPECT_EQ(jsonString(QByteArrayView("\x80\x81\"")), R"("\u20ac\u0081\"")");
     EXPECT_EQ(TerminalText("ISO-8859-1").toTerminal("\xc3\xa9 \xe6\x97\xa5"), "\xe9 ?");
 }
