@@ -1,0 +1,769 @@
+#include "store/player_store.h"
+
+#include "storage/file_locations.h"
+
+#include <QAtomicInteger>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimeZone>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+// Each migration brings the schema from the version before it to its own.
+// "{id}" stands for each backend's spelling of a generated row id; the rest
+// is the same SQL on both.
+const QList<QStringList> kMigrations = {
+    {
+        QStringLiteral("CREATE TABLE servers (id {id}, name TEXT NOT NULL UNIQUE, address TEXT NOT NULL, "
+                       "first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL)"),
+        QStringLiteral("CREATE TABLE players (id {id}, player_key TEXT NOT NULL UNIQUE, hash TEXT NOT NULL, "
+                       "first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL)"),
+        QStringLiteral("CREATE INDEX players_hash ON players (hash)"),
+        // `folded` is the name with its case folded, for searching.
+        QStringLiteral("CREATE TABLE player_names (player_id BIGINT NOT NULL REFERENCES players (id), "
+                       "name TEXT NOT NULL, folded TEXT NOT NULL, first_seen BIGINT NOT NULL, "
+                       "last_seen BIGINT NOT NULL, PRIMARY KEY (player_id, name))"),
+        QStringLiteral("CREATE INDEX player_names_folded ON player_names (folded)"),
+        QStringLiteral("CREATE TABLE player_addresses (player_id BIGINT NOT NULL REFERENCES players (id), "
+                       "address TEXT NOT NULL, first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL, "
+                       "PRIMARY KEY (player_id, address))"),
+        QStringLiteral("CREATE INDEX player_addresses_address ON player_addresses (address)"),
+        QStringLiteral("CREATE TABLE sessions (id {id}, server_id BIGINT NOT NULL REFERENCES servers (id), "
+                       "player_id BIGINT NOT NULL REFERENCES players (id), player_number INTEGER NOT NULL, "
+                       "name TEXT NOT NULL, address TEXT NOT NULL, joined BIGINT NOT NULL, left_at BIGINT)"),
+        QStringLiteral("CREATE INDEX sessions_player ON sessions (player_id)"),
+        QStringLiteral("CREATE INDEX sessions_open ON sessions (server_id) WHERE left_at IS NULL"),
+        QStringLiteral("CREATE TABLE samples (server_id BIGINT NOT NULL REFERENCES servers (id), at BIGINT NOT NULL, "
+                       "players INTEGER NOT NULL, max_players INTEGER, map TEXT NOT NULL)"),
+        QStringLiteral("CREATE INDEX samples_at ON samples (at)"),
+        QStringLiteral("CREATE TABLE bans (id {id}, server_id BIGINT NOT NULL REFERENCES servers (id), "
+                       "ban TEXT NOT NULL, is_address INTEGER NOT NULL, period TEXT NOT NULL, seconds_left BIGINT, "
+                       "appeared BIGINT NOT NULL, last_seen BIGINT NOT NULL, went BIGINT)"),
+        QStringLiteral("CREATE INDEX bans_ban ON bans (ban)"),
+        QStringLiteral("CREATE TABLE actions (id {id}, at BIGINT NOT NULL, server_id BIGINT NOT NULL REFERENCES "
+                       "servers (id), user_name TEXT NOT NULL, what TEXT NOT NULL, outcome TEXT NOT NULL)"),
+        QStringLiteral("CREATE TABLE notes (id {id}, player_id BIGINT NOT NULL REFERENCES players (id), "
+                       "at BIGINT NOT NULL, author TEXT NOT NULL, body TEXT NOT NULL)"),
+        QStringLiteral("CREATE INDEX notes_player ON notes (player_id)"),
+        // Every event as it came, for what is yet to read them.
+        QStringLiteral("CREATE TABLE events (id {id}, at BIGINT NOT NULL, server_id BIGINT NOT NULL REFERENCES "
+                       "servers (id), kind TEXT NOT NULL, player_id BIGINT REFERENCES players (id), name TEXT, "
+                       "address TEXT, previous TEXT, detail TEXT, outcome TEXT, user_name TEXT)"),
+        QStringLiteral("CREATE INDEX events_at ON events (at)"),
+        QStringLiteral("CREATE INDEX events_player ON events (player_id)"),
+    },
+};
+
+QAtomicInteger<quint64> connectionCount;
+
+qint64 msecs(const QDateTime& time)
+{
+    return time.toMSecsSinceEpoch();
+}
+
+QDateTime timeFrom(const QVariant& value)
+{
+    return value.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), QTimeZone::utc());
+}
+
+QVariant textOrNull(const QString& text)
+{
+    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
+// The form names are searched in: case folded, with the letters that fold to
+// two (ß, ẞ) spelled out, so that "STRASSE", "straße" and "Straße" all meet.
+QString folded(const QString& text)
+{
+    QString result = text.toUpper().toCaseFolded();
+    result.replace(QChar(0x00DF), QStringLiteral("ss"));
+    return result;
+}
+
+QString likePattern(const QString& fragment)
+{
+    QString escaped;
+    for (const QChar c : fragment) {
+        if (c == u'\\' || c == u'%' || c == u'_')
+            escaped += u'\\';
+        escaped += c;
+    }
+    return u'%' + escaped + u'%';
+}
+
+bool isHash(const QString& text)
+{
+    static const QRegularExpression hash(QStringLiteral("^[0-9A-Fa-f]{32}$"));
+    return hash.match(text).hasMatch();
+}
+
+bool hasPlayer(const WatchEvent& event)
+{
+    using Kind = WatchEvent::Kind;
+    const bool aboutPlayer = event.kind == Kind::Join || event.kind == Kind::Leave || event.kind == Kind::Rename
+        || event.kind == Kind::Address;
+    return aboutPlayer && (!event.hash.isEmpty() || !event.name.isEmpty());
+}
+
+QString errorText(const QSqlError& error)
+{
+    const QString database = error.databaseText().trimmed();
+    return database.isEmpty() ? error.text().trimmed() : database;
+}
+
+} // namespace
+
+// The database connection and its prepared statements, kept for as long as
+// the connection lasts.
+struct PlayerStore::Connection
+{
+    QString name;
+    QSqlDatabase db;
+    bool postgres = false;
+    QHash<QString, QSqlQuery> prepared;
+    QSqlQuery plain;
+    QString error;
+
+    ~Connection()
+    {
+        prepared.clear();
+        plain = QSqlQuery();
+        if (db.isOpen())
+            db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    // Runs `sql` with `values` bound in order; nothing, with `error` set, on failure.
+    QSqlQuery* run(const QString& sql, const QVariantList& values = {})
+    {
+        // Statements without parameters (BEGIN, DDL, PRAGMA) are run as they
+        // are: PostgreSQL cannot prepare all of them.
+        if (values.isEmpty()) {
+            plain = QSqlQuery(db);
+            plain.setForwardOnly(true);
+            if (!plain.exec(sql)) {
+                error = errorText(plain.lastError());
+                return nullptr;
+            }
+            return &plain;
+        }
+        auto it = prepared.find(sql);
+        if (it == prepared.end()) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.prepare(sql)) {
+                error = errorText(query.lastError());
+                return nullptr;
+            }
+            it = prepared.insert(sql, std::move(query));
+        }
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            // Qt's drivers write a null QString as NULL; an empty text is an empty text.
+            const QVariant& value = values[i];
+            const bool nullText = value.typeId() == QMetaType::QString && !value.isNull() && value.toString().isNull();
+            it->bindValue(int(i), nullText ? QVariant(QStringLiteral("")) : value);
+        }
+        if (!it->exec()) {
+            error = errorText(it->lastError());
+            return nullptr;
+        }
+        return &*it;
+    }
+
+    bool execute(const QString& sql, const QVariantList& values = {})
+    {
+        QSqlQuery* query = run(sql, values);
+        if (query)
+            query->finish();
+        return query != nullptr;
+    }
+
+    // The first column of the first row, or an invalid value with `error` set.
+    QVariant value(const QString& sql, const QVariantList& values = {})
+    {
+        QSqlQuery* query = run(sql, values);
+        if (!query)
+            return {};
+        if (!query->next()) {
+            error = QStringLiteral("no row came back");
+            return {};
+        }
+        const QVariant result = query->value(0);
+        query->finish();
+        return result;
+    }
+
+    bool begin() { return execute(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")); }
+    bool commit() { return execute(QStringLiteral("COMMIT")); }
+    void rollback()
+    {
+        const QString kept = error;
+        execute(QStringLiteral("ROLLBACK"));
+        error = kept;
+    }
+};
+
+namespace {
+
+// One transaction's writes. Server and player ids are looked up once per
+// transaction: an id from a transaction that was rolled back means nothing.
+class BatchWriter
+{
+public:
+    explicit BatchWriter(PlayerStore::Connection& connection)
+        : db_(connection)
+    { }
+
+    bool write(const WatchEvent& event);
+    bool write(const PopulationSample& sample);
+    bool finish();
+
+private:
+    std::optional<qint64> server(const QString& name, const QString& address, qint64 at);
+    std::optional<qint64> player(const WatchEvent& event, qint64 at);
+    bool seen(qint64 playerId, const WatchEvent& event, qint64 at);
+
+    PlayerStore::Connection& db_;
+    QHash<QString, qint64> servers_;
+    QHash<qint64, qint64> serverLastSeen_;
+    QHash<QString, qint64> players_;
+};
+
+std::optional<qint64> BatchWriter::server(const QString& name, const QString& address, qint64 at)
+{
+    if (const auto it = servers_.constFind(name); it != servers_.cend()) {
+        serverLastSeen_[*it] = std::max(serverLastSeen_.value(*it), at);
+        return *it;
+    }
+    const QVariant id = db_.value(
+        QStringLiteral("INSERT INTO servers (name, address, first_seen, last_seen) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT (name) DO UPDATE SET address = CASE WHEN excluded.address = '' "
+                       "THEN servers.address ELSE excluded.address END RETURNING id"),
+        {name, address, at, at});
+    if (!id.isValid())
+        return std::nullopt;
+    servers_.insert(name, id.toLongLong());
+    serverLastSeen_[id.toLongLong()] = at;
+    return id.toLongLong();
+}
+
+std::optional<qint64> BatchWriter::player(const WatchEvent& event, qint64 at)
+{
+    const QString key = event.playerKey();
+    const QVariant id = db_.value(
+        QStringLiteral("INSERT INTO players (player_key, hash, first_seen, last_seen) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT (player_key) DO UPDATE SET "
+                       "first_seen = CASE WHEN excluded.first_seen < players.first_seen "
+                       "THEN excluded.first_seen ELSE players.first_seen END, "
+                       "last_seen = CASE WHEN excluded.last_seen > players.last_seen "
+                       "THEN excluded.last_seen ELSE players.last_seen END RETURNING id"),
+        {key, event.hash, at, at});
+    if (!id.isValid())
+        return std::nullopt;
+    return id.toLongLong();
+}
+
+bool BatchWriter::seen(qint64 playerId, const WatchEvent& event, qint64 at)
+{
+    static const QString keepSpan = QStringLiteral(
+        "first_seen = CASE WHEN excluded.first_seen < %1.first_seen THEN excluded.first_seen ELSE %1.first_seen END, "
+        "last_seen = CASE WHEN excluded.last_seen > %1.last_seen THEN excluded.last_seen ELSE %1.last_seen END");
+    if (!event.name.isEmpty()
+        && !db_.execute(QStringLiteral("INSERT INTO player_names (player_id, name, folded, first_seen, last_seen) "
+                                       "VALUES (?, ?, ?, ?, ?) ON CONFLICT (player_id, name) DO UPDATE SET ")
+                            + keepSpan.arg(QStringLiteral("player_names")),
+                        {playerId, event.name, folded(event.name), at, at}))
+        return false;
+    if (!event.address.isEmpty()
+        && !db_.execute(QStringLiteral("INSERT INTO player_addresses (player_id, address, first_seen, last_seen) "
+                                       "VALUES (?, ?, ?, ?) ON CONFLICT (player_id, address) DO UPDATE SET ")
+                            + keepSpan.arg(QStringLiteral("player_addresses")),
+                        {playerId, event.address, at, at}))
+        return false;
+    return true;
+}
+
+bool BatchWriter::write(const WatchEvent& event)
+{
+    using Kind = WatchEvent::Kind;
+    const qint64 at = msecs(event.time);
+    const auto serverId = server(event.server, event.serverAddress, at);
+    if (!serverId)
+        return false;
+    std::optional<qint64> playerId;
+    if (hasPlayer(event)) {
+        playerId = player(event, at);
+        if (!playerId || !seen(*playerId, event, at))
+            return false;
+    }
+
+    bool ok = true;
+    switch (event.kind) {
+    case Kind::Up:
+        // Sessions a run that ended without a Down left open end when the server was last seen.
+        ok = db_.execute(QStringLiteral("UPDATE sessions SET left_at = (SELECT last_seen FROM servers WHERE id = ?) "
+                                        "WHERE server_id = ? AND left_at IS NULL"),
+                         {*serverId, *serverId});
+        break;
+    case Kind::Down:
+        ok = db_.execute(QStringLiteral("UPDATE sessions SET left_at = ? WHERE server_id = ? AND left_at IS NULL"),
+                         {at, *serverId});
+        break;
+    case Kind::Join:
+        if (!playerId)
+            break;
+        // A session still open for the same player on the same server ended unseen.
+        ok = db_.execute(QStringLiteral("UPDATE sessions SET left_at = ? "
+                                        "WHERE server_id = ? AND player_id = ? AND left_at IS NULL"),
+                         {at, *serverId, *playerId})
+            && db_.execute(QStringLiteral("INSERT INTO sessions (server_id, player_id, player_number, name, address, "
+                                          "joined) VALUES (?, ?, ?, ?, ?, ?)"),
+                           {*serverId, *playerId, event.playerId, event.name, event.address, at});
+        break;
+    case Kind::Leave:
+        if (!playerId)
+            break;
+        ok = db_.execute(QStringLiteral("UPDATE sessions SET left_at = ? "
+                                        "WHERE server_id = ? AND player_id = ? AND left_at IS NULL"),
+                         {at, *serverId, *playerId});
+        break;
+    case Kind::Ban: {
+        const QVariant secondsLeft = event.secondsLeft ? QVariant(*event.secondsLeft)
+                                                       : QVariant(QMetaType::fromType<qint64>());
+        QSqlQuery* update = db_.run(QStringLiteral("UPDATE bans SET last_seen = ?, period = ?, seconds_left = ? "
+                                                   "WHERE server_id = ? AND ban = ? AND went IS NULL"),
+                                    {at, event.banPeriod, secondsLeft, *serverId, event.ban});
+        ok = update != nullptr;
+        if (ok && update->numRowsAffected() == 0)
+            ok = db_.execute(QStringLiteral("INSERT INTO bans (server_id, ban, is_address, period, seconds_left, "
+                                            "appeared, last_seen) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                             {*serverId, event.ban, int(event.banIsAddress), event.banPeriod, secondsLeft, at, at});
+        break;
+    }
+    case Kind::Unban:
+        ok = db_.execute(QStringLiteral("UPDATE bans SET went = ? WHERE server_id = ? AND ban = ? AND went IS NULL"),
+                         {at, *serverId, event.ban});
+        break;
+    case Kind::Action:
+        ok = db_.execute(QStringLiteral("INSERT INTO actions (at, server_id, user_name, what, outcome) "
+                                        "VALUES (?, ?, ?, ?, ?)"),
+                         {at, *serverId, event.user, event.text, event.outcome});
+        break;
+    case Kind::Rename:
+    case Kind::Address:
+    case Kind::Map: break;
+    }
+    if (!ok)
+        return false;
+
+    QString detail = event.text;
+    QString outcome = event.outcome;
+    if (event.kind == Kind::Map) {
+        detail = event.map;
+    } else if (event.kind == Kind::Ban || event.kind == Kind::Unban) {
+        detail = event.ban;
+        outcome = event.banPeriod;
+    }
+    return db_.execute(QStringLiteral("INSERT INTO events (at, server_id, kind, player_id, name, address, previous, "
+                                      "detail, outcome, user_name) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                       {at, *serverId, QString::fromLatin1(eventName(event.kind)),
+                        playerId ? QVariant(*playerId) : QVariant(QMetaType::fromType<qint64>()),
+                        textOrNull(event.name), textOrNull(event.address), textOrNull(event.previous),
+                        textOrNull(detail), textOrNull(outcome), textOrNull(event.user)});
+}
+
+bool BatchWriter::write(const PopulationSample& sample)
+{
+    const qint64 at = msecs(sample.time);
+    const auto serverId = server(sample.server, QString(), at);
+    return serverId
+        && db_.execute(QStringLiteral("INSERT INTO samples (server_id, at, players, max_players, map) "
+                                      "VALUES (?, ?, ?, ?, ?)"),
+                       {*serverId, at, sample.players,
+                        sample.maxPlayers ? QVariant(*sample.maxPlayers) : QVariant(QMetaType::fromType<int>()),
+                        sample.map});
+}
+
+bool BatchWriter::finish()
+{
+    for (auto it = serverLastSeen_.cbegin(); it != serverLastSeen_.cend(); ++it) {
+        if (!db_.execute(QStringLiteral("UPDATE servers SET last_seen = ? WHERE id = ? AND last_seen < ?"),
+                         {it.value(), it.key(), it.value()}))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PlayerStore::PlayerStore(StoreLocation location)
+    : location_(std::move(location))
+    , connectionName_(QStringLiteral("ravelin-store-%1").arg(connectionCount.fetchAndAddRelaxed(1)))
+{ }
+
+PlayerStore::~PlayerStore() = default;
+
+bool PlayerStore::fail(const QString& what)
+{
+    lastError_ = what;
+    return false;
+}
+
+bool PlayerStore::isOpen() const
+{
+    return connection_ && connection_->db.isOpen();
+}
+
+void PlayerStore::close()
+{
+    connection_.reset();
+}
+
+bool PlayerStore::open()
+{
+    close();
+    reconnect_ = false;
+    const bool connected = location_.backend == StoreLocation::Backend::Sqlite ? connectSqlite() : connectPostgres();
+    if (!connected || !migrate()) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool PlayerStore::connectSqlite()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        return fail(QStringLiteral("Qt's SQLite driver is missing (the package libqt6sql6-sqlite)"));
+    const QString& path = location_.path;
+    if (!makePrivateFolderFor(path))
+        return fail(QStringLiteral("The folder of %1 could not be made").arg(path));
+    if (!QFileInfo::exists(path)) {
+        // The store is the user's own: made 0600 before SQLite sees it, and
+        // its journal files take the same mode.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return fail(QStringLiteral("%1 could not be made: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
+        if (fd >= 0)
+            ::close(fd);
+    }
+    connection_ = std::make_unique<Connection>();
+    connection_->name = connectionName_;
+    connection_->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    connection_->db.setDatabaseName(path);
+    connection_->db.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(qint64(location_.busyTimeout.count())));
+    if (!connection_->db.open())
+        return fail(errorText(connection_->db.lastError()));
+    const QVariant mode = connection_->value(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (mode.toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("%1 could not be switched to write-ahead logging: %2")
+                        .arg(path, mode.isValid() ? mode.toString() : connection_->error));
+    if (!connection_->execute(QStringLiteral("PRAGMA foreign_keys=ON")))
+        return fail(connection_->error);
+    return true;
+}
+
+bool PlayerStore::connectPostgres()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return fail(QStringLiteral("Qt's PostgreSQL driver is missing (the package libqt6sql6-psql)"));
+    connection_ = std::make_unique<Connection>();
+    connection_->name = connectionName_;
+    connection_->postgres = true;
+    connection_->db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName_);
+    QSqlDatabase& db = connection_->db;
+    db.setHostName(location_.host);
+    if (location_.port > 0)
+        db.setPort(location_.port);
+    db.setUserName(location_.user);
+    db.setPassword(location_.password);
+    db.setDatabaseName(location_.database);
+    // A server that does not answer is a failed write, not a hung writer.
+    QStringList options = location_.options.split(u';', Qt::SkipEmptyParts);
+    if (!location_.options.contains(QStringLiteral("connect_timeout=")))
+        options.append(QStringLiteral("connect_timeout=10"));
+    if (!location_.options.contains(QStringLiteral("application_name=")))
+        options.append(QStringLiteral("application_name=ravelin"));
+    db.setConnectOptions(options.join(u';'));
+    if (!db.open())
+        return fail(errorText(db.lastError()));
+    // Notices such as "already exists, skipping" are no news.
+    if (!connection_->execute(QStringLiteral("SET client_min_messages TO WARNING")))
+        return fail(connection_->error);
+    return true;
+}
+
+bool PlayerStore::migrate()
+{
+    Connection& db = *connection_;
+    if (!db.execute(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version "
+                                   "(version INTEGER NOT NULL, applied BIGINT NOT NULL)")))
+        return fail(db.error);
+    if (!db.begin())
+        return fail(db.error);
+    // Two programs opening a new store at once: the second waits and then finds it made.
+    if (db.postgres && !db.execute(QStringLiteral("LOCK TABLE schema_version IN SHARE ROW EXCLUSIVE MODE"))) {
+        db.rollback();
+        return fail(db.error);
+    }
+    const QVariant current = db.value(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"));
+    if (!current.isValid()) {
+        db.rollback();
+        return fail(db.error);
+    }
+    const int version = current.toInt();
+    if (version > int(kMigrations.size())) {
+        db.rollback();
+        return fail(QStringLiteral("The store has schema version %1, made by a newer Ravelin; this one knows "
+                                   "versions up to %2")
+                        .arg(version)
+                        .arg(kMigrations.size()));
+    }
+    const QString rowId = db.postgres ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
+                                      : QStringLiteral("INTEGER PRIMARY KEY");
+    for (int next = version + 1; next <= int(kMigrations.size()); ++next) {
+        for (QString statement : kMigrations[next - 1]) {
+            statement.replace(QStringLiteral("{id}"), rowId);
+            // DDL is run once, unprepared, and not kept among the statements.
+            QSqlQuery query(db.db);
+            if (!query.exec(statement)) {
+                const QString why = errorText(query.lastError());
+                db.rollback();
+                return fail(QStringLiteral("Migration to schema version %1 failed: %2").arg(next).arg(why));
+            }
+        }
+        if (!db.execute(QStringLiteral("INSERT INTO schema_version (version, applied) VALUES (?, ?)"),
+                        {next, msecs(QDateTime::currentDateTimeUtc())})) {
+            db.rollback();
+            return fail(db.error);
+        }
+    }
+    if (!db.commit()) {
+        db.rollback();
+        return fail(db.error);
+    }
+    return true;
+}
+
+int PlayerStore::schemaVersion()
+{
+    if (!isOpen())
+        return 0;
+    const QVariant version = connection_->value(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"));
+    return version.isValid() ? version.toInt() : 0;
+}
+
+bool PlayerStore::reopenIfNeeded()
+{
+    if (isOpen() && !reconnect_)
+        return true;
+    return open();
+}
+
+bool PlayerStore::record(const QList<WatchEvent>& events, const QList<PopulationSample>& samples)
+{
+    if (!reopenIfNeeded())
+        return false;
+    Connection& db = *connection_;
+    auto failed = [&] {
+        db.rollback();
+        reconnect_ = true;
+        return fail(db.error);
+    };
+    if (!db.begin()) {
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    BatchWriter writer(db);
+    for (const WatchEvent& event : events) {
+        // An event without a time cannot be placed in history; the rest of the poll still can.
+        if (!event.time.isValid())
+            continue;
+        if (!writer.write(event))
+            return failed();
+    }
+    for (const PopulationSample& sample : samples) {
+        if (sample.time.isValid() && !writer.write(sample))
+            return failed();
+    }
+    if (!writer.finish() || !db.commit())
+        return failed();
+    return true;
+}
+
+bool PlayerStore::addNote(const QString& playerKey, const QString& text, const QString& author, const QDateTime& time)
+{
+    if (!reopenIfNeeded())
+        return false;
+    Connection& db = *connection_;
+    const qint64 at = msecs(time);
+    if (!db.begin()) {
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    const QString hash = isHash(playerKey) ? playerKey : QString();
+    QVariant id;
+    if (db.execute(QStringLiteral("INSERT INTO players (player_key, hash, first_seen, last_seen) VALUES (?, ?, ?, ?) "
+                                  "ON CONFLICT (player_key) DO NOTHING"),
+                   {playerKey, hash, at, at}))
+        id = db.value(QStringLiteral("SELECT id FROM players WHERE player_key = ?"), {playerKey});
+    if (!id.isValid()
+        || !db.execute(QStringLiteral("INSERT INTO notes (player_id, at, author, body) VALUES (?, ?, ?, ?)"),
+                       {id, at, author, text})
+        || !db.commit()) {
+        db.rollback();
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    return true;
+}
+
+bool PlayerStore::removeOlderThan(int days, const QDateTime& now)
+{
+    if (days <= 0)
+        return true;
+    if (!reopenIfNeeded())
+        return false;
+    Connection& db = *connection_;
+    const qint64 cutoff = msecs(now.addDays(-days));
+    // A player with a note, or on a server now, keeps their names and addresses.
+    static const QString noted = QStringLiteral(
+        "NOT EXISTS (SELECT 1 FROM notes WHERE notes.player_id = %1) AND NOT EXISTS "
+        "(SELECT 1 FROM sessions WHERE sessions.player_id = %1 AND sessions.left_at IS NULL)");
+    const QStringList statements = {
+        QStringLiteral("DELETE FROM events WHERE at < ?"),
+        QStringLiteral("DELETE FROM samples WHERE at < ?"),
+        QStringLiteral("DELETE FROM actions WHERE at < ?"),
+        QStringLiteral("DELETE FROM bans WHERE last_seen < ?"),
+        QStringLiteral("DELETE FROM sessions WHERE left_at < ?"),
+        QStringLiteral("DELETE FROM player_names WHERE last_seen < ? AND ")
+            + noted.arg(QStringLiteral("player_names.player_id")),
+        QStringLiteral("DELETE FROM player_addresses WHERE last_seen < ? AND ")
+            + noted.arg(QStringLiteral("player_addresses.player_id")),
+        QStringLiteral("DELETE FROM players WHERE last_seen < ? AND ") + noted.arg(QStringLiteral("players.id"))
+            + QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM sessions WHERE sessions.player_id = players.id)"
+                             " AND NOT EXISTS (SELECT 1 FROM events WHERE events.player_id = players.id)"
+                             " AND NOT EXISTS (SELECT 1 FROM player_names WHERE player_names.player_id = players.id)"
+                             " AND NOT EXISTS (SELECT 1 FROM player_addresses "
+                             "WHERE player_addresses.player_id = players.id)"),
+    };
+    if (!db.begin()) {
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    for (const QString& statement : statements) {
+        if (!db.execute(statement, {cutoff})) {
+            db.rollback();
+            reconnect_ = true;
+            return fail(db.error);
+        }
+    }
+    if (!db.commit()) {
+        db.rollback();
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    return true;
+}
+
+QList<PlayerHistory> PlayerStore::findPlayers(const QString& query, int limit)
+{
+    QList<PlayerHistory> found;
+    if (!reopenIfNeeded())
+        return found;
+    Connection& db = *connection_;
+    const QString text = query.trimmed();
+
+    QString sql = QStringLiteral("SELECT id, player_key, hash, first_seen, last_seen FROM players WHERE id IN "
+                                 "(SELECT player_id FROM player_names WHERE folded LIKE ? ESCAPE '\\')");
+    QVariantList values = {likePattern(folded(text))};
+    if (isHash(text)) {
+        sql += QStringLiteral(" OR hash = ? OR hash = ?");
+        values << text.toLower() << text.toUpper();
+    }
+    if (!QHostAddress(text).isNull()) {
+        sql += QStringLiteral(" OR id IN (SELECT player_id FROM player_addresses WHERE address = ?)");
+        values << text;
+    }
+    sql += QStringLiteral(" ORDER BY last_seen DESC, id LIMIT ?");
+    values << std::max(limit, 0);
+
+    QList<qint64> ids;
+    QSqlQuery* players = db.run(sql, values);
+    if (!players) {
+        reconnect_ = true;
+        fail(db.error);
+        return found;
+    }
+    while (players->next()) {
+        ids.append(players->value(0).toLongLong());
+        PlayerHistory history;
+        history.key = players->value(1).toString();
+        history.hash = players->value(2).toString();
+        history.firstSeen = timeFrom(players->value(3));
+        history.lastSeen = timeFrom(players->value(4));
+        found.append(history);
+    }
+    players->finish();
+
+    auto readSeen = [&](const QString& table, const QString& column, qint64 id, QList<SeenText>& into) {
+        QSqlQuery* rows = db.run(QStringLiteral("SELECT %1, first_seen, last_seen FROM %2 WHERE player_id = ? "
+                                                "ORDER BY last_seen DESC, %1")
+                                     .arg(column, table),
+                                 {id});
+        if (!rows)
+            return false;
+        while (rows->next())
+            into.append({rows->value(0).toString(), timeFrom(rows->value(1)), timeFrom(rows->value(2))});
+        rows->finish();
+        return true;
+    };
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        PlayerHistory& history = found[i];
+        const qint64 id = ids[i];
+        if (!readSeen(QStringLiteral("player_names"), QStringLiteral("name"), id, history.names)
+            || !readSeen(QStringLiteral("player_addresses"), QStringLiteral("address"), id, history.addresses)) {
+            fail(db.error);
+            return {};
+        }
+        QSqlQuery* sessions = db.run(
+            QStringLiteral("SELECT servers.name, sessions.player_number, sessions.name, sessions.address, "
+                           "sessions.joined, sessions.left_at FROM sessions JOIN servers ON servers.id = "
+                           "sessions.server_id WHERE sessions.player_id = ? ORDER BY servers.name, sessions.joined"),
+            {id});
+        if (!sessions) {
+            fail(db.error);
+            return {};
+        }
+        while (sessions->next())
+            history.sessions.append({sessions->value(0).toString(), sessions->value(1).toInt(),
+                                     sessions->value(2).toString(), sessions->value(3).toString(),
+                                     timeFrom(sessions->value(4)), timeFrom(sessions->value(5))});
+        sessions->finish();
+        QSqlQuery* notes = db.run(
+            QStringLiteral("SELECT at, author, body FROM notes WHERE player_id = ? ORDER BY at, id"), {id});
+        if (!notes) {
+            fail(db.error);
+            return {};
+        }
+        while (notes->next())
+            history.notes.append({timeFrom(notes->value(0)), notes->value(1).toString(), notes->value(2).toString()});
+        notes->finish();
+    }
+    return found;
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+// The one place history lives: servers, players (by key hash), the names and
+// addresses each was seen with, sessions, population samples, bans seen,
+// this client's actions and notes on players, in SQLite or PostgreSQL through
+// Qt SQL. Both get the same schema and the same queries; the schema is brought
+// up to date by numbered migrations when the store is opened.
+//
+// A PlayerStore is one database connection and belongs to the thread that
+// made it. Every text goes in as a bound parameter: names come from servers
+// that may be hostile.
+
+#include "store/store_location.h"
+#include "watch/watch_event.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// A name or address of a player and when it was first and last seen.
+struct SeenText
+{
+    QString text;
+    QDateTime firstSeen;
+    QDateTime lastSeen;
+};
+
+struct PlayerSession
+{
+    QString server;
+    int playerId = -1;
+    QString name;
+    QString address;
+    QDateTime joined;
+    QDateTime left; // invalid while the session is open
+};
+
+struct PlayerNote
+{
+    QDateTime time;
+    QString author;
+    QString text;
+};
+
+// All the store knows of one player.
+struct PlayerHistory
+{
+    QString key;  // WatchEvent::playerKey()
+    QString hash; // empty for a player followed by name and address
+    QDateTime firstSeen;
+    QDateTime lastSeen;
+    QList<SeenText> names;         // the most recently seen first
+    QList<SeenText> addresses;     // the most recently seen first
+    QList<PlayerSession> sessions; // by server, then by time joined
+    QList<PlayerNote> notes;       // oldest first
+};
+
+class PlayerStore
+{
+public:
+    // The schema version this program writes.
+    static constexpr int kSchemaVersion = 1;
+
+    explicit PlayerStore(StoreLocation location);
+    ~PlayerStore();
+
+    PlayerStore(const PlayerStore&) = delete;
+    PlayerStore& operator=(const PlayerStore&) = delete;
+
+    const StoreLocation& location() const { return location_; }
+
+    // Connects and brings the schema up to date. A SQLite file is made for
+    // its user alone (0600) in a folder made for them alone (0700), and
+    // written through a write-ahead log. False with lastError() on failure.
+    bool open();
+    bool isOpen() const;
+    void close();
+
+    // Writes one poll: its events and samples, in one transaction, so that a
+    // failure leaves none of it. Reconnects first when the last call failed.
+    // A Join opens a session, a Leave closes it, a Down closes every session
+    // of the server; names and addresses keep when they were first and last
+    // seen; every event is also kept as it came.
+    bool record(const QList<WatchEvent>& events, const QList<PopulationSample>& samples = {});
+
+    // Players matching `query`: a 32-digit hash, an address, or any part of a
+    // name (case does not matter, accented and non-Latin letters included);
+    // the most recently seen first, at most `limit` of them.
+    QList<PlayerHistory> findPlayers(const QString& query, int limit = 50);
+
+    // Keeps a note on the player with `playerKey`, whom the store need not have seen yet.
+    bool addNote(const QString& playerKey, const QString& text, const QString& author,
+                 const QDateTime& time = QDateTime::currentDateTimeUtc());
+
+    // Removes what was last seen more than `days` days before `now`: closed
+    // sessions, samples, events, actions, bans gone, names and addresses, and
+    // players left with nothing (a player with a note stays). False on failure.
+    bool removeOlderThan(int days, const QDateTime& now = QDateTime::currentDateTimeUtc());
+
+    // Why the last call failed: the database's own message.
+    const QString& lastError() const { return lastError_; }
+
+    // The schema version of the open store.
+    int schemaVersion();
+
+    // The name Qt knows this connection by, for reading the store directly.
+    const QString& connectionName() const { return connectionName_; }
+
+    struct Connection;
+
+private:
+    bool connectSqlite();
+    bool connectPostgres();
+    bool migrate();
+    bool reopenIfNeeded();
+    bool fail(const QString& what);
+
+    StoreLocation location_;
+    QString connectionName_;
+    std::unique_ptr<Connection> connection_;
+    QString lastError_;
+    bool reconnect_ = false; // the last write failed; start over with a new connection
+};
