@@ -1,0 +1,285 @@
+#include "store/store_writer.h"
+
+#include "store/player_store.h"
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QTimer>
+#include <QWaitCondition>
+
+#include <deque>
+
+namespace {
+
+struct Batch
+{
+    QList<WatchEvent> events;
+    QList<PopulationSample> samples;
+};
+
+} // namespace
+
+// What the caller's thread and the writing thread share, under `mutex`.
+struct StoreWriter::State
+{
+    mutable QMutex mutex;
+    QWaitCondition changed;
+    std::deque<Batch> queue;
+    qsizetype queuedEvents = 0;
+    qsizetype queuedSamples = 0;
+    qsizetype inFlightEvents = 0; // the batch being written, out of the queue
+    bool writing = false;
+    qsizetype heldLimit = kDefaultHeldLimit;
+    std::chrono::milliseconds retryInterval = kDefaultRetryInterval;
+    qint64 dropped = 0;
+    qint64 droppedSamples = 0;
+    qint64 written = 0;
+    qint64 failedAttempts = 0;
+    bool failing = false;
+
+    // Drops the oldest queued events, and samples, past the limit. The batch
+    // being written is not in the queue and is never cut.
+    void keepWithinLimit()
+    {
+        for (auto it = queue.begin(); it != queue.end() && queuedEvents + inFlightEvents > heldLimit; ++it) {
+            const qsizetype cut = std::min(it->events.size(), queuedEvents + inFlightEvents - heldLimit);
+            it->events.remove(0, cut);
+            queuedEvents -= cut;
+            dropped += cut;
+        }
+        for (auto it = queue.begin(); it != queue.end() && queuedSamples > heldLimit; ++it) {
+            const qsizetype cut = std::min(it->samples.size(), queuedSamples - heldLimit);
+            it->samples.remove(0, cut);
+            queuedSamples -= cut;
+            droppedSamples += cut;
+        }
+        while (!queue.empty() && queue.front().events.isEmpty() && queue.front().samples.isEmpty())
+            queue.pop_front();
+    }
+};
+
+namespace {
+
+QByteArray droppedText(qint64 events, qint64 samples)
+{
+    QByteArray text = QByteArray::number(events) + (events == 1 ? " event" : " events");
+    if (samples > 0)
+        text += " and " + QByteArray::number(samples) + (samples == 1 ? " sample" : " samples");
+    return text;
+}
+
+// Lives on the writing thread and owns the store there: a Qt SQL connection
+// belongs to the thread that made it.
+class StoreWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    StoreWorker(StoreLocation location, std::shared_ptr<StoreWriter::State> state, StoreWriter* writer)
+        : location_(std::move(location))
+        , state_(std::move(state))
+        , writer_(writer)
+        , retryTimer_(this)
+    {
+        retryTimer_.setSingleShot(true);
+        connect(&retryTimer_, &QTimer::timeout, this, &StoreWorker::drain);
+    }
+
+public slots:
+    // Writes the queue, oldest first, until it is empty or a write fails.
+    void drain()
+    {
+        if (retryTimer_.isActive())
+            return; // the store failed; the timer tries again
+        if (!store_)
+            store_ = std::make_unique<PlayerStore>(location_);
+        for (;;) {
+            Batch batch;
+            {
+                QMutexLocker lock(&state_->mutex);
+                if (state_->queue.empty())
+                    break;
+                batch = std::move(state_->queue.front());
+                state_->queue.pop_front();
+                state_->queuedEvents -= batch.events.size();
+                state_->queuedSamples -= batch.samples.size();
+                state_->inFlightEvents = batch.events.size();
+                state_->writing = true;
+            }
+            const bool ok = store_->record(batch.events, batch.samples);
+            QMutexLocker lock(&state_->mutex);
+            state_->inFlightEvents = 0;
+            state_->writing = false;
+            if (ok) {
+                state_->written += batch.events.size();
+                if (state_->failing)
+                    writtenSinceFailure_ += batch.events.size();
+                state_->changed.wakeAll();
+                continue;
+            }
+            state_->queuedEvents += batch.events.size();
+            state_->queuedSamples += batch.samples.size();
+            state_->queue.push_front(std::move(batch));
+            state_->keepWithinLimit();
+            ++state_->failedAttempts;
+            const bool saidAlready = state_->failing;
+            state_->failing = true;
+            const qsizetype waiting = state_->queuedEvents;
+            retryTimer_.start(state_->retryInterval);
+            state_->changed.wakeAll();
+            lock.unlock();
+            if (!saidAlready) {
+                writtenSinceFailure_ = 0;
+                droppedBefore_ = state_->dropped;
+                droppedSamplesBefore_ = state_->droppedSamples;
+                emit writer_->logLine("The store could not be written (" + store_->lastError().toUtf8() + "); "
+                                      + QByteArray::number(waiting) + (waiting == 1 ? " event waits" : " events wait"));
+            }
+            return;
+        }
+        QMutexLocker lock(&state_->mutex);
+        if (!state_->failing)
+            return;
+        state_->failing = false;
+        const qint64 dropped = state_->dropped - droppedBefore_;
+        const qint64 droppedSamples = state_->droppedSamples - droppedSamplesBefore_;
+        state_->changed.wakeAll();
+        lock.unlock();
+        QByteArray line = "The store is written again: " + QByteArray::number(writtenSinceFailure_)
+            + (writtenSinceFailure_ == 1 ? " event that waited is in it" : " events that waited are in it");
+        if (dropped > 0 || droppedSamples > 0)
+            line += "; " + droppedText(dropped, droppedSamples) + " had no room to wait and were dropped";
+        emit writer_->logLine(line);
+    }
+
+    // A try now, whatever the retry timer says.
+    void drainNow()
+    {
+        retryTimer_.stop();
+        drain();
+    }
+
+private:
+    StoreLocation location_;
+    std::shared_ptr<StoreWriter::State> state_;
+    StoreWriter* writer_;
+    std::unique_ptr<PlayerStore> store_;
+    QTimer retryTimer_;
+    qint64 writtenSinceFailure_ = 0;
+    qint64 droppedBefore_ = 0;
+    qint64 droppedSamplesBefore_ = 0;
+};
+
+} // namespace
+
+StoreWriter::StoreWriter(StoreLocation location, QObject* parent)
+    : QObject(parent)
+    , state_(std::make_shared<State>())
+{
+    auto* worker = new StoreWorker(std::move(location), state_, this);
+    worker->moveToThread(&thread_);
+    connect(&thread_, &QThread::finished, worker, &QObject::deleteLater);
+    worker_ = worker;
+    thread_.setObjectName(QStringLiteral("store writer"));
+    thread_.start();
+}
+
+StoreWriter::~StoreWriter()
+{
+    thread_.quit();
+    thread_.wait();
+}
+
+void StoreWriter::setHeldLimit(qsizetype events)
+{
+    QMutexLocker lock(&state_->mutex);
+    state_->heldLimit = std::max<qsizetype>(events, 1);
+    state_->keepWithinLimit();
+}
+
+qsizetype StoreWriter::heldLimit() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->heldLimit;
+}
+
+void StoreWriter::setRetryInterval(std::chrono::milliseconds interval)
+{
+    QMutexLocker lock(&state_->mutex);
+    state_->retryInterval = interval;
+}
+
+std::chrono::milliseconds StoreWriter::retryInterval() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->retryInterval;
+}
+
+void StoreWriter::submit(QList<WatchEvent> events, QList<PopulationSample> samples)
+{
+    if (events.isEmpty() && samples.isEmpty())
+        return;
+    {
+        QMutexLocker lock(&state_->mutex);
+        state_->queuedEvents += events.size();
+        state_->queuedSamples += samples.size();
+        state_->queue.push_back({std::move(events), std::move(samples)});
+        state_->keepWithinLimit();
+    }
+    QMetaObject::invokeMethod(worker_, "drain", Qt::QueuedConnection);
+}
+
+bool StoreWriter::flush(std::chrono::milliseconds timeout)
+{
+    const QDeadlineTimer deadline(timeout);
+    QMutexLocker lock(&state_->mutex);
+    const qint64 failuresBefore = state_->failedAttempts;
+    lock.unlock();
+    QMetaObject::invokeMethod(worker_, "drainNow", Qt::QueuedConnection);
+    lock.relock();
+    // Done when all is written, or when the store failed again: waiting longer would not help.
+    while ((!state_->queue.empty() || state_->writing) && state_->failedAttempts == failuresBefore) {
+        if (!state_->changed.wait(&state_->mutex, deadline))
+            break;
+    }
+    const qsizetype left = state_->queuedEvents + state_->inFlightEvents;
+    const qsizetype leftSamples = state_->queuedSamples;
+    const bool done = state_->queue.empty() && !state_->writing;
+    lock.unlock();
+    if (!done)
+        emit logLine("The store could not be written before closing: " + droppedText(left, leftSamples)
+                     + (left + leftSamples == 1 ? " is" : " are") + " not in it");
+    return done;
+}
+
+qint64 StoreWriter::held() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->queuedEvents + state_->inFlightEvents;
+}
+
+qint64 StoreWriter::dropped() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->dropped;
+}
+
+qint64 StoreWriter::droppedSamples() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->droppedSamples;
+}
+
+qint64 StoreWriter::written() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->written;
+}
+
+bool StoreWriter::isFailing() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->failing;
+}
+
+#include "store_writer.moc"

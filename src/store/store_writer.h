@@ -1,0 +1,68 @@
+#pragma once
+
+// Writes polls to the player store on a thread of its own, so that neither the
+// window nor a watcher ever waits on the database. Each submission is one
+// transaction. While the store cannot be written (a full disk, a stopped
+// server) the submissions wait in memory, at most heldLimit() events and as
+// many samples, the oldest dropped and counted past that, and are tried again
+// every retryInterval(). logLine says when the store fails and when it is
+// written again.
+
+#include "store/store_location.h"
+#include "watch/watch_event.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QThread>
+
+#include <chrono>
+#include <memory>
+
+class StoreWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qsizetype kDefaultHeldLimit = 100000;
+    static constexpr std::chrono::milliseconds kDefaultRetryInterval{5000};
+
+    // Starts the thread; the store is opened at the first write.
+    explicit StoreWriter(StoreLocation location, QObject* parent = nullptr);
+    // Waits for the write under way, then ends the thread. What is still held
+    // is lost: call flush() first.
+    ~StoreWriter() override;
+
+    void setHeldLimit(qsizetype events);
+    qsizetype heldLimit() const;
+    void setRetryInterval(std::chrono::milliseconds interval);
+    std::chrono::milliseconds retryInterval() const;
+
+    // Hands one poll to the thread and returns at once.
+    void submit(QList<WatchEvent> events, QList<PopulationSample> samples = {});
+
+    // Writes what is held now, trying the store at once; returns whether all
+    // of it is written, within `timeout` in any case.
+    bool flush(std::chrono::milliseconds timeout);
+
+    // Events waiting to be written (including a write under way), events
+    // dropped for want of room, and events written, since the start.
+    qint64 held() const;
+    qint64 dropped() const;
+    qint64 droppedSamples() const;
+    qint64 written() const;
+    // The last write failed, and the held events wait for the next try.
+    bool isFailing() const;
+
+signals:
+    // A line for the log: the store failed, or is written again.
+    void logLine(const QByteArray& line);
+
+public:
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+    QThread thread_;
+    QObject* worker_ = nullptr;
+};
