@@ -1,0 +1,529 @@
+// The player store on both of its databases: a SQLite file and a real
+// PostgreSQL server started for the run. Every store test runs on each.
+
+#include "postgres_cluster.h"
+#include "store/player_store.h"
+#include "store/store_location.h"
+#include "store/store_writer.h"
+#include "support/wait.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+enum class Backend { Sqlite, Postgres };
+
+// The cluster the PostgreSQL runs share, made at the first need and stopped
+// when the run ends.
+class PostgresEnvironment : public testing::Environment
+{
+public:
+    static PostgresCluster& cluster()
+    {
+        if (!cluster_) {
+            cluster_ = std::make_unique<PostgresCluster>();
+            QString error;
+            if (!cluster_->start(&error))
+                startError_ = error;
+        }
+        return *cluster_;
+    }
+    static const QString& startError() { return startError_; }
+    void TearDown() override { cluster_.reset(); }
+
+private:
+    static inline std::unique_ptr<PostgresCluster> cluster_;
+    static inline QString startError_;
+};
+
+const auto* const postgresEnvironment = testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+
+QDateTime At(int second)
+{
+    return QDateTime(QDate(2026, 12, 1), QTime(12, 0), QTimeZone::utc()).addSecs(second);
+}
+
+WatchEvent PlayerEvent(WatchEvent::Kind kind, int second, const QString& hash, const QString& name,
+                       const QString& address, const QString& server = QStringLiteral("Alpha"))
+{
+    WatchEvent event;
+    event.kind = kind;
+    event.time = At(second);
+    event.server = server;
+    event.serverAddress = QStringLiteral("10.0.0.1:4711");
+    event.hash = hash;
+    event.name = name;
+    event.address = address;
+    event.playerId = 3;
+    return event;
+}
+
+WatchEvent ServerEvent(WatchEvent::Kind kind, int second, const QString& server = QStringLiteral("Alpha"))
+{
+    return PlayerEvent(kind, second, {}, {}, {}, server);
+}
+
+const QString kHashA = QStringLiteral("0123456789abcdef0123456789abcdef");
+const QString kHashB = QStringLiteral("fedcba9876543210fedcba9876543210");
+
+class StoreTest : public testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder_.isValid());
+        if (GetParam() == Backend::Sqlite) {
+            url_ = QStringLiteral("sqlite:") + folder_.filePath(QStringLiteral("data/players.sqlite"));
+            return;
+        }
+        PostgresCluster& cluster = PostgresEnvironment::cluster();
+        ASSERT_TRUE(PostgresEnvironment::startError().isEmpty()) << PostgresEnvironment::startError().toStdString();
+        static int databases = 0;
+        const QString database = QStringLiteral("store_%1").arg(++databases);
+        QString error;
+        ASSERT_TRUE(cluster.createDatabase(database, &error)) << error.toStdString();
+        url_ = cluster.urlFor(database);
+    }
+
+    void TearDown() override
+    {
+        if (lock_.isValid()) {
+            release();
+            lock_ = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("store-test-lock"));
+        }
+    }
+
+    StoreLocation Location() const
+    {
+        QString error;
+        auto location = parseStoreLocation(url_, &error);
+        EXPECT_TRUE(location) << error.toStdString();
+        location->busyTimeout = 50ms;
+        return *location;
+    }
+
+    // A number read from the store behind `store`'s back.
+    static qint64 Count(PlayerStore& store, const QString& sql)
+    {
+        QSqlQuery query(QSqlDatabase::database(store.connectionName(), false));
+        if (!query.exec(sql) || !query.next()) {
+            ADD_FAILURE() << sql.toStdString() << ": " << query.lastError().text().toStdString();
+            return -1;
+        }
+        return query.value(0).toLongLong();
+    }
+
+    // Keeps the store from being written: another writer holds a SQLite
+    // file, and a PostgreSQL server is stopped.
+    void Block()
+    {
+        if (GetParam() == Backend::Postgres) {
+            QString error;
+            ASSERT_TRUE(PostgresEnvironment::cluster().stop(&error)) << error.toStdString();
+            return;
+        }
+        lock_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("store-test-lock"));
+        lock_.setDatabaseName(Location().path);
+        ASSERT_TRUE(lock_.open());
+        QSqlQuery query(lock_);
+        ASSERT_TRUE(query.exec(QStringLiteral("BEGIN IMMEDIATE"))) << query.lastError().text().toStdString();
+        ASSERT_TRUE(query.exec(QStringLiteral("INSERT INTO schema_version VALUES (0, 0)")));
+    }
+
+    void release()
+    {
+        if (GetParam() == Backend::Postgres) {
+            QString error;
+            ASSERT_TRUE(PostgresEnvironment::cluster().resume(&error)) << error.toStdString();
+            return;
+        }
+        QSqlQuery query(lock_);
+        ASSERT_TRUE(query.exec(QStringLiteral("ROLLBACK")));
+        lock_.close();
+    }
+
+    void Release()
+    {
+        release();
+        if (GetParam() == Backend::Sqlite) {
+            lock_ = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("store-test-lock"));
+        }
+    }
+
+    QTemporaryDir folder_;
+    QString url_;
+    QSqlDatabase lock_;
+};
+
+TEST(StoreLocationTest, ReadsEveryUrlFormAndSaysWhatIsWrongWithABadOne)
+{
+    struct Case
+    {
+        const char* url;
+        StoreLocation::Backend backend;
+        const char* path;
+        const char* user;
+        const char* password;
+        const char* host;
+        int port;
+        const char* database;
+        const char* options;
+    };
+    using B = StoreLocation::Backend;
+    const Case cases[] = {
+        {"sqlite:/var/lib/ravelin/p.sqlite", B::Sqlite, "/var/lib/ravelin/p.sqlite", "", "", "", -1, "", ""},
+        {"sqlite:///var/lib/p.sqlite", B::Sqlite, "/var/lib/p.sqlite", "", "", "", -1, "", ""},
+        {"/srv/store/../p.sqlite", B::Sqlite, "/srv/p.sqlite", "", "", "", -1, "", ""},
+        {"postgresql://admin@db.example:5433/ravelin", B::Postgres, "", "admin", "", "db.example", 5433, "ravelin", ""},
+        {"postgresql://admin@/ravelin?host=/run/postgresql", B::Postgres, "", "admin", "", "/run/postgresql", -1,
+         "ravelin", ""},
+        {"postgres://a%40b:p%3Ass@[::1]:6000/team%20db?sslmode=require&connect_timeout=3", B::Postgres, "", "a@b",
+         "p:ss", "::1", 6000, "team db", "sslmode=require;connect_timeout=3"},
+        {"postgresql://%2Fvar%2Frun%2Fpg/db", B::Postgres, "", "", "", "/var/run/pg", -1, "db", ""},
+        {"postgresql://", B::Postgres, "", "", "", "", -1, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        QString error;
+        const auto location = parseStoreLocation(QString::fromUtf8(c.url), &error);
+        ASSERT_TRUE(location) << error.toStdString();
+        EXPECT_EQ(location->backend, c.backend);
+        EXPECT_EQ(location->path, QString::fromUtf8(c.path));
+        EXPECT_EQ(location->user, QString::fromUtf8(c.user));
+        EXPECT_EQ(location->password, QString::fromUtf8(c.password));
+        EXPECT_EQ(location->host, QString::fromUtf8(c.host));
+        EXPECT_EQ(location->port, c.port);
+        EXPECT_EQ(location->database, QString::fromUtf8(c.database));
+        EXPECT_EQ(location->options, QString::fromUtf8(c.options));
+    }
+    EXPECT_EQ(parseStoreLocation(QStringLiteral("players.sqlite"))->path,
+              QDir::current().absoluteFilePath(QStringLiteral("players.sqlite")));
+
+    const std::pair<const char*, const char*> bad[] = {
+        {"", "empty"},
+        {"sqlite:", "names no SQLite file"},
+        {"sqlite://otherhost/p.sqlite", "names a host"},
+        {"postgresql://u@h:99999/db", "the port \"99999\""},
+        {"postgresql://u@h:x/db", "the port \"x\""},
+        {"postgresql://u@h1,h2/db", "several hosts"},
+        {"postgresql://u:secret@h/db?sslmod=require", "\"sslmod\" is not known"},
+        {"postgresql://u@h/d%zzb", "broken %-escape"},
+        {"postgresql:/u@h/db", "must begin with postgresql://"},
+        {"mysql://root:secret@h/db", "unknown kind \"mysql\""},
+    };
+    for (const auto& [url, why] : bad) {
+        SCOPED_TRACE(url);
+        QString error;
+        EXPECT_FALSE(parseStoreLocation(QString::fromUtf8(url), &error));
+        EXPECT_TRUE(error.contains(QString::fromUtf8(why))) << error.toStdString();
+        EXPECT_FALSE(error.contains(QStringLiteral("secret"))) << error.toStdString();
+    }
+
+    const auto withPassword = parseStoreLocation(QStringLiteral("postgresql://admin:secret@db:5433/ravelin"));
+    EXPECT_EQ(withPassword->description(), QStringLiteral("PostgreSQL admin@db:5433/ravelin"));
+    const auto bySocket = parseStoreLocation(QStringLiteral("postgresql://admin:secret@/ravelin?host=/run/pg"));
+    EXPECT_EQ(bySocket->description(), QStringLiteral("PostgreSQL admin@/ravelin (socket in /run/pg)"));
+}
+
+TEST(StoreLocationTest, TheCommandLineBeatsTheEnvironmentWhichBeatsTheSettingAndTheDefault)
+{
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    qunsetenv("RAVELIN_DATABASE");
+    EXPECT_EQ(chooseStoreUrl({}, {}), data.filePath(QStringLiteral("ravelin/players.sqlite")));
+    EXPECT_EQ(chooseStoreUrl({}, QStringLiteral("sqlite:/s")), QStringLiteral("sqlite:/s"));
+    qputenv("RAVELIN_DATABASE", "sqlite:/e");
+    EXPECT_EQ(chooseStoreUrl({}, QStringLiteral("sqlite:/s")), QStringLiteral("sqlite:/e"));
+    EXPECT_EQ(chooseStoreUrl(QStringLiteral("sqlite:/c"), QStringLiteral("sqlite:/s")), QStringLiteral("sqlite:/c"));
+    qunsetenv("RAVELIN_DATABASE");
+    qunsetenv("XDG_DATA_HOME");
+}
+
+TEST_P(StoreTest, MigratesOnceAndKeepsWhatItHoldsWhenOpenedAgain)
+{
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        EXPECT_EQ(store.schemaVersion(), PlayerStore::kSchemaVersion);
+        ASSERT_TRUE(store.record({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, QStringLiteral("Ann"), "1.2.3.4")}));
+    }
+    PlayerStore again(Location());
+    ASSERT_TRUE(again.open()) << again.lastError().toStdString();
+    EXPECT_EQ(Count(again, QStringLiteral("SELECT COUNT(*) FROM schema_version")), 1);
+    EXPECT_EQ(again.findPlayers(kHashA).size(), 1);
+
+    // A store from a newer program is left alone.
+    QSqlQuery(QSqlDatabase::database(again.connectionName()))
+        .exec(QStringLiteral("INSERT INTO schema_version VALUES (%1, 0)").arg(PlayerStore::kSchemaVersion + 1));
+    PlayerStore older(Location());
+    EXPECT_FALSE(older.open());
+    EXPECT_TRUE(older.lastError().contains(QStringLiteral("newer Ravelin"))) << older.lastError().toStdString();
+}
+
+TEST_P(StoreTest, PollsBecomeSessionsNamesAndAddressesWithWhenEachWasSeen)
+{
+    using K = WatchEvent::Kind;
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QList<QList<WatchEvent>> polls = {
+        {ServerEvent(K::Up, 0), PlayerEvent(K::Join, 0, kHashA, "Ann", "1.2.3.4"),
+         PlayerEvent(K::Join, 0, {}, "Bob", "5.6.7.8")},
+        {PlayerEvent(K::Rename, 10, kHashA, "Anna", "1.2.3.4")},
+        {PlayerEvent(K::Address, 20, kHashA, "Anna", "9.9.9.9")},
+        {PlayerEvent(K::Leave, 30, kHashA, "Anna", "9.9.9.9")},
+        {PlayerEvent(K::Join, 40, kHashA, "Ann", "1.2.3.4", "Bravo")},
+        {ServerEvent(K::Down, 50), ServerEvent(K::Down, 55, "Bravo")},
+        // A run that ended without a Down: its sessions end when the server was last seen.
+        {ServerEvent(K::Up, 60), PlayerEvent(K::Join, 60, {}, "Bob", "5.6.7.8")},
+    };
+    for (const auto& poll : polls)
+        ASSERT_TRUE(store.record(poll, {{poll.front().time, QStringLiteral("Alpha"), 2, 64, "Karkand"}}))
+            << store.lastError().toStdString();
+    ASSERT_TRUE(store.record({ServerEvent(K::Up, 90)}));
+
+    const auto ann = store.findPlayers(kHashA);
+    ASSERT_EQ(ann.size(), 1);
+    EXPECT_EQ(ann[0].key, kHashA);
+    EXPECT_EQ(ann[0].firstSeen, At(0));
+    EXPECT_EQ(ann[0].lastSeen, At(40));
+    ASSERT_EQ(ann[0].names.size(), 2);
+    EXPECT_EQ(ann[0].names[0].text, "Ann"); // seen last, at the join on Bravo
+    EXPECT_EQ(ann[0].names[0].firstSeen, At(0));
+    EXPECT_EQ(ann[0].names[0].lastSeen, At(40));
+    EXPECT_EQ(ann[0].names[1].text, "Anna");
+    EXPECT_EQ(ann[0].names[1].firstSeen, At(10));
+    EXPECT_EQ(ann[0].names[1].lastSeen, At(30));
+    ASSERT_EQ(ann[0].addresses.size(), 2);
+    EXPECT_EQ(ann[0].addresses[0].text, "1.2.3.4");
+    EXPECT_EQ(ann[0].addresses[1].text, "9.9.9.9");
+    EXPECT_EQ(ann[0].addresses[1].firstSeen, At(20));
+    ASSERT_EQ(ann[0].sessions.size(), 2);
+    EXPECT_EQ(ann[0].sessions[0].server, "Alpha");
+    EXPECT_EQ(ann[0].sessions[0].joined, At(0));
+    EXPECT_EQ(ann[0].sessions[0].left, At(30));
+    EXPECT_EQ(ann[0].sessions[1].server, "Bravo");
+    EXPECT_EQ(ann[0].sessions[1].left, At(55));
+
+    const auto bob = store.findPlayers(QStringLiteral("5.6.7.8"));
+    ASSERT_EQ(bob.size(), 1);
+    EXPECT_EQ(bob[0].key, QStringLiteral("name:Bob@5.6.7.8"));
+    EXPECT_TRUE(bob[0].hash.isEmpty());
+    ASSERT_EQ(bob[0].sessions.size(), 2);
+    EXPECT_EQ(bob[0].sessions[0].left, At(50));
+    EXPECT_EQ(bob[0].sessions[1].joined, At(60));
+    EXPECT_EQ(bob[0].sessions[1].left, At(60)) << "the last sample before the next Up";
+
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM events")), 12);
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM samples")), 7);
+}
+
+TEST_P(StoreTest, FindsPlayersByAnyPartOfANameInAnyCaseByHashAndByAddress)
+{
+    using K = WatchEvent::Kind;
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QStringList names = {QStringLiteral("Straße"), QStringLiteral("Élan"), QStringLiteral("100%Pure"),
+                               QStringLiteral("under_score"), QStringLiteral("'; DROP TABLE players; --")};
+    QList<WatchEvent> poll;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        poll.append(PlayerEvent(K::Join, int(i), QString(kHashA).replace(0, 1, QString::number(i)), names[i],
+                                QStringLiteral("10.1.1.%1").arg(i)));
+    ASSERT_TRUE(store.record(poll)) << store.lastError().toStdString();
+
+    const std::pair<QString, QStringList> queries[] = {
+        {QStringLiteral("STRASSE"), {QStringLiteral("Straße")}},
+        {QStringLiteral("straße"), {QStringLiteral("Straße")}},
+        {QStringLiteral("ẞE"), {QStringLiteral("Straße")}},
+        {QStringLiteral("élan"), {QStringLiteral("Élan")}},
+        {QStringLiteral("ÉLA"), {QStringLiteral("Élan")}},
+        {QStringLiteral("%p"), {QStringLiteral("100%Pure")}},
+        {QStringLiteral("r_s"), {QStringLiteral("under_score")}},
+        {QStringLiteral("r%s"), {}},
+        {QStringLiteral("drop table"), {QStringLiteral("'; DROP TABLE players; --")}},
+        {QStringLiteral("10.1.1.1"), {QStringLiteral("Élan")}},
+        {QStringLiteral("10.1.1"), {}},
+        {QStringLiteral("2123456789ABCDEF0123456789ABCDEF"), {QStringLiteral("100%Pure")}},
+        {QStringLiteral("nobody"), {}},
+    };
+    for (const auto& [query, expected] : queries) {
+        SCOPED_TRACE(query.toStdString());
+        QStringList found;
+        for (const PlayerHistory& history : store.findPlayers(query))
+            found.append(history.names.value(0).text);
+        EXPECT_EQ(found, expected);
+    }
+    // The most recently seen first, no more than asked for.
+    const auto two = store.findPlayers(QString(), 2);
+    ASSERT_EQ(two.size(), 2);
+    EXPECT_EQ(two[0].names[0].text, names[4]);
+    EXPECT_EQ(two[1].names[0].text, names[3]);
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM players")), 5);
+}
+
+TEST_P(StoreTest, APollThatFailsLeavesNoneOfItWritten)
+{
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    ASSERT_TRUE(QSqlQuery(QSqlDatabase::database(store.connectionName())).exec(QStringLiteral("DROP TABLE samples")));
+    const QList<WatchEvent> poll = {PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, "Ann", "1.2.3.4"),
+                                    PlayerEvent(WatchEvent::Kind::Join, 0, kHashB, "Bob", "5.6.7.8")};
+    EXPECT_FALSE(store.record(poll, {{At(0), QStringLiteral("Alpha"), 2, 64, "Karkand"}}));
+    EXPECT_FALSE(store.lastError().isEmpty());
+    for (const char* table : {"players", "player_names", "sessions", "events", "servers"})
+        EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))), 0) << table;
+    ASSERT_TRUE(store.record(poll)) << store.lastError().toStdString();
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM sessions")), 2);
+}
+
+TEST_P(StoreTest, NotesAndRetention)
+{
+    using K = WatchEvent::Kind;
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    ASSERT_TRUE(store.record({PlayerEvent(K::Join, 0, kHashA, "Old", "1.1.1.1"),
+                              PlayerEvent(K::Join, 0, kHashB, "Noted", "2.2.2.2"),
+                              PlayerEvent(K::Join, 0, {}, "Stays", "3.3.3.3")},
+                             {{At(0), QStringLiteral("Alpha"), 3, 64, "Karkand"}}));
+    ASSERT_TRUE(store.record(
+        {PlayerEvent(K::Leave, 10, kHashA, "Old", "1.1.1.1"), PlayerEvent(K::Leave, 10, kHashB, "Noted", "2.2.2.2")}));
+    ASSERT_TRUE(store.addNote(kHashB, QStringLiteral("teamkills; \"warned\""), QStringLiteral("ops"), At(20)));
+    const QString unseen = QStringLiteral("00000000000000000000000000000000");
+    ASSERT_TRUE(store.addNote(unseen, QStringLiteral("watch for him"), QStringLiteral("ops"), At(20)));
+
+    ASSERT_TRUE(store.removeOlderThan(30, At(0).addDays(31))) << store.lastError().toStdString();
+    EXPECT_TRUE(store.findPlayers(QStringLiteral("old")).isEmpty());
+    const auto noted = store.findPlayers(kHashB);
+    ASSERT_EQ(noted.size(), 1);
+    EXPECT_EQ(noted[0].names.value(0).text, "Noted");
+    EXPECT_TRUE(noted[0].sessions.isEmpty());
+    ASSERT_EQ(noted[0].notes.size(), 1);
+    EXPECT_EQ(noted[0].notes[0].text, QStringLiteral("teamkills; \"warned\""));
+    EXPECT_EQ(noted[0].notes[0].author, "ops");
+    EXPECT_EQ(noted[0].notes[0].time, At(20));
+    EXPECT_EQ(store.findPlayers(unseen).value(0).notes.size(), 1);
+    // A session still open is history in the making.
+    EXPECT_EQ(store.findPlayers(QStringLiteral("stays")).value(0).sessions.size(), 1);
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM samples")), 0);
+}
+
+TEST_P(StoreTest, TheWriterKeepsEventsWhileTheStoreIsDownAndWritesThemWhenItIsBack)
+{
+    using K = WatchEvent::Kind;
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    StoreWriter writer(Location());
+    writer.setRetryInterval(50ms);
+    QSignalSpy log(&writer, &StoreWriter::logLine);
+    writer.submit({PlayerEvent(K::Join, 0, kHashA, "Ann", "1.2.3.4")});
+    ASSERT_TRUE(writer.flush(10s));
+    EXPECT_EQ(writer.written(), 1);
+
+    Block();
+    writer.submit({PlayerEvent(K::Join, 1, kHashB, "Bob", "5.6.7.8")},
+                  {{At(1), QStringLiteral("Alpha"), 2, 64, "Karkand"}});
+    ASSERT_TRUE(WaitUntil([&] { return writer.isFailing(); }, 10s));
+    writer.submit({PlayerEvent(K::Leave, 2, kHashA, "Ann", "1.2.3.4")});
+    EXPECT_EQ(writer.held(), 2);
+    EXPECT_FALSE(writer.flush(10s));
+    ASSERT_TRUE(WaitUntil([&] { return log.size() >= 2; }));
+    EXPECT_TRUE(log[0][0].toByteArray().startsWith("The store could not be written ("));
+    EXPECT_TRUE(log[0][0].toByteArray().endsWith("); 1 event waits")) << log[0][0].toByteArray().toStdString();
+    EXPECT_EQ(log[1][0].toByteArray(),
+              "The store could not be written before closing: 2 events and 1 sample are not in it");
+
+    Release();
+    ASSERT_TRUE(WaitUntil([&] { return writer.held() == 0 && !writer.isFailing(); }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return log.size() >= 3; }));
+    EXPECT_EQ(log[2][0].toByteArray(), "The store is written again: 2 events that waited are in it");
+    EXPECT_EQ(writer.written(), 3);
+    EXPECT_EQ(writer.dropped(), 0);
+
+    PlayerStore store(Location());
+    const auto ann = store.findPlayers(kHashA);
+    ASSERT_EQ(ann.size(), 1) << store.lastError().toStdString();
+    EXPECT_EQ(ann[0].sessions.value(0).left, At(2));
+    EXPECT_EQ(store.findPlayers(kHashB).size(), 1);
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM samples")), 1);
+}
+
+TEST_P(StoreTest, TheWriterHoldsNoMoreThanItsLimitAndCountsWhatItDropped)
+{
+    using K = WatchEvent::Kind;
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    StoreWriter writer(Location());
+    writer.setRetryInterval(50ms);
+    writer.setHeldLimit(5);
+    QSignalSpy log(&writer, &StoreWriter::logLine);
+    Block();
+    auto poll = [](int n) {
+        QList<WatchEvent> events;
+        for (int i = 0; i < 3; ++i)
+            events.append(PlayerEvent(K::Join, n * 10 + i, {}, QStringLiteral("p%1").arg(n * 10 + i), "1.1.1.1"));
+        return events;
+    };
+    writer.submit(poll(0));
+    ASSERT_TRUE(WaitUntil([&] { return writer.isFailing(); }, 10s));
+    writer.submit(poll(1));
+    writer.submit(poll(2));
+    EXPECT_EQ(writer.held(), 5);
+    EXPECT_EQ(writer.dropped(), 4);
+
+    Release();
+    ASSERT_TRUE(WaitUntil([&] { return writer.held() == 0 && !writer.isFailing(); }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return log.size() >= 2; }));
+    EXPECT_EQ(log[1][0].toByteArray(),
+              "The store is written again: 5 events that waited are in it; "
+              "4 events had no room to wait and were dropped");
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open());
+    QStringList kept;
+    for (const PlayerHistory& history : store.findPlayers(QStringLiteral("p")))
+        kept.append(history.names.value(0).text);
+    EXPECT_EQ(kept, QStringList({"p22", "p21", "p20", "p12", "p11"})) << "the newest are kept";
+}
+
+TEST(SqliteStoreTest, TheFileIsItsUsersAloneAndWrittenThroughAWriteAheadLog)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("new/players.sqlite"));
+    PlayerStore store(*parseStoreLocation(path));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    struct stat file
+    {
+    };
+    struct stat dir
+    {
+    };
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &file), 0);
+    ASSERT_EQ(stat(QFile::encodeName(folder.filePath(QStringLiteral("new"))).constData(), &dir), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+    QSqlQuery query(QSqlDatabase::database(store.connectionName()));
+    ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
+    EXPECT_EQ(query.value(0).toString(), "wal");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+                         });
+
+} // namespace
