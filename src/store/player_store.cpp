@@ -84,6 +84,22 @@ QVariant textOrNull(const QString& text)
     return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
 }
 
+// A value as the database is to get it. Qt's drivers write a null QString as
+// NULL, but an empty text is an empty text. PostgreSQL refuses the character
+// 0 in a text, and a poll it refuses would wait for ever, so on both databases
+// it is kept as U+FFFD.
+QVariant boundValue(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::QString || value.isNull())
+        return value;
+    QString text = value.toString();
+    if (text.isNull())
+        return QStringLiteral("");
+    if (!text.contains(QChar(0)))
+        return value;
+    return text.replace(QChar(0), QChar::ReplacementCharacter);
+}
+
 // The form names are searched in: case folded, with the letters that fold to
 // two (ß, ẞ) spelled out, so that "STRASSE", "straße" and "Straße" all meet.
 QString folded(const QString& text)
@@ -172,10 +188,7 @@ struct PlayerStore::Connection
             it = prepared.insert(sql, std::move(query));
         }
         for (qsizetype i = 0; i < values.size(); ++i) {
-            // Qt's drivers write a null QString as NULL; an empty text is an empty text.
-            const QVariant& value = values[i];
-            const bool nullText = value.typeId() == QMetaType::QString && !value.isNull() && value.toString().isNull();
-            it->bindValue(int(i), nullText ? QVariant(QStringLiteral("")) : value);
+            it->bindValue(int(i), boundValue(values[i]));
         }
         if (!it->exec()) {
             error = errorText(it->lastError());

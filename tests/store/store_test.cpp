@@ -335,8 +335,12 @@ TEST_P(StoreTest, FindsPlayersByAnyPartOfANameInAnyCaseByHashAndByAddress)
     using K = WatchEvent::Kind;
     PlayerStore store(Location());
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-    const QStringList names = {QStringLiteral("Straße"), QStringLiteral("Élan"), QStringLiteral("100%Pure"),
-                               QStringLiteral("under_score"), QStringLiteral("'; DROP TABLE players; --")};
+    const QStringList names = {QStringLiteral("Straße"),
+                               QStringLiteral("Élan"),
+                               QStringLiteral("100%Pure"),
+                               QStringLiteral("under_score"),
+                               QStringLiteral("'; DROP TABLE players; --"),
+                               QString::fromUtf16(u"nul\0byte", 8)};
     QList<WatchEvent> poll;
     for (qsizetype i = 0; i < names.size(); ++i)
         poll.append(PlayerEvent(K::Join, int(i), QString(kHashA).replace(0, 1, QString::number(i)), names[i],
@@ -357,6 +361,7 @@ TEST_P(StoreTest, FindsPlayersByAnyPartOfANameInAnyCaseByHashAndByAddress)
         {QStringLiteral("10.1.1"), {}},
         {QStringLiteral("2123456789ABCDEF0123456789ABCDEF"), {QStringLiteral("100%Pure")}},
         {QStringLiteral("nobody"), {}},
+        {QStringLiteral("byte"), {QString::fromUtf16(u"nul\uFFFDbyte")}},
     };
     for (const auto& [query, expected] : queries) {
         SCOPED_TRACE(query.toStdString());
@@ -368,9 +373,9 @@ TEST_P(StoreTest, FindsPlayersByAnyPartOfANameInAnyCaseByHashAndByAddress)
     // The most recently seen first, no more than asked for.
     const auto two = store.findPlayers(QString(), 2);
     ASSERT_EQ(two.size(), 2);
-    EXPECT_EQ(two[0].names[0].text, names[4]);
-    EXPECT_EQ(two[1].names[0].text, names[3]);
-    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM players")), 5);
+    EXPECT_EQ(two[0].names[0].text, QString::fromUtf16(u"nul\uFFFDbyte"));
+    EXPECT_EQ(two[1].names[0].text, names[4]);
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM players")), 6);
 }
 
 TEST_P(StoreTest, APollThatFailsLeavesNoneOfItWritten)
