@@ -58,7 +58,8 @@ const QList<QStringList> kMigrations = {
         QStringLiteral("CREATE TABLE notes (id {id}, player_id BIGINT NOT NULL REFERENCES players (id), "
                        "at BIGINT NOT NULL, author TEXT NOT NULL, body TEXT NOT NULL)"),
         QStringLiteral("CREATE INDEX notes_player ON notes (player_id)"),
-        // Every event as it came, for what is yet to read them.
+        // Every event as it came, for what is yet to read them; a player's
+        // joins and leaves are in `sessions`.
         QStringLiteral("CREATE TABLE events (id {id}, at BIGINT NOT NULL, server_id BIGINT NOT NULL REFERENCES "
                        "servers (id), kind TEXT NOT NULL, player_id BIGINT REFERENCES players (id), name TEXT, "
                        "address TEXT, previous TEXT, detail TEXT, outcome TEXT, user_name TEXT)"),
@@ -382,6 +383,10 @@ bool BatchWriter::write(const WatchEvent& event)
     }
     if (!ok)
         return false;
+    // A player's join and leave are their session's row, which holds all they
+    // say; kept again here they would more than double what a session costs.
+    if (playerId && (event.kind == Kind::Join || event.kind == Kind::Leave))
+        return true;
 
     QString detail = event.text;
     QString outcome = event.outcome;

@@ -82,7 +82,8 @@ public:
     // failure leaves none of it. Reconnects first when the last call failed.
     // A Join opens a session, a Leave closes it, a Down closes every session
     // of the server; names and addresses keep when they were first and last
-    // seen; every event is also kept as it came.
+    // seen; every other event is also kept as it came (a player's join and
+    // leave are their session). An event without a time is left out.
     bool record(const QList<WatchEvent>& events, const QList<PopulationSample>& samples = {});
 
     // Players matching `query`: a 32-digit hash, an address, or any part of a
