@@ -1,7 +1,10 @@
 // The player store at size: how many bytes a session costs in a SQLite file,
 // and how long the history of a name fragment takes through the store against
-// the same statements typed into the sqlite3 shell on the same file.
-// Usage: ravelin_bench_store [players] [sessions]   (100000 and 1000000 by default)
+// the same statements typed into the database's own shell (sqlite3 or psql)
+// on the same store.
+// Usage: ravelin_bench_store [players] [sessions] [database URL]
+//        (100000, 1000000 and a new SQLite file by default; a PostgreSQL
+//        database given by URL should be empty)
 
 #include "bench_summary.h"
 #include "store/player_store.h"
@@ -56,8 +59,15 @@ int main(int argc, char** argv)
     const int players = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int sessions = argc > 2 ? std::atoi(argv[2]) : 1000000;
     QTemporaryDir folder;
-    StoreLocation location;
-    location.path = folder.filePath(QStringLiteral("players.sqlite"));
+    QString error;
+    const auto parsed = parseStoreLocation(
+        argc > 3 ? QString::fromLocal8Bit(argv[3]) : folder.filePath(QStringLiteral("players.sqlite")), &error);
+    if (!parsed) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
+    const StoreLocation location = *parsed;
+    const bool postgres = location.backend == StoreLocation::Backend::Postgres;
     PlayerStore store(location);
     if (!store.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(store.lastError()));
@@ -107,13 +117,22 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    QSqlQuery(QSqlDatabase::database(store.connectionName())).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    const double bytes = double(QFileInfo(location.path).size());
     QSqlQuery tables(QSqlDatabase::database(store.connectionName()));
-    if (tables.exec(QStringLiteral("SELECT name, SUM(pgsize) FROM dbstat GROUP BY name ORDER BY 2 DESC"))) {
-        while (tables.next())
-            std::fprintf(stderr, "  %-28s %7.1f bytes a session\n", qPrintable(tables.value(0).toString()),
-                         tables.value(1).toDouble() / sessions);
+    double bytes = 0;
+    if (postgres) {
+        tables.exec(QStringLiteral("VACUUM ANALYZE"));
+        tables.exec(QStringLiteral("SELECT relname, pg_total_relation_size(oid) FROM pg_class WHERE relkind = 'r' "
+                                   "AND relnamespace = 'public'::regnamespace ORDER BY 2 DESC"));
+    } else {
+        tables.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        bytes = double(QFileInfo(location.path).size());
+        tables.exec(QStringLiteral("SELECT name, SUM(pgsize) FROM dbstat GROUP BY name ORDER BY 2 DESC"));
+    }
+    while (tables.next()) {
+        if (postgres)
+            bytes += tables.value(1).toDouble();
+        std::fprintf(stderr, "  %-36s %7.1f bytes a session\n", qPrintable(tables.value(0).toString()),
+                     tables.value(1).toDouble() / sessions);
     }
     std::fprintf(stderr, "filled %d sessions of %d players in %.1f s\n", sessions, players,
                  double(filling.elapsed()) / 1000);
@@ -150,18 +169,40 @@ int main(int argc, char** argv)
     // The shell's own timer, statement by statement, added up.
     std::vector<double> shell;
     for (int run = 0; run < 7; ++run) {
-        QProcess sqlite;
-        sqlite.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), location.path});
-        sqlite.write(".timer on\n" + script.toUtf8());
-        sqlite.closeWriteChannel();
-        sqlite.waitForFinished();
+        QProcess process;
+        if (postgres) {
+            QStringList arguments = {QStringLiteral("-X"), QStringLiteral("-q")};
+            if (!location.host.isEmpty())
+                arguments << QStringLiteral("-h") << location.host;
+            if (location.port > 0)
+                arguments << QStringLiteral("-p") << QString::number(location.port);
+            if (!location.user.isEmpty())
+                arguments << QStringLiteral("-U") << location.user;
+            if (!location.database.isEmpty())
+                arguments << QStringLiteral("-d") << location.database;
+            process.start(QStringLiteral("psql"), arguments);
+            process.write("\\timing on\n" + script.toUtf8());
+        } else {
+            process.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), location.path});
+            process.write(".timer on\n" + script.toUtf8());
+        }
+        process.closeWriteChannel();
+        process.waitForFinished();
+        // The shell's own timer, statement by statement, added up.
         double total = 0;
-        for (const QByteArray& line : sqlite.readAllStandardOutput().split('\n')) {
+        for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
             if (line.startsWith("Run Time: real "))
                 total += line.mid(15).split(' ').value(0).toDouble() * 1000;
+            else if (line.startsWith("Time: "))
+                total += line.mid(6).split(' ').value(0).toDouble();
         }
         shell.push_back(total);
     }
+    QSqlQuery plan(QSqlDatabase::database(store.connectionName()));
+    plan.exec((postgres ? QStringLiteral("EXPLAIN ") : QStringLiteral("EXPLAIN QUERY PLAN "))
+              + script.section(u'\n', 0, 0).chopped(1));
+    while (plan.next())
+        std::fprintf(stderr, "  plan: %s\n", qPrintable(plan.value(postgres ? 0 : 3).toString()));
     printResult("store_history_fragment_ms", median(ours));
     printResult("sqlite3_history_fragment_ms", median(shell));
     printResult("store_history_fragment_ratio", median(ours) / median(shell));
