@@ -7,6 +7,7 @@
 #include "store/store_writer.h"
 #include "support/wait.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -524,6 +525,38 @@ TEST(SqliteStoreTest, TheFileIsItsUsersAloneAndWrittenThroughAWriteAheadLog)
     QSqlQuery query(QSqlDatabase::database(store.connectionName()));
     ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
     EXPECT_EQ(query.value(0).toString(), "wal");
+}
+
+TEST(SqliteStoreTest, FlushReturnsInTimeWhileTheWriterWaitsForAnotherWriter)
+{
+    QTemporaryDir folder;
+    auto location = *parseStoreLocation(folder.filePath(QStringLiteral("players.sqlite")));
+    location.busyTimeout = 30s;
+    {
+        PlayerStore store(location);
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other-writer"));
+        other.setDatabaseName(location.path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery hold(other);
+        ASSERT_TRUE(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+
+        StoreWriter writer(location);
+        writer.submit({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, "Ann", "1.2.3.4")});
+        QElapsedTimer flushing;
+        flushing.start();
+        EXPECT_FALSE(writer.flush(200ms));
+        EXPECT_LT(flushing.elapsed(), 20000) << "flush waited for the other writer";
+        EXPECT_EQ(writer.held(), 1);
+
+        ASSERT_TRUE(hold.exec(QStringLiteral("ROLLBACK")));
+        ASSERT_TRUE(WaitUntil([&] { return writer.written() == 1; }, 20s));
+        EXPECT_FALSE(writer.isFailing());
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other-writer"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, testing::Values(Backend::Sqlite, Backend::Postgres),
