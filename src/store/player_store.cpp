@@ -453,6 +453,7 @@ void PlayerStore::close()
 
 bool PlayerStore::open()
 {
+    lastError_.clear();
     close();
     reconnect_ = false;
     const bool connected = location_.backend == StoreLocation::Backend::Sqlite ? connectSqlite() : connectPostgres();
@@ -595,6 +596,7 @@ bool PlayerStore::reopenIfNeeded()
 
 bool PlayerStore::record(const QList<WatchEvent>& events, const QList<PopulationSample>& samples)
 {
+    lastError_.clear();
     if (!reopenIfNeeded())
         return false;
     Connection& db = *connection_;
@@ -626,6 +628,7 @@ bool PlayerStore::record(const QList<WatchEvent>& events, const QList<Population
 
 bool PlayerStore::addNote(const QString& playerKey, const QString& text, const QString& author, const QDateTime& time)
 {
+    lastError_.clear();
     if (!reopenIfNeeded())
         return false;
     Connection& db = *connection_;
@@ -653,6 +656,7 @@ bool PlayerStore::addNote(const QString& playerKey, const QString& text, const Q
 
 bool PlayerStore::removeOlderThan(int days, const QDateTime& now)
 {
+    lastError_.clear();
     if (days <= 0)
         return true;
     if (!reopenIfNeeded())
@@ -701,6 +705,7 @@ bool PlayerStore::removeOlderThan(int days, const QDateTime& now)
 
 QList<PlayerHistory> PlayerStore::findPlayers(const QString& query, int limit)
 {
+    lastError_.clear();
     QList<PlayerHistory> found;
     if (!reopenIfNeeded())
         return found;

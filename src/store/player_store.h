@@ -88,7 +88,8 @@ public:
 
     // Players matching `query`: a 32-digit hash, an address, or any part of a
     // name (case does not matter, accented and non-Latin letters included);
-    // the most recently seen first, at most `limit` of them.
+    // the most recently seen first, at most `limit` of them. When the store
+    // cannot be read, none, with lastError() saying why.
     QList<PlayerHistory> findPlayers(const QString& query, int limit = 50);
 
     // Keeps a note on the player with `playerKey`, whom the store need not have seen yet.
@@ -96,11 +97,13 @@ public:
                  const QDateTime& time = QDateTime::currentDateTimeUtc());
 
     // Removes what was last seen more than `days` days before `now`: closed
-    // sessions, samples, events, actions, bans gone, names and addresses, and
-    // players left with nothing (a player with a note stays). False on failure.
+    // sessions, samples, events, actions, bans, names and addresses, and
+    // players left with nothing (a player with a note, or on a server now,
+    // stays). Nothing for 0 days or fewer: history is kept for ever.
+    // False on failure.
     bool removeOlderThan(int days, const QDateTime& now = QDateTime::currentDateTimeUtc());
 
-    // Why the last call failed: the database's own message.
+    // Why the last call failed, the database's own message; empty after a call that did not.
     const QString& lastError() const { return lastError_; }
 
     // The schema version of the open store.
