@@ -28,7 +28,7 @@ endif()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-set(RAVELIN_APP_ID example.bastionrow.Ravelin)
+set(RAVELIN_APP_ID io.github.bastionrow.ravelin)
 set(ravelin_share "${PROJECT_SOURCE_DIR}/share")
 set(ravelin_generated "${PROJECT_BINARY_DIR}/share")
 
@@ -112,7 +112,7 @@ install(FILES "${ravelin_share}/debian/lintian-overrides"
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ravelin)
 set(CPACK_PACKAGE_VENDOR "Bastion Row Software")
-set(CPACK_PACKAGE_CONTACT "Bastion Row Software <ravelin@bastionrow.example>")
+set(CPACK_PACKAGE_CONTACT "Bastion Row Software <ravelin@bastionrow.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "remote console client for Battlefield 2 game servers")
 set(CPACK_PACKAGE_DESCRIPTION
     "Ravelin administers a Battlefield 2 game server through its remote console:
@@ -140,7 +140,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.bastionrow.example/")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/bastionrow/ravelin")
 # dpkg-shlibdeps finds the Qt and C++ libraries (and with Qt's GUI library its
 # X11 platform plugin and JPEG reader); the window's font is not a library.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -6,7 +6,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(icons "${CMAKE_CURRENT_LIST_DIR}/../share/icons/hicolor")
-set(name example.bastionrow.Ravelin)
+set(name io.github.bastionrow.ravelin)
 find_program(RSVG_CONVERT rsvg-convert)
 if(NOT RSVG_CONVERT)
     message(FATAL_ERROR "rsvg-convert was not found: install the Debian package librsvg2-bin")

@@ -84,7 +84,7 @@ AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     pictureLabel_->setPixmap(QPixmap(QStringLiteral(":/ravelin/about.jpg")));
 
     makeLabel(this, "emailLabel", QStringLiteral("Email:"), {16, 112, 0, 0});
-    makeLabel(this, "emailAddressLabel", QStringLiteral("ravelin@bastionrow.example"), {72, 112, 0, 0});
+    makeLabel(this, "emailAddressLabel", QStringLiteral("ravelin@bastionrow.org"), {72, 112, 0, 0});
     makeLabel(this, "licenceLabel",
               QStringLiteral("By installing or using Ravelin you agree to be bound by the terms of the "
                              "licence agreement supplied with it in the file LICENCE.txt."),

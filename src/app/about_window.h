@@ -31,7 +31,7 @@ private:
 };
 
 // The publisher's support page, shown as the About window's link.
-inline constexpr char kSupportAddress[] = "www.bastionrow.example/help";
+inline constexpr char kSupportAddress[] = "github.com/bastionrow/ravelin";
 
 // Registers the pictures built into the program (once is enough, more is harmless).
 void initRavelinResources();

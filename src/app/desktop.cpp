@@ -22,9 +22,9 @@ void SystemDesktop::notify(const QString& summary, const QString& body)
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // Server text may reach the body, which some services read as markup: it
     // goes as plain text, with the markup characters escaped.
-    call << QStringLiteral("Ravelin") << uint(0) << QStringLiteral("example.bastionrow.Ravelin") << summary
+    call << QStringLiteral("Ravelin") << uint(0) << QStringLiteral("io.github.bastionrow.ravelin") << summary
          << body.toHtmlEscaped() << QStringList()
-         << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("example.bastionrow.Ravelin")}} << int(-1);
+         << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.bastionrow.ravelin")}} << int(-1);
     // Sent without waiting for the answer: a slow service must not hold up the window.
     bus.asyncCall(call);
 }

@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     }
 
     QApplication application(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("example.bastionrow.Ravelin"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.bastionrow.ravelin"));
     prepareApplication(application, commandLine.styleChosen);
 
     const FileLocations files = chooseLocations(

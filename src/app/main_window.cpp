@@ -44,7 +44,7 @@
 
 namespace {
 
-const char kCaption[] = "Ravelin v0.2 :: www.bastionrow.example";
+const char kCaption[] = "Ravelin v0.2 :: github.com/bastionrow/ravelin";
 constexpr int kClientWidth = 791;
 constexpr int kClientHeight = 536;
 constexpr QPoint kDesignedPlace{303, 243};

@@ -7,7 +7,7 @@
 # Usage: install_test.sh <build-dir> <source-dir> <version>
 set -euo pipefail
 build=$1 source=$2 version=$3
-id=example.bastionrow.Ravelin
+id=io.github.bastionrow.ravelin
 
 scratch=$(mktemp -d)
 ravelin_pid=

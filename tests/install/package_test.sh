@@ -7,7 +7,7 @@
 # Usage: package_test.sh <build-dir> <source-dir> <version>
 set -euo pipefail
 build=$1 source=$2 version=$3
-id=example.bastionrow.Ravelin
+id=io.github.bastionrow.ravelin
 release=1
 
 scratch=$(mktemp -d)
@@ -35,7 +35,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Version)" = "$version-$release" ] || fail "Version is '$(field Version)'"
 [ "$(field Section)" = net ] || fail "Section is '$(field Section)'"
 [ "$(field Priority)" = optional ] || fail "Priority is '$(field Priority)'"
-[ "$(field Maintainer)" = "Bastion Row Software <ravelin@bastionrow.example>" ] \
+[ "$(field Maintainer)" = "Bastion Row Software <ravelin@bastionrow.org>" ] \
     || fail "Maintainer is '$(field Maintainer)'"
 [ -n "$(field Homepage)" ] || fail "no Homepage"
 depends=$(field Depends)

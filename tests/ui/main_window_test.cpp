@@ -181,7 +181,7 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
 {
     MainWindow& mainWindow = window();
     mainWindow.show();
-    EXPECT_EQ(mainWindow.windowTitle(), QStringLiteral("Ravelin v0.2 :: www.bastionrow.example"));
+    EXPECT_EQ(mainWindow.windowTitle(), QStringLiteral("Ravelin v0.2 :: github.com/bastionrow/ravelin"));
     EXPECT_EQ(control<QWidget>("clientArea").size(), QSize(791, 536));
     EXPECT_EQ(mainWindow.minimumSize(), mainWindow.maximumSize()) << "the window cannot be resized";
     EXPECT_FALSE(mainWindow.windowFlags() & Qt::WindowMaximizeButtonHint);
