@@ -6,10 +6,10 @@
 # scripts/package, which makes a release build first) turns the same install
 # into ravelin_<version>-<release>_<arch>.deb.
 #
-# Everything is installed in one of three components:
-#   Runtime  what every install holds;
-#   Licence  LICENCE.txt, which a plain install keeps and the Debian package
-#            leaves out, because its copyright file carries the same text;
+# Everything is installed in one of two components:
+#   Runtime  what every install holds, LICENCE.txt too: the About window names
+#            it, so the package keeps it beside the copyright file that Debian
+#            asks for, although that carries the same text;
 #   Debian   the copyright file and changelog that Debian asks for, which only
 #            the package installs (a plain install does not ask for them).
 # An install rule without a component would reach a plain install but not the
@@ -86,8 +86,9 @@ foreach(page ravelin ravelin-cli ravelin-practice-server)
             DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT Runtime)
 endforeach()
 
-install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Runtime)
-install(FILES "${PROJECT_SOURCE_DIR}/LICENCE.txt" DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Licence)
+# The About window looks for LICENCE.txt here, as bin/../share/doc/ravelin.
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENCE.txt"
+        DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Runtime)
 
 # --- The Debian package -------------------------------------------------------
 

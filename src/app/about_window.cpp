@@ -3,7 +3,10 @@
 #include "app/dialogs.h"
 #include "app/placement.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -56,6 +59,15 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 
 } // namespace
 
+QString licenceNotice(const QString& executableDir)
+{
+    const QString installed = QDir::cleanPath(executableDir + QStringLiteral("/../share/doc/ravelin/LICENCE.txt"));
+    const QString file = QFileInfo::exists(installed) ? installed : QStringLiteral("LICENCE.txt");
+    return QStringLiteral("By installing or using Ravelin you agree to be bound by the terms of the "
+                          "licence agreement supplied with it in the file %1.")
+        .arg(file);
+}
+
 AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     : QDialog(parent)
     , guard_(this, std::move(dialogs))
@@ -85,10 +97,8 @@ AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
 
     makeLabel(this, "emailLabel", QStringLiteral("Email:"), {16, 112, 0, 0});
     makeLabel(this, "emailAddressLabel", QStringLiteral("ravelin@bastionrow.org"), {72, 112, 0, 0});
-    makeLabel(this, "licenceLabel",
-              QStringLiteral("By installing or using Ravelin you agree to be bound by the terms of the "
-                             "licence agreement supplied with it in the file LICENCE.txt."),
-              {16, 136, 252, 52}, true);
+    // Four lines high: an installed copy's notice names the file's whole path.
+    makeLabel(this, "licenceLabel", licenceNotice(QCoreApplication::applicationDirPath()), {16, 136, 252, 60}, true);
     makeLabel(this, "disclaimerLabel",
               QStringLiteral("Ravelin is not endorsed or supported by the developer or the publisher of "
                              "the game. The author accepts no liability for any damages arising from "
@@ -102,11 +112,13 @@ AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
                                            [this] { guard_.run([this] { onSupportLinkClicked(); }); });
     supportLinkLabel_->setObjectName(QStringLiteral("supportLinkLabel"));
     supportLinkLabel_->setTextFormat(Qt::PlainText);
-    supportLinkLabel_->setGeometry(104, 312, 155, 13);
     QFont link = supportLinkLabel_->font();
     link.setUnderline(true);
     supportLinkLabel_->setFont(link);
     supportLinkLabel_->setStyleSheet(QStringLiteral("color: blue;"));
+    // As wide as the address, so the whole of it shows and only it is clickable.
+    supportLinkLabel_->move(104, 312);
+    supportLinkLabel_->adjustSize();
 
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setObjectName(QStringLiteral("okButton"));

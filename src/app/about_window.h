@@ -33,5 +33,10 @@ private:
 // The publisher's support page, shown as the About window's link.
 inline constexpr char kSupportAddress[] = "github.com/bastionrow/ravelin";
 
+// The About window's licence notice. An installed copy names the licence's
+// place in the documentation folder of its own prefix (bin/../share/doc/ravelin),
+// a copy run from its build names the file at the top of its source.
+QString licenceNotice(const QString& executableDir);
+
 // Registers the pictures built into the program (once is enough, more is harmless).
 void initRavelinResources();

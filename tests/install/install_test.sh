@@ -99,6 +99,10 @@ for page in ravelin ravelin-cli ravelin-practice-server; do
     done
 done
 
+# The About window names the licence file where an installed copy finds it.
+cmp -s "$source/LICENCE.txt" "$prefix/share/doc/ravelin/LICENCE.txt" \
+    || fail "share/doc/ravelin/LICENCE.txt is not the source's LICENCE.txt"
+
 # --- the programs
 out=$("$prefix/bin/ravelin" --version) || fail "ravelin --version exits with $?"
 [ "$out" = "ravelin $version" ] || fail "ravelin --version prints '$out', not 'ravelin $version'"

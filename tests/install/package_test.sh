@@ -3,7 +3,7 @@
 # checks it as apt and Debian's archive checker would: its name, its control
 # fields and dependencies, exactly the expected files with root ownership and
 # the right modes, a changelog for this very version, the licence in the
-# copyright file, and no lintian error or warning.
+# copyright file and as LICENCE.txt, and no lintian error or warning.
 # Usage: package_test.sh <build-dir> <source-dir> <version>
 set -euo pipefail
 build=$1 source=$2 version=$3
@@ -49,6 +49,7 @@ expected="usr/bin/ravelin
 usr/bin/ravelin-cli
 usr/bin/ravelin-practice-server
 usr/share/applications/$id.desktop
+usr/share/doc/ravelin/LICENCE.txt
 usr/share/doc/ravelin/README.md
 usr/share/doc/ravelin/changelog.Debian.gz
 usr/share/doc/ravelin/copyright
@@ -90,6 +91,8 @@ diff -u --label LICENCE.txt --label copyright \
     <(sed -n '/^Permission is hereby granted/,$p' "$source/LICENCE.txt") \
     <(tac "$doc/copyright" | sed '/^License: /q' | tac | tail -n +2 | sed 's/^ //; s/^\.$//') \
     || fail "the copyright file's licence text is not LICENCE.txt's"
+# The About window names this file.
+cmp -s "$source/LICENCE.txt" "$doc/LICENCE.txt" || fail "the package's LICENCE.txt is not the source's"
 
 # --- Debian's archive checker: errors and warnings fail, notes are shown
 lintian_status=0

@@ -14,6 +14,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -28,6 +29,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -627,6 +629,52 @@ TEST(AboutWindow, StaysReadableUnderADarkDesktopPalette)
         EXPECT_GT(qAbs(ground.lightness() - text.lightness()), 128) << label->objectName().toStdString();
     }
     QApplication::setPalette(before);
+}
+
+// The window's controls sit at fixed places: each text must show whole, inside
+// the window, and the licence notice must name the file where it really is.
+TEST(AboutWindow, ShowsEachTextWholeAndNamesTheLicenceWhereItIs)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const QString installedLicence = prefix.filePath(QStringLiteral("share/doc/ravelin/LICENCE.txt"));
+    ASSERT_TRUE(QDir().mkpath(prefix.filePath(QStringLiteral("share/doc/ravelin"))));
+    QFile licence(installedLicence);
+    ASSERT_TRUE(licence.open(QIODevice::WriteOnly));
+    licence.close();
+    const struct
+    {
+        const char* copy;
+        QString executableDir;
+        QString named;
+    } cases[] = {
+        {"installed", prefix.filePath(QStringLiteral("bin")), installedLicence},
+        {"run from its build", prefix.filePath(QStringLiteral("build/src/app")), QStringLiteral("LICENCE.txt")},
+    };
+    for (const auto& c : cases) {
+        const QString shown = licenceNotice(c.executableDir);
+        EXPECT_TRUE(shown.endsWith(QStringLiteral(" in the file ") + c.named + u'.'))
+            << c.copy << ": " << shown.toStdString();
+
+        // Shown as a copy installed under /usr shows it; the scratch prefix's own length is no measure.
+        AboutWindow about(std::make_shared<QtDialogs>());
+        auto* notice = about.findChild<QLabel*>(QStringLiteral("licenceLabel"));
+        ASSERT_TRUE(notice);
+        notice->setText(QString(shown).replace(prefix.path(), QStringLiteral("/usr")));
+        for (const QLabel* label : about.findChildren<QLabel*>()) {
+            const std::string name = c.copy + (": " + label->objectName().toStdString());
+            EXPECT_TRUE(about.rect().contains(label->geometry())) << name;
+            if (label->text().isEmpty())
+                continue;
+            // A word too long for its line is not broken: it runs past the edge, and is cut there.
+            const QRect room = label->contentsRect();
+            const QRect needed = label->fontMetrics().boundingRect(
+                QRect(room.topLeft(), QSize(room.width(), QWIDGETSIZE_MAX)),
+                int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+            EXPECT_LE(needed.width(), room.width()) << name << ": " << label->text().toStdString();
+            EXPECT_LE(needed.height(), room.height()) << name << ": " << label->text().toStdString();
+        }
+    }
 }
 
 // Too tall for the screen's free area (a small screen, a large scale factor),
