@@ -3,7 +3,8 @@
 # checks it as apt and Debian's archive checker would: its name, its control
 # fields and dependencies, exactly the expected files with root ownership and
 # the right modes, a changelog for this very version, the licence in the
-# copyright file and as LICENCE.txt, and no lintian error or warning.
+# copyright file and as LICENCE.txt, an AppStream entry without a single
+# validator remark, and no lintian error or warning.
 # Usage: package_test.sh <build-dir> <source-dir> <version>
 set -euo pipefail
 build=$1 source=$2 version=$3
@@ -23,6 +24,7 @@ need cpack cmake
 need dpkg-shlibdeps dpkg-dev
 need file file
 need lintian lintian
+need appstreamcli appstream
 
 cpack --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/cpack.log" 2>&1 \
     || { cat "$scratch/cpack.log" >&2; exit 1; }
@@ -93,6 +95,12 @@ diff -u --label LICENCE.txt --label copyright \
     || fail "the copyright file's licence text is not LICENCE.txt's"
 # The About window names this file.
 cmp -s "$source/LICENCE.txt" "$doc/LICENCE.txt" || fail "the package's LICENCE.txt is not the source's"
+
+# --- the AppStream entry as software centres read it: not even a pedantic remark
+out=$(appstreamcli validate --pedantic --no-net "$scratch/root/usr/share/metainfo/$id.metainfo.xml" 2>&1) \
+    || fail "appstreamcli validate: $out"
+remarks=$(grep -E '^[EWIP]: ' <<<"$out" || true)
+[ -z "$remarks" ] || fail "appstreamcli validate --pedantic remarks: $remarks"
 
 # --- Debian's archive checker: errors and warnings fail, notes are shown
 lintian_status=0
