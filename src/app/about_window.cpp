@@ -97,8 +97,9 @@ AboutWindow::AboutWindow(std::shared_ptr<Dialogs> dialogs, QWidget* parent)
 
     makeLabel(this, "emailLabel", QStringLiteral("Email:"), {16, 112, 0, 0});
     makeLabel(this, "emailAddressLabel", QStringLiteral("ravelin@bastionrow.org"), {72, 112, 0, 0});
-    // Four lines high: an installed copy's notice names the file's whole path.
-    makeLabel(this, "licenceLabel", licenceNotice(QCoreApplication::applicationDirPath()), {16, 136, 252, 60}, true);
+    // Room for a fourth line, as an installed copy names the file's whole
+    // path; the centre is where the designed three lines had it.
+    makeLabel(this, "licenceLabel", licenceNotice(QCoreApplication::applicationDirPath()), {16, 132, 252, 60}, true);
     makeLabel(this, "disclaimerLabel",
               QStringLiteral("Ravelin is not endorsed or supported by the developer or the publisher of "
                              "the game. The author accepts no liability for any damages arising from "
