@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTcpSocket>
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -322,6 +323,7 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
         + '\n';
     const Step steps[] = {
         {"admin.listplayers", bob + odd, "", ""},
+        {"admin.currentLevel", "0\n", "", ""},
         {"admin.listBannedKeys", "Key: k1 Perm\nKey: k2 Time Left: 90\n", "", ""},
         {"maplist.list", "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n", "", ""},
         {"admin.kickplayer  3 ", "", "admin.listplayers", odd},
@@ -333,14 +335,21 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
         {"admin.removeKeyFromBanList k1", "", "admin.listBannedKeys",
          "Key: k2 Time Left: 90\nKey: " + hashB + " Round\nKey: k3 Perm\n"},
         {"admin.removeKeyFromBanList k1", "error: no ban for key 'k1'\n", "", ""},
+        {"admin.addAddressToBanList 10.0.0.9 round", "", "admin.listBannedAddresses", "IP: 10.0.0.9 Round\n"},
+        {"admin.addAddressToBanList 10.0.0.8", "", "admin.listBannedAddresses",
+         "IP: 10.0.0.9 Round\nIP: 10.0.0.8 Perm\n"},
         {"admin.runnextlevel", "", "admin.listBannedKeys", "Key: k2 Time Left: 90\nKey: k3 Perm\n"},
+        {"admin.currentLevel", "1\n", "admin.listBannedAddresses", "IP: 10.0.0.8 Perm\n"},
+        {"admin.removeAddressFromBanList 10.0.0.7", "error: no ban for address '10.0.0.7'\n", "", ""},
         {"admin.addKeyToBanList k4 round", "", "admin.listBannedKeys",
          "Key: k2 Time Left: 90\nKey: k3 Perm\nKey: k4 Round\n"},
         {"admin.clearbanlist", "", "admin.listBannedKeys", ""},
+        {"admin.listBannedAddresses", "", "", ""},
         {"mapList.append c", "", "maplist.list", "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n2: \"c\" gpm_cq 64\n"},
         {"mapList.append d gpm_ctf 32", "", "MAPLIST.LIST",
          "0: \"a\" gpm_cq 64\n1: \"b\" gpm_coop 16\n2: \"c\" gpm_cq 64\n3: \"d\" gpm_ctf 32\n"},
         {"mapList.remove 0", "", "maplist.list", "0: \"b\" gpm_coop 16\n1: \"c\" gpm_cq 64\n2: \"d\" gpm_ctf 32\n"},
+        {"admin.currentLevel", "0\n", "", ""},
         {"mapList.remove 3", "error: no map at index '3'\n", "", ""},
         {"mapList.remove", "error: no map at index ''\n", "", ""},
         {"mapList.save", "", "", ""},
@@ -401,6 +410,110 @@ TEST(GameStateTest, GeneratedGamesAreRepeatableAndWellFormed)
     EXPECT_EQ(game.bans().size(), 4);
     EXPECT_EQ(game.rotation().size(), 6);
     EXPECT_TRUE(game.mapListing().startsWith("0: \"")) << game.mapListing().toStdString();
+}
+
+// Every churn step, from a full server and from an empty one, must keep these.
+TEST(GameStateTest, ChurnKeepsKeysIdsAndEveryoneElse)
+{
+    using Players = QList<SimPlayer>;
+    const auto byHash = [](const Players& players, const QByteArray& hash) -> const SimPlayer* {
+        for (const SimPlayer& p : players) {
+            if (p.keyHash == hash)
+                return &p;
+        }
+        return nullptr;
+    };
+    struct Rule
+    {
+        const char* what;
+        std::function<bool(const Players& before, const Players& after, const SimChurn& step)> holds;
+    };
+    const Rule rules[] = {
+        {"one present player leaves, unless none was there",
+         [&](const Players& before, const Players& after, const SimChurn& step) {
+             return step.left.has_value() == !before.isEmpty()
+                 && (!step.left || (byHash(before, step.left->keyHash) && !byHash(after, step.left->keyHash)));
+         }},
+        {"a recruit with a new key joins",
+         [&](const Players& before, const Players& after, const SimChurn& step) {
+             return step.joined && step.joined->name.startsWith("Recruit ")
+                 && QRegularExpression("^[0-9a-f]{32}$").match(QString(step.joined->keyHash)).hasMatch()
+                 && !byHash(before, step.joined->keyHash) && byHash(after, step.joined->keyHash)
+                 && after.size() == std::max<qsizetype>(before.size(), 1);
+         }},
+        {"a rename keeps the key, the id and the address",
+         [&](const Players& before, const Players&, const SimChurn& step) {
+             const SimPlayer* was = step.renamed ? byHash(before, step.renamed->keyHash) : nullptr;
+             return !step.renamed
+                 || (was && was->name != step.renamed->name && was->id == step.renamed->id
+                     && was->address == step.renamed->address);
+         }},
+        {"a move keeps the key, the id and the name",
+         [&](const Players& before, const Players&, const SimChurn& step) {
+             const SimPlayer* was = step.moved ? byHash(before, step.moved->keyHash) : nullptr;
+             return !step.moved
+                 || (was && was->address != step.moved->address && was->id == step.moved->id
+                     && was->name == step.moved->name);
+         }},
+        {"ids are unique, in order, and the lowest free one goes to the recruit",
+         [&](const Players& before, const Players& after, const SimChurn& step) {
+             QSet<int> taken;
+             for (const SimPlayer& p : before) {
+                 if (!step.left || p.id != step.left->id)
+                     taken.insert(p.id);
+             }
+             int lowestFree = 0;
+             while (taken.contains(lowestFree))
+                 ++lowestFree;
+             for (qsizetype i = 1; i < after.size(); ++i) {
+                 if (after[i - 1].id >= after[i].id)
+                     return false;
+             }
+             return step.joined && step.joined->id == lowestFree;
+         }},
+    };
+
+    for (const int players : {8, 0}) {
+        GameState game = GameState::generated(players, 0, 1);
+        game.seedChurn(7);
+        int renames = 0;
+        int moves = 0;
+        for (int i = 0; i < 60; ++i) {
+            const Players before = game.players();
+            const SimChurn step = game.churnStep();
+            for (const Rule& rule : rules)
+                EXPECT_TRUE(rule.holds(before, game.players(), step)) << rule.what << ", step " << i;
+            renames += step.renamed ? 1 : 0;
+            moves += step.moved ? 1 : 0;
+        }
+        // With one player there is nobody but the newcomer to rename or move.
+        EXPECT_EQ(renames > 0, players > 1) << players << " players";
+        EXPECT_EQ(moves > 0, players > 1) << players << " players";
+    }
+
+    GameState one = GameState::generated(8, 0, 1);
+    GameState two = GameState::generated(8, 0, 1);
+    for (int i = 0; i < 20; ++i) {
+        one.churnStep();
+        two.churnStep();
+    }
+    EXPECT_EQ(one.playerListing(), two.playerListing()) << "the same seed gives the same churn";
+}
+
+TEST_F(RconSimTest, ChurnsOnItsTimer)
+{
+    RconSimOptions options;
+    options.players = 2;
+    options.churnMs = 5;
+    RconSimServer churning(options);
+    int steps = 0;
+    QObject::connect(&churning, &RconSimServer::churned, [&](const SimChurn& step) { steps += step.joined ? 1 : 0; });
+    ASSERT_TRUE(WaitUntil([&] { return steps >= 3; }));
+    EXPECT_TRUE(churning.game().playerListing().contains(" - Recruit "))
+        << churning.game().playerListing().toStdString();
+    EXPECT_EQ(churning.game().players().size(), 2);
+    EXPECT_EQ(server->game().playerListing(), GameState::generated(3, 4, 6).playerListing())
+        << "churn is off by default";
 }
 
 } // namespace

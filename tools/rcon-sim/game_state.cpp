@@ -64,6 +64,28 @@ QByteArray randomHash(QRandomGenerator& random)
     return hash;
 }
 
+QByteArray randomAddress(QRandomGenerator& random)
+{
+    return QByteArray::number(random.bounded(24, 224)) + '.' + QByteArray::number(random.bounded(256)) + '.'
+        + QByteArray::number(random.bounded(256)) + '.' + QByteArray::number(random.bounded(1, 255));
+}
+
+quint16 randomPort(QRandomGenerator& random)
+{
+    return quint16(random.bounded(1024, 65536));
+}
+
+// How a ban's kind ends its line in the ban listings.
+QByteArray banTail(BanKind kind, int secondsLeft)
+{
+    switch (kind) {
+    case BanKind::Perm: return " Perm\n";
+    case BanKind::Round: return " Round\n";
+    case BanKind::Timed: return " Time Left: " + QByteArray::number(secondsLeft) + '\n';
+    }
+    return "\n";
+}
+
 } // namespace
 
 GameState GameState::generated(int players, int bans, int maps)
@@ -89,9 +111,8 @@ GameState GameState::generated(int players, int bans, int maps)
     for (int i = 0; i < players; ++i) {
         SimPlayer player;
         player.name = i < nameCount ? QByteArray(names[i]) : "Recruit" + QByteArray::number(i - nameCount + 1);
-        player.address = QByteArray::number(random.bounded(24, 224)) + '.' + QByteArray::number(random.bounded(256))
-            + '.' + QByteArray::number(random.bounded(256)) + '.' + QByteArray::number(random.bounded(1, 255));
-        player.port = quint16(random.bounded(1024, 65536));
+        player.address = randomAddress(random);
+        player.port = randomPort(random);
         player.keyHash = randomHash(random);
         game.addPlayer(player);
     }
@@ -122,6 +143,10 @@ QByteArray GameState::execute(const QByteArray& command)
         {"admin.addkeytobanlist", &GameState::addKeyToBanList},
         {"admin.removekeyfrombanlist", &GameState::removeKeyFromBanList},
         {"admin.clearbanlist", &GameState::clearBanList},
+        {"admin.addaddresstobanlist", &GameState::addAddressToBanList},
+        {"admin.removeaddressfrombanlist", &GameState::removeAddressFromBanList},
+        {"admin.currentlevel", &GameState::currentLevel},
+        {"maplist.currentmap", &GameState::currentLevel},
         {"maplist.append", &GameState::appendMap},
         {"maplist.remove", &GameState::removeMap},
         {"maplist.save", &GameState::saveMaps},
@@ -140,6 +165,8 @@ QByteArray GameState::execute(const QByteArray& command)
         return playerListing();
     if (method == "admin.listbannedkeys")
         return banListing();
+    if (method == "admin.listbannedaddresses")
+        return addressBanListing();
     if (method == "maplist.list")
         return mapListing();
     // A few of the server's variables: read with no value, set with one.
@@ -173,14 +200,16 @@ QByteArray GameState::playerListing() const
 QByteArray GameState::banListing() const
 {
     QByteArray out;
-    for (const SimBan& ban : bans_) {
-        out += "Key: " + ban.keyHash;
-        switch (ban.kind) {
-        case BanKind::Perm: out += " Perm\n"; break;
-        case BanKind::Round: out += " Round\n"; break;
-        case BanKind::Timed: out += " Time Left: " + QByteArray::number(ban.secondsLeft) + '\n'; break;
-        }
-    }
+    for (const SimBan& ban : bans_)
+        out += "Key: " + ban.keyHash + banTail(ban.kind, ban.secondsLeft);
+    return out;
+}
+
+QByteArray GameState::addressBanListing() const
+{
+    QByteArray out;
+    for (const SimAddressBan& ban : addressBans_)
+        out += "IP: " + ban.address + banTail(ban.kind, ban.secondsLeft);
     return out;
 }
 
@@ -222,6 +251,59 @@ void GameState::addBan(const SimBan& ban)
         }
     }
     bans_.append(ban);
+}
+
+void GameState::addAddressBan(const SimAddressBan& ban)
+{
+    for (SimAddressBan& existing : addressBans_) {
+        if (existing.address == ban.address) {
+            existing = ban;
+            return;
+        }
+    }
+    addressBans_.append(ban);
+}
+
+SimChurn GameState::churnStep()
+{
+    static const char* const nicknames[] = {"Nomad", "Viper", "Sarge", "Bishop", "Hudson", "Drake", "Hicks", "Apone"};
+
+    SimChurn step;
+    if (!players_.isEmpty())
+        step.left = players_.takeAt(churnRandom_.bounded(int(players_.size())));
+
+    SimPlayer recruit;
+    recruit.name = "Recruit " + QByteArray::number(++recruits_);
+    recruit.address = randomAddress(churnRandom_);
+    recruit.port = randomPort(churnRandom_);
+    recruit.keyHash = randomHash(churnRandom_);
+    recruit.id = addPlayer(recruit);
+    step.joined = recruit;
+
+    // Someone who was there before this step, for a new name or a new address.
+    const int roll = churnRandom_.bounded(4);
+    if (roll > 1 || players_.size() < 2)
+        return step;
+    qsizetype index = churnRandom_.bounded(int(players_.size()) - 1);
+    if (players_[index].id == recruit.id)
+        index = players_.size() - 1;
+    SimPlayer& player = players_[index];
+    if (roll == 0) {
+        const QByteArray old = player.name;
+        while (player.name == old) {
+            player.name = nicknames[churnRandom_.bounded(int(std::size(nicknames)))] + QByteArray("_")
+                + QByteArray::number(churnRandom_.bounded(10, 100));
+        }
+        step.renamed = player;
+    } else {
+        // A player who comes back from elsewhere comes from a new port too.
+        const QByteArray old = player.address;
+        while (player.address == old)
+            player.address = randomAddress(churnRandom_);
+        player.port = randomPort(churnRandom_);
+        step.moved = player;
+    }
+    return step;
 }
 
 void GameState::setRotation(const QList<SimMap>& maps)
@@ -294,10 +376,43 @@ QByteArray GameState::removeKeyFromBanList(const QByteArray& args)
     return "error: no ban for key '" + args + "'\n";
 }
 
+// Clears the key and the address bans alike, as the console does.
 QByteArray GameState::clearBanList(const QByteArray&)
 {
     bans_.clear();
+    addressBans_.clear();
     return {};
+}
+
+QByteArray GameState::addAddressToBanList(const QByteArray& args)
+{
+    auto [address, kindWord] = splitLastWord(args);
+    std::optional<BanKind> kind = banKindOf(kindWord);
+    if (!kind || address.isEmpty()) {
+        address = args.trimmed();
+        kind = BanKind::Perm;
+    }
+    if (address.isEmpty())
+        return "error: no address given\n";
+    addAddressBan({address, *kind, 0});
+    return {};
+}
+
+QByteArray GameState::removeAddressFromBanList(const QByteArray& args)
+{
+    const QByteArray address = args.trimmed();
+    for (qsizetype i = 0; i < addressBans_.size(); ++i) {
+        if (addressBans_[i].address == address) {
+            addressBans_.removeAt(i);
+            return {};
+        }
+    }
+    return "error: no ban for address '" + address + "'\n";
+}
+
+QByteArray GameState::currentLevel(const QByteArray&)
+{
+    return QByteArray::number(currentMap_) + '\n';
 }
 
 QByteArray GameState::appendMap(const QByteArray& args)
@@ -342,6 +457,7 @@ QByteArray GameState::saveMaps(const QByteArray&)
 void GameState::startNewRound()
 {
     bans_.removeIf([](const SimBan& ban) { return ban.kind == BanKind::Round; });
+    addressBans_.removeIf([](const SimAddressBan& ban) { return ban.kind == BanKind::Round; });
     paused_ = false;
 }
 

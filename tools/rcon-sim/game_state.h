@@ -6,6 +6,9 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QRandomGenerator>
+
+#include <optional>
 
 struct SimPlayer
 {
@@ -23,6 +26,23 @@ struct SimBan
     QByteArray keyHash;
     BanKind kind = BanKind::Perm;
     int secondsLeft = 0; // only for timed bans
+};
+
+// A ban of an address rather than of a key, with the same kinds.
+struct SimAddressBan
+{
+    QByteArray address;
+    BanKind kind = BanKind::Perm;
+    int secondsLeft = 0;
+};
+
+// What one step of player churn did; each player as they are after the step.
+struct SimChurn
+{
+    std::optional<SimPlayer> left;
+    std::optional<SimPlayer> joined;
+    std::optional<SimPlayer> renamed; // same key hash, a new name
+    std::optional<SimPlayer> moved;   // same key hash and name, a new address
 };
 
 struct SimMap
@@ -62,12 +82,15 @@ public:
     // Runs one console command (what follows "exec ") and gives the console's
     // reply; commands that change the game give the empty text. Besides the
     // commands of the administration tabs, the variables sv.serverName,
-    // sv.maxPlayers and sv.welcomeMessage answer with their value.
+    // sv.maxPlayers and sv.welcomeMessage answer with their value, and
+    // admin.currentLevel (like mapList.currentMap) with the index of the map
+    // being played in the rotation.
     QByteArray execute(const QByteArray& command);
 
-    // The three listings, as the console prints them.
+    // The listings, as the console prints them.
     QByteArray playerListing() const;
     QByteArray banListing() const;
+    QByteArray addressBanListing() const;
     QByteArray mapListing() const;
 
     // Puts a player on the server and gives its id. A player with an id that is
@@ -78,6 +101,17 @@ public:
     // A ban of a key that is banned already changes that ban's kind.
     void addBan(const SimBan& ban);
     const QList<SimBan>& bans() const { return bans_; }
+    // Likewise for the address bans.
+    void addAddressBan(const SimAddressBan& ban);
+    const QList<SimAddressBan>& addressBans() const { return addressBans_; }
+
+    // One step of the comings and goings of a busy server: a player present
+    // leaves and a recruit ("Recruit 1", "Recruit 2" and so on, with a fresh
+    // key hash) joins on the lowest free id; now and then a player present
+    // takes a new name or comes back from a new address. The same seed always
+    // gives the same steps.
+    SimChurn churnStep();
+    void seedChurn(quint32 seed) { churnRandom_.seed(seed); }
 
     void setRotation(const QList<SimMap>& maps);
     const QList<SimMap>& rotation() const { return rotation_; }
@@ -99,6 +133,9 @@ private:
     QByteArray addKeyToBanList(const QByteArray& args);
     QByteArray removeKeyFromBanList(const QByteArray& args);
     QByteArray clearBanList(const QByteArray& args);
+    QByteArray addAddressToBanList(const QByteArray& args);
+    QByteArray removeAddressFromBanList(const QByteArray& args);
+    QByteArray currentLevel(const QByteArray& args);
     QByteArray appendMap(const QByteArray& args);
     QByteArray removeMap(const QByteArray& args);
     QByteArray saveMaps(const QByteArray& args);
@@ -115,6 +152,7 @@ private:
 
     QList<SimPlayer> players_; // kept in order of id
     QList<SimBan> bans_;
+    QList<SimAddressBan> addressBans_;
     QList<SimMap> rotation_;
     QList<SimMap> savedRotation_;
     int saveCount_ = 0;
@@ -126,4 +164,6 @@ private:
     QByteArray serverName_ = "Ravelin practice server";
     QByteArray maxPlayers_ = "64";
     QByteArray welcomeMessage_ = "Welcome to the practice server";
+    QRandomGenerator churnRandom_{1};
+    int recruits_ = 0;
 };

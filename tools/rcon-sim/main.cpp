@@ -62,6 +62,28 @@ bool readCount(const QCommandLineParser& parser, const QString& name, int low, i
     return false;
 }
 
+// Seconds, fractions allowed so that time can be compressed; gives milliseconds.
+bool readSeconds(const QCommandLineParser& parser, const QString& name, double high, int& ms)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const double seconds = parser.value(name).toDouble(&ok);
+    if (ok && seconds >= 0 && seconds <= high && (seconds == 0 || seconds >= 0.001)) {
+        ms = int(seconds * 1000 + 0.5);
+        return true;
+    }
+    std::fprintf(stderr, "%s: --%s must be 0 or a number of seconds from 0.001 to %g\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(name), high);
+    return false;
+}
+
+QByteArray describe(const SimPlayer& p)
+{
+    return QByteArray::number(p.id) + " \"" + printable(p.name) + "\" " + printable(p.address) + ':'
+        + QByteArray::number(p.port) + ' ' + printable(p.keyHash);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -91,12 +113,18 @@ int main(int argc, char** argv)
          "before replying to it, as a map change does (default 0: never).",
          "n", "0"},
         {"stall-ms", "How long the stall of --stall-after lasts, in milliseconds (default 12000).", "ms", "12000"},
+        {"churn-s",
+         "Every this many seconds one player leaves and a recruit joins; now and then one renames or "
+         "changes address (default 0: never).",
+         "seconds", "0"},
+        {"seed", "Seed of the churn; the n-th server takes seed + n (default 1).", "n", "1"},
     });
     parser.process(app);
 
     RconSimOptions options;
     int port = 4711;
     int instances = 1;
+    int seed = 1;
     if (!readCount(parser, "port", 0, 65535, port) || !readCount(parser, "players", 0, 100, options.players)
         || !readCount(parser, "bans", 0, 10000, options.bans) || !readCount(parser, "maps", 0, 1000, options.maps)
         || !readCount(parser, "chunk-size", 0, 1 << 20, options.chunkSize)
@@ -104,7 +132,8 @@ int main(int argc, char** argv)
         || !readCount(parser, "frame-ms", 1, 10000, options.frameMs)
         || !readCount(parser, "instances", 1, 1000, instances)
         || !readCount(parser, "stall-after", 0, 1 << 30, options.stallAfter)
-        || !readCount(parser, "stall-ms", 0, 3600000, options.stallMs))
+        || !readCount(parser, "stall-ms", 0, 3600000, options.stallMs)
+        || !readSeconds(parser, "churn-s", 86400, options.churnMs) || !readCount(parser, "seed", 0, 1 << 30, seed))
         return 2;
     if (options.stallAfter > 0 && !parser.isSet("stall-ms"))
         options.stallMs = 12000;
@@ -137,6 +166,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < instances; ++i) {
         RconSimOptions own = options;
         own.port = port == 0 ? 0 : quint16(port + i);
+        own.churnSeed = quint32(seed) + quint32(i);
         auto& server = *servers.emplace_back(std::make_unique<RconSimServer>(own));
         const QByteArray mark = instances > 1 ? "[" + QByteArray::number(i) + "] " : QByteArray();
         QObject::connect(&server, &RconSimServer::lineReceived,
@@ -144,6 +174,16 @@ int main(int argc, char** argv)
         QObject::connect(&server, &RconSimServer::chatMessage, [mark](int team, const QByteArray& text) {
             print(mark + (team == 0 ? QByteArray("chat [all]: ") : "chat [team " + QByteArray::number(team) + "]: ")
                   + printable(text));
+        });
+        QObject::connect(&server, &RconSimServer::churned, [mark](const SimChurn& step) {
+            if (step.left)
+                print(mark + "-- left: " + describe(*step.left));
+            if (step.joined)
+                print(mark + "-- joined: " + describe(*step.joined));
+            if (step.renamed)
+                print(mark + "-- renamed: " + describe(*step.renamed));
+            if (step.moved)
+                print(mark + "-- moved: " + describe(*step.moved));
         });
         QObject::connect(&server, &RconSimServer::clientConnected, [mark] { print(mark + "-- client connected"); });
         QObject::connect(&server, &RconSimServer::clientDisconnected,

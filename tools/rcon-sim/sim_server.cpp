@@ -73,6 +73,12 @@ RconSimServer::RconSimServer(const RconSimOptions& options, QObject* parent)
     , server_(new QTcpServer(this))
 {
     connect(server_, &QTcpServer::newConnection, this, &RconSimServer::accept);
+    game_.seedChurn(options.churnSeed);
+    if (options.churnMs > 0) {
+        churnTimer_ = new QTimer(this);
+        connect(churnTimer_, &QTimer::timeout, this, &RconSimServer::churnStep);
+        churnTimer_->start(options.churnMs);
+    }
 }
 
 RconSimServer::~RconSimServer()
@@ -99,6 +105,13 @@ quint16 RconSimServer::port() const
 QString RconSimServer::errorString() const
 {
     return server_->errorString();
+}
+
+SimChurn RconSimServer::churnStep()
+{
+    const SimChurn step = game_.churnStep();
+    emit churned(step);
+    return step;
 }
 
 void RconSimServer::setChunking(int chunkSize, int chunkDelayMs)

@@ -45,6 +45,9 @@ struct RconSimOptions
     // stops it; 0 never.
     int stallAfter = 0;
     int stallMs = 0;
+    // Every churnMs one churn step of the game (GameState::churnStep); 0 never.
+    int churnMs = 0;
+    quint32 churnSeed = 1;
 };
 
 class RconSimServer : public QObject
@@ -62,6 +65,9 @@ public:
 
     GameState& game() { return game_; }
     const GameState& game() const { return game_; }
+
+    // One churn step now, as the churn timer takes it.
+    SimChurn churnStep();
 
     void setPassword(const QByteArray& password) { options_.password = password; }
     void setChunking(int chunkSize, int chunkDelayMs);
@@ -122,6 +128,7 @@ signals:
     void chatMessage(int team, const QByteArray& text);
     void clientConnected();
     void clientDisconnected();
+    void churned(const SimChurn& step);
 
 private:
     void accept();
@@ -156,5 +163,6 @@ private:
     QByteArray floodPattern_;
     qint64 floodedBytes_ = 0;
     QTimer* floodTimer_ = nullptr;
+    QTimer* churnTimer_ = nullptr;
     void flood();
 };
