@@ -1,8 +1,8 @@
 # Installing Ravelin like a desktop program, and its Debian package.
 #
 # `cmake --install <build>` lays out the programs, the menu entry, the icons,
-# the AppStream metadata, the manual pages, the example data files and the
-# documentation under the prefix. `cpack` in the build folder (or
+# the AppStream metadata, the manual pages, the watcher's systemd user unit,
+# the example data files and the documentation under the prefix. `cpack` in the build folder (or
 # scripts/package, which makes a release build first) turns the same install
 # into ravelin_<version>-<release>_<arch>.deb.
 #
@@ -86,9 +86,19 @@ foreach(page ravelin ravelin-cli ravelin-practice-server)
             DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT Runtime)
 endforeach()
 
+# The watcher as a systemd user service. It names the installed ravelin-cli,
+# and goes where the user manager looks for units of this prefix (lib, not the
+# multiarch library folder).
+configure_file("${ravelin_share}/systemd/ravelin-watch.service.in"
+               "${ravelin_generated}/systemd/ravelin-watch.service" @ONLY)
+install(FILES "${ravelin_generated}/systemd/ravelin-watch.service"
+        DESTINATION "lib/systemd/user" COMPONENT Runtime)
+
 # The About window looks for LICENCE.txt here, as bin/../share/doc/ravelin.
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENCE.txt"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Runtime)
+install(FILES "${PROJECT_SOURCE_DIR}/examples/watch.conf"
+        DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples" COMPONENT Runtime)
 
 # --- The Debian package -------------------------------------------------------
 

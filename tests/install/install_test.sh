@@ -31,6 +31,7 @@ need desktop-file-validate desktop-file-utils
 need appstreamcli appstream
 need man man-db
 need file file
+need systemd-analyze systemd
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
@@ -38,9 +39,11 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 expected="bin/ravelin
 bin/ravelin-cli
 bin/ravelin-practice-server
+lib/systemd/user/ravelin-watch.service
 share/applications/$id.desktop
 share/doc/ravelin/LICENCE.txt
 share/doc/ravelin/README.md
+share/doc/ravelin/examples/watch.conf
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
 share/icons/hicolor/22x22/apps/$id.png
@@ -113,6 +116,19 @@ done
 # The About window names the licence file where an installed copy finds it.
 cmp -s "$source/LICENCE.txt" "$prefix/share/doc/ravelin/LICENCE.txt" \
     || fail "share/doc/ravelin/LICENCE.txt is not the source's LICENCE.txt"
+
+# --- the watcher's user unit: systemd takes it as it is (checked against this
+# install's ravelin-cli and manual), it runs `ravelin-cli watch`, and no
+# password is ever written into it.
+unit=$prefix/lib/systemd/user/ravelin-watch.service
+grep -qE '^ExecStart=/[^ ]*/ravelin-cli watch$' "$unit" || fail "the unit does not start 'ravelin-cli watch'"
+! grep -v '^#' "$unit" | grep -qi 'password' || fail "the unit names a password"
+mkdir -p "$scratch/unit" "$scratch/unit-runtime"
+chmod 0700 "$scratch/unit-runtime"
+sed "s|^ExecStart=[^ ]*|ExecStart=$prefix/bin/ravelin-cli|" "$unit" >"$scratch/unit/ravelin-watch.service"
+out=$(cd "$scratch/unit" && XDG_RUNTIME_DIR=$scratch/unit-runtime MANPATH=$prefix/share/man \
+    systemd-analyze --user verify ravelin-watch.service 2>&1) && [ -z "$out" ] \
+    || fail "systemd-analyze verify: $out"
 
 # --- the programs
 out=$("$prefix/bin/ravelin" --version) || fail "ravelin --version exits with $?"

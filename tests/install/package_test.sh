@@ -50,9 +50,11 @@ done
 expected="usr/bin/ravelin
 usr/bin/ravelin-cli
 usr/bin/ravelin-practice-server
+usr/lib/systemd/user/ravelin-watch.service
 usr/share/applications/$id.desktop
 usr/share/doc/ravelin/LICENCE.txt
 usr/share/doc/ravelin/README.md
+usr/share/doc/ravelin/examples/watch.conf
 usr/share/doc/ravelin/changelog.Debian.gz
 usr/share/doc/ravelin/copyright
 usr/share/icons/hicolor/128x128/apps/$id.png
