@@ -65,12 +65,7 @@ ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output
         if (!finished_)
             finish(ExitStatus::ConnectionFailed);
     });
-    connect(&session_, &ConsoleSession::replyData, this, &ServerRun::onReplyData);
-    connect(&session_, &ConsoleSession::replyFinished, this, &ServerRun::onReplyFinished);
-    connect(&session_, &ConsoleSession::replyTimedOut, this, &ServerRun::onReplyTimedOut);
-    connect(&session_, &ConsoleSession::listCleared, this, &ServerRun::onListCleared);
-    connect(&session_, &ConsoleSession::entriesAdded, this, &ServerRun::onEntriesAdded);
-    connect(&session_, &ConsoleSession::listComplete, this, &ServerRun::onListComplete);
+    connect(&session_, &ConsoleSession::loginTimedOut, this, &ServerRun::onLoginTimedOut);
     connect(&session_, &ConsoleSession::errorRaised, this, &ServerRun::onErrorRaised);
     connect(&feed, &CommandFeed::changed, this, &ServerRun::sendSoon);
 }
@@ -144,7 +139,7 @@ void ServerRun::sendSoon()
 
 void ServerRun::sendNext()
 {
-    if (finished_ || !loggedIn_ || closing_ || awaited_)
+    if (finished_ || !loggedIn_ || closing_ || awaiting_)
         return;
     if (nextCommand_ < feed_.size()) {
         if (sinceReply_.isValid() && sinceReply_.elapsed() < settings_.delay.count()) {
@@ -153,17 +148,17 @@ void ServerRun::sendNext()
         }
         caughtUp_ = false;
         const QByteArray command = feed_.at(nextCommand_++);
-        awaited_ = command;
         printer_.begin(command);
+        CommandReply* answer = session_.sendCommand(command);
         // A refused command is logged by the session (not connected, busy):
         // nothing will answer it.
-        if (!session_.sendCommand(command) && !finished_) {
-            awaited_.reset();
+        if (!answer) {
             printer_.abandon();
             disconnect();
             finish(ExitStatus::ConnectionFailed);
             return;
         }
+        follow(answer);
         if (const std::optional<QByteArray> action = console_admin::typedAction(command))
             audit(*action);
         return;
@@ -185,79 +180,42 @@ void ServerRun::disconnect()
     session_.disconnectFromServer();
 }
 
-void ServerRun::onReplyData(const QByteArray& command, QByteArrayView bytes)
+void ServerRun::follow(CommandReply* answer)
 {
-    if (!isAwaited(command))
-        return;
-    if (listSeen_ && !listConfirmed_) {
-        listConfirmed_ = true;
-        printer_.beginList(*listSeen_);
-        if (!unconfirmedEntries_.isEmpty())
-            printer_.addEntries(*listSeen_, std::exchange(unconfirmedEntries_, EntryBlock()));
-    }
-    printer_.addBytes(bytes);
-}
-
-void ServerRun::onListCleared(ListKind list)
-{
-    if (!awaited_ || listConfirmed_)
-        return;
-    listSeen_ = list;
-    unconfirmedEntries_.clear();
-}
-
-void ServerRun::onEntriesAdded(ListKind list, const EntryBlock& entries)
-{
-    if (listSeen_ != list)
-        return;
-    if (listConfirmed_)
-        printer_.addEntries(list, entries);
-    else
-        unconfirmedEntries_.append(entries);
-}
-
-void ServerRun::onListComplete(ListKind list)
-{
-    // A list that ends before any of its bytes came was a late reply's.
-    if (listSeen_ == list && !listConfirmed_) {
-        listSeen_.reset();
-        unconfirmedEntries_.clear();
-    }
-}
-
-void ServerRun::endReply()
-{
-    sinceReply_.start();
-    awaited_.reset();
-    listSeen_.reset();
-    listConfirmed_ = false;
-    unconfirmedEntries_.clear();
-    sendSoon();
-}
-
-void ServerRun::onReplyFinished(const QByteArray& command)
-{
-    if (!isAwaited(command))
-        return;
-    printer_.end();
-    endReply();
+    awaiting_ = true;
+    connect(answer, &CommandReply::data, this, [this](QByteArrayView bytes) { printer_.addBytes(bytes); });
+    connect(answer, &CommandReply::listBegun, this, [this](ListKind list) { printer_.beginList(list); });
+    connect(answer, &CommandReply::entriesAdded, this,
+            [this, answer](const EntryBlock& entries) { printer_.addEntries(*answer->list(), entries); });
+    connect(answer, &CommandReply::late, this, &ServerRun::onReplyLate);
+    connect(answer, &CommandReply::finished, this, [this, answer] { onReplyEnded(*answer); });
 }
 
 // A late reply is still awaited: it is printed when it comes, and the next
 // command waits for it. The run ends with status 4 all the same.
-void ServerRun::onReplyTimedOut(const QByteArray& command)
+void ServerRun::onReplyLate()
 {
-    if (!loggedIn_) {
-        ++timedOutReplies_;
-        // The login itself went unanswered: nothing can be sent.
-        disconnect();
-        finish(ExitStatus::ReplyTimedOut);
-        return;
-    }
-    if (!isAwaited(command))
-        return;
     ++timedOutReplies_;
     printer_.timedOut();
+}
+
+// A reply that failed went with its connection, which ends the run.
+void ServerRun::onReplyEnded(const CommandReply& answer)
+{
+    awaiting_ = false;
+    if (answer.state() != CommandReply::State::Answered)
+        return;
+    printer_.end();
+    sinceReply_.start();
+    sendSoon();
+}
+
+// The login itself went unanswered: nothing can be sent.
+void ServerRun::onLoginTimedOut()
+{
+    ++timedOutReplies_;
+    disconnect();
+    finish(ExitStatus::ReplyTimedOut);
 }
 
 void ServerRun::onDisconnected()

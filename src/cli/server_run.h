@@ -70,18 +70,14 @@ private:
     void onLogLine(const QByteArray& line);
     void onLoggedIn();
     void onDisconnected();
-    void onReplyData(const QByteArray& command, QByteArrayView bytes);
-    void onReplyFinished(const QByteArray& command);
-    void onReplyTimedOut(const QByteArray& command);
-    void onListCleared(ListKind list);
-    void onEntriesAdded(ListKind list, const EntryBlock& entries);
-    void onListComplete(ListKind list);
+    void onLoginTimedOut();
     void onErrorRaised(const QByteArray& message);
 
-    bool isAwaited(const QByteArray& command) const { return awaited_ && *awaited_ == command; }
+    void follow(CommandReply* answer);
+    void onReplyLate();
+    void onReplyEnded(const CommandReply& answer);
     void sendSoon();
     void sendNext();
-    void endReply();
     void disconnect();
     void report(const QByteArray& line);
     void say(const QByteArray& utf8);
@@ -96,13 +92,7 @@ private:
     ConsoleSession session_;
 
     qsizetype nextCommand_ = 0;
-    std::optional<QByteArray> awaited_; // the command whose reply is awaited
-    // A list reply is taken for the awaited command's only once its bytes
-    // come: the list signals also report a list that a server sends unasked,
-    // whose bytes the session drops.
-    std::optional<ListKind> listSeen_;
-    bool listConfirmed_ = false;
-    EntryBlock unconfirmedEntries_;
+    bool awaiting_ = false; // a command's reply is awaited
 
     bool sendPosted_ = false;
     QElapsedTimer sinceReply_; // since the last reply ended, for the delay

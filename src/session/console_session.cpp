@@ -128,24 +128,25 @@ bool ConsoleSession::refuseToSend()
     return false;
 }
 
-bool ConsoleSession::sendCommand(const QByteArray& command, Reply reply)
+CommandReply* ConsoleSession::sendCommand(const QByteArray& command, Reply reply)
 {
     if (refuseToSend())
-        return false;
+        return nullptr;
     // The server would close the connection, without a word, on such a line.
     if (const QByteArray problem = commandLengthProblem(command); !problem.isEmpty()) {
         log(problem);
-        return false;
+        return nullptr;
     }
     // A server that never answers must not make the window hold commands without end.
     if (waitingCommands_.size() >= kMaxWaitingCommands) {
         log("Too many commands waiting... please wait and try again");
-        return false;
+        return nullptr;
     }
-    waitingCommands_.append({command, reply});
+    auto* answer = new CommandReply(command, this);
+    waitingCommands_.append({command, reply, answer});
     if (!reading_)
         writeNext();
-    return true;
+    return answer;
 }
 
 void ConsoleSession::writeNext()
@@ -170,7 +171,8 @@ void ConsoleSession::replyText(QByteArrayView bytes, bool recognised)
     // Bytes nothing asked for belong to no command.
     if (!replyAwaited_)
         return;
-    emit replyData(onWire_.text, bytes);
+    if (onWire_.answer)
+        onWire_.answer->addBytes(bytes);
     if (onWire_.reply == Reply::Logged && !recognised)
         logTypedReplyLines(bytes, false);
 }
@@ -204,7 +206,8 @@ void ConsoleSession::replyEnded()
     replyAwaited_ = false;
     replyTimer_.stop();
     giveUpTimer_.stop();
-    emit replyFinished(onWire_.text);
+    if (CommandReply* answer = std::exchange(onWire_.answer, nullptr))
+        answer->finish(CommandReply::Failure::None);
 }
 
 // A late reply still comes, in order (a map change holds a server up for
@@ -217,7 +220,10 @@ void ConsoleSession::onReplyTimeout()
     log("The server did not answer in time...");
     giveUpTimer_.start(
         std::max(giveUpAfter_ - std::chrono::milliseconds(replyTimer_.interval()), std::chrono::milliseconds(0)));
-    emit replyTimedOut(onWire_.text);
+    if (onWire_.answer)
+        onWire_.answer->markLate();
+    else
+        emit loginTimedOut();
 }
 
 void ConsoleSession::onGiveUpTimeout()
@@ -237,9 +243,15 @@ void ConsoleSession::onGreetingTimeout()
     socket_.close();
 }
 
+// Every command that will not be answered now says so, the one on the wire first.
 void ConsoleSession::dropWaitingCommands()
 {
-    waitingCommands_.clear();
+    CommandReply* onWire = replyAwaited_ ? std::exchange(onWire_.answer, nullptr) : nullptr;
+    const QList<Command> waiting = std::exchange(waitingCommands_, {});
+    if (onWire)
+        onWire->finish(CommandReply::Failure::ConnectionLost);
+    for (const Command& command : waiting)
+        command.answer->finish(CommandReply::Failure::NotSent);
     replyAwaited_ = false;
     replyTimer_.stop();
     giveUpTimer_.stop();
@@ -398,6 +410,8 @@ void ConsoleSession::clearList(ListKind list)
 {
     pendingEntries_[indexOf(list)].clear();
     emit listCleared(list);
+    if (replyAwaited_ && onWire_.answer)
+        onWire_.answer->beginList(list);
 }
 
 void ConsoleSession::addEntry(ListKind list, QByteArrayView first, QByteArrayView second)
@@ -417,6 +431,9 @@ void ConsoleSession::flushEntries()
         if (pendingEntries_[i].isEmpty())
             continue;
         const EntryBlock entries = std::exchange(pendingEntries_[i], EntryBlock());
-        emit entriesAdded(static_cast<ListKind>(i), entries);
+        const auto list = static_cast<ListKind>(i);
+        emit entriesAdded(list, entries);
+        if (replyAwaited_ && onWire_.answer && onWire_.answer->list() == list)
+            onWire_.answer->addEntries(entries);
     }
 }

@@ -20,6 +20,7 @@
 
 #include "core/entry_block.h"
 #include "session/client_socket.h"
+#include "session/command_reply.h"
 #include "session/reply_reader.h"
 
 #include <QByteArray>
@@ -69,11 +70,12 @@ public:
     // makes of their replies.
     enum class Reply { ReaderOnly, Logged };
 
-    // Takes one command, or logs why it cannot go out and returns false. A
-    // server handles one command at a time, so a command goes on the wire only
-    // once the previous one's reply has ended, however late; until then it
-    // waits, in order. Nothing goes out before the greeting has been answered.
-    bool sendCommand(const QByteArray& command, Reply reply = Reply::ReaderOnly);
+    // Takes one command and gives the handle its answer comes to (see
+    // command_reply.h), or logs why it cannot go out and gives null. A server
+    // handles one command at a time, so a command goes on the wire only once
+    // the previous one's reply has ended, however late; until then it waits,
+    // in order. Nothing goes out before the greeting has been answered.
+    CommandReply* sendCommand(const QByteArray& command, Reply reply = Reply::ReaderOnly);
 
     // True while the connection is established, logged in or not.
     bool isConnected() const { return socket_.isActive(); }
@@ -110,13 +112,8 @@ signals:
     void entriesAdded(ListKind list, const EntryBlock& entries);
     // A list reply has ended: its list is complete.
     void listComplete(ListKind list);
-    // The bytes of the reply to `command`, as they arrive, its 0x04 left out.
-    void replyData(const QByteArray& command, QByteArrayView bytes);
-    // The reply to `command` has ended, late or not.
-    void replyFinished(const QByteArray& command);
-    // The reply to `command` did not come within the reply timeout; it is
-    // still awaited, and replyData and replyFinished follow should it come.
-    void replyTimedOut(const QByteArray& command);
+    // The login's reply did not come within the reply timeout; it is still awaited.
+    void loginTimedOut();
     // The login succeeded, or failed (the connection is then closed); the
     // connection has closed, whatever the cause.
     void loggedIn();
@@ -133,6 +130,7 @@ private:
     {
         QByteArray text;
         Reply reply = Reply::ReaderOnly;
+        CommandReply* answer = nullptr; // none for the login
     };
 
     // The socket's notifications.

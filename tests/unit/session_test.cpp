@@ -501,36 +501,62 @@ TEST_F(SessionTest, AfterAStallEveryReplyGoesToItsOwnCommandAndASilentServerIsLe
     const qsizetype mark = log_.size();
     lists_ = {};
     const std::array<Lines, 3> lists = listsOf(server().game());
-    session().sendCommand("exec maplist.list");
-    session().sendCommand("exec admin.listplayers");
-    session().sendCommand("exec admin.listBannedKeys");
-    session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
-    ASSERT_TRUE(WaitUntil([&] { return session().commandsInFlight() == 0; }, 10s));
+    // What each command's own handle told: "<command>: <how it ended> <its list's entries or its text>".
+    Lines answers;
+    const auto send = [&](const QByteArray& command, ConsoleSession::Reply reply = ConsoleSession::Reply::ReaderOnly) {
+        CommandReply* answer = session().sendCommand(command, reply);
+        ASSERT_TRUE(answer);
+        QObject::connect(answer, &CommandReply::finished, [&answers, answer] {
+            static constexpr const char* kEnds[] = {"waiting", "answered", "failed"};
+            static constexpr const char* kFailures[] = {"", " (not sent)", " (connection lost)"};
+            QByteArray line = answer->command() + ": " + kEnds[int(answer->state())] + kFailures[int(answer->failure())]
+                + (answer->isLate() ? " late" : "");
+            line += answer->list() ? " " + QByteArray::number(answer->entries().size()) + " entries"
+                                   : " " + answer->text().trimmed();
+            answers.append(line.trimmed());
+        });
+    };
+    send("exec maplist.list");
+    send("exec admin.listplayers");
+    send("exec admin.listBannedKeys");
+    send("exec sv.serverName", ConsoleSession::Reply::Logged);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 4; }, 10s));
     EXPECT_EQ(logSince(mark),
               Lines({"The server did not answer in time...", "Refreshing map list...", "Refreshing player list...",
                      "Refreshing ban list...", "Ravelin practice server"}));
     EXPECT_EQ(lists_, lists);
+    const auto entries = [&](ListKind kind) { return QByteArray::number(lists[size_t(kind)].size()) + " entries"; };
+    EXPECT_EQ(answers,
+              Lines({"exec maplist.list: answered late " + entries(ListKind::Maps),
+                     "exec admin.listplayers: answered " + entries(ListKind::Players),
+                     "exec admin.listBannedKeys: answered " + entries(ListKind::Bans),
+                     "exec sv.serverName: answered Ravelin practice server"}));
     EXPECT_EQ(server().pipelinedLines(), 0) << "a command went out while a reply was owed";
 
     // Commands still waiting when the connection ends are not sent on the next one.
+    answers.clear();
     server().stallNextReply(2000);
-    session().sendCommand("exec admin.listplayers");
-    session().sendCommand("exec admin.restartMap");
+    send("exec admin.listplayers");
+    send("exec admin.restartMap");
     ASSERT_TRUE(WaitUntil([&] { return commandsAfterLogin().endsWith(framed("exec admin.listplayers")); }));
     session().disconnectFromServer();
     connectAndLogin();
     SpinEventLoop(400ms);
     EXPECT_TRUE(commandsAfterLogin().isEmpty());
     EXPECT_EQ(server().game().restartCount(), 0);
+    EXPECT_EQ(answers,
+              Lines({"exec admin.listplayers: failed (connection lost)", "exec admin.restartMap: failed (not sent)"}));
 
+    answers.clear();
     session().setGiveUpTimeout(800ms);
     server().stallNextReply(3000);
     const qsizetype silent = log_.size();
-    session().sendCommand("exec sv.serverName");
-    ASSERT_TRUE(WaitUntil([&] { return !session().isConnected(); }, 5s));
+    send("exec sv.serverName");
+    ASSERT_TRUE(WaitUntil([&] { return !answers.isEmpty(); }, 5s));
     EXPECT_EQ(logSince(silent),
               Lines({"The server did not answer in time...",
                      "The server has not answered for 0.8 seconds; closing the connection...", "Disconnected..."}));
+    EXPECT_EQ(answers, Lines({"exec sv.serverName: failed (connection lost) late"}));
 }
 
 // A reset is no connection any more: once the error is logged, the session
@@ -622,12 +648,11 @@ TEST_F(SessionTest, ATypedReplysLineIsLoggedToItsFirst16MiB)
     connectAndLogin();
     const qsizetype limit = 16 * 1024 * 1024; // the stated bound, not the constant
     qsizetype received = 0;
-    QObject::connect(&session(), &ConsoleSession::replyData,
-                     [&](const QByteArray&, QByteArrayView bytes) { received += bytes.size(); });
     // The line's end comes in a read of its own, or with the line's last bytes.
     for (const auto& [length, endApart] : {std::pair{limit, true}, {limit + 1, true}, {limit + 100000, false}}) {
         server().stallNextReply(600000);
-        session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged);
+        QObject::connect(session().sendCommand("exec sv.serverName", ConsoleSession::Reply::Logged),
+                         &CommandReply::data, [&](QByteArrayView bytes) { received += bytes.size(); });
         const qsizetype mark = log_.size();
         received = 0;
         server().sendRaw(QByteArray(length, 'x') + (endApart ? "" : "\n\x04"));
