@@ -1,0 +1,143 @@
+// Watching servers: what two looks tell, and a watch that follows a practice
+// server at the stock server's pace through joins, leaves, a kick and a
+// restart.
+
+#include "sim_server.h"
+#include "support/printers.h"
+#include "support/wait.h"
+#include "watch/poll_diff.h"
+#include "watch/server_watch.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// An event in a few words: "join Bob", "rename Al>Bob", "ban k:ff Perm".
+QString brief(const WatchEvent& event)
+{
+    QString words = QString::fromLatin1(eventName(event.kind));
+    switch (event.kind) {
+    case WatchEvent::Kind::Join:
+    case WatchEvent::Kind::Leave: return words + u' ' + event.name;
+    case WatchEvent::Kind::Rename: return words + u' ' + event.previous + u'>' + event.name;
+    case WatchEvent::Kind::Address: return words + u' ' + event.name + u' ' + event.previous + u'>' + event.address;
+    case WatchEvent::Kind::Map: return words + u' ' + event.previous + u'>' + event.map;
+    case WatchEvent::Kind::Ban:
+    case WatchEvent::Kind::Unban:
+        return words + u' ' + (event.banIsAddress ? u'a' : u'k') + u':' + event.ban + u' ' + event.banPeriod;
+    default: return words;
+    }
+}
+
+QStringList briefs(const QList<WatchEvent>& events)
+{
+    QStringList words;
+    for (const WatchEvent& event : events)
+        words.append(brief(event));
+    return words;
+}
+
+} // namespace
+
+TEST(PollDiff, FollowsPlayersByHashAndTheRestByNameAndAddress)
+{
+    const SeenPlayer al{1, "Al", "10.0.0.1", "aa"};
+    const SeenPlayer bo{2, "Bo", "10.0.0.2", "bb"};
+    const SeenPlayer noHash{3, "Cy", "10.0.0.3", ""};
+    struct Case
+    {
+        const char* what;
+        std::optional<QList<SeenPlayer>> before;
+        QList<SeenPlayer> now;
+        QStringList events;
+    };
+    const Case cases[] = {
+        {"the first look: everyone joins", std::nullopt, {al, bo}, {"join Al", "join Bo"}},
+        {"nobody changed", QList{al, bo}, {bo, al}, {}},
+        {"one came, one went", QList{al}, {bo}, {"join Bo", "leave Al"}},
+        {"a new name for the same hash", QList{al}, {{1, "Alan", "10.0.0.1", "aa"}}, {"rename Al>Alan"}},
+        {"a new address, and a new id, for the same hash",
+         QList{al},
+         {{7, "Al", "10.9.9.9", "aa"}},
+         {"address Al 10.0.0.1>10.9.9.9"}},
+        {"both at once",
+         QList{al},
+         {{1, "Alan", "10.9.9.9", "aa"}},
+         {"rename Al>Alan", "address Alan 10.0.0.1>10.9.9.9"}},
+        {"no hash: a rename is a new player", QList{noHash}, {{3, "Cyd", "10.0.0.3", ""}}, {"join Cyd", "leave Cy"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(briefs(playerChanges(c.before, c.now, {})), c.events);
+    }
+}
+
+TEST(PollDiff, BansAppearAndGoWhateverTheirTimeLeft)
+{
+    EntryBlock keys;
+    keys.append("Key: ff Perm");
+    keys.append("Key: ee Time Left: 1800");
+    const QList<SeenBan> now = keyBansFrom(keys)
+        + addressBansFrom("Address: 10.1.2.3 Perm\nUnknown object or method!\n");
+    ASSERT_EQ(now.size(), 3);
+    EXPECT_EQ(now[1].secondsLeft, 1800);
+    EXPECT_EQ(briefs(banChanges(std::nullopt, now, {})),
+              QStringList({"ban k:ff Perm", "ban k:ee Time Left: 1800", "ban a:10.1.2.3 Perm"}));
+    QList<SeenBan> later = now;
+    later[1].period = "Time Left: 1785";
+    later.removeLast();
+    later.append({"dd", false, "Round", std::nullopt});
+    EXPECT_EQ(briefs(banChanges(now, later, {})), QStringList({"ban k:dd Round", "unban a:10.1.2.3 Perm"}));
+}
+
+// A watch at the stock server's pace: the first look finds everyone, a kick
+// is a leave at the next look, a restart of the server is down and up again.
+TEST(ServerWatch, FollowsAServerThroughAKickAndARestart)
+{
+    auto server = std::make_unique<RconSimServer>(RconSimOptions{});
+    ASSERT_TRUE(server->listen());
+    const quint16 port = server->port();
+    ServerWatch::Timing timing;
+    timing.interval = 300ms;
+    ServerWatch watch({"EU 1", "127.0.0.1", port, "secret"}, timing);
+    QStringList seen;
+    QList<PopulationSample> samples;
+    QObject::connect(&watch, &ServerWatch::observed,
+                     [&](const QList<WatchEvent>& events, const QList<PopulationSample>& more) {
+                         seen.append(briefs(events));
+                         samples.append(more);
+                     });
+    const auto seenSince = [&](qsizetype mark) { return seen.mid(mark); };
+    watch.start();
+    ASSERT_TRUE(WaitUntil([&] { return !samples.isEmpty(); }, 10s));
+    const QList<SimPlayer> players = server->game().players();
+    ASSERT_EQ(seen.size(), 1 + players.size() + server->game().bans().size());
+    EXPECT_EQ(seen.first(), "up");
+    EXPECT_EQ(seen[1], "join " + QString::fromLatin1(players.first().name));
+    EXPECT_EQ(samples.first().players, players.size());
+    EXPECT_EQ(samples.first().maxPlayers, 64);
+
+    const qsizetype mark = seen.size();
+    server->game().execute("admin.kickPlayer " + QByteArray::number(players.first().id));
+    ASSERT_TRUE(WaitUntil([&] { return !seenSince(mark).isEmpty(); }, 10s));
+    EXPECT_EQ(seenSince(mark), QStringList({"leave " + QString::fromLatin1(players.first().name)}));
+
+    // The server goes away and comes back on the same port.
+    const qsizetype beforeRestart = seen.size();
+    server.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !watch.isUp(); }, 10s));
+    RconSimOptions again;
+    again.port = port;
+    server = std::make_unique<RconSimServer>(again);
+    ASSERT_TRUE(server->listen());
+    ASSERT_TRUE(WaitUntil([&] { return seen.size() > beforeRestart + 2; }, 20s));
+    const QStringList restart = seenSince(beforeRestart);
+    EXPECT_EQ(restart.mid(0, 2), QStringList({"down", "up"}));
+    EXPECT_EQ(restart[2], "join " + QString::fromLatin1(server->game().players().first().name))
+        << "a new connection looks afresh";
+    watch.stop();
+    EXPECT_EQ(seen.last(), "down");
+}
