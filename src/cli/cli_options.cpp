@@ -12,18 +12,32 @@ constexpr char kProgram[] = "ravelin-cli";
 // The longest reply timeout that still fits the session's timer.
 constexpr double kMaxTimeoutSeconds = 86400;
 
-CliCommandLine stop(int status, const QByteArray& text, bool isError)
+// What stops the program at once; it becomes a command line of any kind.
+struct Stop
 {
-    CliCommandLine line;
-    line.exitStatus = status;
-    line.output = text;
-    line.outputIsError = isError;
-    return line;
+    int status;
+    QByteArray text;
+    bool isError;
+
+    template <typename Options>
+    operator ParsedCommandLine<Options>() const
+    {
+        ParsedCommandLine<Options> line;
+        line.exitStatus = status;
+        line.output = text;
+        line.outputIsError = isError;
+        return line;
+    }
+};
+
+Stop stop(int status, const QByteArray& text, bool isError)
+{
+    return {status, text, isError};
 }
 
-CliCommandLine usageError(const QByteArray& message)
+Stop usageError(const QByteArray& message, const QByteArray& help = "--help")
 {
-    return stop(2, QByteArray(kProgram) + ": " + message + "\nTry '" + kProgram + " --help'.\n", true);
+    return stop(2, QByteArray(kProgram) + ": " + message + "\nTry '" + kProgram + ' ' + help + "'.\n", true);
 }
 
 std::optional<std::chrono::milliseconds> readSeconds(const QByteArray& text, bool zeroAllowed)
@@ -134,6 +148,8 @@ CliEnvironment CliEnvironment::fromProcess()
         environment.host = qgetenv("RAVELIN_HOST");
     if (qEnvironmentVariableIsSet("RAVELIN_PORT"))
         environment.port = qgetenv("RAVELIN_PORT");
+    if (qEnvironmentVariableIsSet("RAVELIN_DATABASE"))
+        environment.database = qgetenv("RAVELIN_DATABASE");
     return environment;
 }
 
@@ -244,5 +260,100 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
             return usageError("RAVELIN_PORT must be a whole number from 1 to 65535, not '" + *environment.port + "'");
         options.port = *port;
     }
+    return result;
+}
+
+QByteArray watchHelpText()
+{
+    return "Usage: ravelin-cli watch [--servers FILE] [OPTION]...\n"
+           "Watches every server of FILE (the window's servers.txt when not given) until\n"
+           "SIGTERM or SIGINT: who joins, leaves, renames or moves, the map, the bans.\n"
+           "Prints one line per event and keeps them in the player store.\n"
+           "\n"
+           "Options:\n"
+           "      --servers FILE      the servers, as for ravelin-cli --servers\n"
+           "      --config FILE       reads servers, database, interval and retention-days\n"
+           "                          from FILE (default ~/.config/ravelin/watch.conf)\n"
+           "      --database URL      the store: sqlite:PATH, a file path, or\n"
+           "                          postgresql://USER@HOST:PORT/DB (or RAVELIN_DATABASE)\n"
+           "      --interval SECONDS  how often each server is looked at (default 15, at least 5)\n"
+           "      --retention-days N  forgets sessions older than N days\n"
+           "      --timeout SECONDS   how long a reply may take before it counts as late\n"
+           "      --json              prints each event as a JSON object on a line\n"
+           "  -v, --verbose           prints every line of the sessions' logs on standard error\n"
+           "  -h, --help              shows this help and exits\n"
+           "See ravelin-cli(1).\n";
+}
+
+WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment)
+{
+    enum : int { ConfigFile = 256, ServersFile, Database, Interval, RetentionDays, TimeoutOption, JsonOutput };
+    static const option kWatchOptions[] = {
+        {"config", required_argument, nullptr, ConfigFile},
+        {"servers", required_argument, nullptr, ServersFile},
+        {"database", required_argument, nullptr, Database},
+        {"interval", required_argument, nullptr, Interval},
+        {"retention-days", required_argument, nullptr, RetentionDays},
+        {"timeout", required_argument, nullptr, TimeoutOption},
+        {"json", no_argument, nullptr, JsonOutput},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    WatchCommandLine result;
+    WatchOptions& options = result.options;
+    if (environment.database)
+        options.database = QString::fromLocal8Bit(*environment.database);
+    QList<QByteArray> copies = arguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int argc = int(argv.size()) - 1;
+    const QByteArray help = "watch --help";
+    optind = 0;
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv.data(), ":vh", kWatchOptions, nullptr)) != -1) {
+        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
+        const QByteArray given = QByteArray(argv[optind - 1]);
+        switch (option) {
+        case 'h': return stop(0, watchHelpText(), false);
+        case ConfigFile: options.configFile = QString::fromLocal8Bit(value); break;
+        case ServersFile: options.serversFile = QString::fromLocal8Bit(value); break;
+        case Database: options.database = QString::fromLocal8Bit(value); break;
+        case Interval: {
+            const auto interval = readSeconds(value, false);
+            if (!interval || *interval < std::chrono::seconds(5))
+                return usageError("the interval must be a number of seconds from 5 to 86400, not '" + value + "'",
+                                  help);
+            options.interval = *interval;
+            break;
+        }
+        case RetentionDays: {
+            const auto days = list_fields::wholeNumber(value);
+            if (!days || *days < 1 || *days > 100000)
+                return usageError("the retention must be a whole number of days from 1, not '" + value + "'", help);
+            options.retentionDays = int(*days);
+            break;
+        }
+        case TimeoutOption:
+            if (const auto timeout = readSeconds(value, false))
+                options.replyTimeout = *timeout;
+            else
+                return usageError(
+                    "the timeout must be a number of seconds above 0 and at most 86400, not '" + value + "'", help);
+            break;
+        case JsonOutput: options.json = true; break;
+        case 'v': options.verbose = true; break;
+        case ':': return usageError("option '" + given + "' needs a value", help);
+        default:
+            if (given.startsWith("--") && optopt != 0)
+                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value", help);
+            return usageError("unknown option '" + given + "'", help);
+        }
+    }
+    if (optind < argc)
+        return usageError("watch takes no commands, not '" + QByteArray(argv[optind]) + "'", help);
     return result;
 }

@@ -35,24 +35,46 @@ struct CliOptions
 // What the environment says in place of options.
 struct CliEnvironment
 {
-    std::optional<QByteArray> host; // RAVELIN_HOST
-    std::optional<QByteArray> port; // RAVELIN_PORT
+    std::optional<QByteArray> host;     // RAVELIN_HOST
+    std::optional<QByteArray> port;     // RAVELIN_PORT
+    std::optional<QByteArray> database; // RAVELIN_DATABASE
 
     static CliEnvironment fromProcess();
 };
 
-struct CliCommandLine
+// A command line read: the options, or what to print before stopping at once.
+template <typename Options>
+struct ParsedCommandLine
 {
     // Set when the program is to stop at once: the text to print, and the
     // exit status (0 for --help and --version, 2 for a usage error).
     std::optional<int> exitStatus;
     QByteArray output;
     bool outputIsError = false;
-    CliOptions options;
+    Options options;
 };
+using CliCommandLine = ParsedCommandLine<CliOptions>;
 
 CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QByteArray& version,
                                    const CliEnvironment& environment = {});
 
 // The text of --help.
 QByteArray cliHelpText();
+
+// "ravelin-cli watch": every server of a file watched until SIGTERM or SIGINT.
+struct WatchOptions
+{
+    QString configFile;              // --config; empty for the default, when it is there
+    QString serversFile;             // --servers; empty for the config's, or the window's servers.txt
+    std::optional<QString> database; // --database, or RAVELIN_DATABASE
+    std::optional<std::chrono::milliseconds> interval;
+    std::optional<int> retentionDays;
+    std::chrono::milliseconds replyTimeout{10000};
+    bool json = false;
+    bool verbose = false;
+};
+using WatchCommandLine = ParsedCommandLine<WatchOptions>;
+
+// `arguments` from the word "watch" on.
+WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment = {});
+QByteArray watchHelpText();

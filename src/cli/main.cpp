@@ -8,9 +8,11 @@
 #include "cli/input_lines.h"
 #include "cli/interactive_prompt.h"
 #include "cli/password_source.h"
+#include "cli/server_choice.h"
 #include "cli/server_group.h"
 #include "cli/server_list.h"
 #include "cli/terminal_text.h"
+#include "cli/watch_main.h"
 #include "core/secrets.h"
 #include "storage/audit_log.h"
 #include "storage/command_history.h"
@@ -73,20 +75,9 @@ StandardInput claimStandardInput()
     return StandardInput::Other;
 }
 
-LocationFolders userFolders()
-{
-    return standardFolders(QString(), QDir::currentPath());
-}
-
-// The file -S and --list-servers read: --servers FILE, or the window's own.
-QString savedServersFile(const CliOptions& options)
-{
-    return options.serversFile.isEmpty() ? savedServersLocation(userFolders()) : options.serversFile;
-}
-
 int listServers(const CliOptions& options, const TerminalText& terminal)
 {
-    const QString path = savedServersFile(options);
+    const QString path = savedServersFile(options.serversFile);
     if (options.serversFile.isEmpty() && !QFileInfo::exists(path)) {
         std::fprintf(stderr, "ravelin-cli: no saved servers (%s)\n", QFile::encodeName(path).constData());
         return 0;
@@ -102,82 +93,6 @@ int listServers(const CliOptions& options, const TerminalText& terminal)
     return 0;
 }
 
-struct Server
-{
-    ServerTarget target;
-    PasswordSources sources;
-};
-
-// The servers of the run, or why there are none.
-std::variant<QList<Server>, QByteArray> chooseServers(const CliOptions& options, const TerminalText& terminal)
-{
-    const auto fromLine = [&](const ServerLine& line, bool named) {
-        const SavedServer saved{{}, line.host, QByteArray::number(line.port)};
-        return Server{{named ? line.name : QString(), line.host, line.port, {}},
-                      {passwordVariable(line.name), line.passwordFile, saved.keyringKey(), options.passwordFile}};
-    };
-    QList<Server> servers;
-    if (!options.serverName.isEmpty()) {
-        const QString path = savedServersFile(options);
-        const QString name = terminal.toUnicode(options.serverName);
-        if (!QFileInfo::exists(path))
-            return "no server is called '" + name.toUtf8() + "': " + QFile::encodeName(path) + " does not exist";
-        const ServerList list = readServerList(path);
-        if (!list.error.isEmpty())
-            return list.error;
-        const ServerLine* line = findServer(list, name);
-        if (!line) {
-            return QFile::encodeName(path) + ": no server is called '" + name.toUtf8()
-                + "' (ravelin-cli --list-servers shows them)";
-        }
-        servers.append(fromLine(*line, false));
-    } else if (!options.serversFile.isEmpty()) {
-        const ServerList list = readServerList(options.serversFile);
-        if (!list.error.isEmpty())
-            return list.error;
-        for (const ServerLine& line : list.servers)
-            servers.append(fromLine(line, true));
-    } else {
-        servers.append(Server{{{}, options.host, options.port, {}}, {{}, {}, {}, options.passwordFile}});
-    }
-    return servers;
-}
-
-// Gives every server its password; the servers without one of their own
-// share the one typed at the prompt. Why not, when they cannot all have one.
-QByteArray findPasswords(QList<Server>& servers, const CliOptions& options, const PasswordReading& reading)
-{
-    QList<qsizetype> unanswered;
-    for (qsizetype i = 0; i < servers.size(); ++i) {
-        const PasswordResult found = findPassword(servers[i].sources, reading);
-        if (!found.error.isEmpty())
-            return found.error;
-        if (found.password)
-            servers[i].target.password = *found.password;
-        else
-            unanswered.append(i);
-    }
-    if (!unanswered.isEmpty()) {
-        const QByteArray prompt = servers.size() == 1
-            ? "Password for " + servers[0].target.host + ": "
-            : "Password for " + QByteArray::number(unanswered.size()) + " server(s) without one of their own: ";
-        const PasswordResult typed = passwordForServer(promptForPassword(prompt), reading.terminal);
-        if (!typed.password)
-            return typed.error;
-        for (const qsizetype i : unanswered)
-            servers[i].target.password = *typed.password;
-    }
-    if (options.emptyPasswordAllowed)
-        return {};
-    for (const Server& server : servers) {
-        if (server.target.password.isEmpty()) {
-            const QByteArray which = server.target.name.isEmpty() ? server.target.host : server.target.name.toUtf8();
-            return "the password for " + which + " is empty; give --empty-password if that is meant";
-        }
-    }
-    return {};
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -189,6 +104,8 @@ int main(int argc, char** argv)
     QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QByteArray(argv[i]));
+    if (arguments.size() > 1 && arguments[1] == "watch")
+        return watchMain(arguments.mid(1), argc, argv, terminal);
     const CliCommandLine commandLine = parseCliCommandLine(arguments, RAVELIN_VERSION, CliEnvironment::fromProcess());
     if (commandLine.exitStatus) {
         std::fputs(commandLine.output.constData(), commandLine.outputIsError ? stderr : stdout);
@@ -213,16 +130,18 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(RAVELIN_VERSION));
     allowManyConnections();
 
-    auto chosen = chooseServers(options, terminal);
+    auto chosen = chooseServers(
+        {options.serverName, options.serversFile, options.host, options.port, options.passwordFile}, terminal);
     if (const auto* error = std::get_if<QByteArray>(&chosen))
         return usageFailure(*error);
-    QList<Server>& servers = std::get<QList<Server>>(chosen);
+    QList<ChosenServer>& servers = std::get<QList<ChosenServer>>(chosen);
     KeyringPasswordStore keyring;
-    if (const QByteArray error = findPasswords(servers, options, {options.replyTimeout, &keyring, terminal});
+    if (const QByteArray error = findPasswords(servers, options.emptyPasswordAllowed,
+                                               {options.replyTimeout, &keyring, terminal});
         !error.isEmpty())
         return usageFailure(error);
     QList<ServerTarget> targets;
-    for (const Server& server : servers)
+    for (const ChosenServer& server : servers)
         targets.append(server.target);
 
     const LocationFolders folders = userFolders();

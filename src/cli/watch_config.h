@@ -1,0 +1,30 @@
+#pragma once
+
+// ~/.config/ravelin/watch.conf: what the watch service reads, so that its
+// unit names no file and holds no password. One setting a line, "key = value";
+// "#" starts a comment line, blank lines are skipped:
+//
+//     servers = ~/.config/ravelin/servers.txt
+//     database = postgresql://ravelin@db.example.org/ravelin
+//     interval = 15
+//     retention-days = 365
+//
+// A relative servers path is found beside the file; "~/" is the home folder.
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+struct WatchConfig
+{
+    QString servers;
+    std::optional<QString> database;
+    std::optional<std::chrono::milliseconds> interval;
+    std::optional<int> retentionDays;
+    QByteArray error; // "FILE:LINE: what is wrong", or empty
+};
+
+WatchConfig parseWatchConfig(QByteArrayView text, const QString& path);
+WatchConfig readWatchConfig(const QString& path);

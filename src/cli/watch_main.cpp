@@ -1,0 +1,126 @@
+#include "cli/watch_main.h"
+
+#include "cli/cli_options.h"
+#include "cli/event_line.h"
+#include "cli/exit_status.h"
+#include "cli/output.h"
+#include "cli/server_choice.h"
+#include "cli/watch_config.h"
+#include "storage/keyring_password_store.h"
+#include "watch/server_watch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// How long the watch may take to write what it holds once told to stop.
+constexpr std::chrono::milliseconds kStopWithin{4000};
+
+int failure(const QByteArray& message)
+{
+    std::fprintf(stderr, "ravelin-cli: %s\n", message.constData());
+    return int(ExitStatus::Usage);
+}
+
+// SIGTERM and SIGINT, read from a descriptor by the event loop. They are
+// blocked before any thread starts, so that every thread leaves them to it.
+int stopSignals()
+{
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGTERM);
+    sigaddset(&stopping, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    return ::signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+} // namespace
+
+int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const TerminalText& terminal)
+{
+    const WatchCommandLine commandLine = parseWatchCommandLine(arguments, CliEnvironment::fromProcess());
+    if (commandLine.exitStatus) {
+        std::fputs(commandLine.output.constData(), commandLine.outputIsError ? stderr : stdout);
+        return *commandLine.exitStatus;
+    }
+    const WatchOptions& options = commandLine.options;
+    const int stopFd = stopSignals();
+
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ravelin-cli"));
+
+    // The command line first, then the environment, then watch.conf.
+    const LocationFolders folders = userFolders();
+    QString configFile = options.configFile;
+    if (configFile.isEmpty() && QFileInfo::exists(QDir(folders.userConfigDir).filePath(QStringLiteral("watch.conf"))))
+        configFile = QDir(folders.userConfigDir).filePath(QStringLiteral("watch.conf"));
+    WatchConfig config;
+    if (!configFile.isEmpty()) {
+        config = readWatchConfig(configFile);
+        if (!config.error.isEmpty())
+            return failure(config.error);
+    }
+    const QString serversFile = !options.serversFile.isEmpty() ? options.serversFile
+        : !config.servers.isEmpty()                            ? config.servers
+                                                               : savedServersFile({});
+    if (!QFileInfo::exists(serversFile))
+        return failure("no servers to watch: " + QFile::encodeName(serversFile) + " does not exist");
+    auto chosen = chooseServers({{}, serversFile, {}, 4711, {}}, terminal);
+    if (const auto* error = std::get_if<QByteArray>(&chosen))
+        return failure(*error);
+    QList<ChosenServer>& servers = std::get<QList<ChosenServer>>(chosen);
+    KeyringPasswordStore keyring;
+    if (const QByteArray error = findPasswords(servers, false, {options.replyTimeout, &keyring, terminal});
+        !error.isEmpty())
+        return failure(error);
+
+    ServerWatch::Timing timing;
+    timing.interval = options.interval.value_or(config.interval.value_or(ServerWatch::kDefaultInterval));
+    timing.replyTimeout = options.replyTimeout;
+
+    Output output(stdout, stderr, terminal);
+    std::vector<std::unique_ptr<ServerWatch>> watches;
+    for (const ChosenServer& server : servers) {
+        const ServerTarget& target = server.target;
+        auto& watch = *watches.emplace_back(std::make_unique<ServerWatch>(
+            ServerWatch::Target{target.name, target.host, target.port, target.password}, timing));
+        QObject::connect(&watch, &ServerWatch::observed, &application,
+                         [&](const QList<WatchEvent>& events, const QList<PopulationSample>&) {
+                             for (const WatchEvent& event : events)
+                                 output.writeReply(options.json ? eventJson(event) : eventText(event));
+                             output.flushReplies();
+                         });
+        if (options.verbose) {
+            QObject::connect(&watch, &ServerWatch::logLine, &application,
+                             [&output, name = target.name](const QByteArray& line) {
+                                 output.writeMessage(name.toUtf8() + ": " + serverTextAsUtf8(line));
+                             });
+        }
+    }
+
+    QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &application, [&] {
+        signalfd_siginfo received{};
+        [[maybe_unused]] const auto got = ::read(stopFd, &received, sizeof received);
+        stopNotifier.setEnabled(false);
+        for (const auto& watch : watches)
+            watch->stop();
+        QTimer::singleShot(0, &application, &QCoreApplication::quit);
+    });
+    for (const auto& watch : watches)
+        watch->start();
+    QCoreApplication::exec();
+    ::close(stopFd);
+    return int(ExitStatus::Answered);
+}
