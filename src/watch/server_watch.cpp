@@ -1,5 +1,6 @@
 #include "watch/server_watch.h"
 
+#include "admin/list_fields.h"
 #include "core/windows1252.h"
 #include "session/auto_reconnect.h"
 
@@ -71,6 +72,7 @@ void ServerWatch::onLoggedIn()
     players_.reset();
     bans_.reset();
     map_.reset();
+    levelIndex_.reset();
     maxPlayers_.reset();
     emit observed({serverEvent(WatchEvent::Kind::Up)}, {});
     // The session takes no command while it reads the reply that logged us in.
@@ -154,6 +156,9 @@ void ServerWatch::lookAtPlayers(const CommandReply& answer)
     lookAtMap();
 }
 
+// The stock server gives the current level as the map's number in the
+// rotation; its name comes from the rotation, read again only when the
+// number changes. A server that gives the name is taken at its word.
 void ServerWatch::lookAtMap()
 {
     const bool due = !map_ || playersChanged_ || !sinceMap_.isValid()
@@ -164,23 +169,41 @@ void ServerWatch::lookAtMap()
     }
     ask("exec admin.currentLevel", [this](const CommandReply& answer) {
         sinceMap_.start();
-        // A map's name is one word ("strike_at_karkand"); anything else is
-        // no answer (a server without the command says so in a sentence).
-        const QString map = windows1252::decode(answer.text()).section(u'\n', 0, 0).trimmed();
-        if (map.isEmpty() || map.contains(u' ')) {
+        const QString level = windows1252::decode(answer.text()).section(u'\n', 0, 0).trimmed();
+        bool isNumber = false;
+        const int index = level.toInt(&isNumber);
+        if (isNumber && index == levelIndex_ && map_) {
             lookAtMaxPlayers();
-            return;
+        } else if (isNumber) {
+            ask("exec maplist.list", [this, index](const CommandReply& rotation) {
+                levelIndex_ = index;
+                for (qsizetype i = 0; i < rotation.entries().size(); ++i) {
+                    const list_fields::MapFields map = list_fields::mapFields(rotation.entries().at(i).toByteArray());
+                    if (map.index == index && map.name)
+                        takeMap(windows1252::decode(*map.name));
+                }
+                lookAtMaxPlayers();
+            });
+        } else {
+            // A map's name is one word ("strike_at_karkand"); a sentence is a
+            // server without the command saying so.
+            if (!level.isEmpty() && !level.contains(u' '))
+                takeMap(level);
+            lookAtMaxPlayers();
         }
-        if (map_ && *map_ != map) {
-            WatchEvent event = serverEvent(WatchEvent::Kind::Map);
-            event.time = lookTime_;
-            event.previous = *map_;
-            event.map = map;
-            found_.append(event);
-        }
-        map_ = map;
-        lookAtMaxPlayers();
     });
+}
+
+void ServerWatch::takeMap(const QString& map)
+{
+    if (map_ && *map_ != map) {
+        WatchEvent event = serverEvent(WatchEvent::Kind::Map);
+        event.time = lookTime_;
+        event.previous = *map_;
+        event.map = map;
+        found_.append(event);
+    }
+    map_ = map;
 }
 
 // The most players the server takes, once a connection.

@@ -3,7 +3,8 @@
 // Watches one server: holds a connection to it, looks at it every interval
 // through the stock console, one command at a time, and tells what changed
 // since the last look. Every look lists the players; the map is asked for at
-// the first look, when players came or went, and at least once a minute; the
+// the first look, when players came or went, and at least once a minute (its
+// number, and the rotation for its name when the number changed); the
 // key and address bans at the first look and every five minutes. A dropped
 // or refused connection is tried again after 1, 2, 4, ... seconds, at most
 // 60 apart, as Reconnect Automatically does; a refused password ends the
@@ -70,6 +71,7 @@ private:
     void lookAtPlayers(const CommandReply& answer);
     void lookAtMap();
     void lookAtMaxPlayers();
+    void takeMap(const QString& map);
     void lookAtBans();
     void finishLook();
 
@@ -99,6 +101,7 @@ private:
     std::optional<QList<SeenPlayer>> players_;
     std::optional<QList<SeenBan>> bans_;
     std::optional<QString> map_;
+    std::optional<int> levelIndex_; // the current level's number in the rotation
     std::optional<int> maxPlayers_;
     QElapsedTimer sinceMap_;
     QElapsedTimer sinceBans_;

@@ -102,6 +102,7 @@ TEST(ServerWatch, FollowsAServerThroughAKickAndARestart)
     const quint16 port = server->port();
     ServerWatch::Timing timing;
     timing.interval = 300ms;
+    timing.mapInterval = 300ms;
     ServerWatch watch({"EU 1", "127.0.0.1", port, "secret"}, timing);
     QStringList seen;
     QList<PopulationSample> samples;
@@ -119,11 +120,19 @@ TEST(ServerWatch, FollowsAServerThroughAKickAndARestart)
     EXPECT_EQ(seen[1], "join " + QString::fromLatin1(players.first().name));
     EXPECT_EQ(samples.first().players, players.size());
     EXPECT_EQ(samples.first().maxPlayers, 64);
+    // The stock server gives the level's number; its name comes from the rotation.
+    EXPECT_EQ(samples.first().map, QString::fromLatin1(server->game().rotation().first().name));
 
     const qsizetype mark = seen.size();
     server->game().execute("admin.kickPlayer " + QByteArray::number(players.first().id));
     ASSERT_TRUE(WaitUntil([&] { return !seenSince(mark).isEmpty(); }, 10s));
     EXPECT_EQ(seenSince(mark), QStringList({"leave " + QString::fromLatin1(players.first().name)}));
+    const qsizetype beforeMapChange = seen.size();
+    server->game().execute("admin.runNextLevel");
+    ASSERT_TRUE(WaitUntil([&] { return seen.size() > beforeMapChange; }, 10s));
+    EXPECT_EQ(seen.last(),
+              "map " + QString::fromLatin1(server->game().rotation()[0].name) + u'>'
+                  + QString::fromLatin1(server->game().rotation()[1].name));
 
     // The server goes away and comes back on the same port.
     const qsizetype beforeRestart = seen.size();
