@@ -498,9 +498,7 @@ TEST_F(CliTest, ARunningClientAllowsNoCoreDump)
 {
     RconSimServer& server = addServer();
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("RAVELIN_PASSWORD", "secret");
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}}));
     process.setChildProcessModifier([] {
         ::setsid();
         rlimit core{};
