@@ -357,3 +357,70 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
         return usageError("watch takes no commands, not '" + QByteArray(argv[optind]) + "'", help);
     return result;
 }
+
+QByteArray historyHelpText()
+{
+    return "Usage: ravelin-cli history [OPTION]... QUERY\n"
+           "Prints what the player store knows of every player QUERY finds: a part of a\n"
+           "name (case does not matter), a 32-digit key hash, or an address. For each:\n"
+           "the hash, every name and address with when it was first and last seen, the\n"
+           "sessions on each server, and the notes.\n"
+           "\n"
+           "Options:\n"
+           "      --database URL      the store (or RAVELIN_DATABASE; default\n"
+           "                          ~/.local/share/ravelin/players.sqlite)\n"
+           "      --limit N           prints at most N players (default 50)\n"
+           "      --json              prints each player as a JSON object on a line\n"
+           "  -h, --help              shows this help and exits\n";
+}
+
+HistoryCommandLine parseHistoryCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment)
+{
+    enum : int { Database = 256, Limit, JsonOutput };
+    static const option kHistoryOptions[] = {
+        {"database", required_argument, nullptr, Database},
+        {"limit", required_argument, nullptr, Limit},
+        {"json", no_argument, nullptr, JsonOutput},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    HistoryCommandLine result;
+    HistoryOptions& options = result.options;
+    if (environment.database)
+        options.database = QString::fromLocal8Bit(*environment.database);
+    QList<QByteArray> copies = arguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int argc = int(argv.size()) - 1;
+    const QByteArray help = "history --help";
+    optind = 0;
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv.data(), ":h", kHistoryOptions, nullptr)) != -1) {
+        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
+        const QByteArray given = QByteArray(argv[optind - 1]);
+        switch (option) {
+        case 'h': return stop(0, historyHelpText(), false);
+        case Database: options.database = QString::fromLocal8Bit(value); break;
+        case Limit: {
+            const auto limit = list_fields::wholeNumber(value);
+            if (!limit || *limit < 1 || *limit > 100000)
+                return usageError("the limit must be a whole number from 1 to 100000, not '" + value + "'", help);
+            options.limit = int(*limit);
+            break;
+        }
+        case JsonOutput: options.json = true; break;
+        case ':': return usageError("option '" + given + "' needs a value", help);
+        default:
+            if (given.startsWith("--") && optopt != 0)
+                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value", help);
+            return usageError("unknown option '" + given + "'", help);
+        }
+    }
+    if (argc - optind != 1 || QByteArray(argv[optind]).trimmed().isEmpty())
+        return usageError("give one QUERY: a part of a name, a key hash or an address", help);
+    options.query = QByteArray(argv[optind]).trimmed();
+    return result;
+}

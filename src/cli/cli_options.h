@@ -78,3 +78,17 @@ using WatchCommandLine = ParsedCommandLine<WatchOptions>;
 // `arguments` from the word "watch" on.
 WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment = {});
 QByteArray watchHelpText();
+
+// "ravelin-cli history QUERY": what the player store knows of some players.
+struct HistoryOptions
+{
+    QByteArray query;                // as the terminal gives it
+    std::optional<QString> database; // --database, or RAVELIN_DATABASE
+    int limit = 50;
+    bool json = false;
+};
+using HistoryCommandLine = ParsedCommandLine<HistoryOptions>;
+
+// `arguments` from the word "history" on.
+HistoryCommandLine parseHistoryCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment = {});
+QByteArray historyHelpText();

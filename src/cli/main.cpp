@@ -5,6 +5,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/command_feed.h"
+#include "cli/history_main.h"
 #include "cli/input_lines.h"
 #include "cli/interactive_prompt.h"
 #include "cli/password_source.h"
@@ -106,6 +107,8 @@ int main(int argc, char** argv)
         arguments.append(QByteArray(argv[i]));
     if (arguments.size() > 1 && arguments[1] == "watch")
         return watchMain(arguments.mid(1), argc, argv, terminal);
+    if (arguments.size() > 1 && arguments[1] == "history")
+        return historyMain(arguments.mid(1), argc, argv, terminal);
     const CliCommandLine commandLine = parseCliCommandLine(arguments, RAVELIN_VERSION, CliEnvironment::fromProcess());
     if (commandLine.exitStatus) {
         std::fputs(commandLine.output.constData(), commandLine.outputIsError ? stderr : stdout);

@@ -7,6 +7,8 @@
 #include "cli/server_choice.h"
 #include "cli/watch_config.h"
 #include "storage/keyring_password_store.h"
+#include "store/player_store.h"
+#include "store/store_writer.h"
 #include "watch/server_watch.h"
 
 #include <QCoreApplication>
@@ -85,6 +87,24 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         !error.isEmpty())
         return failure(error);
 
+    // The store, opened here so that a wrong URL or an unreachable database
+    // is said at once; from then on it is written on a thread of its own,
+    // and a store that fails later leaves the watch going.
+    QString storeError;
+    const std::optional<StoreLocation> location = parseStoreLocation(
+        chooseStoreUrl(options.database.value_or(config.database.value_or(QString())), {}), &storeError);
+    if (!location)
+        return failure(storeError.toUtf8());
+    const int retentionDays = options.retentionDays.value_or(config.retentionDays.value_or(0));
+    {
+        PlayerStore store(*location);
+        if (!store.open() || (retentionDays > 0 && !store.removeOlderThan(retentionDays))) {
+            return failure("the store " + location->description().toUtf8()
+                           + " could not be opened: " + store.lastError().toUtf8());
+        }
+    }
+    StoreWriter writer(*location);
+
     ServerWatch::Timing timing;
     timing.interval = options.interval.value_or(config.interval.value_or(ServerWatch::kDefaultInterval));
     timing.replyTimeout = options.replyTimeout;
@@ -96,10 +116,11 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         auto& watch = *watches.emplace_back(std::make_unique<ServerWatch>(
             ServerWatch::Target{target.name, target.host, target.port, target.password}, timing));
         QObject::connect(&watch, &ServerWatch::observed, &application,
-                         [&](const QList<WatchEvent>& events, const QList<PopulationSample>&) {
+                         [&](const QList<WatchEvent>& events, const QList<PopulationSample>& samples) {
                              for (const WatchEvent& event : events)
                                  output.writeReply(options.json ? eventJson(event) : eventText(event));
                              output.flushReplies();
+                             writer.submit(events, samples);
                          });
         if (options.verbose) {
             QObject::connect(&watch, &ServerWatch::logLine, &application,
@@ -108,6 +129,9 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
                              });
         }
     }
+
+    QObject::connect(&writer, &StoreWriter::logLine, &application,
+                     [&output](const QByteArray& line) { output.writeMessage(line); });
 
     QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &application, [&] {
@@ -121,6 +145,8 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
     for (const auto& watch : watches)
         watch->start();
     QCoreApplication::exec();
+    // What waits is written now, or said to be lost.
+    writer.flush(kStopWithin);
     ::close(stopFd);
     return int(ExitStatus::Answered);
 }
