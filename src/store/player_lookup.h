@@ -1,0 +1,39 @@
+#pragma once
+
+// Reads the player store for a window on a thread of its own, so that a slow
+// or unreachable database never holds up the window. Requests are answered in
+// the order they were made, by signals on the thread that made the lookup.
+
+#include "store/player_store.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+class PlayerLookup : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Starts the thread; the store is opened at the first request, and again
+    // at the next one after it failed.
+    explicit PlayerLookup(StoreLocation location, QObject* parent = nullptr);
+    // Waits for the request under way, then ends the thread.
+    ~PlayerLookup() override;
+
+    // Asks for the players matching `query`, as PlayerStore::findPlayers
+    // takes it; found() answers with the same `request` number.
+    void find(int request, const QString& query, int limit = 50);
+    // Keeps a note on a player; noteAdded() answers.
+    void addNote(const QString& playerKey, const QString& text, const QString& author);
+
+signals:
+    // `error` is empty when the store was read.
+    void found(int request, const QList<PlayerHistory>& players, const QString& error);
+    void noteAdded(const QString& playerKey, const QString& error);
+
+private:
+    QThread thread_;
+    QObject* worker_ = nullptr;
+};
