@@ -80,7 +80,12 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("Keeps the settings in <file> instead of the usual place."),
                                       QStringLiteral("file"));
-    parser.addOptions({help, version, settings});
+    const QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("Keeps the player history in the store at <url>: a SQLite file, or a "
+                       "postgresql:// URL (default: $RAVELIN_DATABASE, else players.sqlite in the data folder)."),
+        QStringLiteral("url"));
+    parser.addOptions({help, version, settings, database});
 
     const QString program = QStringLiteral("ravelin");
     const QString tryHelp = QStringLiteral("Try '%1 --help'.\n").arg(program);
@@ -101,6 +106,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     CommandLine line;
     line.settingsPath = parser.value(settings);
+    line.databaseUrl = parser.value(database);
     line.styleChosen = styleChosen;
     return line;
 }

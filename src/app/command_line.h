@@ -18,6 +18,8 @@ struct CommandLine
     bool outputIsError = false;
     // --settings FILE: the settings file to use instead of the usual one.
     QString settingsPath;
+    // --database URL: the player store to use instead of RAVELIN_DATABASE's or the usual file.
+    QString databaseUrl;
     // -style NAME (or -style=NAME) was given: the user's style wins over ours.
     bool styleChosen = false;
 };

@@ -6,6 +6,7 @@
 #include "app/start_up.h"
 #include "core/secrets.h"
 #include "storage/file_locations.h"
+#include "store/store_location.h"
 
 #include <QApplication>
 #include <QDir>
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     options.commandHistoryPath = files.commandHistory;
     options.auditLogFolder = files.auditLogFolder;
     options.savedServersPath = files.savedServers;
+    options.storeUrl = chooseStoreUrl(commandLine.databaseUrl, {});
     RavelinWindows windows(options);
     windows.mainWindow.show();
     return application.exec();

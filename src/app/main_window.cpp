@@ -166,6 +166,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     createControls();
     connectSession();
     bindControls();
+    connectPlayerHistory();
     loadFiles();
 }
 
@@ -256,6 +257,9 @@ void MainWindow::createMenus()
     reconnectAction_ = new QAction(QStringLiteral("&Reconnect Automatically"), this);
     reconnectAction_->setObjectName(QStringLiteral("reconnectAction"));
     reconnectAction_->setCheckable(true);
+    playerHistoryAction_ = new QAction(QStringLiteral("Player &History..."), this);
+    playerHistoryAction_->setObjectName(QStringLiteral("playerHistoryAction"));
+    playerHistoryAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     fillServersMenu();
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));

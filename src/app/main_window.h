@@ -26,6 +26,7 @@ class ConsoleSession;
 class Desktop;
 class Dialogs;
 class PasswordStore;
+class PlayerHistoryWindow;
 class ListBox;
 class QAction;
 class QCheckBox;
@@ -68,6 +69,8 @@ struct MainWindowOptions
     std::chrono::milliseconds connectTimeout{21000};
     // How long a login after a drop must last before the connection counts as back.
     std::chrono::milliseconds reconnectHeldAfter{60000};
+    // The player store's URL (store_location.h); empty keeps no player history.
+    QString storeUrl;
 };
 
 class MainWindow : public QMainWindow
@@ -100,6 +103,8 @@ private:
     void createTakeAwayActions();
     void connectSession();
     void bindControls();
+    // The player store: the Player History window.
+    void connectPlayerHistory();
 
     // Start-up and closing: the three files.
     void loadFiles();
@@ -161,6 +166,8 @@ private:
     void onReconnectToggled();
     void onConnectionLost(const QByteArray& server);
     void onConnectionRestored(const QByteArray& server);
+    void onPlayerHistoryTriggered();
+    void onPlayerLineHistoryTriggered();
     // Connecting.
     void onConnectClicked();
     void onDisconnectClicked();
@@ -217,6 +224,7 @@ private:
     std::unique_ptr<WriterLock> settingsLock_;
     std::unique_ptr<WriterLock> announcementsLock_;
     std::function<AboutWindow&()> aboutWindow_;
+    PlayerHistoryWindow* playerHistoryWindow_ = nullptr; // made when first shown
 
     QTimer* announceTimer_;
     QAction* openLogFolderAction_;
@@ -225,6 +233,8 @@ private:
     QAction* saveServerAction_;
     QAction* manageServersAction_;
     QAction* reconnectAction_;
+    QAction* playerHistoryAction_;
+    QAction* playerLineHistoryAction_ = nullptr;
     QAction* aboutAction_;
 
     QLineEdit* serverAddressEdit_;

@@ -43,6 +43,8 @@ void MainWindow::fillServersMenu()
     manageServersAction_->setEnabled(!servers.isEmpty());
     serversMenu_->addSeparator();
     serversMenu_->addAction(reconnectAction_);
+    serversMenu_->addSeparator();
+    serversMenu_->addAction(playerHistoryAction_);
 }
 
 void MainWindow::storeSavedServers(const SavedServers& servers)

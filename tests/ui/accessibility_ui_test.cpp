@@ -188,7 +188,9 @@ TEST_F(AccessibilityTest, AListsMenuIsInTheTreeWithItsItemsWhileOpen)
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), box.viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(box.viewport(), &click);
-    EXPECT_EQ(items, (QStringList{QStringLiteral("Copy All"), QStringLiteral("Save As...")}));
+    EXPECT_EQ(
+        items,
+        (QStringList{QStringLiteral("Copy All"), QStringLiteral("Save As..."), QStringLiteral("Player History...")}));
     EXPECT_TRUE(WaitUntil([&] { return application->childCount() == windows; }));
 }
 

@@ -196,7 +196,7 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     EXPECT_EQ(menus,
               QStringList({"File>Open Log Folder", "File>", "File>Exit", "Servers>No saved servers", "Servers>",
                            "Servers>Save Current Server...", "Servers>Manage Servers...", "Servers>",
-                           "Servers>Reconnect Automatically", "Help>About"}));
+                           "Servers>Reconnect Automatically", "Servers>", "Servers>Player History...", "Help>About"}));
 
     QStringList pages;
     for (int i = 0; i < control<QTabWidget>("pages").count(); ++i)
@@ -724,6 +724,7 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
         QString outputStart;
         QString settings;
         bool styleChosen = false;
+        QString database = {};
     };
     const QList<Case> cases = {
         {{"ravelin"}, std::nullopt, "", ""},
@@ -736,6 +737,7 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
          "x.ini",
          true},
         {{"ravelin", "-stylesheet", "a.qss"}, std::nullopt, "", ""},
+        {{"ravelin", "--database=postgresql://ops@db/bf2"}, std::nullopt, "", "", false, "postgresql://ops@db/bf2"},
         {{"ravelin", "--bogus"}, 2, "ravelin: Unknown option 'bogus'.", ""},
         {{"ravelin", "--settings"}, 2, "ravelin: Missing value after '--settings'.", ""},
         {{"ravelin", "servers.txt"}, 2, "ravelin: unexpected argument 'servers.txt'", ""},
@@ -747,5 +749,6 @@ TEST(CommandLine, HelpVersionAndTheSettingsFileWithoutAWindow)
         EXPECT_EQ(line.outputIsError, c.exitStatus == 2);
         EXPECT_EQ(line.settingsPath, c.settings);
         EXPECT_EQ(line.styleChosen, c.styleChosen) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(line.databaseUrl, c.database);
     }
 }

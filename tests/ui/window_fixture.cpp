@@ -137,6 +137,7 @@ MainWindowOptions WindowTest::windowOptions(const QString& folder) const
     options.auditLogFolder = auditLogFolder_;
     options.auditLogDayCap = auditLogDayCap_;
     options.savedServersPath = savedServersPath_;
+    options.storeUrl = storeUrl_;
     options.dialogs = dialogs_;
     options.desktop = desktop_;
     options.passwordStore = keyring_;

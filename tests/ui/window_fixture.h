@@ -151,6 +151,8 @@ protected:
     QString auditLogFolder_;
     qint64 auditLogDayCap_ = AuditLog::kDefaultDayCap;
     QString savedServersPath_;
+    // The player store of the windows made after this; empty keeps none.
+    QString storeUrl_;
     RconSimOptions serverOptions_;
     // How long the windows made after this wait for a reply, and for a connect.
     std::chrono::milliseconds replyTimeout_{10000};

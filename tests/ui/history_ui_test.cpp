@@ -1,0 +1,142 @@
+// The player store from the window: the Player History window finds players
+// in a store another program filled and keeps notes in it.
+
+#include "app/player_history_window.h"
+#include "store/player_store.h"
+#include "window_fixture.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimeZone>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kRecruitHash = QStringLiteral("0123456789abcdef0123456789abcdef");
+const QString kVeteranHash = QStringLiteral("fedcba9876543210fedcba9876543210");
+
+class HistoryTest : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        storeUrl_ = workPath(QStringLiteral("players.sqlite"));
+    }
+
+    // A store of its own on the same file, as a watch service would have.
+    std::unique_ptr<PlayerStore> openStore()
+    {
+        auto store = std::make_unique<PlayerStore>(*parseStoreLocation(storeUrl_));
+        EXPECT_TRUE(store->open()) << store->lastError().toStdString();
+        return store;
+    }
+
+    PlayerHistoryWindow& openHistory()
+    {
+        control<QAction>("playerHistoryAction").trigger();
+        return control<PlayerHistoryWindow>("playerHistoryWindow");
+    }
+
+    template <typename Control>
+    Control& part(PlayerHistoryWindow& history, const char* name)
+    {
+        auto* found = history.findChild<Control*>(QLatin1String(name));
+        if (!found)
+            throw std::runtime_error(std::string("no control named ") + name);
+        return *found;
+    }
+
+    static QStringList row(const QTreeWidget& table, int index)
+    {
+        QStringList texts;
+        const QTreeWidgetItem* item = table.topLevelItem(index);
+        for (int column = 0; item && column < table.columnCount(); ++column)
+            texts.append(item->text(column));
+        return texts;
+    }
+
+    static WatchEvent playerEvent(WatchEvent::Kind kind, const QDateTime& time, const QString& hash,
+                                  const QString& name)
+    {
+        WatchEvent event;
+        event.kind = kind;
+        event.time = time;
+        event.server = QStringLiteral("EU 1");
+        event.serverAddress = QStringLiteral("192.0.2.1:4711");
+        event.hash = hash;
+        event.name = name;
+        event.address = QStringLiteral("198.51.100.7");
+        return event;
+    }
+
+    static QString shown(const QDateTime& time)
+    {
+        return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+};
+
+} // namespace
+
+// Part of a name finds the player; their session shows where, as whom and
+// when; a player still on says so; a note added goes into the store.
+TEST_F(HistoryTest, FindsAPlayerByPartOfANameShowsTheSessionsAndKeepsANote)
+{
+    const QDateTime joined = QDateTime(QDate(2026, 3, 1), QTime(20, 0), QTimeZone::utc());
+    const QDateTime left = joined.addSecs(3600);
+    const auto store = openStore();
+    ASSERT_TRUE(store->record({playerEvent(WatchEvent::Kind::Join, joined, kRecruitHash, QStringLiteral("Recruit 7")),
+                               playerEvent(WatchEvent::Kind::Join, joined, kVeteranHash, QStringLiteral("Veteran")),
+                               playerEvent(WatchEvent::Kind::Leave, left, kRecruitHash, QStringLiteral("Recruit 7"))}));
+
+    PlayerHistoryWindow& history = openHistory();
+    auto& searchEdit = part<QLineEdit>(history, "historySearchEdit");
+    auto& results = part<QTreeWidget>(history, "historyResultList");
+    auto& sessions = part<QTreeWidget>(history, "historySessionList");
+    QTest::keyClicks(&searchEdit, QStringLiteral("recru"));
+    QTest::keyClick(&searchEdit, Qt::Key_Return);
+    ASSERT_TRUE(WaitUntil([&] { return results.topLevelItemCount() > 0; }));
+    EXPECT_EQ(results.topLevelItemCount(), 1);
+    EXPECT_EQ(row(results, 0), (QStringList{kRecruitHash, QStringLiteral("Recruit 7")}));
+    results.setCurrentItem(results.topLevelItem(0));
+    EXPECT_EQ(row(sessions, 0),
+              (QStringList{QStringLiteral("EU 1"), QStringLiteral("Recruit 7"), QStringLiteral("198.51.100.7"),
+                           shown(joined), shown(left)}));
+    EXPECT_EQ(sessions.topLevelItemCount(), 1);
+
+    auto& noteEdit = part<QLineEdit>(history, "historyNoteEdit");
+    QTest::keyClicks(&noteEdit, QStringLiteral("Teamkills at the flag"));
+    part<QPushButton>(history, "historyAddNoteButton").click();
+    auto& notes = part<QTreeWidget>(history, "historyNoteList");
+    ASSERT_TRUE(WaitUntil([&] { return notes.topLevelItemCount() == 1; }));
+    EXPECT_EQ(row(notes, 0).mid(1), (QStringList{localUserName(), QStringLiteral("Teamkills at the flag")}));
+    const QList<PlayerHistory> kept = store->findPlayers(kRecruitHash);
+    ASSERT_EQ(kept.size(), 1);
+    ASSERT_EQ(kept[0].notes.size(), 1);
+    EXPECT_EQ(kept[0].notes[0].text, QStringLiteral("Teamkills at the flag"));
+
+    // By the key hash, as the Player List's menu searches.
+    history.search(kVeteranHash);
+    ASSERT_TRUE(WaitUntil([&] { return row(results, 0).value(0) == kVeteranHash; }));
+    EXPECT_EQ(row(sessions, 0).value(4), QStringLiteral("still on"));
+}
+
+// A store that cannot be opened is said in the window, search after search,
+// and never in an error box.
+TEST_F(HistoryTest, AStoreThatCannotBeOpenedIsSaidInTheWindow)
+{
+    writeFile(QStringLiteral("not-a-folder"), "x");
+    storeUrl_ = workPath(QStringLiteral("not-a-folder/players.sqlite"));
+    PlayerHistoryWindow& history = openHistory();
+    auto& status = part<QLabel>(history, "historyStatusLabel");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        history.search(QStringLiteral("recru"));
+        ASSERT_TRUE(WaitUntil([&] { return status.text().contains(QStringLiteral("could not be opened")); }))
+            << status.text().toStdString();
+        status.clear();
+    }
+    EXPECT_TRUE(dialogs_->shown.isEmpty());
+}
