@@ -20,6 +20,8 @@
 #include "storage/keyring_password_store.h"
 #include "storage/settings.h"
 #include "storage/writer_lock.h"
+#include "store/player_recorder.h"
+#include "store/store_writer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -170,7 +172,10 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     loadFiles();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    finishRecording();
+}
 
 void MainWindow::createControls()
 {
@@ -260,6 +265,9 @@ void MainWindow::createMenus()
     playerHistoryAction_ = new QAction(QStringLiteral("Player &History..."), this);
     playerHistoryAction_->setObjectName(QStringLiteral("playerHistoryAction"));
     playerHistoryAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    recordPlayersAction_ = new QAction(QStringLiteral("Record &Players"), this);
+    recordPlayersAction_->setObjectName(QStringLiteral("recordPlayersAction"));
+    recordPlayersAction_->setCheckable(true);
     fillServersMenu();
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));

@@ -27,6 +27,7 @@ class Desktop;
 class Dialogs;
 class PasswordStore;
 class PlayerHistoryWindow;
+class PlayerRecorder;
 class ListBox;
 class QAction;
 class QCheckBox;
@@ -39,6 +40,7 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class SpinEdit;
+class StoreWriter;
 class StringGrid;
 struct AdminAction;
 class WriterLock;
@@ -103,8 +105,9 @@ private:
     void createTakeAwayActions();
     void connectSession();
     void bindControls();
-    // The player store: the Player History window.
+    // The player store: recording the Player List into it, and the Player History window.
     void connectPlayerHistory();
+    void finishRecording();
 
     // Start-up and closing: the three files.
     void loadFiles();
@@ -168,6 +171,9 @@ private:
     void onConnectionRestored(const QByteArray& server);
     void onPlayerHistoryTriggered();
     void onPlayerLineHistoryTriggered();
+    void onRecordPlayersToggled();
+    // The recorder while Record Players is on, else null.
+    PlayerRecorder* recorder() const;
     // Connecting.
     void onConnectClicked();
     void onDisconnectClicked();
@@ -224,6 +230,9 @@ private:
     std::unique_ptr<WriterLock> settingsLock_;
     std::unique_ptr<WriterLock> announcementsLock_;
     std::function<AboutWindow&()> aboutWindow_;
+    // Made with the window when a store is set; the writer has a thread of its own.
+    std::unique_ptr<StoreWriter> storeWriter_;
+    std::unique_ptr<PlayerRecorder> playerRecorder_;
     PlayerHistoryWindow* playerHistoryWindow_ = nullptr; // made when first shown
 
     QTimer* announceTimer_;
@@ -234,6 +243,7 @@ private:
     QAction* manageServersAction_;
     QAction* reconnectAction_;
     QAction* playerHistoryAction_;
+    QAction* recordPlayersAction_;
     QAction* playerLineHistoryAction_ = nullptr;
     QAction* aboutAction_;
 

@@ -1,22 +1,82 @@
-// The player store from the window: the Player History window reads it, from
-// the Servers menu or for a line of the Player List.
+// The player store from the window: "Record Players" keeps what the Player
+// List shows in the store, as a watcher would, and the Player History window
+// reads the store, from the Servers menu or for a line of the Player List.
 
 #include "admin/list_fields.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/player_history_window.h"
 #include "core/windows1252.h"
+#include "session/console_session.h"
+#include "store/player_recorder.h"
+#include "store/store_location.h"
+#include "store/store_writer.h"
 
 #include <QAction>
 
+using namespace std::chrono_literals;
+
 void MainWindow::connectPlayerHistory()
 {
+    if (const std::optional<StoreLocation> location = options_.storeUrl.isEmpty()
+            ? std::nullopt
+            : parseStoreLocation(options_.storeUrl)) {
+        storeWriter_ = std::make_unique<StoreWriter>(*location);
+        playerRecorder_ = std::make_unique<PlayerRecorder>(*storeWriter_);
+        connect(storeWriter_.get(), &StoreWriter::logLine, this, &MainWindow::appendLog);
+    }
+    // Without a usable store there is nothing to record into; the history
+    // window says why when it is opened.
+    recordPlayersAction_->setEnabled(storeWriter_ != nullptr);
+    recordPlayersAction_->setChecked(storeWriter_ != nullptr);
+
     playerLineHistoryAction_ = new QAction(QStringLiteral("Player &History..."), playerList_);
     playerLineHistoryAction_->setObjectName(QStringLiteral("playerListHistoryAction"));
     playerList_->addAction(playerLineHistoryAction_);
 
     guard_.bind(playerHistoryAction_, &QAction::triggered, [this] { onPlayerHistoryTriggered(); });
     guard_.bind(playerLineHistoryAction_, &QAction::triggered, [this] { onPlayerLineHistoryTriggered(); });
+    guard_.bind(recordPlayersAction_, &QAction::toggled, [this] { onRecordPlayersToggled(); });
+
+    // Only the Player List's own refreshes are recorded: they are what this window looked at.
+    connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) {
+        if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
+            recorder->listCleared();
+    });
+    connect(session_, &ConsoleSession::entriesAdded, this, [this](ListKind list, const EntryBlock& entries) {
+        if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
+            recorder->entriesAdded(entries);
+    });
+    connect(session_, &ConsoleSession::listComplete, this, [this](ListKind list) {
+        if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
+            recorder->listComplete(QString::fromLatin1(session_->host()) + u':' + QString::number(session_->port()));
+    });
+    connect(session_, &ConsoleSession::disconnected, this, [this] {
+        if (playerRecorder_)
+            playerRecorder_->stop(QStringLiteral("the connection ended"));
+    });
+}
+
+PlayerRecorder* MainWindow::recorder() const
+{
+    return recordPlayersAction_->isChecked() ? playerRecorder_.get() : nullptr;
+}
+
+void MainWindow::finishRecording()
+{
+    if (!playerRecorder_)
+        return;
+    // Whoever was on is no longer followed: their sessions close, and what
+    // waits for the store gets a short while to be written.
+    playerRecorder_->stop(QStringLiteral("the window closed"));
+    storeWriter_->flush(3s);
+}
+
+void MainWindow::onRecordPlayersToggled()
+{
+    // Players are no longer followed: their sessions close rather than stay open for ever.
+    if (!recordPlayersAction_->isChecked() && playerRecorder_)
+        playerRecorder_->stop(QStringLiteral("recording was turned off"));
 }
 
 void MainWindow::onPlayerHistoryTriggered()

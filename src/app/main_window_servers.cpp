@@ -45,6 +45,7 @@ void MainWindow::fillServersMenu()
     serversMenu_->addAction(reconnectAction_);
     serversMenu_->addSeparator();
     serversMenu_->addAction(playerHistoryAction_);
+    serversMenu_->addAction(recordPlayersAction_);
 }
 
 void MainWindow::storeSavedServers(const SavedServers& servers)

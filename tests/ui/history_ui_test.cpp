@@ -1,5 +1,7 @@
 // The player store from the window: the Player History window finds players
-// in a store another program filled and keeps notes in it.
+// in a store another program filled and keeps notes in it; Record Players
+// keeps what the Player List shows, and closes the sessions when the
+// connection ends.
 
 #include "app/player_history_window.h"
 #include "store/player_store.h"
@@ -9,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimeZone>
 #include <QTreeWidget>
@@ -139,4 +143,24 @@ TEST_F(HistoryTest, AStoreThatCannotBeOpenedIsSaidInTheWindow)
         status.clear();
     }
     EXPECT_TRUE(dialogs_->shown.isEmpty());
+}
+
+// Refreshing the Player List records who is on; disconnecting closes their sessions.
+TEST_F(HistoryTest, RecordPlayersKeepsThePlayerListAndClosesSessionsOnDisconnect)
+{
+    ASSERT_TRUE(control<QAction>("recordPlayersAction").isChecked());
+    connectAndLogin();
+    const auto store = openStore();
+    const auto count = [&](const char* sql) {
+        QSqlQuery query(QSqlDatabase::database(store->connectionName()));
+        return query.exec(QLatin1String(sql)) && query.next() ? query.value(0).toInt() : -1;
+    };
+    const int onServer = int(server().game().players().size());
+    ASSERT_GT(onServer, 0);
+    button("refreshPlayersButton").click();
+    ASSERT_TRUE(WaitUntil([&] { return count("SELECT COUNT(*) FROM sessions WHERE left_at IS NULL") == onServer; }));
+
+    button("disconnectButton").click();
+    ASSERT_TRUE(WaitUntil([&] { return count("SELECT COUNT(*) FROM sessions WHERE left_at IS NULL") == 0; }));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM sessions"), onServer);
 }
