@@ -114,7 +114,7 @@ void PlayerHistoryWindow::createControls()
 
     auto* resultPane = new QWidget(splitter);
     resultList_ = makeTable(resultPane, "historyResultList", QStringLiteral("Players"),
-                            {QStringLiteral("Player"), QStringLiteral("Latest Name")});
+                            {QStringLiteral("Latest Name"), QStringLiteral("Key")});
     auto* resultLayout = new QVBoxLayout(resultPane);
     resultLayout->setContentsMargins(0, 0, 0, 0);
     resultLayout->addWidget(makeLabel(resultPane, "historyResultLabel", QStringLiteral("&Players:"), resultList_));
@@ -154,8 +154,8 @@ void PlayerHistoryWindow::createControls()
     detailLayout->setRowStretch(1, 2);
     detailLayout->setRowStretch(3, 3);
     detailLayout->setRowStretch(5, 1);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
 
     closeButton_ = new QPushButton(QStringLiteral("&Close"), this);
     closeButton_->setObjectName(QStringLiteral("historyCloseButton"));
@@ -193,7 +193,9 @@ void PlayerHistoryWindow::createControls()
     guard_.bind(noteEdit_, &QLineEdit::returnPressed, [this] { onAddNoteClicked(); });
     guard_.bind(addNoteButton_, &QPushButton::clicked, [this] { onAddNoteClicked(); });
 
-    resize(900, 560);
+    // Room for a name and a 32-digit hash beside a session's five columns.
+    resize(1000, 600);
+    splitter->setSizes({400, 600});
 }
 
 void PlayerHistoryWindow::search(const QString& query)
@@ -238,7 +240,7 @@ void PlayerHistoryWindow::onFound(int request, const QList<PlayerHistory>& playe
     QTreeWidgetItem* selected = nullptr;
     for (const PlayerHistory& player : players_) {
         const QString latestName = player.names.isEmpty() ? QString() : player.names.first().text;
-        auto* item = new QTreeWidgetItem(resultList_, {player.hash.isEmpty() ? player.key : player.hash, latestName});
+        auto* item = new QTreeWidgetItem(resultList_, {latestName, player.hash.isEmpty() ? player.key : player.hash});
         if (player.key == keep || (!selected && keep.isEmpty()))
             selected = item;
     }

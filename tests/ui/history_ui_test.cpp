@@ -104,7 +104,7 @@ TEST_F(HistoryTest, FindsAPlayerByPartOfANameShowsTheSessionsAndKeepsANote)
     QTest::keyClick(&searchEdit, Qt::Key_Return);
     ASSERT_TRUE(WaitUntil([&] { return results.topLevelItemCount() > 0; }));
     EXPECT_EQ(results.topLevelItemCount(), 1);
-    EXPECT_EQ(row(results, 0), (QStringList{kRecruitHash, QStringLiteral("Recruit 7")}));
+    EXPECT_EQ(row(results, 0), (QStringList{QStringLiteral("Recruit 7"), kRecruitHash}));
     results.setCurrentItem(results.topLevelItem(0));
     EXPECT_EQ(row(sessions, 0),
               (QStringList{QStringLiteral("EU 1"), QStringLiteral("Recruit 7"), QStringLiteral("198.51.100.7"),
@@ -124,7 +124,7 @@ TEST_F(HistoryTest, FindsAPlayerByPartOfANameShowsTheSessionsAndKeepsANote)
 
     // By the key hash, as the Player List's menu searches.
     history.search(kVeteranHash);
-    ASSERT_TRUE(WaitUntil([&] { return row(results, 0).value(0) == kVeteranHash; }));
+    ASSERT_TRUE(WaitUntil([&] { return row(results, 0).value(1) == kVeteranHash; }));
     EXPECT_EQ(row(sessions, 0).value(4), QStringLiteral("still on"));
 }
 
