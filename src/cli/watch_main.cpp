@@ -47,6 +47,17 @@ int stopSignals()
     return ::signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// Qt's PostgreSQL driver warns, once for every statement it held, when it
+// tidies up after a connection the server ended; the store's own line says
+// what happened, once.
+QtMessageHandler qtMessages = nullptr;
+void withoutDriverNoise(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("Unable to free statement")))
+        return;
+    qtMessages(type, context, message);
+}
+
 } // namespace
 
 int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const TerminalText& terminal)
@@ -61,6 +72,7 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
 
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ravelin-cli"));
+    qtMessages = qInstallMessageHandler(withoutDriverNoise);
 
     // The command line first, then the environment, then watch.conf.
     const LocationFolders folders = userFolders();

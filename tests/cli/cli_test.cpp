@@ -10,6 +10,7 @@
 #include "cli/reply_printer.h"
 #include "cli/server_list.h"
 #include "cli/terminal_text.h"
+#include "cli/watch_config.h"
 #include "core/windows1252.h"
 #include "sim_server.h"
 #include "storage/audit_log.h"
@@ -27,7 +28,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -137,6 +140,7 @@ protected:
         }
         env.insert("XDG_CONFIG_HOME", folder_.filePath("config"));
         env.insert("XDG_STATE_HOME", folder_.filePath("state"));
+        env.insert("XDG_DATA_HOME", folder_.filePath("data"));
         env.insert("LC_ALL", "C.UTF-8");
         for (auto it = environment.begin(); it != environment.end(); ++it)
             env.insert(it.key(), it.value());
@@ -955,5 +959,83 @@ TEST(PasswordSources, TheKeyringComesBetweenAServersOwnAndTheCommonOnes)
         keyring.answers = c.answers;
         const PasswordResult found = findPassword(c.sources, {50ms, &keyring, TerminalText()});
         EXPECT_EQ(found.password, c.password) << found.error.data();
+    }
+}
+
+// ravelin-cli watch records every player who joined two servers; SIGTERM
+// ends it with status 0, and ravelin-cli history finds the newcomers, with
+// their hash, address, server and when they were seen, in the store.
+TEST_F(CliTest, WatchRecordsThePlayersThatHistoryFinds)
+{
+    RconSimServer& first = addServer();
+    RconSimServer& second = addServer();
+    second.game().seedChurn(2); // a newcomer of its own
+    const QString servers = serversFile({{"eu1", &first}, {"eu2", &second}});
+    QProcess watch;
+    watch.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}}));
+    watch.setChildProcessModifier([] { ::setsid(); });
+    watch.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"watch", "--servers", servers, "--json", "--interval", "5"});
+    QByteArray printed;
+    const auto printedCount = [&](const QByteArray& part) {
+        printed += watch.readAllStandardOutput();
+        return printed.count(part);
+    };
+    const qsizetype present = first.game().players().size() + second.game().players().size();
+    ASSERT_TRUE(WaitUntil([&] { return printedCount(R"("event":"join")") == present; }, 20s)) << printed.data();
+    const SimPlayer newcomers[] = {*first.churnStep().joined, *second.churnStep().joined};
+    ASSERT_TRUE(WaitUntil([&] { return printedCount(R"("name":"Recruit)") == 2; }, 20s)) << printed.data();
+    ::kill(pid_t(watch.processId()), SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return watch.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(watch.exitCode(), 0) << watch.readAllStandardError().data();
+    EXPECT_EQ(printedCount(R"("event":"down","reason":"the watch stopped")"), 2);
+
+    const Outcome history = run({"history", "--json", "recruit"});
+    ASSERT_EQ(history.status, 0) << history.err.data();
+    const QList<QByteArray> lines = history.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << history.out.data();
+    for (const SimPlayer& newcomer : newcomers) {
+        const auto found = std::find_if(lines.begin(), lines.end(), [&](const QByteArray& line) {
+            return line.contains("\"hash\":\"" + newcomer.keyHash + '"');
+        });
+        ASSERT_NE(found, lines.end()) << newcomer.keyHash.data();
+        const QJsonObject player = QJsonDocument::fromJson(*found).object();
+        EXPECT_EQ(player["names"][0]["name"].toString().toLatin1(), newcomer.name);
+        EXPECT_EQ(player["addresses"][0]["address"].toString().toLatin1(), newcomer.address);
+        const QJsonObject session = player["sessions"][0].toObject();
+        EXPECT_EQ(session["server"].toString(), &newcomer == &newcomers[0] ? "eu1" : "eu2");
+        EXPECT_FALSE(session["joined"].toString().isEmpty());
+        EXPECT_FALSE(session["left"].toString().isEmpty()) << "the watch's end closed the session";
+        EXPECT_FALSE(player["last_seen"].toString().isEmpty());
+    }
+}
+
+// What the watch service reads: watch.conf and the watch's command line,
+// with the interval's floor of 5 seconds on both.
+TEST(WatchSettings, ReadTheConfigAndTheCommandLine)
+{
+    const WatchConfig config = parseWatchConfig(
+        "# the service's\n\nservers = list.txt\ninterval = 5\nretention-days = 30\n", "/etc/r/watch.conf");
+    EXPECT_EQ(config.error, "");
+    EXPECT_EQ(config.servers, "/etc/r/list.txt");
+    EXPECT_EQ(config.interval, 5s);
+    EXPECT_EQ(config.retentionDays, 30);
+    struct Case
+    {
+        QByteArray text;
+        QByteArray error;
+    };
+    const Case wrong[] = {
+        {"interval = 4\n", "/w:1: the interval must be a whole number of seconds from 5 to 86400, not '4'"},
+        {"\ncolour = red\n", "/w:2: unknown setting 'colour'"},
+        {"servers\n", "/w:1: expected KEY = VALUE, found 'servers'"},
+    };
+    for (const Case& c : wrong)
+        EXPECT_EQ(parseWatchConfig(c.text, "/w").error, c.error);
+
+    EXPECT_EQ(parseWatchCommandLine({"watch", "--interval=5"}).options.interval, 5s);
+    for (const QList<QByteArray>& arguments :
+         {QList<QByteArray>{"watch", "--interval", "4.9"}, {"watch", "exec sv.serverName"}}) {
+        const WatchCommandLine line = parseWatchCommandLine(arguments);
+        EXPECT_EQ(line.exitStatus, 2) << arguments.last().data();
     }
 }
