@@ -153,9 +153,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/bastionrow/ravelin")
 # dpkg-shlibdeps finds the Qt and C++ libraries (and with Qt's GUI library its
-# X11 platform plugin and JPEG reader); the window's font is not a library.
+# X11 platform plugin and JPEG reader); the window's font is not a library, and
+# the player store's SQLite driver is a plugin Qt loads by name. The PostgreSQL
+# driver is wanted only for a team's shared store.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -42,7 +42,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Homepage)" ] || fail "no Homepage"
 depends=$(field Depends)
 depended=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
-for needed in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libstdc++6 libc6 fonts-liberation; do
+for needed in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libqt6sql6 libstdc++6 libc6 fonts-liberation libqt6sql6-sqlite; do
     grep -qxF "$needed" <<<"$depended" || fail "Depends lacks $needed: $depends"
 done
 
