@@ -40,6 +40,67 @@ Stop usageError(const QByteArray& message, const QByteArray& help = "--help")
     return stop(2, QByteArray(kProgram) + ": " + message + "\nTry '" + kProgram + ' ' + help + "'.\n", true);
 }
 
+// getopt_long over a list of arguments. It reorders the pointers of its own
+// copies, never the bytes they point to, and starts afresh each time.
+class OptionReader
+{
+public:
+    OptionReader(const QList<QByteArray>& arguments, const char* shortOptions, const option* longOptions)
+        : copies_(arguments)
+        , shortOptions_(shortOptions)
+        , longOptions_(longOptions)
+    {
+        for (QByteArray& argument : copies_)
+            argv_.push_back(argument.data());
+        argv_.push_back(nullptr);
+        optind = 0; // starts afresh, as each run of a parser must
+        opterr = 0; // the messages are ours
+    }
+
+    // The next option, or -1 after the last; ':' for a missing value, '?' for another mistake.
+    int next()
+    {
+        const int option = getopt_long(argc(), argv_.data(), shortOptions_, longOptions_, nullptr);
+        value_ = optarg ? QByteArray(optarg) : QByteArray();
+        given_ = option == -1 ? QByteArray() : QByteArray(argv_[optind - 1]);
+        return option;
+    }
+    const QByteArray& value() const { return value_; }
+
+    // What was wrong with the option next() gave as ':' or '?'.
+    QByteArray mistake(int option) const
+    {
+        if (option == ':') {
+            const QByteArray name = given_.startsWith("--") ? given_ : "-" + QByteArray(1, char(optopt));
+            return "option '" + name + "' needs a value";
+        }
+        if (given_.startsWith("--") && optopt != 0)
+            return "option '" + given_.left(given_.indexOf('=')) + "' takes no value";
+        if (optopt == 0 || optopt >= 256)
+            return "unknown option '" + given_ + "'";
+        return "unknown option '-" + QByteArray(1, char(optopt)) + "'";
+    }
+
+    // The arguments that are not options, in order.
+    QList<QByteArray> rest() const
+    {
+        QList<QByteArray> rest;
+        for (int i = optind; i < argc(); ++i)
+            rest.append(QByteArray(argv_[size_t(i)]));
+        return rest;
+    }
+
+private:
+    int argc() const { return int(argv_.size()) - 1; }
+
+    QList<QByteArray> copies_;
+    std::vector<char*> argv_;
+    const char* shortOptions_;
+    const option* longOptions_;
+    QByteArray value_;
+    QByteArray given_;
+};
+
 std::optional<std::chrono::milliseconds> readSeconds(const QByteArray& text, bool zeroAllowed)
 {
     bool ok = false;
@@ -158,22 +219,12 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
 {
     CliCommandLine result;
     CliOptions& options = result.options;
-    // getopt_long reorders the pointers, never the bytes they point to.
-    QList<QByteArray> copies = arguments;
-    std::vector<char*> argv;
-    for (QByteArray& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int argc = int(argv.size()) - 1;
-
     bool hostGiven = false;
     bool portGiven = false;
-    optind = 0; // starts afresh, as each run of the parser must
-    opterr = 0; // the messages are ours
+    OptionReader reader(arguments, kShortOptions, kLongOptions);
     int option;
-    while ((option = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1) {
-        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
-        const QByteArray given = QByteArray(argv[optind - 1]);
+    while ((option = reader.next()) != -1) {
+        const QByteArray& value = reader.value();
         switch (option) {
         case 'h': return stop(0, cliHelpText(), false);
         case Version: return stop(0, QByteArray(kProgram) + ' ' + version + '\n', false);
@@ -226,20 +277,10 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
         case Json: options.json = true; break;
         case NoAudit: options.audit = false; break;
         case 'v': options.verbose = true; break;
-        case ':': {
-            const QByteArray name = given.startsWith("--") ? given : "-" + QByteArray(1, char(optopt));
-            return usageError("option '" + name + "' needs a value");
-        }
-        default: // '?'
-            if (given.startsWith("--") && optopt != 0)
-                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value");
-            if (optopt == 0)
-                return usageError("unknown option '" + given + "'");
-            return usageError("unknown option '-" + QByteArray(1, char(optopt)) + "'");
+        default: return usageError(reader.mistake(option)); // ':' or '?'
         }
     }
-    for (int i = optind; i < argc; ++i)
-        options.commands.append(QByteArray(argv[i]));
+    options.commands = reader.rest();
 
     if (options.listServers)
         return result;
@@ -304,19 +345,11 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
     WatchOptions& options = result.options;
     if (environment.database)
         options.database = QString::fromLocal8Bit(*environment.database);
-    QList<QByteArray> copies = arguments;
-    std::vector<char*> argv;
-    for (QByteArray& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int argc = int(argv.size()) - 1;
     const QByteArray help = "watch --help";
-    optind = 0;
-    opterr = 0;
+    OptionReader reader(arguments, ":vh", kWatchOptions);
     int option;
-    while ((option = getopt_long(argc, argv.data(), ":vh", kWatchOptions, nullptr)) != -1) {
-        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
-        const QByteArray given = QByteArray(argv[optind - 1]);
+    while ((option = reader.next()) != -1) {
+        const QByteArray& value = reader.value();
         switch (option) {
         case 'h': return stop(0, watchHelpText(), false);
         case ConfigFile: options.configFile = QString::fromLocal8Bit(value); break;
@@ -346,15 +379,11 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
             break;
         case JsonOutput: options.json = true; break;
         case 'v': options.verbose = true; break;
-        case ':': return usageError("option '" + given + "' needs a value", help);
-        default:
-            if (given.startsWith("--") && optopt != 0)
-                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value", help);
-            return usageError("unknown option '" + given + "'", help);
+        default: return usageError(reader.mistake(option), help);
         }
     }
-    if (optind < argc)
-        return usageError("watch takes no commands, not '" + QByteArray(argv[optind]) + "'", help);
+    if (const QList<QByteArray> rest = reader.rest(); !rest.isEmpty())
+        return usageError("watch takes no commands, not '" + rest.first() + "'", help);
     return result;
 }
 
@@ -388,19 +417,11 @@ HistoryCommandLine parseHistoryCommandLine(const QList<QByteArray>& arguments, c
     HistoryOptions& options = result.options;
     if (environment.database)
         options.database = QString::fromLocal8Bit(*environment.database);
-    QList<QByteArray> copies = arguments;
-    std::vector<char*> argv;
-    for (QByteArray& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int argc = int(argv.size()) - 1;
     const QByteArray help = "history --help";
-    optind = 0;
-    opterr = 0;
+    OptionReader reader(arguments, ":h", kHistoryOptions);
     int option;
-    while ((option = getopt_long(argc, argv.data(), ":h", kHistoryOptions, nullptr)) != -1) {
-        const QByteArray value = optarg ? QByteArray(optarg) : QByteArray();
-        const QByteArray given = QByteArray(argv[optind - 1]);
+    while ((option = reader.next()) != -1) {
+        const QByteArray& value = reader.value();
         switch (option) {
         case 'h': return stop(0, historyHelpText(), false);
         case Database: options.database = QString::fromLocal8Bit(value); break;
@@ -412,15 +433,12 @@ HistoryCommandLine parseHistoryCommandLine(const QList<QByteArray>& arguments, c
             break;
         }
         case JsonOutput: options.json = true; break;
-        case ':': return usageError("option '" + given + "' needs a value", help);
-        default:
-            if (given.startsWith("--") && optopt != 0)
-                return usageError("option '" + given.left(given.indexOf('=')) + "' takes no value", help);
-            return usageError("unknown option '" + given + "'", help);
+        default: return usageError(reader.mistake(option), help);
         }
     }
-    if (argc - optind != 1 || QByteArray(argv[optind]).trimmed().isEmpty())
+    const QList<QByteArray> rest = reader.rest();
+    if (rest.size() != 1 || rest.first().trimmed().isEmpty())
         return usageError("give one QUERY: a part of a name, a key hash or an address", help);
-    options.query = QByteArray(argv[optind]).trimmed();
+    options.query = rest.first().trimmed();
     return result;
 }

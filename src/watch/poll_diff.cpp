@@ -32,13 +32,19 @@ QString keyOf(const SeenPlayer& player)
     return event.playerKey();
 }
 
-WatchEvent eventAbout(WatchEvent::Kind kind, const SeenPlayer& player, const LookContext& context)
+WatchEvent eventAt(WatchEvent::Kind kind, const LookContext& context)
 {
     WatchEvent event;
     event.kind = kind;
     event.time = context.time;
     event.server = context.server;
     event.serverAddress = context.serverAddress;
+    return event;
+}
+
+WatchEvent eventAbout(WatchEvent::Kind kind, const SeenPlayer& player, const LookContext& context)
+{
+    WatchEvent event = eventAt(kind, context);
     event.hash = player.hash;
     event.name = player.name;
     event.address = player.address;
@@ -48,11 +54,7 @@ WatchEvent eventAbout(WatchEvent::Kind kind, const SeenPlayer& player, const Loo
 
 WatchEvent eventAbout(WatchEvent::Kind kind, const SeenBan& ban, const LookContext& context)
 {
-    WatchEvent event;
-    event.kind = kind;
-    event.time = context.time;
-    event.server = context.server;
-    event.serverAddress = context.serverAddress;
+    WatchEvent event = eventAt(kind, context);
     event.ban = ban.ban;
     event.banIsAddress = ban.isAddress;
     event.banPeriod = ban.period;
