@@ -94,7 +94,8 @@ QList<SeenBan> keyBansFrom(const EntryBlock& entries)
 QList<SeenBan> addressBansFrom(QByteArrayView text)
 {
     QList<SeenBan> bans;
-    for (const QStringView line : QStringView(windows1252::decode(text)).split(u'\n')) {
+    const QString decoded = windows1252::decode(text);
+    for (const QStringView line : QStringView(decoded).split(u'\n')) {
         const qsizetype colon = line.indexOf(u':');
         if (colon < 0)
             continue;
