@@ -125,13 +125,17 @@ public slots:
             const bool saidAlready = state_->failing;
             state_->failing = true;
             const qsizetype waiting = state_->queuedEvents;
-            retryTimer_.start(state_->retryInterval);
-            state_->changed.wakeAll();
-            lock.unlock();
+            // Counted from here, under the lock: a poll submitted once the
+            // failure shows may already drop events.
             if (!saidAlready) {
                 writtenSinceFailure_ = 0;
                 droppedBefore_ = state_->dropped;
                 droppedSamplesBefore_ = state_->droppedSamples;
+            }
+            retryTimer_.start(state_->retryInterval);
+            state_->changed.wakeAll();
+            lock.unlock();
+            if (!saidAlready) {
                 emit writer_->logLine("The store could not be written (" + store_->lastError().toUtf8() + "); "
                                       + QByteArray::number(waiting) + (waiting == 1 ? " event waits" : " events wait"));
             }
