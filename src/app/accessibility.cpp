@@ -5,6 +5,7 @@
 #include "app/string_grid.h"
 
 #include <QAccessibleObject>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QWidget>
 
@@ -55,6 +56,10 @@ QAccessibleInterface* ravelinAccessible(const QString& className, QObject* objec
         return new ItemViewAccessible(static_cast<StringGrid*>(object), QAccessible::Table, QAccessible::Cell);
     if (className == QLatin1String("QApplication") && object == qApp)
         return new ApplicationAccessible;
+    // A window of its own made from a plain widget (the Player History) is
+    // a window to a screen reader, not a filler inside one.
+    if (className == QLatin1String("PlayerHistoryWindow"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
 }
 

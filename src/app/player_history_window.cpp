@@ -3,6 +3,7 @@
 #include "store/player_lookup.h"
 #include "store/store_location.h"
 
+#include <QAction>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -99,6 +100,9 @@ void PlayerHistoryWindow::createControls()
     searchEdit_->setAccessibleName(QStringLiteral("Find player"));
     searchEdit_->setPlaceholderText(QStringLiteral("Part of a name, a key hash or an address"));
     searchEdit_->setClearButtonEnabled(true);
+    // The clear button takes its accessible name from its action.
+    if (auto* clear = searchEdit_->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear"));
     searchButton_ = new QPushButton(QStringLiteral("&Search"), this);
     searchButton_->setObjectName(QStringLiteral("historySearchButton"));
     searchButton_->setAutoDefault(false);
