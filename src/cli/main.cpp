@@ -19,7 +19,6 @@
 #include "storage/command_history.h"
 #include "storage/file_locations.h"
 #include "storage/keyring_password_store.h"
-#include "storage/saved_servers.h"
 
 #include <QCoreApplication>
 #include <QDir>
