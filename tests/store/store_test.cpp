@@ -442,6 +442,8 @@ TEST_P(StoreTest, TheWriterKeepsEventsWhileTheStoreIsDownAndWritesThemWhenItIsBa
     writer.submit({PlayerEvent(K::Join, 1, kHashB, "Bob", "5.6.7.8")},
                   {{At(1), QStringLiteral("Alpha"), 2, 64, "Karkand"}});
     ASSERT_TRUE(WaitUntil([&] { return writer.isFailing(); }, 10s));
+    // The writer's thread says so a moment after the flag shows.
+    ASSERT_TRUE(WaitUntil([&] { return log.size() >= 1; }));
     writer.submit({PlayerEvent(K::Leave, 2, kHashA, "Ann", "1.2.3.4")});
     EXPECT_EQ(writer.held(), 2);
     EXPECT_FALSE(writer.flush(10s));
