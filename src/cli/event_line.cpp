@@ -44,6 +44,7 @@ QByteArray eventText(const WatchEvent& event)
     case WatchEvent::Kind::Down: line += " (" + event.text.toUtf8() + ')'; break;
     case WatchEvent::Kind::Join:
     case WatchEvent::Kind::Leave: line += ' ' + player(event); break;
+    case WatchEvent::Kind::Watched: line += ' ' + player(event) + ": " + quoted(event.text); break;
     case WatchEvent::Kind::Rename: line += ' ' + quoted(event.previous) + " -> " + player(event); break;
     case WatchEvent::Kind::Address:
         line += ' ' + event.previous.toUtf8() + " -> " + event.address.toUtf8() + ' ' + quoted(event.name);
@@ -77,11 +78,14 @@ QByteArray eventJson(const WatchEvent& event)
     case WatchEvent::Kind::Leave:
     case WatchEvent::Kind::Rename:
     case WatchEvent::Kind::Address:
+    case WatchEvent::Kind::Watched:
         line.text("hash", QStringView(event.hash))
             .text("name", QStringView(event.name))
             .text("address", QStringView(event.address))
             .number("id", event.playerId >= 0 ? std::optional<qint64>(event.playerId) : std::nullopt);
         optionalText("previous", event.previous);
+        if (event.kind == WatchEvent::Kind::Watched)
+            line.text("note", QStringView(event.text));
         break;
     case WatchEvent::Kind::Map:
         line.text("map", QStringView(event.map));

@@ -25,6 +25,7 @@ struct WatchEvent
         Ban,     // a ban appeared: `ban` is the key or address, `secondsLeft` its time
         Unban,   // a ban went
         Action,  // this client did something to the server: `text` says what, `outcome` how it went
+        Watched, // a player on the watchlist joined; `text` holds the entry's note
     };
 
     Kind kind = Kind::Up;
@@ -46,7 +47,7 @@ struct WatchEvent
     std::optional<qint64> secondsLeft; // Ban: time left; none for a permanent or round ban
     QString banPeriod;                 // Ban: "Perm", "Round" or "Time Left: N" as the server says it
 
-    QString text;    // Down: why; Action: what was done
+    QString text;    // Down: why; Action: what was done; Watched: the watchlist entry's note
     QString outcome; // Action: how it went
     QString user;    // Action: the local user who did it
 
@@ -79,6 +80,7 @@ inline const char* eventName(WatchEvent::Kind kind)
     case WatchEvent::Kind::Ban: return "ban";
     case WatchEvent::Kind::Unban: return "unban";
     case WatchEvent::Kind::Action: return "action";
+    case WatchEvent::Kind::Watched: return "watched";
     }
     return "unknown";
 }

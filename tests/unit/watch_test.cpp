@@ -7,6 +7,7 @@
 #include "support/wait.h"
 #include "watch/poll_diff.h"
 #include "watch/server_watch.h"
+#include "watch/watchlist.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -95,6 +96,86 @@ TEST(PollDiff, BansAppearAndGoWhateverTheirTimeLeft)
 
 // A watch at the stock server's pace: the first look finds everyone, a kick
 // is a leave at the next look, a restart of the server is down and up again.
+namespace {
+
+WatchEntry Entry(WatchEntry::Kind kind, const QString& pattern)
+{
+    WatchEntry entry;
+    entry.kind = kind;
+    entry.pattern = pattern;
+    return entry;
+}
+
+} // namespace
+
+// Which entries a player matches, at the edges of ranges and patterns, and
+// which entries are refused when made.
+TEST(Watchlist, MatchesByHashRangeAndNamePatternAndRefusesWhatCannotMatch)
+{
+    using Kind = WatchEntry::Kind;
+    struct Case
+    {
+        Kind kind;
+        const char* pattern;
+        const char* hash;
+        const char* name;
+        const char* address;
+        bool matches;
+    };
+    const Case cases[] = {
+        {Kind::Hash, "0123456789ABCDEF0123456789ABCDEF", "0123456789abcdef0123456789abcdef", "", "", true},
+        {Kind::Hash, "0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdee", "", "", false},
+        {Kind::Hash, "0123456789abcdef0123456789abcdef", "", "0123456789abcdef0123456789abcdef", "", false},
+        {Kind::Address, "0.0.0.0/0", "", "", "203.0.113.9", true},
+        {Kind::Address, "0.0.0.0/0", "", "", "2001:db8::1", false},
+        {Kind::Address, "203.0.113.9/32", "", "", "203.0.113.9", true},
+        {Kind::Address, "203.0.113.9/32", "", "", "203.0.113.10", false},
+        {Kind::Address, "203.0.113.9", "", "", "203.0.113.9", true},
+        {Kind::Address, "198.51.100.0/24", "", "", "198.51.100.0", true},
+        {Kind::Address, "198.51.100.0/24", "", "", "198.51.100.255", true},
+        {Kind::Address, "198.51.100.0/24", "", "", "198.51.101.0", false},
+        {Kind::Address, "198.51.100.77/24", "", "", "198.51.100.1", true},
+        {Kind::Address, "2001:db8::/32", "", "", "2001:db8:ffff::1", true},
+        {Kind::Address, "2001:db8::/32", "", "", "2001:db9::1", false},
+        {Kind::Address, "2001:DB8::1", "", "", "2001:db8:0::1", true},
+        {Kind::Address, "10.0.0.0/8", "", "", "", false},
+        {Kind::Name, "camp", "", "xXCamperXx", "", true},
+        {Kind::Name, "^camp", "", "xXCamperXx", "", false},
+        {Kind::Name, "^\\[TK\\]", "", "[tk]Bob", "", true},
+        {Kind::Name, "bob$", "", "[tk]Bob ", "", false},
+        {Kind::Name, "^Ä", "", "äsop", "", true},
+        {Kind::Name, ".*", "", "", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pattern << " / " << c.hash << c.name << c.address);
+        const WatchEntry entry = Entry(c.kind, QString::fromUtf8(c.pattern));
+        ASSERT_EQ(watchEntryProblem(entry), QString());
+        const QList<WatchEntry> found = Watchlist({entry}).matches(QLatin1String(c.hash), QString::fromUtf8(c.name),
+                                                                   QLatin1String(c.address));
+        EXPECT_EQ(found.size(), c.matches ? 1 : 0);
+    }
+
+    const struct
+    {
+        Kind kind;
+        const char* pattern;
+        const char* said;
+    } refused[] = {
+        {Kind::Hash, "0123456789abcdef0123456789abcde", "32 hexadecimal digits"},
+        {Kind::Hash, "0123456789abcdef0123456789abcdeg", "32 hexadecimal digits"},
+        {Kind::Address, "10.0.0.0/33", "not an address"},
+        {Kind::Address, "2001:db8::/129", "not an address"},
+        {Kind::Address, "bob.example", "not an address"},
+        {Kind::Name, "[tk", "not a valid regular expression"},
+        {Kind::Name, "", "cannot be empty"},
+    };
+    for (const auto& r : refused) {
+        const WatchEntry entry = Entry(r.kind, QLatin1String(r.pattern));
+        EXPECT_TRUE(watchEntryProblem(entry).contains(QLatin1String(r.said))) << r.pattern;
+        EXPECT_TRUE(Watchlist({entry}).entries().isEmpty()) << r.pattern;
+    }
+}
+
 TEST(ServerWatch, FollowsAServerThroughAKickAndARestart)
 {
     auto server = std::make_unique<RconSimServer>(RconSimOptions{});
