@@ -66,6 +66,18 @@ const QList<QStringList> kMigrations = {
         QStringLiteral("CREATE INDEX events_at ON events (at)"),
         QStringLiteral("CREATE INDEX events_player ON events (player_id)"),
     },
+    {
+        // The bans this client placed, with why; `bans` holds what the
+        // servers' lists showed. A ban for a time has its seconds, a round or
+        // permanent one none.
+        QStringLiteral("CREATE TABLE ban_records (id {id}, server_id BIGINT NOT NULL REFERENCES servers (id), "
+                       "ban TEXT NOT NULL, is_address INTEGER NOT NULL, player_name TEXT, period TEXT NOT NULL, "
+                       "seconds BIGINT, reason TEXT NOT NULL, message TEXT NOT NULL, placed_by TEXT NOT NULL, "
+                       "placed_at BIGINT NOT NULL, lifted_at BIGINT, lifted_by TEXT, lift_reason TEXT)"),
+        QStringLiteral("CREATE INDEX ban_records_ban ON ban_records (ban)"),
+        QStringLiteral("CREATE TABLE watchlist (id {id}, kind TEXT NOT NULL, pattern TEXT NOT NULL, "
+                       "note TEXT NOT NULL, added_by TEXT NOT NULL, added_at BIGINT NOT NULL)"),
+    },
 };
 
 QAtomicInteger<quint64> connectionCount;
@@ -131,7 +143,7 @@ bool hasPlayer(const WatchEvent& event)
 {
     using Kind = WatchEvent::Kind;
     const bool aboutPlayer = event.kind == Kind::Join || event.kind == Kind::Leave || event.kind == Kind::Rename
-        || event.kind == Kind::Address;
+        || event.kind == Kind::Address || event.kind == Kind::Watched;
     return aboutPlayer && (!event.hash.isEmpty() || !event.name.isEmpty());
 }
 
@@ -379,7 +391,8 @@ bool BatchWriter::write(const WatchEvent& event)
         break;
     case Kind::Rename:
     case Kind::Address:
-    case Kind::Map: break;
+    case Kind::Map:
+    case Kind::Watched: break;
     }
     if (!ok)
         return false;
@@ -787,6 +800,208 @@ QList<PlayerHistory> PlayerStore::findPlayers(const QString& query, int limit)
         while (notes->next())
             history.notes.append({timeFrom(notes->value(0)), notes->value(1).toString(), notes->value(2).toString()});
         notes->finish();
+        if (!history.hash.isEmpty()) {
+            history.bans = readBans(QStringLiteral("WHERE ban = ? AND is_address = 0 ORDER BY placed_at DESC, "
+                                                   "ban_records.id DESC"),
+                                    {banKeyText(history.hash)});
+            if (!lastError_.isEmpty())
+                return {};
+        }
     }
     return found;
+}
+
+bool PlayerStore::write(const QString& statement, const QVariantList& values)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return false;
+    if (!connection_->execute(statement, values)) {
+        reconnect_ = true;
+        return fail(connection_->error);
+    }
+    return true;
+}
+
+std::optional<qint64> PlayerStore::serverId(const QString& name, qint64 at)
+{
+    // A server first met in a ban record has no address yet; its polls give it one.
+    const QVariant id = connection_->value(
+        QStringLiteral("INSERT INTO servers (name, address, first_seen, last_seen) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT (name) DO UPDATE SET address = servers.address RETURNING id"),
+        {name, QString(), at, at});
+    if (!id.isValid())
+        return std::nullopt;
+    return id.toLongLong();
+}
+
+bool PlayerStore::recordBan(const BanRecord& record)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return false;
+    Connection& db = *connection_;
+    const qint64 at = msecs(record.placed);
+    if (!db.begin()) {
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    const std::optional<qint64> server = serverId(record.server, at);
+    const QVariant seconds = record.period == BanRecord::Period::Seconds && record.seconds
+        ? QVariant(*record.seconds)
+        : QVariant(QMetaType::fromType<qint64>());
+    const QVariant lifted = record.lifted.isValid() ? QVariant(msecs(record.lifted))
+                                                    : QVariant(QMetaType::fromType<qint64>());
+    if (!server
+        || !db.execute(QStringLiteral("INSERT INTO ban_records (server_id, ban, is_address, player_name, period, "
+                                      "seconds, reason, message, placed_by, placed_at, lifted_at, lifted_by, "
+                                      "lift_reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                       {*server, banKeyText(record.ban), int(record.isAddress), textOrNull(record.playerName),
+                        banPeriodName(record.period), seconds, record.reason, record.message, record.placedBy, at,
+                        lifted, textOrNull(record.liftedBy), textOrNull(record.liftReason)})
+        || !db.commit()) {
+        db.rollback();
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    return true;
+}
+
+bool PlayerStore::recordBanLifted(const BanLift& lift, bool* found)
+{
+    if (found)
+        *found = false;
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return false;
+    QSqlQuery* update = connection_->run(
+        QStringLiteral("UPDATE ban_records SET lifted_at = ?, lifted_by = ?, lift_reason = ? WHERE id = "
+                       "(SELECT id FROM ban_records WHERE server_id = (SELECT id FROM servers WHERE name = ?) "
+                       "AND ban = ? AND lifted_at IS NULL ORDER BY placed_at DESC, id DESC LIMIT 1)"),
+        {msecs(lift.time), lift.by, lift.why, lift.server, banKeyText(lift.ban)});
+    if (!update) {
+        reconnect_ = true;
+        return fail(connection_->error);
+    }
+    if (found)
+        *found = update->numRowsAffected() > 0;
+    update->finish();
+    return true;
+}
+
+QList<BanRecord> PlayerStore::readBans(const QString& where, const QVariantList& values)
+{
+    QList<BanRecord> records;
+    QSqlQuery* rows = connection_->run(
+        QStringLiteral("SELECT servers.name, ban, is_address, player_name, period, seconds, reason, message, "
+                       "placed_by, placed_at, lifted_at, lifted_by, lift_reason FROM ban_records JOIN servers ON "
+                       "servers.id = ban_records.server_id ")
+            + where,
+        values);
+    if (!rows) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return records;
+    }
+    while (rows->next()) {
+        BanRecord record;
+        record.server = rows->value(0).toString();
+        record.ban = rows->value(1).toString();
+        record.isAddress = rows->value(2).toInt() != 0;
+        record.playerName = rows->value(3).toString();
+        record.period = banPeriodFrom(rows->value(4).toString()).value_or(BanRecord::Period::Perm);
+        if (!rows->value(5).isNull())
+            record.seconds = rows->value(5).toLongLong();
+        record.reason = rows->value(6).toString();
+        record.message = rows->value(7).toString();
+        record.placedBy = rows->value(8).toString();
+        record.placed = timeFrom(rows->value(9));
+        record.lifted = timeFrom(rows->value(10));
+        record.liftedBy = rows->value(11).toString();
+        record.liftReason = rows->value(12).toString();
+        records.append(record);
+    }
+    rows->finish();
+    return records;
+}
+
+QList<BanRecord> PlayerStore::banRecords(const QString& ban)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    return readBans(QStringLiteral("WHERE ban = ? ORDER BY placed_at DESC, ban_records.id DESC"), {banKeyText(ban)});
+}
+
+QList<BanRecord> PlayerStore::newestBanRecords()
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    return readBans(QStringLiteral("WHERE ban_records.id = (SELECT newest.id FROM ban_records newest WHERE "
+                                   "newest.ban = ban_records.ban ORDER BY newest.placed_at DESC, newest.id DESC "
+                                   "LIMIT 1) ORDER BY ban"),
+                    {});
+}
+
+std::optional<qint64> PlayerStore::addWatchEntry(const WatchEntry& entry)
+{
+    lastError_.clear();
+    if (const QString problem = watchEntryProblem(entry); !problem.isEmpty()) {
+        fail(problem);
+        return std::nullopt;
+    }
+    if (!reopenIfNeeded())
+        return std::nullopt;
+    const QVariant id = connection_->value(
+        QStringLiteral("INSERT INTO watchlist (kind, pattern, note, added_by, added_at) VALUES (?, ?, ?, ?, ?) "
+                       "RETURNING id"),
+        {watchKindName(entry.kind), entry.pattern.trimmed(), entry.note, entry.addedBy, msecs(entry.added)});
+    if (!id.isValid()) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return std::nullopt;
+    }
+    return id.toLongLong();
+}
+
+bool PlayerStore::removeWatchEntry(qint64 id)
+{
+    return write(QStringLiteral("DELETE FROM watchlist WHERE id = ?"), {id});
+}
+
+QList<WatchEntry> PlayerStore::watchlist()
+{
+    lastError_.clear();
+    QList<WatchEntry> entries;
+    if (!reopenIfNeeded())
+        return entries;
+    // The statement has no parameter and is run unprepared.
+    QSqlQuery* rows = connection_->run(
+        QStringLiteral("SELECT id, kind, pattern, note, added_by, added_at FROM watchlist ORDER BY added_at, id"));
+    if (!rows) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return entries;
+    }
+    while (rows->next()) {
+        const std::optional<WatchEntry::Kind> kind = watchKindFrom(rows->value(1).toString());
+        if (!kind)
+            continue; // made by a newer program
+        entries.append({rows->value(0).toLongLong(), *kind, rows->value(2).toString(), rows->value(3).toString(),
+                        rows->value(4).toString(), timeFrom(rows->value(5))});
+    }
+    rows->finish();
+    return entries;
+}
+
+bool PlayerStore::apply(const StoreChange& change)
+{
+    if (const auto* record = std::get_if<BanRecord>(&change))
+        return recordBan(*record);
+    if (const auto* lift = std::get_if<BanLift>(&change))
+        return recordBanLifted(*lift);
+    if (const auto* entry = std::get_if<WatchEntry>(&change))
+        return addWatchEntry(*entry).has_value();
+    return removeWatchEntry(std::get<WatchEntryRemoval>(change).id);
 }

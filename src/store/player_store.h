@@ -10,14 +10,18 @@
 // made it. Every text goes in as a bound parameter: names come from servers
 // that may be hostile.
 
+#include "store/ban_record.h"
 #include "store/store_location.h"
 #include "watch/watch_event.h"
+#include "watch/watchlist.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 #include <memory>
+#include <variant>
 
 // A name or address of a player and when it was first and last seen.
 struct SeenText
@@ -55,13 +59,23 @@ struct PlayerHistory
     QList<SeenText> addresses;     // the most recently seen first
     QList<PlayerSession> sessions; // by server, then by time joined
     QList<PlayerNote> notes;       // oldest first
+    QList<BanRecord> bans;         // bans this client placed on the hash, the newest first
 };
+
+// Taking an entry off the watchlist, by its number in the store.
+struct WatchEntryRemoval
+{
+    qint64 id = 0;
+};
+
+// One change a user makes to the store, as the writer carries it.
+using StoreChange = std::variant<BanRecord, BanLift, WatchEntry, WatchEntryRemoval>;
 
 class PlayerStore
 {
 public:
     // The schema version this program writes.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     explicit PlayerStore(StoreLocation location);
     ~PlayerStore();
@@ -96,6 +110,30 @@ public:
     bool addNote(const QString& playerKey, const QString& text, const QString& author,
                  const QDateTime& time = QDateTime::currentDateTimeUtc());
 
+    // Keeps a ban this client placed.
+    bool recordBan(const BanRecord& record);
+    // Marks the latest standing ban of the key or address on the server
+    // lifted. A ban the store has no record of standing is no failure:
+    // `*found` (when given) says whether there was one.
+    bool recordBanLifted(const BanLift& lift, bool* found = nullptr);
+    // The bans placed on a key hash (in any case) or an address, the newest
+    // first. None, with lastError() saying why, when the store cannot be read.
+    QList<BanRecord> banRecords(const QString& ban);
+    // The newest ban record of every key and address.
+    QList<BanRecord> newestBanRecords();
+
+    // Keeps a watchlist entry and returns its number, or nothing: an entry
+    // with a problem (watchEntryProblem) is refused with lastError() saying it.
+    std::optional<qint64> addWatchEntry(const WatchEntry& entry);
+    // Takes the entry off; one already gone is no failure.
+    bool removeWatchEntry(qint64 id);
+    // Every entry, oldest first. None, with lastError() saying why, on failure.
+    QList<WatchEntry> watchlist();
+
+    // Makes one change of any kind; what a watchlist entry is given for a
+    // number is dropped.
+    bool apply(const StoreChange& change);
+
     // Removes what was last seen more than `days` days before `now`: closed
     // sessions, samples, events, actions, bans, names and addresses, and
     // players left with nothing (a player with a note, or on a server now,
@@ -120,6 +158,10 @@ private:
     bool migrate();
     bool reopenIfNeeded();
     bool fail(const QString& what);
+    // Runs `statement` with `values` in a transaction of its own.
+    bool write(const QString& statement, const QVariantList& values);
+    std::optional<qint64> serverId(const QString& name, qint64 at);
+    QList<BanRecord> readBans(const QString& where, const QVariantList& values);
 
     StoreLocation location_;
     QString connectionName_;

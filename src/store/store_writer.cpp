@@ -3,6 +3,7 @@
 #include "store/player_store.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QMutex>
 #include <QTimer>
 #include <QWaitCondition>
@@ -11,11 +12,16 @@
 
 namespace {
 
+// A poll, or one change a user made: never both, so that a retry writes
+// neither twice.
 struct Batch
 {
     QList<WatchEvent> events;
     QList<PopulationSample> samples;
+    std::optional<StoreChange> change;
 };
+
+constexpr std::chrono::seconds kBanCacheAge{60};
 
 } // namespace
 
@@ -27,15 +33,38 @@ struct StoreWriter::State
     std::deque<Batch> queue;
     qsizetype queuedEvents = 0;
     qsizetype queuedSamples = 0;
+    qsizetype queuedChanges = 0;
     qsizetype inFlightEvents = 0; // the batch being written, out of the queue
+    bool inFlightChange = false;
     bool writing = false;
     qsizetype heldLimit = kDefaultHeldLimit;
     std::chrono::milliseconds retryInterval = kDefaultRetryInterval;
     qint64 dropped = 0;
     qint64 droppedSamples = 0;
+    qint64 droppedChanges = 0;
     qint64 written = 0;
     qint64 failedAttempts = 0;
     bool failing = false;
+
+    // The newest ban record of each key, for the window to read without
+    // waiting on the store: loaded on the writing thread, kept up to date
+    // with what is submitted, and loaded again once it is a minute old.
+    QHash<QString, BanRecord> newestBans;
+    QDeadlineTimer bansFresh{0};
+    bool bansLoading = false;
+
+    // Keeps `record` as its key's newest unless a newer one is known. Of two
+    // placed at the same time, a lifted one is the later word.
+    void keepNewest(const BanRecord& record)
+    {
+        const QString key = banKeyText(record.ban);
+        const auto it = newestBans.constFind(key);
+        if (it != newestBans.cend()
+            && (it->placed > record.placed
+                || (it->placed == record.placed && it->lifted.isValid() && !record.lifted.isValid())))
+            return;
+        newestBans.insert(key, record);
+    }
 
     // Drops the oldest queued events, and samples, past the limit. The batch
     // being written is not in the queue and is never cut.
@@ -53,8 +82,16 @@ struct StoreWriter::State
             queuedSamples -= cut;
             droppedSamples += cut;
         }
-        while (!queue.empty() && queue.front().events.isEmpty() && queue.front().samples.isEmpty())
-            queue.pop_front();
+        for (auto it = queue.begin(); it != queue.end() && queuedChanges > heldLimit; ++it) {
+            if (it->change) {
+                it->change.reset();
+                --queuedChanges;
+                ++droppedChanges;
+            }
+        }
+        std::erase_if(queue, [](const Batch& batch) {
+            return batch.events.isEmpty() && batch.samples.isEmpty() && !batch.change;
+        });
     }
 };
 
@@ -103,12 +140,15 @@ public slots:
                 state_->queue.pop_front();
                 state_->queuedEvents -= batch.events.size();
                 state_->queuedSamples -= batch.samples.size();
+                state_->queuedChanges -= batch.change ? 1 : 0;
                 state_->inFlightEvents = batch.events.size();
+                state_->inFlightChange = batch.change.has_value();
                 state_->writing = true;
             }
-            const bool ok = store_->record(batch.events, batch.samples);
+            const bool ok = batch.change ? store_->apply(*batch.change) : store_->record(batch.events, batch.samples);
             QMutexLocker lock(&state_->mutex);
             state_->inFlightEvents = 0;
+            state_->inFlightChange = false;
             state_->writing = false;
             if (ok) {
                 state_->written += batch.events.size();
@@ -119,12 +159,14 @@ public slots:
             }
             state_->queuedEvents += batch.events.size();
             state_->queuedSamples += batch.samples.size();
+            state_->queuedChanges += batch.change ? 1 : 0;
             state_->queue.push_front(std::move(batch));
             state_->keepWithinLimit();
             ++state_->failedAttempts;
             const bool saidAlready = state_->failing;
             state_->failing = true;
             const qsizetype waiting = state_->queuedEvents;
+            const qsizetype waitingChanges = state_->queuedChanges;
             // Counted from here, under the lock: a poll submitted once the
             // failure shows may already drop events.
             if (!saidAlready) {
@@ -136,8 +178,13 @@ public slots:
             state_->changed.wakeAll();
             lock.unlock();
             if (!saidAlready) {
-                emit writer_->logLine("The store could not be written (" + store_->lastError().toUtf8() + "); "
-                                      + QByteArray::number(waiting) + (waiting == 1 ? " event waits" : " events wait"));
+                QByteArray line = "The store could not be written (" + store_->lastError().toUtf8() + "); "
+                    + QByteArray::number(waiting) + (waiting == 1 ? " event" : " events");
+                if (waitingChanges > 0)
+                    line += " and " + QByteArray::number(waitingChanges)
+                        + (waitingChanges == 1 ? " change" : " changes");
+                line += waiting + waitingChanges == 1 ? " waits" : " wait";
+                emit writer_->logLine(line);
             }
             return;
         }
@@ -154,6 +201,23 @@ public slots:
         if (dropped > 0 || droppedSamples > 0)
             line += "; " + droppedText(dropped, droppedSamples) + " had no room to wait and were dropped";
         emit writer_->logLine(line);
+    }
+
+    // Reads the newest ban records into the cache.
+    void loadBans()
+    {
+        if (!store_)
+            store_ = std::make_unique<PlayerStore>(location_);
+        const QList<BanRecord> records = store_->newestBanRecords();
+        const bool ok = store_->lastError().isEmpty();
+        QMutexLocker lock(&state_->mutex);
+        state_->bansLoading = false;
+        // A store that cannot be read is not asked again at every look.
+        state_->bansFresh.setRemainingTime(kBanCacheAge);
+        if (!ok)
+            return;
+        for (const BanRecord& record : records)
+            state_->keepNewest(record);
     }
 
     // A try now, whatever the retry timer says.
@@ -227,10 +291,49 @@ void StoreWriter::submit(QList<WatchEvent> events, QList<PopulationSample> sampl
         QMutexLocker lock(&state_->mutex);
         state_->queuedEvents += events.size();
         state_->queuedSamples += samples.size();
-        state_->queue.push_back({std::move(events), std::move(samples)});
+        state_->queue.push_back({std::move(events), std::move(samples), std::nullopt});
         state_->keepWithinLimit();
     }
     QMetaObject::invokeMethod(worker_, "drain", Qt::QueuedConnection);
+}
+
+QString StoreWriter::submitChange(StoreChange change)
+{
+    if (const auto* entry = std::get_if<WatchEntry>(&change)) {
+        if (QString problem = watchEntryProblem(*entry); !problem.isEmpty())
+            return problem;
+    }
+    {
+        QMutexLocker lock(&state_->mutex);
+        if (const auto* record = std::get_if<BanRecord>(&change)) {
+            state_->keepNewest(*record);
+        } else if (const auto* lift = std::get_if<BanLift>(&change)) {
+            const auto it = state_->newestBans.find(banKeyText(lift->ban));
+            if (it != state_->newestBans.end() && it->server == lift->server && !it->lifted.isValid()) {
+                it->lifted = lift->time;
+                it->liftedBy = lift->by;
+                it->liftReason = lift->why;
+            }
+        }
+        ++state_->queuedChanges;
+        state_->queue.push_back({{}, {}, std::move(change)});
+        state_->keepWithinLimit();
+    }
+    QMetaObject::invokeMethod(worker_, "drain", Qt::QueuedConnection);
+    return {};
+}
+
+std::optional<BanRecord> StoreWriter::newestBan(const QString& ban) const
+{
+    QMutexLocker lock(&state_->mutex);
+    if (!state_->bansLoading && state_->bansFresh.hasExpired()) {
+        state_->bansLoading = true;
+        QMetaObject::invokeMethod(worker_, "loadBans", Qt::QueuedConnection);
+    }
+    const auto it = state_->newestBans.constFind(banKeyText(ban));
+    if (it == state_->newestBans.cend())
+        return std::nullopt;
+    return *it;
 }
 
 bool StoreWriter::flush(std::chrono::milliseconds timeout)
@@ -248,11 +351,15 @@ bool StoreWriter::flush(std::chrono::milliseconds timeout)
     }
     const qsizetype left = state_->queuedEvents + state_->inFlightEvents;
     const qsizetype leftSamples = state_->queuedSamples;
+    const qsizetype leftChanges = state_->queuedChanges + (state_->inFlightChange ? 1 : 0);
     const bool done = state_->queue.empty() && !state_->writing;
     lock.unlock();
-    if (!done)
-        emit logLine("The store could not be written before closing: " + droppedText(left, leftSamples)
-                     + (left + leftSamples == 1 ? " is" : " are") + " not in it");
+    if (!done) {
+        QByteArray line = "The store could not be written before closing: " + droppedText(left, leftSamples);
+        if (leftChanges > 0)
+            line += " and " + QByteArray::number(leftChanges) + (leftChanges == 1 ? " change" : " changes");
+        emit logLine(line + (left + leftSamples + leftChanges == 1 ? " is" : " are") + " not in it");
+    }
     return done;
 }
 
@@ -272,6 +379,18 @@ qint64 StoreWriter::droppedSamples() const
 {
     QMutexLocker lock(&state_->mutex);
     return state_->droppedSamples;
+}
+
+qint64 StoreWriter::heldChanges() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->queuedChanges + (state_->inFlightChange ? 1 : 0);
+}
+
+qint64 StoreWriter::droppedChanges() const
+{
+    QMutexLocker lock(&state_->mutex);
+    return state_->droppedChanges;
 }
 
 qint64 StoreWriter::written() const

@@ -1,13 +1,15 @@
 #pragma once
 
-// Writes polls to the player store on a thread of its own, so that neither the
+// Writes polls, and the changes users make (bans placed and lifted, the
+// watchlist), to the player store on a thread of its own, so that neither the
 // window nor a watcher ever waits on the database. Each submission is one
 // transaction. While the store cannot be written (a full disk, a stopped
 // server) the submissions wait in memory, at most heldLimit() events and as
-// many samples, the oldest dropped and counted past that, and are tried again
-// every retryInterval(). logLine says when the store fails and when it is
-// written again.
+// many samples and as many changes, the oldest dropped and counted past that,
+// and are tried again every retryInterval(). logLine says when the store
+// fails and when it is written again.
 
+#include "store/player_store.h"
 #include "store/store_location.h"
 #include "watch/watch_event.h"
 
@@ -18,6 +20,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class StoreWriter : public QObject
 {
@@ -41,6 +44,17 @@ public:
     // Hands one poll to the thread and returns at once.
     void submit(QList<WatchEvent> events, QList<PopulationSample> samples = {});
 
+    // Hands one change to the thread and returns at once: empty, or, for a
+    // watchlist entry that cannot be kept, why (nothing is submitted then).
+    QString submitChange(StoreChange change);
+
+    // The newest ban record of a key hash or address that the writer knows
+    // of, without waiting: what was submitted, and what the store held when
+    // last read. The store is read again, on the writing thread, when this is
+    // first asked and once a minute after, so a record placed elsewhere shows
+    // at a later look.
+    std::optional<BanRecord> newestBan(const QString& ban) const;
+
     // Writes what is held now, trying the store at once; returns whether all
     // of it is written, within `timeout` in any case.
     bool flush(std::chrono::milliseconds timeout);
@@ -50,6 +64,9 @@ public:
     qint64 held() const;
     qint64 dropped() const;
     qint64 droppedSamples() const;
+    // Changes waiting, and changes dropped for want of room.
+    qint64 heldChanges() const;
+    qint64 droppedChanges() const;
     qint64 written() const;
     // The last write failed, and the held events wait for the next try.
     bool isFailing() const;

@@ -8,6 +8,7 @@
 #include "support/wait.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -262,7 +263,7 @@ TEST_P(StoreTest, MigratesOnceAndKeepsWhatItHoldsWhenOpenedAgain)
     }
     PlayerStore again(Location());
     ASSERT_TRUE(again.open()) << again.lastError().toStdString();
-    EXPECT_EQ(Count(again, QStringLiteral("SELECT COUNT(*) FROM schema_version")), 1);
+    EXPECT_EQ(Count(again, QStringLiteral("SELECT COUNT(*) FROM schema_version")), PlayerStore::kSchemaVersion);
     EXPECT_EQ(again.findPlayers(kHashA).size(), 1);
 
     // A store from a newer program is left alone.
@@ -505,6 +506,230 @@ TEST_P(StoreTest, TheWriterHoldsNoMoreThanItsLimitAndCountsWhatItDropped)
     for (const PlayerHistory& history : store.findPlayers(QStringLiteral("p")))
         kept.append(history.names.value(0).text);
     EXPECT_EQ(kept, QStringList({"p22", "p21", "p20", "p12", "p11"})) << "the newest are kept";
+}
+
+BanRecord Ban(const QString& ban, const QString& server, int second, const QString& reason)
+{
+    BanRecord record;
+    record.server = server;
+    record.ban = ban;
+    record.isAddress = !ban.contains(QRegularExpression(QStringLiteral("^[0-9a-fA-F]{32}$")));
+    record.period = BanRecord::Period::Seconds;
+    record.seconds = 86400;
+    record.reason = reason;
+    record.placedBy = QStringLiteral("ops");
+    record.placed = At(second);
+    return record;
+}
+
+// A store made before bans had reasons is brought up to date where it is,
+// with what it held.
+TEST_P(StoreTest, AVersionOneStoreIsUpgradedInPlace)
+{
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        ASSERT_TRUE(store.record({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, QStringLiteral("Ann"), "1.2.3.4")}));
+        // Back to what the first schema had.
+        QSqlQuery query(QSqlDatabase::database(store.connectionName()));
+        for (const char* sql :
+             {"DROP TABLE ban_records", "DROP TABLE watchlist", "DELETE FROM schema_version WHERE version > 1"})
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
+        ASSERT_EQ(store.schemaVersion(), 1);
+    }
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    EXPECT_EQ(store.schemaVersion(), 2);
+    EXPECT_EQ(store.findPlayers(kHashA).value(0).sessions.size(), 1);
+    EXPECT_TRUE(store.recordBan(Ban(kHashA, QStringLiteral("Alpha"), 5, QStringLiteral("spam"))))
+        << store.lastError().toStdString();
+    EXPECT_EQ(store.banRecords(kHashA).size(), 1);
+}
+
+// Each ban keeps why, for how long and by whom; a lift marks the latest
+// standing ban of the key on its own server only; the player's history shows
+// them, the newest first.
+TEST_P(StoreTest, BansKeepTheirReasonAndALiftMarksTheLatestStandingOneOnItsServer)
+{
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    ASSERT_TRUE(store.record({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, QStringLiteral("Ann"), "1.2.3.4")}));
+
+    BanRecord round = Ban(kHashA.toUpper(), QStringLiteral("Alpha"), 10, QStringLiteral("team killing"));
+    round.period = BanRecord::Period::Round;
+    round.seconds = 600; // no time for a round ban
+    round.playerName = QStringLiteral("Ann");
+    round.message = QStringLiteral("Bye, 'Ann'\0; DROP TABLE bans;--");
+    const BanRecord later = Ban(kHashA, QStringLiteral("Alpha"), 20, QStringLiteral("again"));
+    const BanRecord elsewhere = Ban(kHashA, QStringLiteral("Beta"), 30, QStringLiteral("on Beta"));
+    const BanRecord address = Ban(QStringLiteral("1.2.3.4"), QStringLiteral("Alpha"), 40, QStringLiteral("proxy"));
+    for (const BanRecord& record : {round, later, elsewhere, address})
+        ASSERT_TRUE(store.recordBan(record)) << store.lastError().toStdString();
+
+    bool found = false;
+    ASSERT_TRUE(store.recordBanLifted(
+        {QStringLiteral("Alpha"), kHashA.toUpper(), QStringLiteral("lead"), QStringLiteral("appeal granted"), At(50)},
+        &found));
+    EXPECT_TRUE(found);
+    // A second lift on Alpha finds the older ban; a third finds none and is no failure.
+    ASSERT_TRUE(store.recordBanLifted({QStringLiteral("Alpha"), kHashA, QStringLiteral("lead"), {}, At(60)}, &found));
+    EXPECT_TRUE(found);
+    ASSERT_TRUE(store.recordBanLifted({QStringLiteral("Alpha"), kHashA, QStringLiteral("lead"), {}, At(70)}, &found));
+    EXPECT_FALSE(found);
+
+    const QList<BanRecord> bans = store.banRecords(kHashA.toUpper());
+    ASSERT_EQ(bans.size(), 3) << store.lastError().toStdString();
+    EXPECT_EQ(bans[0].server, QStringLiteral("Beta"));
+    EXPECT_FALSE(bans[0].lifted.isValid()) << "a lift on Alpha leaves Beta's ban standing";
+    EXPECT_EQ(bans[1].reason, QStringLiteral("again"));
+    EXPECT_EQ(bans[1].lifted, At(50));
+    EXPECT_EQ(bans[1].liftedBy, QStringLiteral("lead"));
+    EXPECT_EQ(bans[1].liftReason, QStringLiteral("appeal granted"));
+    EXPECT_EQ(bans[1].seconds, 86400);
+    EXPECT_EQ(bans[2].lifted, At(60));
+    EXPECT_EQ(bans[2].period, BanRecord::Period::Round);
+    EXPECT_EQ(bans[2].seconds, std::nullopt);
+    EXPECT_EQ(bans[2].playerName, QStringLiteral("Ann"));
+    EXPECT_EQ(bans[2].message, QString(round.message).replace(QChar(0), QChar::ReplacementCharacter));
+    EXPECT_EQ(bans[2].placed, At(10));
+    EXPECT_EQ(store.banRecords(QStringLiteral("1.2.3.4")).value(0).isAddress, true);
+
+    const PlayerHistory ann = store.findPlayers(kHashA).value(0);
+    EXPECT_EQ(ann.bans.size(), 3) << "the address ban is not the hash's";
+    QStringList newest;
+    for (const BanRecord& record : store.newestBanRecords())
+        newest.append(record.ban + u' ' + record.reason);
+    EXPECT_EQ(newest, QStringList({"0123456789abcdef0123456789abcdef on Beta", "1.2.3.4 proxy"}));
+}
+
+// Entries that cannot match are refused with why; the rest are kept, listed
+// oldest first and taken off again. A watched player's join is kept as an event.
+TEST_P(StoreTest, TheWatchlistKeepsValidEntriesAndRefusesOthersWithWhy)
+{
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    using Kind = WatchEntry::Kind;
+    const auto entry = [](Kind kind, const char* pattern, int second) {
+        return WatchEntry{0,
+                          kind,
+                          QLatin1String(pattern),
+                          QStringLiteral("note ") + QLatin1String(pattern),
+                          QStringLiteral("ops"),
+                          At(second)};
+    };
+    const auto hash = store.addWatchEntry(entry(Kind::Hash, "0123456789ABCDEF0123456789ABCDEF", 1));
+    const auto range = store.addWatchEntry(entry(Kind::Address, "2001:db8::/32", 2));
+    const auto name = store.addWatchEntry(entry(Kind::Name, "^\\[clan\\]", 3));
+    ASSERT_TRUE(hash && range && name) << store.lastError().toStdString();
+    EXPECT_FALSE(store.addWatchEntry(entry(Kind::Name, "(unclosed", 4)));
+    EXPECT_TRUE(store.lastError().contains(QStringLiteral("not a valid regular expression")))
+        << store.lastError().toStdString();
+    EXPECT_FALSE(store.addWatchEntry(entry(Kind::Address, "10.0.0.0/33", 5)));
+    EXPECT_FALSE(store.lastError().isEmpty());
+
+    ASSERT_TRUE(store.removeWatchEntry(*range));
+    ASSERT_TRUE(store.removeWatchEntry(*range)) << "one already gone is no failure";
+    const QList<WatchEntry> kept = store.watchlist();
+    ASSERT_EQ(kept.size(), 2) << store.lastError().toStdString();
+    EXPECT_EQ(kept[0].id, *hash);
+    EXPECT_EQ(kept[0].note, QStringLiteral("note 0123456789ABCDEF0123456789ABCDEF"));
+    EXPECT_EQ(kept[1].kind, Kind::Name);
+    EXPECT_EQ(kept[1].added, At(3));
+    EXPECT_EQ(Watchlist(kept).matches(kHashA, {}, {}).size(), 1);
+
+    WatchEvent watched = PlayerEvent(WatchEvent::Kind::Watched, 9, kHashA, QStringLiteral("[clan]Ann"), "1.2.3.4");
+    watched.text = kept[1].note;
+    ASSERT_TRUE(store.record({watched})) << store.lastError().toStdString();
+    EXPECT_EQ(Count(store,
+                    QStringLiteral("SELECT COUNT(*) FROM events WHERE kind = 'watched' AND detail = "
+                                   "'note ^\\[clan\\]' AND player_id IS NOT NULL")),
+              1);
+}
+
+// Changes go through the writer as polls do: held while the store is down,
+// no more than the limit, the oldest dropped; the window's look at the
+// newest ban sees a submitted one at once and a stored one once loaded.
+TEST_P(StoreTest, TheWriterCarriesChangesWithinItsLimitAndKnowsTheNewestBan)
+{
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        ASSERT_TRUE(store.recordBan(Ban(kHashB, QStringLiteral("Alpha"), 0, QStringLiteral("aimbot"))));
+    }
+    StoreWriter writer(Location());
+    writer.setRetryInterval(50ms);
+    writer.setHeldLimit(2);
+    WatchEntry refused;
+    refused.kind = WatchEntry::Kind::Address;
+    refused.pattern = QStringLiteral("300.1.1.1");
+    EXPECT_FALSE(writer.submitChange(refused).isEmpty());
+    EXPECT_EQ(writer.heldChanges(), 0) << "a refused entry is not submitted";
+    ASSERT_TRUE(WaitUntil([&] { return writer.newestBan(kHashB.toUpper()).has_value(); }, 10s));
+    EXPECT_EQ(writer.newestBan(kHashB)->reason, QStringLiteral("aimbot"));
+
+    Block();
+    EXPECT_TRUE(writer.submitChange(Ban(kHashA, QStringLiteral("Alpha"), 1, QStringLiteral("first"))).isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return writer.isFailing(); }, 10s));
+    writer.submitChange(Ban(kHashA, QStringLiteral("Alpha"), 2, QStringLiteral("second")));
+    writer.submitChange(
+        BanLift{QStringLiteral("Alpha"), kHashA, QStringLiteral("lead"), QStringLiteral("sorry"), At(3)});
+    // The first may be on its way to the store as the others come; it is
+    // dropped when it comes back.
+    ASSERT_TRUE(WaitUntil([&] { return writer.droppedChanges() == 1; }, 10s));
+    EXPECT_EQ(writer.heldChanges(), 2);
+    const std::optional<BanRecord> shown = writer.newestBan(kHashA);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->reason, QStringLiteral("second"));
+    EXPECT_EQ(shown->liftReason, QStringLiteral("sorry"));
+
+    Release();
+    ASSERT_TRUE(writer.flush(20s));
+    PlayerStore store(Location());
+    const QList<BanRecord> kept = store.banRecords(kHashA);
+    ASSERT_EQ(kept.size(), 1) << store.lastError().toStdString();
+    EXPECT_EQ(kept[0].reason, QStringLiteral("second"));
+    EXPECT_EQ(kept[0].liftedBy, QStringLiteral("lead"));
+}
+
+TEST(BanRecordTest, SaysWhenByWhomForHowLongAndWhy)
+{
+    struct Case
+    {
+        BanRecord::Period period;
+        std::optional<qint64> seconds;
+        const char* lifted; // by whom, or none
+        const char* expected;
+    };
+    const Case cases[] = {
+        {BanRecord::Period::Seconds, 86400, nullptr, "Banned 2026-12-09 07:10 by ops for 1 day: team killing"},
+        {BanRecord::Period::Seconds, 5400, nullptr, "Banned 2026-12-09 07:10 by ops for 90 minutes: team killing"},
+        {BanRecord::Period::Seconds, 7200, nullptr, "Banned 2026-12-09 07:10 by ops for 2 hours: team killing"},
+        {BanRecord::Period::Seconds, 61, nullptr, "Banned 2026-12-09 07:10 by ops for 61 seconds: team killing"},
+        {BanRecord::Period::Round, std::nullopt, nullptr, "Banned 2026-12-09 07:10 by ops for the round: team killing"},
+        {BanRecord::Period::Perm, std::nullopt, "lead",
+         "Banned 2026-12-09 07:10 by ops for ever: team killing; lifted 2026-12-10 09:00 by lead: appeal"},
+    };
+    const std::optional<QByteArray> zone = qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ"))
+                                                                           : std::nullopt;
+    qputenv("TZ", "UTC");
+    for (const Case& c : cases) {
+        BanRecord record;
+        record.period = c.period;
+        record.seconds = c.seconds;
+        record.placedBy = QStringLiteral("ops");
+        record.placed = QDateTime(QDate(2026, 12, 9), QTime(7, 10, 30), QTimeZone::utc());
+        record.reason = QStringLiteral("team killing");
+        if (c.lifted) {
+            record.lifted = QDateTime(QDate(2026, 12, 10), QTime(9, 0), QTimeZone::utc());
+            record.liftedBy = QLatin1String(c.lifted);
+            record.liftReason = QStringLiteral("appeal");
+        }
+        EXPECT_EQ(banSummary(record), QLatin1String(c.expected));
+    }
+    if (zone)
+        qputenv("TZ", *zone);
+    else
+        qunsetenv("TZ");
 }
 
 TEST(SqliteStoreTest, TheFileIsItsUsersAloneAndWrittenThroughAWriteAheadLog)
