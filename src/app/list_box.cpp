@@ -55,8 +55,11 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return toDisplayLine(entries_.at(index.row()));
-    if (role == Qt::ToolTipRole)
-        return toolTipFor(toDisplayLine(entries_.at(index.row())));
+    if (role == Qt::ToolTipRole) {
+        const QByteArrayView line = entries_.at(index.row());
+        const QString own = toolTipFor_ ? toolTipFor_(line) : QString();
+        return toolTipFor(own.isEmpty() ? toDisplayLine(line) : own);
+    }
     return {};
 }
 

@@ -19,6 +19,7 @@
 #include <QList>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class ListModel : public QAbstractListModel
@@ -39,9 +40,12 @@ public:
     // The list is complete: every entry shows now, and the spare room that
     // growing left is given back.
     void finish();
+    // A row's tooltip from `toolTip`, when it gives one; the line itself otherwise.
+    void setToolTipFor(std::function<QString(QByteArrayView line)> toolTip) { toolTipFor_ = std::move(toolTip); }
 
 private:
     bool sorted_;
+    std::function<QString(QByteArrayView line)> toolTipFor_;
     EntryBlock entries_;
     // Rows the views know of. A long reply arrives in many reads, and
     // repainting the list for each would be wasted, so new rows are shown at
@@ -70,6 +74,12 @@ public:
     void append(const EntryBlock& entries) { model_->append(entries); }
     void append(const QList<QByteArray>& entries);
     void finish() { model_->finish(); }
+    // Asks `toolTip` for each row's tooltip when it is shown; an empty answer
+    // shows the line itself. Either is shown as plain text.
+    void setToolTipFor(std::function<QString(QByteArrayView line)> toolTip)
+    {
+        model_->setToolTipFor(std::move(toolTip));
+    }
     void clear() { model_->clear(); }
     // Removes one entry. When it was the selected one, nothing is selected
     // after: the selection never moves on to a line the user did not choose.

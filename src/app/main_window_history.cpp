@@ -1,7 +1,9 @@
 // The player store from the window: "Record Players" keeps what the Player
 // List shows in the store, as a watcher would, and the Player History window
 // reads the store, from the Servers menu or for a line of the Player List.
+// A line of the Ban List tells, in its tooltip, why the store says it was placed.
 
+#include "admin/ban_admin.h"
 #include "admin/list_fields.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
@@ -13,6 +15,7 @@
 #include "store/store_writer.h"
 
 #include <QAction>
+#include <QPointer>
 
 using namespace std::chrono_literals;
 
@@ -24,6 +27,11 @@ void MainWindow::connectPlayerHistory()
         storeWriter_ = std::make_unique<StoreWriter>(*location);
         playerRecorder_ = std::make_unique<PlayerRecorder>(*storeWriter_);
         connect(storeWriter_.get(), &StoreWriter::logLine, this, &MainWindow::appendLog);
+        banList_->setToolTipFor([writer = QPointer(storeWriter_.get())](QByteArrayView line) {
+            const std::optional<QByteArray> key = writer ? ban_admin::banKey(line.toByteArray()) : std::nullopt;
+            const std::optional<BanRecord> record = key ? writer->newestBan(windows1252::decode(*key)) : std::nullopt;
+            return record ? banSummary(*record) : QString();
+        });
     }
     // Without a usable store there is nothing to record into; the history
     // window says why when it is opened.

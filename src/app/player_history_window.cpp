@@ -131,6 +131,10 @@ void PlayerHistoryWindow::createControls()
     sessionList_ = makeTable(detailPane, "historySessionList", QStringLiteral("Sessions"),
                              {QStringLiteral("Server"), QStringLiteral("Name"), QStringLiteral("Address"),
                               QStringLiteral("Joined"), QStringLiteral("Left")});
+    banList_ = makeTable(detailPane, "historyBanList", QStringLiteral("Bans"),
+                         {QStringLiteral("Server"), QStringLiteral("Placed"), QStringLiteral("Duration"),
+                          QStringLiteral("Reason"), QStringLiteral("Message"), QStringLiteral("By"),
+                          QStringLiteral("Lifted")});
     noteList_ = makeTable(detailPane, "historyNoteList", QStringLiteral("Notes"),
                           {QStringLiteral("Time"), QStringLiteral("Author"), QStringLiteral("Note")});
     noteEdit_ = new QLineEdit(detailPane);
@@ -148,16 +152,19 @@ void PlayerHistoryWindow::createControls()
     detailLayout->addWidget(makeLabel(detailPane, "historySessionLabel", QStringLiteral("S&essions:"), sessionList_), 2,
                             0, 1, 3);
     detailLayout->addWidget(sessionList_, 3, 0, 1, 3);
-    detailLayout->addWidget(makeLabel(detailPane, "historyNoteLabel", QStringLiteral("No&tes:"), noteList_), 4, 0, 1,
+    detailLayout->addWidget(makeLabel(detailPane, "historyBanLabel", QStringLiteral("&Bans:"), banList_), 4, 0, 1, 3);
+    detailLayout->addWidget(banList_, 5, 0, 1, 3);
+    detailLayout->addWidget(makeLabel(detailPane, "historyNoteLabel", QStringLiteral("No&tes:"), noteList_), 6, 0, 1,
                             3);
-    detailLayout->addWidget(noteList_, 5, 0, 1, 3);
-    detailLayout->addWidget(makeLabel(detailPane, "historyNoteEditLabel", QStringLiteral("Ne&w note:"), noteEdit_), 6,
+    detailLayout->addWidget(noteList_, 7, 0, 1, 3);
+    detailLayout->addWidget(makeLabel(detailPane, "historyNoteEditLabel", QStringLiteral("Ne&w note:"), noteEdit_), 8,
                             0);
-    detailLayout->addWidget(noteEdit_, 6, 1);
-    detailLayout->addWidget(addNoteButton_, 6, 2);
+    detailLayout->addWidget(noteEdit_, 8, 1);
+    detailLayout->addWidget(addNoteButton_, 8, 2);
     detailLayout->setRowStretch(1, 2);
     detailLayout->setRowStretch(3, 3);
     detailLayout->setRowStretch(5, 1);
+    detailLayout->setRowStretch(7, 1);
     splitter->setStretchFactor(0, 2);
     splitter->setStretchFactor(1, 3);
 
@@ -181,7 +188,8 @@ void PlayerHistoryWindow::createControls()
                             {searchButton_, resultList_},
                             {resultList_, seenList_},
                             {seenList_, sessionList_},
-                            {sessionList_, noteList_},
+                            {sessionList_, banList_},
+                            {banList_, noteList_},
                             {noteList_, noteEdit_},
                             {noteEdit_, addNoteButton_},
                             {addNoteButton_, closeButton_}})
@@ -272,6 +280,7 @@ void PlayerHistoryWindow::showPlayer(const PlayerHistory* player)
 {
     seenList_->clear();
     sessionList_->clear();
+    banList_->clear();
     noteList_->clear();
     if (!player)
         return;
@@ -284,10 +293,22 @@ void PlayerHistoryWindow::showPlayer(const PlayerHistory* player)
         new QTreeWidgetItem(sessionList_,
                             {session.server, session.name, session.address, when(session.joined),
                              session.left.isValid() ? when(session.left) : QStringLiteral("still on")});
+    for (const BanRecord& ban : player->bans) {
+        QString lifted = QStringLiteral("no");
+        if (ban.lifted.isValid()) {
+            lifted = QStringLiteral("%1 by %2").arg(when(ban.lifted), ban.liftedBy);
+            if (!ban.liftReason.isEmpty())
+                lifted += QStringLiteral(": ") + ban.liftReason;
+        }
+        new QTreeWidgetItem(
+            banList_,
+            {ban.server, when(ban.placed), banDurationText(ban), ban.reason, ban.message, ban.placedBy, lifted});
+    }
     for (const PlayerNote& note : player->notes)
         new QTreeWidgetItem(noteList_, {when(note.time), note.author, note.text});
     fitColumns(seenList_);
     fitColumns(sessionList_);
+    fitColumns(banList_);
     fitColumns(noteList_);
 }
 

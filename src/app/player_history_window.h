@@ -2,8 +2,8 @@
 
 // The Player History window: finds players in the player store by part of a
 // name, a key hash or an address, as "ravelin-cli history" does, and shows
-// the names and addresses each was seen with, their sessions and the notes
-// on them; a note can be added. The store is read on a thread of its own, so
+// the names and addresses each was seen with, their sessions, the bans this
+// client placed on them and the notes on them; a note can be added. The store is read on a thread of its own, so
 // a slow database never holds the window up; a failure is said in the window.
 
 #include "app/event_binding.h"
@@ -58,6 +58,7 @@ private:
     QTreeWidget* resultList_;
     QTreeWidget* seenList_;
     QTreeWidget* sessionList_;
+    QTreeWidget* banList_;
     QTreeWidget* noteList_;
     QLineEdit* noteEdit_;
     QPushButton* addNoteButton_;

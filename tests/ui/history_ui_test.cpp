@@ -3,6 +3,7 @@
 // keeps what the Player List shows, and closes the sessions when the
 // connection ends.
 
+#include "app/list_box.h"
 #include "app/player_history_window.h"
 #include "store/player_store.h"
 #include "window_fixture.h"
@@ -13,7 +14,9 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimeZone>
 #include <QTreeWidget>
 
@@ -163,4 +166,50 @@ TEST_F(HistoryTest, RecordPlayersKeepsThePlayerListAndClosesSessionsOnDisconnect
     button("disconnectButton").click();
     ASSERT_TRUE(WaitUntil([&] { return count("SELECT COUNT(*) FROM sessions WHERE left_at IS NULL") == 0; }));
     EXPECT_EQ(count("SELECT COUNT(*) FROM sessions"), onServer);
+}
+
+// A Ban List line's tooltip tells what the store knows of its ban, and the
+// player's history lists the bans placed on them.
+TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
+{
+    const QDateTime placed(QDate(2026, 12, 9), QTime(7, 10), QTimeZone::utc());
+    BanRecord ban;
+    ban.server = QStringLiteral("EU 1");
+    ban.ban = kRecruitHash;
+    ban.period = BanRecord::Period::Seconds;
+    ban.seconds = 86400;
+    ban.reason = QStringLiteral("<b>team</b> killing");
+    ban.placedBy = QStringLiteral("ops");
+    ban.placed = placed;
+    {
+        const auto store = openStore();
+        ASSERT_TRUE(store->record(
+            {playerEvent(WatchEvent::Kind::Join, placed.addSecs(-60), kRecruitHash, QStringLiteral("Recruit 7"))}));
+        ASSERT_TRUE(store->recordBan(ban)) << store->lastError().toStdString();
+    }
+
+    createWindow().show();
+    control<QTabWidget>("pages").setCurrentWidget(window().findChild<QWidget*>(QStringLiteral("bansPage")));
+    connectAndLogin();
+    const QByteArray banned = "Key: " + kRecruitHash.toLatin1() + " Perm";
+    const QByteArray unknown = "Key: " + kVeteranHash.toLatin1() + " Round";
+    server().sendRaw(banned + '\n' + unknown + "\n\x04");
+    ASSERT_TRUE(WaitUntil([&] { return list("banList").count() == 2; }));
+    const auto tip = [&](int row) {
+        QTextDocument shown;
+        shown.setHtml(list("banList").model()->index(row, 0).data(Qt::ToolTipRole).toString());
+        return shown.toPlainText();
+    };
+    // The store is read on the writer's thread at the first look.
+    ASSERT_TRUE(WaitUntil([&] { return tip(0) != QString::fromLatin1(banned); })) << tip(0).toStdString();
+    EXPECT_EQ(tip(0), banSummary(ban)) << "shown as plain text";
+    EXPECT_EQ(tip(1), QString::fromLatin1(unknown));
+
+    PlayerHistoryWindow& history = openHistory();
+    history.search(kRecruitHash);
+    auto& bans = part<QTreeWidget>(history, "historyBanList");
+    ASSERT_TRUE(WaitUntil([&] { return bans.topLevelItemCount() == 1; }));
+    EXPECT_EQ(row(bans, 0),
+              (QStringList{QStringLiteral("EU 1"), shown(placed), QStringLiteral("1 day"), ban.reason, QString(),
+                           QStringLiteral("ops"), QStringLiteral("no")}));
 }
