@@ -393,7 +393,7 @@ QByteArray historyHelpText()
            "Prints what the player store knows of every player QUERY finds: a part of a\n"
            "name (case does not matter), a 32-digit key hash, or an address. For each:\n"
            "the hash, every name and address with when it was first and last seen, the\n"
-           "sessions on each server, and the notes.\n"
+           "sessions on each server, the notes, and the bans placed on the hash.\n"
            "\n"
            "Options:\n"
            "      --database URL      the store (or RAVELIN_DATABASE; default\n"

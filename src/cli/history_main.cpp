@@ -53,11 +53,19 @@ QByteArray playerJson(const PlayerHistory& player)
         return "{\"time\":" + jsonTime(n.time) + ",\"author\":" + jsonString(QStringView(n.author))
             + ",\"text\":" + jsonString(QStringView(n.text)) + '}';
     };
+    const auto ban = [](const BanRecord& b) {
+        return "{\"server\":" + jsonString(QStringView(b.server)) + ",\"placed\":" + jsonTime(b.placed) + ",\"by\":"
+            + jsonString(QStringView(b.placedBy)) + ",\"period\":" + jsonString(QStringView(banPeriodName(b.period)))
+            + ",\"seconds\":" + (b.seconds ? QByteArray::number(*b.seconds) : QByteArray("null"))
+            + ",\"reason\":" + jsonString(QStringView(b.reason)) + ",\"message\":" + jsonString(QStringView(b.message))
+            + ",\"lifted\":" + jsonTime(b.lifted) + ",\"lifted_by\":" + jsonString(QStringView(b.liftedBy))
+            + ",\"lift_reason\":" + jsonString(QStringView(b.liftReason)) + '}';
+    };
     return "{\"key\":" + jsonString(QStringView(player.key)) + ",\"hash\":" + jsonString(QStringView(player.hash))
         + ",\"first_seen\":" + jsonTime(player.firstSeen) + ",\"last_seen\":" + jsonTime(player.lastSeen)
         + ",\"names\":" + jsonArray(player.names, seen("name")) + ",\"addresses\":"
         + jsonArray(player.addresses, seen("address")) + ",\"sessions\":" + jsonArray(player.sessions, session)
-        + ",\"notes\":" + jsonArray(player.notes, note) + "}\n";
+        + ",\"notes\":" + jsonArray(player.notes, note) + ",\"bans\":" + jsonArray(player.bans, ban) + "}\n";
 }
 
 QByteArray playerText(const PlayerHistory& player)
@@ -76,6 +84,13 @@ QByteArray playerText(const PlayerHistory& player)
     }
     for (const PlayerNote& note : player.notes)
         text += "  note     " + when(note.time) + ' ' + note.author.toUtf8() + ": " + note.text.toUtf8() + '\n';
+    for (const BanRecord& ban : player.bans) {
+        text += "  ban      " + ban.server.toUtf8() + "  " + when(ban.placed) + ' ' + ban.placedBy.toUtf8() + " for "
+            + banDurationText(ban).toUtf8() + ": " + ban.reason.toUtf8();
+        if (ban.lifted.isValid())
+            text += "; lifted " + when(ban.lifted) + ' ' + ban.liftedBy.toUtf8() + ": " + ban.liftReason.toUtf8();
+        text += '\n';
+    }
     return text;
 }
 
