@@ -21,8 +21,6 @@ struct Batch
     std::optional<StoreChange> change;
 };
 
-constexpr std::chrono::seconds kBanCacheAge{60};
-
 } // namespace
 
 // What the caller's thread and the writing thread share, under `mutex`.
@@ -51,6 +49,7 @@ struct StoreWriter::State
     // with what is submitted, and loaded again once it is a minute old.
     QHash<QString, BanRecord> newestBans;
     QDeadlineTimer bansFresh{0};
+    std::chrono::milliseconds banCacheAge = StoreWriter::kDefaultBanCacheAge;
     bool bansLoading = false;
 
     // Keeps `record` as its key's newest unless a newer one is known. Of two
@@ -213,7 +212,7 @@ public slots:
         QMutexLocker lock(&state_->mutex);
         state_->bansLoading = false;
         // A store that cannot be read is not asked again at every look.
-        state_->bansFresh.setRemainingTime(kBanCacheAge);
+        state_->bansFresh.setRemainingTime(state_->banCacheAge);
         if (!ok)
             return;
         for (const BanRecord& record : records)
@@ -275,6 +274,12 @@ void StoreWriter::setRetryInterval(std::chrono::milliseconds interval)
 {
     QMutexLocker lock(&state_->mutex);
     state_->retryInterval = interval;
+}
+
+void StoreWriter::setBanCacheAge(std::chrono::milliseconds age)
+{
+    QMutexLocker lock(&state_->mutex);
+    state_->banCacheAge = age;
 }
 
 std::chrono::milliseconds StoreWriter::retryInterval() const

@@ -29,6 +29,7 @@ class StoreWriter : public QObject
 public:
     static constexpr qsizetype kDefaultHeldLimit = 100000;
     static constexpr std::chrono::milliseconds kDefaultRetryInterval{5000};
+    static constexpr std::chrono::milliseconds kDefaultBanCacheAge{60000};
 
     // Starts the thread; the store is opened at the first write.
     explicit StoreWriter(StoreLocation location, QObject* parent = nullptr);
@@ -40,6 +41,8 @@ public:
     qsizetype heldLimit() const;
     void setRetryInterval(std::chrono::milliseconds interval);
     std::chrono::milliseconds retryInterval() const;
+    // How old the ban records newestBan() reads may grow before the store is read again.
+    void setBanCacheAge(std::chrono::milliseconds age);
 
     // Hands one poll to the thread and returns at once.
     void submit(QList<WatchEvent> events, QList<PopulationSample> samples = {});
@@ -51,8 +54,8 @@ public:
     // The newest ban record of a key hash or address that the writer knows
     // of, without waiting: what was submitted, and what the store held when
     // last read. The store is read again, on the writing thread, when this is
-    // first asked and once a minute after, so a record placed elsewhere shows
-    // at a later look.
+    // first asked and once the last reading is banCacheAge old, so a record
+    // placed elsewhere shows at a later look.
     std::optional<BanRecord> newestBan(const QString& ban) const;
 
     // Writes what is held now, trying the store at once; returns whether all

@@ -659,6 +659,7 @@ TEST_P(StoreTest, TheWriterCarriesChangesWithinItsLimitAndKnowsTheNewestBan)
     StoreWriter writer(Location());
     writer.setRetryInterval(50ms);
     writer.setHeldLimit(2);
+    writer.setBanCacheAge(0ms);
     WatchEntry refused;
     refused.kind = WatchEntry::Kind::Address;
     refused.pattern = QStringLiteral("300.1.1.1");
@@ -689,6 +690,10 @@ TEST_P(StoreTest, TheWriterCarriesChangesWithinItsLimitAndKnowsTheNewestBan)
     ASSERT_EQ(kept.size(), 1) << store.lastError().toStdString();
     EXPECT_EQ(kept[0].reason, QStringLiteral("second"));
     EXPECT_EQ(kept[0].liftedBy, QStringLiteral("lead"));
+
+    // A ban another admin placed shows once the writer reads the store again.
+    ASSERT_TRUE(store.recordBan(Ban(kHashB, QStringLiteral("Beta"), 9, QStringLiteral("wallhack"))));
+    EXPECT_TRUE(WaitUntil([&] { return writer.newestBan(kHashB)->reason == QStringLiteral("wallhack"); }, 10s));
 }
 
 TEST(BanRecordTest, SaysWhenByWhomForHowLongAndWhy)
