@@ -13,9 +13,7 @@
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
-#include "session/auto_reconnect.h"
-#include "session/console_session.h"
-#include "storage/audit_log.h"
+#include "server/server_view.h"
 #include "storage/file_locations.h"
 #include "storage/keyring_password_store.h"
 #include "storage/settings.h"
@@ -50,8 +48,6 @@ const char kCaption[] = "Ravelin v0.2 :: github.com/bastionrow/ravelin";
 constexpr int kClientWidth = 791;
 constexpr int kClientHeight = 536;
 constexpr QPoint kDesignedPlace{303, 243};
-constexpr int kMaxLogLines = 10000;
-constexpr qsizetype kLogLinesPerTurn = 1000;
 
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, QRect geometry)
@@ -156,17 +152,20 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent)
     , options_(withDefaults(std::move(options)))
     , guard_(this, options_.dialogs)
-    , session_(new ConsoleSession(this))
-    , reconnect_(new AutoReconnect(*session_, {}, {}, this))
     , commandHistory_(std::make_unique<CommandHistory>(options_.commandHistoryPath))
+    , view_(std::make_unique<ServerView>(
+          ServerViewOptions{
+              .replyTimeout = options_.replyTimeout,
+              .giveUpTimeout = options_.giveUpTimeout,
+              .connectTimeout = options_.connectTimeout,
+              .reconnectHeldAfter = options_.reconnectHeldAfter,
+              .auditLogFolder = options_.auditLogFolder,
+              .auditLogDayCap = options_.auditLogDayCap,
+          },
+          this))
 {
-    session_->setReplyTimeout(options_.replyTimeout);
-    session_->setGiveUpTimeout(options_.giveUpTimeout);
-    session_->setConnectTimeout(options_.connectTimeout);
-    reconnect_->setHeldAfter(options_.reconnectHeldAfter);
-
     createControls();
-    connectSession();
+    connectServerView();
     bindControls();
     connectPlayerHistory();
     loadFiles();
@@ -185,9 +184,6 @@ void MainWindow::createControls()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(windowFont());
 
-    logTimer_ = new QTimer(this);
-    logTimer_->setSingleShot(true);
-    logTimer_->setInterval(0);
     announceTimer_ = new QTimer(this);
     announceTimer_->setObjectName(QStringLiteral("announceTimer"));
     announceTimer_->setTimerType(Qt::PreciseTimer);
@@ -301,7 +297,7 @@ void MainWindow::createLoginAndLog(QWidget* area)
     // Tab walks on through the window instead of typing into the log.
     logView_->setTabChangesFocus(true);
     // A server can fill the log without end; the oldest lines make room.
-    logView_->setMaximumBlockCount(kMaxLogLines);
+    logView_->setMaximumBlockCount(ServerView::kMaxLogLines);
 }
 
 void MainWindow::createPlayersPage()
@@ -463,22 +459,22 @@ void MainWindow::applyTabOrder()
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
 
-void MainWindow::connectSession()
+void MainWindow::connectServerView()
 {
-    session_->setPasswordSource([this] { return toBytes(passwordEdit_->text()); });
-    connect(session_, &ConsoleSession::logLine, this, &MainWindow::appendLog);
-    connect(session_, &ConsoleSession::readHandled, this, &MainWindow::takeLogBatch);
-    connect(session_, &ConsoleSession::statusChanged, this,
+    ServerView* view = view_.get();
+    connect(view, &ServerView::logLinesReady, this,
+            [this](const QList<QByteArray>& lines) { guard_.run([&] { showLogLines(lines); }); });
+    connect(view, &ServerView::auditNoticeChanged, this, &MainWindow::showAuditNotice);
+    connect(view, &ServerView::statusChanged, this,
             [this](const QByteArray& text) { statusLabel_->setText(toDisplay(text)); });
-    connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
-    connect(session_, &ConsoleSession::entriesAdded, this,
+    connect(view, &ServerView::listCleared, this, [this](ListKind list) { listFor(list)->clear(); });
+    connect(view, &ServerView::entriesAdded, this,
             [this](ListKind list, const EntryBlock& entries) { listFor(list)->append(entries); });
-    connect(session_, &ConsoleSession::listComplete, this, [this](ListKind list) { listFor(list)->finish(); });
-    connect(session_, &ConsoleSession::errorRaised, this,
-            [this](const QByteArray& message) { guard_.showError(message); });
-    connect(reconnect_, &AutoReconnect::logLine, this, &MainWindow::appendLog);
-    connect(reconnect_, &AutoReconnect::connectionLost, this, &MainWindow::onConnectionLost);
-    connect(reconnect_, &AutoReconnect::connectionRestored, this, &MainWindow::onConnectionRestored);
+    connect(view, &ServerView::listComplete, this, [this](ListKind list) { listFor(list)->finish(); });
+    connect(view, &ServerView::entryRemoved, this, &MainWindow::onEntryRemoved);
+    connect(view, &ServerView::errorRaised, this, [this](const QByteArray& message) { guard_.showError(message); });
+    connect(view, &ServerView::connectionLost, this, &MainWindow::onConnectionLost);
+    connect(view, &ServerView::connectionRestored, this, &MainWindow::onConnectionRestored);
 }
 
 void MainWindow::bindControls()
@@ -514,7 +510,6 @@ void MainWindow::bindControls()
     guard_.bind(pauseButton_, &QPushButton::clicked, [this] { onPauseClicked(); });
 
     guard_.bind(announceTimer_, &QTimer::timeout, [this] { onAnnounceTimer(); });
-    guard_.bind(logTimer_, &QTimer::timeout, [this] { showLogLines(); });
     guard_.bind(delaySpin_, &QSpinBox::textChanged, [this] { onDelayChanged(); });
     guard_.bind(saveAnnouncementsButton_, &QPushButton::clicked, [this] { onSaveAnnouncementsClicked(); });
     guard_.bind(addLineButton_, &QPushButton::clicked, [this] { onAddLineClicked(); });
@@ -542,22 +537,22 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::onPageChanged()
 {
-    if (!session_->isConnected())
+    if (!view_->isConnected())
         return;
     // The list of the page that came into view is asked for again.
     QWidget* page = pages_->currentWidget();
     if (page == playersPage_)
-        session_->sendCommand(player_admin::RefreshCommand);
+        view_->sendCommand(player_admin::RefreshCommand);
     if (page == bansPage_)
-        session_->sendCommand(ban_admin::RefreshCommand);
+        view_->sendCommand(ban_admin::RefreshCommand);
     if (page == mapsPage_)
-        session_->sendCommand(map_admin::RefreshCommand);
+        view_->sendCommand(map_admin::RefreshCommand);
 }
 
 void MainWindow::onMapsBoxEntered()
 {
     // Sent whether or not a connection is up: the refusal tells the user why nothing came.
-    session_->sendCommand(map_admin::RefreshCommand);
+    view_->sendCommand(map_admin::RefreshCommand);
 }
 
 void MainWindow::onExitTriggered()
@@ -580,81 +575,48 @@ void MainWindow::onAboutTriggered()
 
 void MainWindow::appendLog(const QByteArray& line)
 {
-    logBatch_.append(line);
-    if (!session_->isReading())
-        takeLogBatch();
+    view_->appendLog(line);
 }
 
-// Every line of the batch goes to the audit log; the pane gets the last
-// kMaxLogLines, as it keeps no more.
-void MainWindow::takeLogBatch()
+void MainWindow::showLogLines(const QList<QByteArray>& lines)
 {
-    const QList<QByteArray> batch = std::exchange(logBatch_, {});
-    if (batch.isEmpty())
-        return;
-    unshownLogLines_.append(batch);
-    if (const std::optional<QByteArray> failure = writeAuditLog(batch))
-        unshownLogLines_.append(*failure);
-    if (unshownLogLines_.size() > kMaxLogLines)
-        unshownLogLines_.remove(0, unshownLogLines_.size() - kMaxLogLines);
-    showLogLines();
-}
-
-// A full pane drops a line for every line added, which takes longer than the
-// adding: a flood of lines goes in kLogLinesPerTurn at a time, one batch a
-// turn of the event loop, so that the window keeps answering.
-void MainWindow::showLogLines()
-{
-    const qsizetype count = std::min(unshownLogLines_.size(), kLogLinesPerTurn);
-    if (count == 0)
-        return;
     QStringList shown;
-    shown.reserve(count);
-    for (qsizetype i = 0; i < count; ++i)
-        shown.append(toDisplayLine(unshownLogLines_[i]));
-    unshownLogLines_.remove(0, count);
+    shown.reserve(lines.size());
+    for (const QByteArray& line : lines)
+        shown.append(toDisplayLine(line));
     logView_->appendPlainText(shown.join(QLatin1Char('\n')));
     logView_->verticalScrollBar()->setValue(logView_->verticalScrollBar()->maximum());
-    if (!unshownLogLines_.isEmpty())
-        logTimer_->start();
 }
 
-std::optional<QByteArray> MainWindow::writeAuditLog(const QList<QByteArray>& lines)
+void MainWindow::showAuditNotice(const QByteArray& notice)
 {
-    if (!auditLog_)
-        return std::nullopt;
-    auditLog_->append(lines);
-    const bool firstDrop = auditDropsShown_ == 0 && auditLog_->droppedLines() > 0;
-    showAuditNotice();
-    // Said once in the pane (a flood would scroll it away), and for good in the status bar.
-    if (firstDrop)
-        return "Lines are being dropped from the audit log: " + auditLog_->dropReason();
-    return std::nullopt;
-}
-
-void MainWindow::showAuditNotice()
-{
-    if (!auditLog_ || auditLog_->droppedLines() == auditDropsShown_)
-        return;
-    auditDropsShown_ = auditLog_->droppedLines();
-    const QByteArray notice = "Audit log: " + QByteArray::number(auditDropsShown_) + " lines dropped ("
-        + auditLog_->dropReason() + ")";
     auditNoticeLabel_->setText(toDisplay(notice));
     auditNoticeLabel_->setToolTip(auditNoticeLabel_->text());
     auditNoticeLabel_->show();
 }
 
-bool MainWindow::submit(const QByteArray& command)
+// The list follows the view; the entry the user selected goes when it is the one.
+void MainWindow::onEntryRemoved(ListKind list, const QByteArray& entry)
 {
-    return session_->sendCommand(command) || !session_->isConnected();
+    ListBox* box = listFor(list);
+    int index = box->selectedItem() == entry ? box->selectedIndex() : -1;
+    for (int i = 0; index < 0 && i < box->count(); ++i) {
+        if (box->entries().at(i) == entry)
+            index = i;
+    }
+    if (index >= 0)
+        box->remove(index);
 }
 
-bool MainWindow::perform(const AdminAction& action)
+void MainWindow::removeSelectedEntry(ListKind list)
 {
-    if (!submit(action.command))
-        return false;
-    appendLog(action.logLine);
-    return true;
+    if (const std::optional<QByteArray> entry = listFor(list)->selectedItem())
+        view_->removeEntry(list, *entry);
+}
+
+void MainWindow::connectTo(const QByteArray& host, const QByteArray& port)
+{
+    view_->connectToServer(host, port, [this] { return toBytes(passwordEdit_->text()); });
 }
 
 ListBox* MainWindow::listFor(ListKind list) const

@@ -1,9 +1,10 @@
 #pragma once
 
-// The main window. It lays out the designed controls, wires them to the
-// console session and the administration rules of the core, and shows what
-// the session reports. Its handlers, defined by area in main_window_<area>.cpp,
-// stay thin: read the controls, call the core, show the result.
+// The main window. It lays out the designed controls, wires them to its
+// server view (the session, its lists, its log) and the administration rules
+// of the core, and shows what the view reports. Its handlers, defined by area
+// in main_window_<area>.cpp, stay thin: read the controls, call the core, show
+// the result.
 
 #include "admin/announce_admin.h"
 #include "app/event_binding.h"
@@ -21,8 +22,6 @@
 #include <optional>
 
 class AboutWindow;
-class AutoReconnect;
-class ConsoleSession;
 class Desktop;
 class Dialogs;
 class PasswordStore;
@@ -39,6 +38,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class ServerView;
 class SpinEdit;
 class StoreWriter;
 class StringGrid;
@@ -103,7 +103,7 @@ private:
     void createOtherPage();
     void applyTabOrder();
     void createTakeAwayActions();
-    void connectSession();
+    void connectServerView();
     void bindControls();
     // The player store: recording the Player List into it, and the Player History window.
     void connectPlayerHistory();
@@ -118,29 +118,24 @@ private:
     void loadMapList();
     void loadAnnouncements();
     void loadSavedServers();
-    void startAuditLog();
 
-    // Shows a line in the log pane and writes it to the audit log. While the
-    // session handles a read, lines wait for its end and go in one batch.
+    // Logs a line through the view: the log pane and the audit log.
     void appendLog(const QByteArray& line);
-    void takeLogBatch();
-    void showLogLines();
-    // Gives the line that says why the audit log dropped lines, the first time
-    // only; the status bar keeps saying it with the count.
-    std::optional<QByteArray> writeAuditLog(const QList<QByteArray>& lines);
-    void showAuditNotice();
+    // What the server view reports: log lines for the pane, the audit log's
+    // lasting notice, an entry taken out of a list.
+    void showLogLines(const QList<QByteArray>& lines);
+    void showAuditNotice(const QByteArray& notice);
+    void onEntryRemoved(ListKind list, const QByteArray& entry);
     // The Servers menu, its saved servers first.
     void fillServersMenu();
     // Connects to a saved server once its password is known (or not).
     void connectToSavedServer(const SavedServer& server, std::optional<QByteArray> password);
     void storeSavedServers(const SavedServers& servers);
     ListBox* listFor(ListKind list) const;
-    // Hands a command to the session. Not connected, the action still goes on
-    // after the refusal; false when the connected server was not sent it (a
-    // command too long for it): the action was not done and says nothing.
-    bool submit(const QByteArray& command);
-    // Sends the action's command, then logs its sentence; false as submit.
-    bool perform(const AdminAction& action);
+    // Takes the selected entry of a server's list out, in the view and so in the window.
+    void removeSelectedEntry(ListKind list);
+    // Connects to the server in the login boxes; the login reads the password box.
+    void connectTo(const QByteArray& host, const QByteArray& port);
     // The id of the selected player, or nothing after logging the refusal.
     std::optional<QByteArray> selectedPlayerId();
     // Sends a ban of the selected player; the line leaves the list before it is logged.
@@ -209,14 +204,7 @@ private:
 
     MainWindowOptions options_;
     ErrorGuard guard_;
-    ConsoleSession* session_;
-    AutoReconnect* reconnect_;
-    std::unique_ptr<AuditLog> auditLog_;
-    qint64 auditDropsShown_ = 0;        // lines the audit log dropped, as the notice says
-    QLabel* auditNoticeLabel_;          // a lasting notice once the audit log drops lines
-    QList<QByteArray> logBatch_;        // logged while the session reads
-    QList<QByteArray> unshownLogLines_; // on their way to the pane, the last kMaxLogLines
-    QTimer* logTimer_;                  // shows the next unshown lines at the next turn
+    QLabel* auditNoticeLabel_; // a lasting notice once the audit log drops lines
     SavedServers savedServers_;
     // settings.ini held the reconnect key: it is written back, even when off.
     bool reconnectStored_ = false;
@@ -234,6 +222,10 @@ private:
     std::unique_ptr<StoreWriter> storeWriter_;
     std::unique_ptr<PlayerRecorder> playerRecorder_;
     PlayerHistoryWindow* playerHistoryWindow_ = nullptr; // made when first shown
+    // The server this window shows, in the window's tree of objects. It goes
+    // before the recorder it feeds and the controls it fills, which its last
+    // reports may still reach.
+    std::unique_ptr<ServerView> view_;
 
     QTimer* announceTimer_;
     QAction* openLogFolderAction_;

@@ -5,7 +5,7 @@
 #include "app/spin_edit.h"
 #include "app/string_grid.h"
 #include "app/text_codec.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -16,14 +16,14 @@ void MainWindow::onSendMessageClicked()
     const auto message = announce_admin::adminMessage(mecCheck_->isChecked(), usmcCheck_->isChecked(),
                                                       toBytes(chatNameEdit_->text()), toBytes(messageEdit_->text()));
     if (message)
-        perform(*message);
+        view_->perform(*message);
 }
 
 void MainWindow::onAnnounceTimer()
 {
-    if (!session_->isConnected() || !autoAnnounceCheck_->isChecked())
+    if (!view_->isConnected() || !autoAnnounceCheck_->isChecked())
         return;
-    session_->sendCommand(
+    view_->sendCommand(
         announcer_.nextCommand(announcementGrid_->rowCount(), [this](int row) { return announcementGrid_->row(row); }));
 }
 

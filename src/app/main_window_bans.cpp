@@ -5,11 +5,11 @@
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/text_codec.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 void MainWindow::onRefreshBansClicked()
 {
-    session_->sendCommand(ban_admin::RefreshCommand);
+    view_->sendCommand(ban_admin::RefreshCommand);
 }
 
 void MainWindow::onAddKeyHashClicked()
@@ -18,7 +18,7 @@ void MainWindow::onAddKeyHashClicked()
                                                     QLatin1String(ban_admin::AddKeyBoxPrompt),
                                                     ban_admin::AddKeyBoxMaxLength);
     if (entry)
-        perform(ban_admin::addKey(toBytes(*entry)));
+        view_->perform(ban_admin::addKey(toBytes(*entry)));
 }
 
 void MainWindow::onRemoveBanClicked()
@@ -32,9 +32,9 @@ void MainWindow::onRemoveBanClicked()
     }
     const AdminAction remove = ban_admin::removeKey(*key);
     // A key too long to send stays listed, and nothing claims it was lifted.
-    if (!submit(remove.command))
+    if (!view_->submit(remove.command))
         return;
-    banList_->remove(banList_->selectedIndex());
+    removeSelectedEntry(ListKind::Bans);
     appendLog(remove.logLine);
 }
 
@@ -44,7 +44,7 @@ void MainWindow::onClearBansClicked()
                                     QLatin1String(ban_admin::ClearBoxText)))
         return;
     const AdminAction clear = ban_admin::clearAll();
-    banList_->clear();
-    session_->sendCommand(clear.command);
+    view_->clearList(ListKind::Bans);
+    view_->sendCommand(clear.command);
     appendLog(clear.logLine);
 }

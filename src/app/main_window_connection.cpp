@@ -2,19 +2,16 @@
 
 #include "app/main_window.h"
 #include "app/text_codec.h"
-#include "session/auto_reconnect.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 #include <QLineEdit>
 
 void MainWindow::onConnectClicked()
 {
-    reconnect_->endRetries();
-    session_->connectToServer(toBytes(serverAddressEdit_->text()), toBytes(portEdit_->text()));
+    connectTo(toBytes(serverAddressEdit_->text()), toBytes(portEdit_->text()));
 }
 
 void MainWindow::onDisconnectClicked()
 {
-    reconnect_->stop();
-    session_->disconnectFromServer();
+    view_->disconnect();
 }

@@ -4,7 +4,7 @@
 #include "app/main_window.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -14,13 +14,7 @@ void MainWindow::onSendCommandClicked()
     // What the administrator typed is the whole command line, and its answer
     // is shown as it comes.
     const QByteArray command = toBytes(commandEdit_->text());
-    if (session_->sendCommand(command, ConsoleSession::Reply::Logged)) {
-        // Not shown in the pane, whose lines are the server's; kept as what it did.
-        if (const std::optional<QByteArray> action = console_admin::typedAction(command)) {
-            if (const std::optional<QByteArray> failure = writeAuditLog({*action}))
-                appendLog(*failure);
-        }
-    }
+    view_->sendTypedCommand(command);
     try {
         commandHistory_->add(command, toBytes(passwordEdit_->text()));
     } catch (const FileError& error) {
@@ -45,12 +39,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::onRecordClicked()
 {
     if (const auto record = console_admin::recordDemo(toBytes(demoNameEdit_->text())))
-        perform(*record);
+        view_->perform(*record);
     else
         appendLog(console_admin::DemoNameMissing);
 }
 
 void MainWindow::onStopClicked()
 {
-    perform(console_admin::stopRecording());
+    view_->perform(console_admin::stopRecording());
 }

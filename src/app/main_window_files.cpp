@@ -6,8 +6,7 @@
 #include "app/string_grid.h"
 #include "app/text_codec.h"
 #include "core/errors.h"
-#include "session/console_session.h"
-#include "storage/audit_log.h"
+#include "server/server_view.h"
 #include "storage/file_locations.h"
 #include "storage/grid_file.h"
 #include "storage/replacing_file.h"
@@ -21,7 +20,6 @@
 
 void MainWindow::loadFiles()
 {
-    startAuditLog();
     // The folder first, so that the lock file has a place before the first save.
     makePrivateFolderFor(options_.settingsPath);
     settingsLock_ = std::make_unique<WriterLock>(options_.settingsPath);
@@ -92,19 +90,6 @@ void MainWindow::releaseFiles()
     // Fresh locks, not held: a save after this takes them again.
     settingsLock_ = std::make_unique<WriterLock>(options_.settingsPath);
     announcementsLock_ = std::make_unique<WriterLock>(options_.announcementsPath);
-}
-
-void MainWindow::startAuditLog()
-{
-    if (options_.auditLogFolder.isEmpty())
-        return;
-    auditLog_ = std::make_unique<AuditLog>(options_.auditLogFolder);
-    auditLog_->setServerSource([this] {
-        return session_->host().isEmpty() ? QByteArray()
-                                          : session_->host() + ':' + QByteArray::number(session_->port());
-    });
-    auditLog_->setDayCap(options_.auditLogDayCap);
-    auditLog_->removeOldFiles();
 }
 
 void MainWindow::loadMapList()

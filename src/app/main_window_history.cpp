@@ -9,7 +9,7 @@
 #include "app/main_window.h"
 #include "app/player_history_window.h"
 #include "core/windows1252.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 #include "store/player_recorder.h"
 #include "store/store_location.h"
 #include "store/store_writer.h"
@@ -26,7 +26,7 @@ void MainWindow::connectPlayerHistory()
             : parseStoreLocation(options_.storeUrl)) {
         storeWriter_ = std::make_unique<StoreWriter>(*location);
         playerRecorder_ = std::make_unique<PlayerRecorder>(*storeWriter_);
-        connect(storeWriter_.get(), &StoreWriter::logLine, this, &MainWindow::appendLog);
+        connect(storeWriter_.get(), &StoreWriter::logLine, view_.get(), &ServerView::appendLog);
         banList_->setToolTipFor([writer = QPointer(storeWriter_.get())](QByteArrayView line) {
             const std::optional<QByteArray> key = writer ? ban_admin::banKey(line.toByteArray()) : std::nullopt;
             const std::optional<BanRecord> record = key ? writer->newestBan(windows1252::decode(*key)) : std::nullopt;
@@ -47,19 +47,19 @@ void MainWindow::connectPlayerHistory()
     guard_.bind(recordPlayersAction_, &QAction::toggled, [this] { onRecordPlayersToggled(); });
 
     // Only the Player List's own refreshes are recorded: they are what this window looked at.
-    connect(session_, &ConsoleSession::listCleared, this, [this](ListKind list) {
+    connect(view_.get(), &ServerView::listCleared, this, [this](ListKind list) {
         if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
             recorder->listCleared();
     });
-    connect(session_, &ConsoleSession::entriesAdded, this, [this](ListKind list, const EntryBlock& entries) {
+    connect(view_.get(), &ServerView::entriesAdded, this, [this](ListKind list, const EntryBlock& entries) {
         if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
             recorder->entriesAdded(entries);
     });
-    connect(session_, &ConsoleSession::listComplete, this, [this](ListKind list) {
+    connect(view_.get(), &ServerView::listComplete, this, [this](ListKind list) {
         if (PlayerRecorder* recorder = this->recorder(); recorder && list == ListKind::Players)
-            recorder->listComplete(QString::fromLatin1(session_->host()) + u':' + QString::number(session_->port()));
+            recorder->listComplete(QString::fromLatin1(view_->host()) + u':' + QString::number(view_->port()));
     });
-    connect(session_, &ConsoleSession::disconnected, this, [this] {
+    connect(view_.get(), &ServerView::disconnected, this, [this] {
         if (playerRecorder_)
             playerRecorder_->stop(QStringLiteral("the connection ended"));
     });

@@ -4,7 +4,7 @@
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/text_codec.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 #include <QPushButton>
 
@@ -18,40 +18,40 @@ std::optional<QByteArray> MainWindow::selectedMapLine(const ListBox& list)
 
 void MainWindow::onRefreshMapsClicked()
 {
-    session_->sendCommand(map_admin::RefreshCommand);
+    view_->sendCommand(map_admin::RefreshCommand);
 }
 
 void MainWindow::onAddMapClicked()
 {
     if (const auto mapName = selectedMapLine(*localMapList_))
-        perform(map_admin::appendMap(*mapName));
+        view_->perform(map_admin::appendMap(*mapName));
 }
 
 void MainWindow::onRemoveMapClicked()
 {
     if (const auto line = selectedMapLine(*rotationList_))
-        perform(map_admin::removeMap(map_admin::mapNumber(*line)));
+        view_->perform(map_admin::removeMap(map_admin::mapNumber(*line)));
 }
 
 void MainWindow::onSaveMapsClicked()
 {
-    perform(map_admin::saveRotation());
+    view_->perform(map_admin::saveRotation());
 }
 
 void MainWindow::onRunNextMapClicked()
 {
-    perform(map_admin::runNextMap());
+    view_->perform(map_admin::runNextMap());
 }
 
 void MainWindow::onRestartMapClicked()
 {
-    perform(map_admin::restartMap());
+    view_->perform(map_admin::restartMap());
 }
 
 void MainWindow::onPauseClicked()
 {
     const map_admin::PauseToggle toggle = map_admin::togglePause(toBytes(pauseButton_->text()));
-    if (!submit(toggle.command))
+    if (!view_->submit(toggle.command))
         return;
     pauseButton_->setText(toDisplay(toggle.caption));
     appendLog(toggle.logLine);

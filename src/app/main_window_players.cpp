@@ -3,7 +3,7 @@
 #include "admin/player_admin.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 
 std::optional<QByteArray> MainWindow::selectedPlayerId()
 {
@@ -20,15 +20,15 @@ void MainWindow::banSelectedPlayer(AdminAction (*ban)(const QByteArray& id))
     if (!id)
         return;
     const AdminAction action = ban(*id);
-    if (!submit(action.command))
+    if (!view_->submit(action.command))
         return;
-    playerList_->remove(playerList_->selectedIndex());
+    removeSelectedEntry(ListKind::Players);
     appendLog(action.logLine);
 }
 
 void MainWindow::onRefreshPlayersClicked()
 {
-    session_->sendCommand(player_admin::RefreshCommand);
+    view_->sendCommand(player_admin::RefreshCommand);
 }
 
 void MainWindow::onKickClicked()
@@ -36,8 +36,8 @@ void MainWindow::onKickClicked()
     const auto id = selectedPlayerId();
     if (!id)
         return;
-    if (perform(player_admin::kick(*id)))
-        playerList_->remove(playerList_->selectedIndex());
+    if (view_->perform(player_admin::kick(*id)))
+        removeSelectedEntry(ListKind::Players);
 }
 
 void MainWindow::onBanForRoundClicked()

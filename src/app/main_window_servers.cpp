@@ -6,8 +6,7 @@
 #include "app/main_window.h"
 #include "app/server_dialogs.h"
 #include "app/text_codec.h"
-#include "session/auto_reconnect.h"
-#include "session/console_session.h"
+#include "server/server_view.h"
 #include "storage/password_store.h"
 
 #include <QAction>
@@ -64,8 +63,7 @@ void MainWindow::onSavedServerChosen(qsizetype index)
     // The password in the box is this server's when the box already names it.
     const bool sameServer = toBytes(serverAddressEdit_->text()) == server.address
         && toBytes(portEdit_->text()) == server.port;
-    reconnect_->stop();
-    session_->disconnectFromServer();
+    view_->disconnect();
     serverAddressEdit_->setText(toDisplay(server.address));
     portEdit_->setText(toDisplay(server.port));
     if (!sameServer)
@@ -91,8 +89,7 @@ void MainWindow::connectToSavedServer(const SavedServer& server, std::optional<Q
         passwordEdit_->setFocus();
         return;
     }
-    reconnect_->endRetries();
-    session_->connectToServer(server.address, server.port);
+    connectTo(server.address, server.port);
 }
 
 void MainWindow::onSaveServerTriggered()
@@ -155,14 +152,14 @@ void MainWindow::onManageServersTriggered()
 
 void MainWindow::onReconnectToggled()
 {
-    reconnect_->setEnabled(reconnectAction_->isChecked());
+    view_->setReconnectEnabled(reconnectAction_->isChecked());
 }
 
 void MainWindow::onConnectionLost(const QByteArray& server)
 {
     options_.desktop->notify(QStringLiteral("Connection lost"),
                              toDisplay("The connection to " + server + " was lost."
-                                       + (reconnect_->isEnabled() ? " Reconnecting automatically." : "")));
+                                       + (view_->isReconnectEnabled() ? " Reconnecting automatically." : "")));
 }
 
 void MainWindow::onConnectionRestored(const QByteArray& server)
