@@ -13,5 +13,5 @@ void MainWindow::onConnectClicked()
 
 void MainWindow::onDisconnectClicked()
 {
-    view_->disconnect();
+    view_->disconnectFromServer();
 }

@@ -63,7 +63,7 @@ void MainWindow::onSavedServerChosen(qsizetype index)
     // The password in the box is this server's when the box already names it.
     const bool sameServer = toBytes(serverAddressEdit_->text()) == server.address
         && toBytes(portEdit_->text()) == server.port;
-    view_->disconnect();
+    view_->disconnectFromServer();
     serverAddressEdit_->setText(toDisplay(server.address));
     portEdit_->setText(toDisplay(server.port));
     if (!sameServer)

@@ -65,7 +65,7 @@ void ServerView::connectToServer(const QByteArray& hostText, const QByteArray& p
     session_->connectToServer(hostText, portText);
 }
 
-void ServerView::disconnect()
+void ServerView::disconnectFromServer()
 {
     reconnect_->stop();
     session_->disconnectFromServer();

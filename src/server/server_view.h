@@ -65,8 +65,8 @@ public:
     // ConsoleSession::connectToServer, which may raise ConvertError). The
     // login asks `password` when the greeting arrives, and so do the retries.
     void connectToServer(const QByteArray& hostText, const QByteArray& portText, std::function<QByteArray()> password);
-    // Disconnect: any retrying ends, and the connection closes.
-    void disconnect();
+    // Disconnect: any retrying ends, and an established connection closes.
+    void disconnectFromServer();
 
     // Hands a command to the session. Not connected, the action still goes on
     // after the refusal; false when the connected server was not sent it (a
