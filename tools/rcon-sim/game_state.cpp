@@ -55,6 +55,25 @@ std::optional<BanKind> banKindOf(const QByteArray& word)
     return std::nullopt;
 }
 
+// The period of a ban added to a list: "perm", "round", or a number of
+// seconds for a timed ban.
+struct BanPeriod
+{
+    BanKind kind = BanKind::Perm;
+    int secondsLeft = 0;
+};
+
+std::optional<BanPeriod> banPeriodOf(const QByteArray& word)
+{
+    if (const std::optional<BanKind> kind = banKindOf(word))
+        return BanPeriod{*kind, 0};
+    bool isNumber = false;
+    const int seconds = word.toInt(&isNumber);
+    if (isNumber && seconds > 0)
+        return BanPeriod{BanKind::Timed, seconds};
+    return std::nullopt;
+}
+
 QByteArray randomHash(QRandomGenerator& random)
 {
     static const char digits[] = "0123456789abcdef";
@@ -350,15 +369,15 @@ QByteArray GameState::banPlayerKey(const QByteArray& args)
 
 QByteArray GameState::addKeyToBanList(const QByteArray& args)
 {
-    auto [key, kindWord] = splitLastWord(args);
-    std::optional<BanKind> kind = banKindOf(kindWord);
-    if (!kind || key.isEmpty()) { // no kind given: the whole text is the key, banned for good
+    auto [key, periodWord] = splitLastWord(args);
+    std::optional<BanPeriod> period = banPeriodOf(periodWord);
+    if (!period || key.isEmpty()) { // no period given: the whole text is the key, banned for good
         key = args.trimmed();
-        kind = BanKind::Perm;
+        period = BanPeriod{};
     }
     if (key.isEmpty())
         return "error: no key given\n";
-    addBan({key, *kind, 0});
+    addBan({key, period->kind, period->secondsLeft});
     return {};
 }
 
@@ -386,15 +405,15 @@ QByteArray GameState::clearBanList(const QByteArray&)
 
 QByteArray GameState::addAddressToBanList(const QByteArray& args)
 {
-    auto [address, kindWord] = splitLastWord(args);
-    std::optional<BanKind> kind = banKindOf(kindWord);
-    if (!kind || address.isEmpty()) {
+    auto [address, periodWord] = splitLastWord(args);
+    std::optional<BanPeriod> period = banPeriodOf(periodWord);
+    if (!period || address.isEmpty()) {
         address = args.trimmed();
-        kind = BanKind::Perm;
+        period = BanPeriod{};
     }
     if (address.isEmpty())
         return "error: no address given\n";
-    addAddressBan({address, *kind, 0});
+    addAddressBan({address, period->kind, period->secondsLeft});
     return {};
 }
 
