@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSet>
 #include <QTimer>
+#include <QtNumeric>
 
 #include <algorithm>
 
@@ -76,6 +77,24 @@ void merge(MissingBan& known, const SeenBan& seen, const QDateTime& readAt)
     known.copy = copy;
     known.secondsLeft = copy == BanCopy::Timed ? seen.secondsLeft : std::nullopt;
     known.readAt = readAt;
+}
+
+// A timed ban's time left at `now`, run down from when it was read, or
+// nothing once it has run out. A server takes no ban of no time, so a part of
+// a second left is a second; a clock set back gives no more than was read,
+// and a time too large for the clock to matter is sent as read.
+std::optional<qint64> secondsLeftAt(qint64 secondsRead, const QDateTime& readAt, const QDateTime& now)
+{
+    if (secondsRead <= 0)
+        return std::nullopt;
+    const qint64 passedMs = readAt.isValid() ? std::max<qint64>(0, readAt.msecsTo(now)) : 0;
+    qint64 leftMs = 0;
+    if (qMulOverflow(secondsRead, qint64(1000), &leftMs))
+        return secondsRead;
+    leftMs -= passedMs;
+    if (leftMs <= 0)
+        return std::nullopt;
+    return std::max<qint64>(1, leftMs / 1000);
 }
 
 QString countOf(qsizetype count, const char* what)
@@ -304,14 +323,11 @@ void BanCopier::sendNext(Run& run)
                 continue;
             }
             if (item.copy == BanCopy::Timed) {
-                // Run down from when the list was read; a server takes no ban of no time.
-                const qint64 passed = item.readAt.isValid() ? item.readAt.msecsTo(now_()) : 0;
-                const qint64 leftMs = *item.secondsLeft * 1000 - passed;
-                if (leftMs <= 0) {
+                seconds = secondsLeftAt(*item.secondsLeft, item.readAt, now_());
+                if (!seconds) {
                     report(item, BanSyncResult::Outcome::Expired);
                     continue;
                 }
-                seconds = std::max<qint64>(1, leftMs / 1000);
             }
             item.result.command = addBanCommand(item.ban, item.isAddress, seconds);
             item.result.secondsSent = seconds;

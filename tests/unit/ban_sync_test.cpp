@@ -155,7 +155,8 @@ TEST(BanSync, EachServerLacksWhatAnotherHasWithTheTimeToCopy)
     }
 }
 
-// Time left is run down from the read to the send, to no less than a second.
+// Time left is run down from the read to the send, to no less than a second
+// and to no more than was read.
 TEST(BanCopier, SendsTheTimeLeftAtTheSend)
 {
     Console eu1(noBans());
@@ -169,9 +170,12 @@ TEST(BanCopier, SendsTheTimeLeftAtTheSend)
                               {{"pp", false, BanCopy::Perm, {}, kRead.addDays(-1), {"EU 2"}},
                                timed("t500", 600, 100'000),
                                timed("t1", 2, 1'500),
-                               timed("gone", 2, 2'000)}}}));
-    EXPECT_EQ(summaryOf("EU 1", resultsOf(copier)), "EU 1: 3 bans copied, 1 expired");
-    EXPECT_EQ(eu1.server->game().banListing(), "Key: pp Perm\nKey: t500 Time Left: 500\nKey: t1 Time Left: 1\n");
+                               timed("gone", 2, 2'000),
+                               timed("ahead", 60, -5'000)}}}));
+    EXPECT_EQ(summaryOf("EU 1", resultsOf(copier)), "EU 1: 4 bans copied, 1 expired");
+    EXPECT_EQ(eu1.server->game().banListing(),
+              "Key: pp Perm\nKey: t500 Time Left: 500\nKey: t1 Time Left: 1\nKey: ahead Time Left: 60\n")
+        << "a clock set back gives no more time than was read";
 }
 
 // Two servers with different bans each end with the other's, their time
