@@ -60,7 +60,8 @@ struct ServerLack
 // that has a ban, whatever its period there, does not lack it. Of the periods
 // the servers give a ban, a permanent one wins over a timed one, and of the
 // timed ones the one that ends last; a ban that is only ever for the round is
-// listed as not copyable.
+// listed as not copyable. A server whose lists could not be read is left out
+// by the caller: given no bans, it lacks them all.
 QList<ServerLack> missingBans(const QList<ServerBans>& servers);
 
 // What became of one ban of a copy or a removal.
