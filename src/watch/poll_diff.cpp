@@ -23,15 +23,6 @@ std::optional<qint64> secondsLeftIn(const QString& period)
     return ok ? std::optional(seconds) : std::nullopt;
 }
 
-QString keyOf(const SeenPlayer& player)
-{
-    WatchEvent event;
-    event.hash = player.hash;
-    event.name = player.name;
-    event.address = player.address;
-    return event.playerKey();
-}
-
 WatchEvent eventAt(WatchEvent::Kind kind, const LookContext& context)
 {
     WatchEvent event;
@@ -117,11 +108,11 @@ QList<WatchEvent> playerChanges(const std::optional<QList<SeenPlayer>>& before, 
     QHash<QString, const SeenPlayer*> earlier;
     if (before) {
         for (const SeenPlayer& player : *before)
-            earlier.insert(keyOf(player), &player);
+            earlier.insert(player.key(), &player);
     }
     QHash<QString, const SeenPlayer*> present;
     for (const SeenPlayer& player : now) {
-        const QString key = keyOf(player);
+        const QString key = player.key();
         present.insert(key, &player);
         const SeenPlayer* was = earlier.value(key);
         if (!was) {
@@ -141,7 +132,7 @@ QList<WatchEvent> playerChanges(const std::optional<QList<SeenPlayer>>& before, 
     }
     if (before) {
         for (const SeenPlayer& player : *before) {
-            if (!present.contains(keyOf(player)))
+            if (!present.contains(player.key()))
                 events.append(eventAbout(WatchEvent::Kind::Leave, player, context));
         }
     }

@@ -20,6 +20,9 @@ struct SeenPlayer
     QString name;
     QString address; // without the port
     QString hash;    // empty when the server gives none
+
+    // The key the player is followed by, as WatchEvent::playerKey() has it.
+    QString key() const { return hash.isEmpty() ? QStringLiteral("name:") + name + u'@' + address : hash; }
 };
 
 struct SeenBan

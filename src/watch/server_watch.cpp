@@ -35,6 +35,7 @@ ServerWatch::ServerWatch(Target target, Timing timing, QObject* parent)
 void ServerWatch::start()
 {
     running_ = true;
+    setState(State::LoggingIn);
     session_.connectToServer(target_.host, QByteArray::number(target_.port));
 }
 
@@ -48,6 +49,32 @@ void ServerWatch::stop()
     if (up_)
         emitDown(QStringLiteral("the watch stopped"));
     session_.disconnectFromServer();
+    setState(State::Stopped);
+}
+
+void ServerWatch::setState(State state, const QString& trouble)
+{
+    state_ = state;
+    trouble_ = trouble;
+    emit changed();
+}
+
+QDateTime ServerWatch::seenSince(const SeenPlayer& player) const
+{
+    return seenSince_.value(player.key());
+}
+
+CommandReply* ServerWatch::send(const QByteArray& command)
+{
+    return up_ ? session_.sendCommand(command) : nullptr;
+}
+
+void ServerWatch::lookSoon(bool bans)
+{
+    if (bans)
+        sinceBans_.invalidate();
+    if (up_ && !looking_)
+        QTimer::singleShot(0, this, &ServerWatch::look);
 }
 
 LookContext ServerWatch::context() const
@@ -74,6 +101,8 @@ void ServerWatch::onLoggedIn()
     map_.reset();
     levelIndex_.reset();
     maxPlayers_.reset();
+    seenSince_.clear();
+    setState(State::Up);
     emit observed({serverEvent(WatchEvent::Kind::Up)}, {});
     // The session takes no command while it reads the reply that logged us in.
     QTimer::singleShot(0, this, &ServerWatch::look);
@@ -103,6 +132,7 @@ void ServerWatch::onClosed()
         return;
     if (passwordRefused_) {
         ended_ = true;
+        setState(State::Refused, why);
         emit logLine("The password was refused; " + target_.name.toUtf8() + " is no longer watched.");
         return;
     }
@@ -110,6 +140,7 @@ void ServerWatch::onClosed()
     if (wasUp && loggedInSince_.isValid()
         && loggedInSince_.elapsed() >= std::chrono::milliseconds(AutoReconnect::kHeldAfter).count())
         attempts_ = 0;
+    setState(State::Down, why.isEmpty() ? QStringLiteral("the connection closed") : why);
     connectSoon();
 }
 
@@ -153,6 +184,10 @@ void ServerWatch::lookAtPlayers(const CommandReply& answer)
     playersChanged_ = !changes.isEmpty();
     found_.append(changes);
     players_ = now;
+    QHash<QString, QDateTime> since;
+    for (const SeenPlayer& player : now)
+        since.insert(player.key(), seenSince_.value(player.key(), lookTime_));
+    seenSince_ = std::move(since);
     lookAtMap();
 }
 
@@ -244,6 +279,7 @@ void ServerWatch::lookAtBans()
 void ServerWatch::finishLook()
 {
     looking_ = false;
+    lastLook_ = lookTime_;
     PopulationSample sample;
     sample.time = lookTime_;
     sample.server = target_.name;
@@ -251,4 +287,5 @@ void ServerWatch::finishLook()
     sample.maxPlayers = maxPlayers_;
     sample.map = map_.value_or(QString());
     emit observed(std::exchange(found_, {}), {sample});
+    emit changed();
 }

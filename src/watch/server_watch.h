@@ -15,6 +15,7 @@
 #include "watch/watch_event.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -49,10 +50,39 @@ public:
 
     ServerWatch(Target target, Timing timing, QObject* parent = nullptr);
 
+    // Where the watch stands, as the fleet shows it.
+    enum class State {
+        Stopped,   // not started, or stopped
+        LoggingIn, // connecting and logging in, at the start or after a drop
+        Up,        // logged in and looking
+        Down,      // the connection ended or could not be made; tried again soon
+        Refused,   // the password was refused; the watch has ended
+    };
+
     const Target& target() const { return target_; }
     bool isUp() const { return up_; }
     // The watch ended for good: the password was refused.
     bool hasEnded() const { return ended_; }
+    State state() const { return state_; }
+    // Why the server is down or refused, in words; empty while it is up.
+    const QString& trouble() const { return trouble_; }
+
+    // What the last look saw: empty, or nothing, before the first look of a connection.
+    QList<SeenPlayer> players() const { return players_.value_or(QList<SeenPlayer>()); }
+    const std::optional<QString>& map() const { return map_; }
+    const std::optional<int>& maxPlayers() const { return maxPlayers_; }
+    const std::optional<QList<SeenBan>>& bans() const { return bans_; }
+    // When the last look ended, in UTC; invalid before the first.
+    const QDateTime& lastLook() const { return lastLook_; }
+    // Since when the watch has seen a player on the server, by their playerKey.
+    QDateTime seenSince(const SeenPlayer& player) const;
+
+    // Sends a command of the user's between the looks' own, one at a time
+    // like them; null when the server is not up (nothing was sent).
+    CommandReply* send(const QByteArray& command);
+    // Looks again at once (after an action), unless a look is under way;
+    // the bans too when `bans` is set.
+    void lookSoon(bool bans = false);
 
     void start();
     // Closes the connection; a last Down event says the watch stopped.
@@ -63,6 +93,8 @@ signals:
     void observed(const QList<WatchEvent>& events, const QList<PopulationSample>& samples);
     // A line of the session's log, and the watch's own.
     void logLine(const QByteArray& line);
+    // The state changed, or a look ended: what the getters give is new.
+    void changed();
 
 private:
     // One step of a look: a command, and what to do with its answer.
@@ -79,6 +111,7 @@ private:
     void onClosed();
     void connectSoon();
     void emitDown(const QString& why);
+    void setState(State state, const QString& trouble = {});
     WatchEvent serverEvent(WatchEvent::Kind kind) const;
     LookContext context() const;
 
@@ -88,6 +121,10 @@ private:
     QTimer lookTimer_;
     QTimer retryTimer_;
 
+    State state_ = State::Stopped;
+    QString trouble_;
+    QDateTime lastLook_;
+    QHash<QString, QDateTime> seenSince_; // by SeenPlayer key, for the players present
     bool running_ = false;
     bool up_ = false;
     bool ended_ = false;

@@ -4,10 +4,14 @@
 #include "admin/announce_admin.h"
 #include "admin/ban_admin.h"
 #include "admin/console_admin.h"
+#include "admin/fleet_admin.h"
 #include "admin/list_export.h"
 #include "admin/map_admin.h"
 #include "admin/player_admin.h"
 #include "support/printers.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -282,4 +286,72 @@ TEST(ConsoleAdmin, TypedActionsAreNamedWhateverTheCase)
     };
     for (const auto& c : cases)
         EXPECT_EQ(console_admin::typedAction(c.typed), c.action) << c.typed.constData();
+}
+
+TEST(FleetAdmin, DurationsAsTypedBecomeTheWordTheBanCommandsTake)
+{
+    struct Case
+    {
+        const char* typed;
+        std::optional<QByteArray> argument; // none: refused
+        const char* words = "";
+    };
+    const Case cases[] = {
+        {"round", "round", "for the rest of the round"},
+        {" PERM ", "perm", "permanently"},
+        {"Permanent", "perm", "permanently"},
+        {"90", "90", "for 90 seconds"},
+        {"90m", "5400", "for 90 minutes"},
+        {"1 hour", "3600", "for 1 hour"},
+        {"1d", "86400", "for 1 day"},
+        {"7 days", "604800", "for 7 days"},
+        {"2w", "1209600", "for 14 days"},
+        {"30d", "2592000", "for 30 days"},
+        {"2147483647", "2147483647", "for 2147483647 seconds"},
+        {"2147483648", std::nullopt},
+        {"24856d", std::nullopt}, // one day past what 31 bits hold
+        {"0", std::nullopt},
+        {"-5", std::nullopt},
+        {"1y", std::nullopt},
+        {"", std::nullopt},
+        {"1d2h", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto duration = fleet_admin::parseBanDuration(QString::fromUtf8(c.typed));
+        ASSERT_EQ(duration.has_value(), c.argument.has_value()) << c.typed;
+        if (!duration)
+            continue;
+        EXPECT_EQ(fleet_admin::durationArgument(*duration), *c.argument) << c.typed;
+        EXPECT_EQ(fleet_admin::durationText(*duration), QString::fromUtf8(c.words)) << c.typed;
+    }
+}
+
+TEST(FleetAdmin, BanCommandsAndTheServersLineLimit)
+{
+    using fleet_admin::BanDuration;
+    const BanDuration day{BanDuration::Kind::Seconds, 86400};
+    EXPECT_EQ(fleet_admin::banPlayerCommand(7, day), "exec admin.banPlayerKey 7 86400");
+    EXPECT_EQ(fleet_admin::banKeyCommand(KeyHash, day), "exec admin.addKeyToBanList " + KeyHash + " 86400");
+    EXPECT_EQ(fleet_admin::banKeyCommand(KeyHash, {BanDuration::Kind::Permanent, 0}),
+              "exec admin.addKeyToBanList " + KeyHash + " perm");
+    EXPECT_EQ(fleet_admin::banKeyCommand(KeyHash, {BanDuration::Kind::Round, 0}), std::nullopt)
+        << "only the player's own server can ban for the round";
+    EXPECT_EQ(fleet_admin::kickCommand(12), "exec admin.kickplayer 12");
+
+    // "exec game.sayAll " and the two quotes take 19 of the 1,021 bytes.
+    const QByteArray longest(1021 - 19, 'x');
+    EXPECT_EQ(fleet_admin::sayAllCommand(longest).value_or("").size(), 1021);
+    EXPECT_EQ(fleet_admin::sayAllCommand(longest + 'x'), std::nullopt);
+}
+
+TEST(FleetAdmin, BanReasonsComeFromTheFileOrElseAFewCommonOnes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ban_reasons.txt"));
+    EXPECT_TRUE(fleet_admin::banReasons(path).contains(QStringLiteral("team killing")));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("# one a line\n\n  spawn camping  \r\nAimbot \xc3\xa9\nspawn camping\n");
+    file.close();
+    EXPECT_EQ(fleet_admin::banReasons(path), QStringList({"spawn camping", QString::fromUtf8("Aimbot \xc3\xa9")}));
 }

@@ -356,13 +356,13 @@ QByteArray GameState::kickPlayer(const QByteArray& args)
 QByteArray GameState::banPlayerKey(const QByteArray& args)
 {
     const auto [idText, kindWord] = splitLastWord(args);
-    const std::optional<BanKind> kind = banKindOf(kindWord);
-    if (!kind)
-        return "error: a ban is for the round or perm\n";
+    const std::optional<BanPeriod> period = banPeriodOf(kindWord);
+    if (!period)
+        return "error: a ban is for the round, perm or a number of seconds\n";
     const qsizetype index = playerIndex(idText);
     if (index < 0)
         return "error: no player with id '" + idText + "'\n";
-    addBan({players_[index].keyHash, *kind, 0});
+    addBan({players_[index].keyHash, period->kind, period->secondsLeft});
     players_.removeAt(index);
     return {};
 }

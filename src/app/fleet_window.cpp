@@ -1,0 +1,543 @@
+#include "app/fleet_window.h"
+
+#include "admin/fleet_admin.h"
+#include "app/ban_dialog.h"
+#include "app/desktop.h"
+#include "app/dialogs.h"
+#include "app/player_history_window.h"
+#include "app/text_codec.h"
+#include "storage/password_store.h"
+#include "store/store_writer.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// The most lines the fleet's own log keeps.
+constexpr int kMaxFleetLogLines = 1000;
+
+QSortFilterProxyModel* makeProxy(QAbstractItemModel* source, QObject* parent)
+{
+    auto* proxy = new QSortFilterProxyModel(parent);
+    proxy->setSourceModel(source);
+    proxy->setSortRole(kSortRole);
+    proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    proxy->setFilterKeyColumn(-1);
+    return proxy;
+}
+
+QTableView* makeTable(QWidget* parent, const char* name, const QString& accessibleName, QAbstractItemModel* model)
+{
+    auto* table = new QTableView(parent);
+    table->setObjectName(QLatin1String(name));
+    table->setAccessibleName(accessibleName);
+    table->setModel(model);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSortingEnabled(true);
+    table->sortByColumn(0, Qt::AscendingOrder);
+    table->setWordWrap(false);
+    table->setTabKeyNavigation(false);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    return table;
+}
+
+QLineEdit* makeFilter(QWidget* parent, const char* name, const QString& accessibleName)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setAccessibleName(accessibleName);
+    edit->setPlaceholderText(QStringLiteral("Type to filter"));
+    edit->setClearButtonEnabled(true);
+    if (auto* clear = edit->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear"));
+    return edit;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString savedName(const SavedServer& server)
+{
+    return toDisplay(server.name);
+}
+
+} // namespace
+
+FleetWindow::FleetWindow(FleetWindowOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , options_(std::move(options))
+    , guard_(this, options_.dialogs)
+    , fleet_(options_.timing)
+{
+    createControls();
+    connect(&fleet_, &Fleet::serverChanged, this, [this](qsizetype index) { updateServer(index); });
+    connect(&fleet_, &Fleet::watchedPlayerJoined, this,
+            [this](const WatchEvent& event) { guard_.run([&] { onWatchedPlayerJoined(event); }); });
+    if (options_.storeWriter) {
+        connect(
+            &fleet_, &Fleet::observed, options_.storeWriter,
+            [writer = options_.storeWriter](const QList<WatchEvent>& events, const QList<PopulationSample>& samples) {
+                writer->submit(events, samples);
+            });
+    }
+}
+
+FleetWindow::~FleetWindow()
+{
+    // The watches say they stopped as the fleet goes, after the tables have gone.
+    fleet_.disconnect(this);
+}
+
+void FleetWindow::createControls()
+{
+    setObjectName(QStringLiteral("fleetWindow"));
+    setWindowTitle(QStringLiteral("Fleet"));
+    setAccessibleName(windowTitle());
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QStringLiteral("fleetPages"));
+    pages_->setAccessibleName(QStringLiteral("Fleet pages"));
+    pages_->addTab(createServersPage(), QStringLiteral("&Servers"));
+
+    fleetLog_ = new QPlainTextEdit(this);
+    fleetLog_->setObjectName(QStringLiteral("fleetLog"));
+    fleetLog_->setAccessibleName(QStringLiteral("Fleet log"));
+    fleetLog_->setReadOnly(true);
+    fleetLog_->setMaximumBlockCount(kMaxFleetLogLines);
+    fleetLog_->setTabChangesFocus(true);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("fleetLogSplitter"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(pages_);
+    splitter->addWidget(fleetLog_);
+    splitter->setStretchFactor(0, 4);
+    splitter->setStretchFactor(1, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter);
+    resize(900, 640);
+
+    auto* findShortcut = new QShortcut(QKeySequence::Find, this);
+    connect(findShortcut, &QShortcut::activated, this, [this] {
+        pages_->setCurrentIndex(0);
+        serverFilterEdit_->setFocus(Qt::ShortcutFocusReason);
+        serverFilterEdit_->selectAll();
+    });
+}
+
+QWidget* FleetWindow::createServersPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("fleetServersPage"));
+
+    serverFilterEdit_ = makeFilter(page, "serverFilterEdit", QStringLiteral("Filter servers"));
+    auto* serverFilterLabel = new QLabel(QStringLiteral("&Find server:"), page);
+    serverFilterLabel->setBuddy(serverFilterEdit_);
+    serverProxy_ = makeProxy(&serverModel_, this);
+    serverTable_ = makeTable(page, "serverTable", QStringLiteral("Servers"), serverProxy_);
+
+    playersLabel_ = new QLabel(page);
+    playersLabel_->setObjectName(QStringLiteral("fleetPlayersLabel"));
+    playersLabel_->setTextFormat(Qt::PlainText);
+    playerFilterEdit_ = makeFilter(page, "playerFilterEdit", QStringLiteral("Filter players"));
+    auto* playerFilterLabel = new QLabel(QStringLiteral("Find &player:"), page);
+    playerFilterLabel->setBuddy(playerFilterEdit_);
+    playerProxy_ = makeProxy(&playerModel_, this);
+    playerTable_ = makeTable(page, "fleetPlayerTable", QStringLiteral("Players"), playerProxy_);
+    playersLabel_->setBuddy(playerTable_);
+
+    kickButton_ = makeButton(page, "fleetKickButton", QStringLiteral("&Kick"));
+    banButton_ = makeButton(page, "fleetBanButton", QStringLiteral("&Ban..."));
+    messageEdit_ = new QLineEdit(page);
+    messageEdit_->setObjectName(QStringLiteral("fleetMessageEdit"));
+    messageEdit_->setAccessibleName(QStringLiteral("Message to players"));
+    auto* messageLabel = new QLabel(QStringLiteral("&Message:"), page);
+    messageLabel->setBuddy(messageEdit_);
+    everyServerCheck_ = new QCheckBox(QStringLiteral("To &every server"), page);
+    everyServerCheck_->setObjectName(QStringLiteral("fleetEveryServerCheck"));
+    sendMessageButton_ = makeButton(page, "fleetSendMessageButton", QStringLiteral("Sen&d"));
+
+    auto* serverFilterRow = new QHBoxLayout;
+    serverFilterRow->addWidget(serverFilterLabel);
+    serverFilterRow->addWidget(serverFilterEdit_, 1);
+    auto* playerFilterRow = new QHBoxLayout;
+    playerFilterRow->addWidget(playersLabel_, 1);
+    playerFilterRow->addWidget(playerFilterLabel);
+    playerFilterRow->addWidget(playerFilterEdit_, 1);
+    auto* actionRow = new QHBoxLayout;
+    actionRow->addWidget(kickButton_);
+    actionRow->addWidget(banButton_);
+    actionRow->addSpacing(12);
+    actionRow->addWidget(messageLabel);
+    actionRow->addWidget(messageEdit_, 1);
+    actionRow->addWidget(everyServerCheck_);
+    actionRow->addWidget(sendMessageButton_);
+
+    auto* serversPane = new QWidget(page);
+    auto* serversLayout = new QVBoxLayout(serversPane);
+    serversLayout->setContentsMargins(0, 0, 0, 0);
+    serversLayout->addLayout(serverFilterRow);
+    serversLayout->addWidget(serverTable_);
+    auto* playersPane = new QWidget(page);
+    auto* playersLayout = new QVBoxLayout(playersPane);
+    playersLayout->setContentsMargins(0, 0, 0, 0);
+    playersLayout->addLayout(playerFilterRow);
+    playersLayout->addWidget(playerTable_);
+    playersLayout->addLayout(actionRow);
+    auto* splitter = new QSplitter(Qt::Vertical, page);
+    splitter->setObjectName(QStringLiteral("fleetSplitter"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(serversPane);
+    splitter->addWidget(playersPane);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(splitter);
+
+    connect(serverFilterEdit_, &QLineEdit::textChanged, serverProxy_, &QSortFilterProxyModel::setFilterFixedString);
+    connect(playerFilterEdit_, &QLineEdit::textChanged, playerProxy_, &QSortFilterProxyModel::setFilterFixedString);
+    connect(serverTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { guard_.run([this] { updatePlayers(); }); });
+    connect(playerTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (const std::optional<FleetPlayerRow> player = selectedPlayer())
+            selectedPlayerKey_ = player->player.key();
+    });
+    guard_.bind(kickButton_, &QPushButton::clicked, [this] { onKickClicked(); });
+    guard_.bind(banButton_, &QPushButton::clicked, [this] { onBanClicked(); });
+    guard_.bind(sendMessageButton_, &QPushButton::clicked, [this] { onSendMessageClicked(); });
+    guard_.bind(messageEdit_, &QLineEdit::returnPressed, [this] { onSendMessageClicked(); });
+    updatePlayers();
+    return page;
+}
+
+void FleetWindow::setServers(const SavedServers& servers)
+{
+    servers_ = servers;
+    passwords_ = QList<std::optional<QByteArray>>(servers.servers().size());
+    QList<FleetServerRow> rows;
+    for (const SavedServer& server : servers.servers()) {
+        FleetServerRow row;
+        row.name = savedName(server);
+        row.address = toDisplay(server.address) + u':' + toDisplay(server.port);
+        row.state = ServerWatch::State::LoggingIn;
+        rows.append(row);
+    }
+    serverModel_.setRows(rows);
+    if (serverProxy_->rowCount() > 0 && !serverTable_->currentIndex().isValid())
+        serverTable_->selectRow(0);
+
+    // Each server is watched once the keyring has said its password.
+    const int generation = ++passwordsAwaited_;
+    const auto& list = servers_.servers();
+    auto left = std::make_shared<qsizetype>(list.size());
+    if (list.isEmpty()) {
+        watchServers();
+        return;
+    }
+    PasswordStore* store = options_.passwordStore.get();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const auto answered = [self = QPointer(this), generation, i, left](std::optional<QByteArray> password) {
+            if (!self || generation != self->passwordsAwaited_)
+                return;
+            self->passwords_[i] = std::move(password);
+            if (--*left == 0)
+                self->guard_.run([&] { self->watchServers(); });
+        };
+        if (store && store->isAvailable())
+            store->read(list[i].keyringKey(), answered);
+        else
+            answered(std::nullopt);
+    }
+}
+
+void FleetWindow::watchServers()
+{
+    if (!isVisible()) {
+        fleet_.stop();
+        return;
+    }
+    QList<ServerWatch::Target> targets;
+    const auto& list = servers_.servers();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (!passwords_.value(i)) {
+            FleetServerRow row = serverModel_.row(int(i));
+            row.state = ServerWatch::State::Refused;
+            row.trouble = QStringLiteral("No password for it is kept in the keyring (Servers > Save Server)");
+            serverModel_.setRow(int(i), row);
+            continue;
+        }
+        bool isNumber = false;
+        const quint16 port = list[i].port.toUShort(&isNumber);
+        targets.append({savedName(list[i]), list[i].address, isNumber ? port : quint16(0), *passwords_[i]});
+    }
+    fleet_.setServers(targets);
+}
+
+void FleetWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!passwords_.isEmpty() && passwords_.size() == servers_.servers().size())
+        watchServers();
+}
+
+void FleetWindow::closeEvent(QCloseEvent* event)
+{
+    fleet_.stop();
+    QWidget::closeEvent(event);
+}
+
+QStringList FleetWindow::watchedOn(const ServerWatch& watch) const
+{
+    QStringList watched;
+    for (const SeenPlayer& player : watch.players()) {
+        const QStringList notes = fleet_.watchNotes(player);
+        if (!notes.isEmpty())
+            watched.append(player.name + QStringLiteral(" (") + notes.join(QStringLiteral("; ")) + u')');
+    }
+    return watched;
+}
+
+void FleetWindow::updateServer(qsizetype fleetIndex)
+{
+    const ServerWatch& watch = fleet_.server(fleetIndex);
+    const auto& list = servers_.servers();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (savedName(list[i]) != watch.target().name)
+            continue;
+        serverModel_.setRow(int(i), fleetRowOf(watch, watchedOn(watch)));
+        if (selectedServerRow() == i)
+            updatePlayers();
+    }
+}
+
+std::optional<int> FleetWindow::selectedServerRow() const
+{
+    const QModelIndex current = serverTable_->currentIndex();
+    if (!current.isValid())
+        return std::nullopt;
+    return serverProxy_->mapToSource(current).row();
+}
+
+ServerWatch* FleetWindow::watchOfRow(int row) const
+{
+    if (row < 0 || row >= serverModel_.rowCount())
+        return nullptr;
+    const std::optional<qsizetype> index = fleet_.indexOf(serverModel_.row(row).name);
+    return index ? &fleet_.server(*index) : nullptr;
+}
+
+std::optional<FleetPlayerRow> FleetWindow::selectedPlayer() const
+{
+    const QModelIndex current = playerTable_->currentIndex();
+    if (!current.isValid())
+        return std::nullopt;
+    return playerModel_.row(playerProxy_->mapToSource(current).row());
+}
+
+void FleetWindow::updatePlayers()
+{
+    const std::optional<int> row = selectedServerRow();
+    ServerWatch* watch = row ? watchOfRow(*row) : nullptr;
+    QList<FleetPlayerRow> players;
+    if (watch && watch->isUp()) {
+        for (const SeenPlayer& player : watch->players())
+            players.append({player, watch->seenSince(player), fleet_.watchNotes(player)});
+    }
+    const QString server = row ? serverModel_.row(*row).name : QString();
+    const QString keep = selectedPlayerKey_;
+    playerModel_.setPlayers(server, players, QDateTime::currentDateTimeUtc());
+    if (!row)
+        playersLabel_->setText(QStringLiteral("Choose a server to see its players."));
+    else
+        playersLabel_->setText(QStringLiteral("Players on %1: %2").arg(server).arg(players.size()));
+    // A table reset by a join or a leave keeps the player chosen.
+    if (!playerTable_->currentIndex().isValid() && !keep.isEmpty()) {
+        for (int i = 0; i < playerModel_.rowCount(); ++i) {
+            if (playerModel_.row(i).player.key() != keep)
+                continue;
+            const QModelIndex at = playerProxy_->mapFromSource(playerModel_.index(i, 0));
+            playerTable_->setCurrentIndex(at);
+            playerTable_->selectRow(at.row());
+        }
+    }
+}
+
+void FleetWindow::say(const QString& line)
+{
+    fleetLog_->appendPlainText(line);
+}
+
+void FleetWindow::sendAction(ServerWatch& watch, const QByteArray& command, const QString& what,
+                             std::function<void(bool)> done)
+{
+    const QString server = watch.target().name;
+    CommandReply* reply = watch.send(command);
+    const auto record = [this, &watch](const QString& text, const QString& outcome) {
+        if (!options_.storeWriter)
+            return;
+        WatchEvent event;
+        event.kind = WatchEvent::Kind::Action;
+        event.time = QDateTime::currentDateTimeUtc();
+        event.server = watch.target().name;
+        event.text = text;
+        event.outcome = outcome;
+        event.user = localUserName();
+        options_.storeWriter->submit({event});
+    };
+    if (!reply) {
+        say(QStringLiteral("%1: %2: not sent, the server is not up.").arg(server, what));
+        record(what, QStringLiteral("not sent"));
+        if (done)
+            done(false);
+        return;
+    }
+    QPointer<ServerWatch> target(&watch);
+    connect(reply, &CommandReply::finished, this, [this, reply, target, server, what, record, done] {
+        const bool answered = reply->state() == CommandReply::State::Answered;
+        const QString answer = toDisplay(reply->text()).trimmed();
+        const QString outcome = answered ? (answer.isEmpty() ? QStringLiteral("done") : answer)
+                                         : QStringLiteral("the connection was lost before the server answered");
+        say(QStringLiteral("%1: %2: %3").arg(server, what, outcome));
+        if (target)
+            record(what, outcome);
+        if (done)
+            done(answered);
+    });
+}
+
+void FleetWindow::onKickClicked()
+{
+    const std::optional<int> row = selectedServerRow();
+    ServerWatch* watch = row ? watchOfRow(*row) : nullptr;
+    const std::optional<FleetPlayerRow> player = selectedPlayer();
+    if (!watch || !player) {
+        say(QStringLiteral("Choose a player to kick."));
+        return;
+    }
+    sendAction(*watch, fleet_admin::kickCommand(player->player.id), QStringLiteral("kick %1").arg(player->player.name),
+               [watch = QPointer(watch)](bool) {
+                   if (watch)
+                       watch->lookSoon();
+               });
+}
+
+void FleetWindow::onBanClicked()
+{
+    const std::optional<int> row = selectedServerRow();
+    ServerWatch* watch = row ? watchOfRow(*row) : nullptr;
+    const std::optional<FleetPlayerRow> player = selectedPlayer();
+    if (!watch || !player) {
+        say(QStringLiteral("Choose a player to ban."));
+        return;
+    }
+    const QString who = player->player.hash.isEmpty()
+        ? QStringLiteral("%1 on %2").arg(player->player.name, watch->target().name)
+        : QStringLiteral("%1 (%2) on %3").arg(player->player.name, player->player.hash, watch->target().name);
+    BanDialog dialog(who, fleet_admin::banReasons(options_.banReasonsPath), this);
+    options_.dialogs->showModal(dialog);
+    if (dialog.result() != QDialog::Accepted)
+        return;
+    if (const std::optional<BanOrder> order = dialog.order())
+        banEverywhere(*watch, *player, *order);
+}
+
+// The player's own server bans them by their number there, which kicks
+// them too; every other server bans their key, so that they cannot come.
+void FleetWindow::banEverywhere(ServerWatch& home, const FleetPlayerRow& player, const BanOrder& order)
+{
+    const QString duration = fleet_admin::durationText(order.duration);
+    const QString what = QStringLiteral("ban %1 %2%3")
+                             .arg(player.player.name, duration,
+                                  order.reason.isEmpty() ? QString() : QStringLiteral(": ") + order.reason);
+    QList<ServerWatch*> servers = {&home};
+    if (order.everyServer) {
+        for (qsizetype i = 0; i < fleet_.size(); ++i)
+            if (&fleet_.server(i) != &home)
+                servers.append(&fleet_.server(i));
+    }
+    const std::optional<QByteArray> message = order.message.isEmpty()
+        ? std::nullopt
+        : fleet_admin::sayAllCommand(toBytes(order.message));
+    int sent = 0;
+    for (ServerWatch* watch : servers) {
+        QByteArray command;
+        if (watch == &home) {
+            command = fleet_admin::banPlayerCommand(player.player.id, order.duration);
+        } else if (player.player.hash.isEmpty()) {
+            say(QStringLiteral("%1: %2: not sent, the player has no key hash to ban elsewhere.")
+                    .arg(watch->target().name, what));
+            continue;
+        } else {
+            command = *fleet_admin::banKeyCommand(player.player.hash.toLatin1(), order.duration);
+        }
+        if (!watch->isUp()) {
+            say(QStringLiteral("%1: %2: not sent, the server is not up.").arg(watch->target().name, what));
+            continue;
+        }
+        ++sent;
+        if (message)
+            sendAction(*watch, *message, QStringLiteral("say \"%1\"").arg(order.message));
+        sendAction(*watch, command, what, [watch = QPointer(watch)](bool) {
+            if (watch)
+                watch->lookSoon(true);
+        });
+    }
+    emit logLine(toBytes(QStringLiteral("Fleet: %1 on %2 of %3 servers").arg(what).arg(sent).arg(servers.size())));
+}
+
+void FleetWindow::onSendMessageClicked()
+{
+    const QString text = messageEdit_->text();
+    if (text.isEmpty())
+        return;
+    const std::optional<QByteArray> command = fleet_admin::sayAllCommand(toBytes(text));
+    if (!command) {
+        say(QStringLiteral("The message is too long for the server's line; it was not sent."));
+        return;
+    }
+    QList<ServerWatch*> servers;
+    if (everyServerCheck_->isChecked()) {
+        for (qsizetype i = 0; i < fleet_.size(); ++i)
+            servers.append(&fleet_.server(i));
+    } else if (const std::optional<int> row = selectedServerRow(); row && watchOfRow(*row)) {
+        servers.append(watchOfRow(*row));
+    }
+    if (servers.isEmpty()) {
+        say(QStringLiteral("Choose a server to send the message to."));
+        return;
+    }
+    for (ServerWatch* watch : servers)
+        sendAction(*watch, *command, QStringLiteral("say \"%1\"").arg(text));
+    messageEdit_->clear();
+}
+
+void FleetWindow::onWatchedPlayerJoined(const WatchEvent& event)
+{
+    const QString who = event.hash.isEmpty() ? event.name : QStringLiteral("%1 (%2)").arg(event.name, event.hash);
+    const QString line =
+        QStringLiteral("Watched player %1 is on %2 from %3: %4").arg(who, event.server, event.address, event.text);
+    say(line);
+    emit logLine(toBytes(line));
+    if (options_.desktop)
+        options_.desktop->notify(QStringLiteral("Watched player on %1").arg(event.server),
+                                 QStringLiteral("%1 from %2: %3").arg(who, event.address, event.text));
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+// The Fleet window: every saved server at a glance, watched one connection
+// each, with the players of the one chosen below it; kick, ban and speak to
+// one server or to all of them; the watchlist; and which bans a server lacks
+// that the others have.
+
+#include "app/event_binding.h"
+#include "storage/saved_servers.h"
+#include "watch/fleet.h"
+#include "watch/fleet_model.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class Desktop;
+class Dialogs;
+class PasswordStore;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTabWidget;
+class QTableView;
+class StoreWriter;
+struct BanOrder;
+
+struct FleetWindowOptions
+{
+    std::shared_ptr<Dialogs> dialogs;
+    std::shared_ptr<Desktop> desktop;
+    std::shared_ptr<PasswordStore> passwordStore;
+    // Where the fleet's events go; null keeps no history.
+    StoreWriter* storeWriter = nullptr;
+    // The ban reasons offered; a missing file offers a few common ones.
+    QString banReasonsPath;
+    ServerWatch::Timing timing;
+};
+
+class FleetWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FleetWindow(FleetWindowOptions options, QWidget* parent = nullptr);
+    ~FleetWindow() override;
+
+    // The servers to watch, in the order of the Servers menu; their
+    // passwords come from the keyring.
+    void setServers(const SavedServers& servers);
+    Fleet& fleet() { return fleet_; }
+
+signals:
+    // A line for the main window's log.
+    void logLine(const QByteArray& line);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void createControls();
+    QWidget* createServersPage();
+
+    void watchServers();
+    void updateServer(qsizetype fleetIndex);
+    void updatePlayers();
+    // The saved server of a row of the servers table, as shown (sorted, filtered).
+    std::optional<int> selectedServerRow() const;
+    std::optional<FleetPlayerRow> selectedPlayer() const;
+    ServerWatch* watchOfRow(int row) const;
+    QStringList watchedOn(const ServerWatch& watch) const;
+    void say(const QString& line);
+
+    // Sends `command` to a server and says how it went; `done` hears whether
+    // the server answered.
+    void sendAction(ServerWatch& watch, const QByteArray& command, const QString& what,
+                    std::function<void(bool answered)> done = {});
+
+    void onKickClicked();
+    void onBanClicked();
+    void banEverywhere(ServerWatch& home, const FleetPlayerRow& player, const BanOrder& order);
+    void onSendMessageClicked();
+    void onWatchedPlayerJoined(const WatchEvent& event);
+
+    FleetWindowOptions options_;
+    ErrorGuard guard_;
+    Fleet fleet_;
+    SavedServers servers_;
+    QList<std::optional<QByteArray>> passwords_; // by saved server; none: the keyring has none
+    int passwordsAwaited_ = 0;
+    bool watching_ = false;
+    QString selectedPlayerKey_; // kept across a reset of the players table
+
+    FleetServerModel serverModel_;
+    FleetPlayerModel playerModel_;
+    QSortFilterProxyModel* serverProxy_;
+    QSortFilterProxyModel* playerProxy_;
+
+    QTabWidget* pages_;
+    QLineEdit* serverFilterEdit_;
+    QTableView* serverTable_;
+    QLabel* playersLabel_;
+    QLineEdit* playerFilterEdit_;
+    QTableView* playerTable_;
+    QPushButton* kickButton_;
+    QPushButton* banButton_;
+    QLineEdit* messageEdit_;
+    QCheckBox* everyServerCheck_;
+    QPushButton* sendMessageButton_;
+    QPlainTextEdit* fleetLog_;
+};

@@ -1,0 +1,222 @@
+// The Fleet window against practice servers in their stock timing: every
+// saved server with its state, players and map; kick, ban and chat with the
+// exact bytes on each server's wire; a watched player's arrival.
+
+#include "app/ban_dialog.h"
+#include "app/fleet_window.h"
+#include "window_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray kWatchedHash = "0123456789abcdef0123456789abcdef";
+
+class FleetTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (int i = 0; i < 2; ++i) {
+            RconSimOptions options;
+            options.players = 3 + i;
+            servers_.push_back(std::make_unique<RconSimServer>(options));
+            ASSERT_TRUE(servers_.back()->listen());
+        }
+    }
+
+    // Saves the practice servers, and one more whose password the keyring
+    // has wrong, and opens the window on them.
+    FleetWindow& open(bool withWrongPassword = false)
+    {
+        SavedServers saved;
+        for (std::size_t i = 0; i < servers_.size(); ++i) {
+            const SavedServer server{"EU " + QByteArray::number(int(i) + 1), "127.0.0.1",
+                                     QByteArray::number(servers_[i]->port())};
+            saved.put(server);
+            keyring_->passwords.insert(server.keyringKey(), "secret");
+        }
+        if (withWrongPassword) {
+            refusing_ = std::make_unique<RconSimServer>();
+            EXPECT_TRUE(refusing_->listen());
+            const SavedServer server{"Refusing", "127.0.0.1", QByteArray::number(refusing_->port())};
+            saved.put(server);
+            keyring_->passwords.insert(server.keyringKey(), "wrong");
+        }
+        FleetWindowOptions options;
+        options.dialogs = dialogs_;
+        options.desktop = desktop_;
+        options.passwordStore = keyring_;
+        options.timing.interval = 500ms;
+        window_ = std::make_unique<FleetWindow>(options);
+        window_->show();
+        window_->setServers(saved);
+        return *window_;
+    }
+
+    QTableView& table(const char* name) { return *window_->findChild<QTableView*>(QLatin1String(name)); }
+    QString cell(const char* tableName, int row, int column)
+    {
+        QTableView& view = table(tableName);
+        return view.model()->index(row, column).data().toString();
+    }
+    // The row of the servers table that shows `name`, as sorted.
+    int serverRow(const QString& name)
+    {
+        for (int row = 0; row < table("serverTable").model()->rowCount(); ++row)
+            if (cell("serverTable", row, 0) == name)
+                return row;
+        return -1;
+    }
+    QString serverCell(const QString& name, int column) { return cell("serverTable", serverRow(name), column); }
+    void select(const char* tableName, int row)
+    {
+        table(tableName).setCurrentIndex(table(tableName).model()->index(row, 0));
+    }
+    void click(const char* name) { window_->findChild<QPushButton*>(QLatin1String(name))->click(); }
+    bool sent(const RconSimServer& server, const QByteArray& command)
+    {
+        return server.receivedLines().contains('\x02' + command);
+    }
+    bool bothUp()
+    {
+        return serverCell(QStringLiteral("EU 1"), FleetServerModel::State) == "up"
+            && serverCell(QStringLiteral("EU 2"), FleetServerModel::State) == "up"
+            && !serverCell(QStringLiteral("EU 2"), FleetServerModel::Map).isEmpty();
+    }
+
+    std::vector<std::unique_ptr<RconSimServer>> servers_;
+    std::unique_ptr<RconSimServer> refusing_;
+    std::shared_ptr<AnsweringDialogs> dialogs_ = std::make_shared<AnsweringDialogs>();
+    std::shared_ptr<RecordingDesktop> desktop_ = std::make_shared<RecordingDesktop>();
+    std::shared_ptr<MemoryKeyring> keyring_ = std::make_shared<MemoryKeyring>();
+    std::unique_ptr<FleetWindow> window_;
+};
+
+TEST_F(FleetTest, ShowsEveryServerItsPlayersAndAStoppedOneAsDownWithinAPoll)
+{
+    open(true);
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    EXPECT_EQ(serverCell(QStringLiteral("EU 1"), FleetServerModel::Players), "3/64");
+    EXPECT_EQ(serverCell(QStringLiteral("EU 2"), FleetServerModel::Players), "4/64");
+    EXPECT_EQ(serverCell(QStringLiteral("EU 2"), FleetServerModel::Map),
+              QString::fromLatin1(servers_[1]->game().rotation().value(servers_[1]->game().currentMapIndex()).name));
+    ASSERT_TRUE(
+        WaitUntil([&] { return serverCell(QStringLiteral("Refusing"), FleetServerModel::State) == "refused"; }, 15s));
+    EXPECT_EQ(serverCell(QStringLiteral("Refusing"), FleetServerModel::Alerts), "the password was refused");
+
+    select("serverTable", serverRow(QStringLiteral("EU 2")));
+    ASSERT_TRUE(WaitUntil([&] { return table("fleetPlayerTable").model()->rowCount() == 4; }));
+    QStringList names;
+    for (int row = 0; row < 4; ++row)
+        names.append(cell("fleetPlayerTable", row, FleetPlayerModel::Name));
+    QStringList expected;
+    for (const SimPlayer& player : servers_[1]->game().players())
+        expected.append(QString::fromLatin1(player.name));
+    names.sort();
+    expected.sort();
+    EXPECT_EQ(names, expected);
+
+    servers_[1].reset();
+    ASSERT_TRUE(WaitUntil([&] { return serverCell(QStringLiteral("EU 2"), FleetServerModel::State) == "down"; }, 2s))
+        << "a poll is half a second here";
+    EXPECT_FALSE(serverCell(QStringLiteral("EU 2"), FleetServerModel::Alerts).isEmpty());
+    EXPECT_EQ(table("fleetPlayerTable").model()->rowCount(), 0);
+    EXPECT_EQ(serverCell(QStringLiteral("EU 1"), FleetServerModel::State), "up");
+}
+
+TEST_F(FleetTest, BansForADayWithAReasonOnEveryServer)
+{
+    open();
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    select("serverTable", serverRow(QStringLiteral("EU 1")));
+    ASSERT_TRUE(WaitUntil([&] { return table("fleetPlayerTable").model()->rowCount() == 3; }));
+    select("fleetPlayerTable", 0);
+    const QString hash = cell("fleetPlayerTable", 0, FleetPlayerModel::Hash);
+    const QString name = cell("fleetPlayerTable", 0, FleetPlayerModel::Name);
+    int id = -1;
+    for (const SimPlayer& player : servers_[0]->game().players())
+        if (QString::fromLatin1(player.name) == name)
+            id = player.id;
+    ASSERT_GE(id, 0);
+
+    dialogs_->onModal = [](QDialog& dialog) {
+        dialog.findChild<QComboBox*>(QStringLiteral("banDurationBox"))->setCurrentText(QStringLiteral("1 day"));
+        dialog.findChild<QComboBox*>(QStringLiteral("banReasonBox"))->setCurrentText(QStringLiteral("team killing"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("banMessageEdit"))->setText(QStringLiteral("Banned: team killing"));
+        dialog.findChild<QRadioButton*>(QStringLiteral("banEveryServerButton"))->setChecked(true);
+        ASSERT_TRUE(static_cast<BanDialog&>(dialog).order());
+        dialog.accept();
+    };
+    click("fleetBanButton");
+    const QByteArray byId = "exec admin.banPlayerKey " + QByteArray::number(id) + " 86400";
+    const QByteArray byKey = "exec admin.addKeyToBanList " + hash.toLatin1() + " 86400";
+    ASSERT_TRUE(WaitUntil([&] { return sent(*servers_[0], byId) && sent(*servers_[1], byKey); }, 10s));
+    EXPECT_TRUE(sent(*servers_[0], "exec game.sayAll \"Banned: team killing\""));
+    EXPECT_TRUE(sent(*servers_[1], "exec game.sayAll \"Banned: team killing\""));
+    EXPECT_FALSE(sent(*servers_[1], byId)) << "the player's number means someone else elsewhere";
+    for (const auto& server : servers_)
+        EXPECT_EQ(server->linesRefused(), 0) << "one command at a time on each wire";
+    auto* log = window_->findChild<QPlainTextEdit*>(QStringLiteral("fleetLog"));
+    ASSERT_TRUE(WaitUntil([&] {
+        return log->toPlainText().count(QStringLiteral("ban %1 for 1 day: team killing: done").arg(name)) == 2;
+    })) << log->toPlainText().toStdString();
+}
+
+TEST_F(FleetTest, KicksAndSpeaksToOneServerOrToAll)
+{
+    open();
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    select("serverTable", serverRow(QStringLiteral("EU 2")));
+    ASSERT_TRUE(WaitUntil([&] { return table("fleetPlayerTable").model()->rowCount() == 4; }));
+    select("fleetPlayerTable", 0);
+    const QString name = cell("fleetPlayerTable", 0, FleetPlayerModel::Name);
+    click("fleetKickButton");
+    ASSERT_TRUE(WaitUntil([&] { return table("fleetPlayerTable").model()->rowCount() == 3; }, 10s));
+    for (const SimPlayer& player : servers_[1]->game().players())
+        EXPECT_NE(QString::fromLatin1(player.name), name);
+
+    auto* message = window_->findChild<QLineEdit*>(QStringLiteral("fleetMessageEdit"));
+    message->setText(QStringLiteral("One server"));
+    click("fleetSendMessageButton");
+    window_->findChild<QCheckBox*>(QStringLiteral("fleetEveryServerCheck"))->setChecked(true);
+    message->setText(QStringLiteral("Every server"));
+    click("fleetSendMessageButton");
+    const auto said = [&](int server, const char* text) {
+        return servers_[std::size_t(server)]->game().chat().contains(SimChatLine{0, text});
+    };
+    ASSERT_TRUE(WaitUntil([&] { return said(1, "One server") && said(0, "Every server") && said(1, "Every server"); }));
+    EXPECT_FALSE(said(0, "One server"));
+}
+
+TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
+{
+    FleetWindow& window = open();
+    window.fleet().setWatchMatcher([](const SeenPlayer& player) {
+        return player.hash == QLatin1String(kWatchedHash) ? QStringList{QStringLiteral("ban evasion")} : QStringList();
+    });
+    QSignalSpy logged(&window, &FleetWindow::logLine);
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    servers_[1]->game().addPlayer({-1, "Sneaky", "10.1.2.3", 1234, kWatchedHash});
+    ASSERT_TRUE(WaitUntil([&] { return !desktop_->notifications.isEmpty(); }, 2s)) << "a poll is half a second here";
+    EXPECT_EQ(desktop_->notifications[0],
+              QStringList({"Watched player on EU 2", "Sneaky (" + kWatchedHash + ") from 10.1.2.3: ban evasion"}));
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_EQ(logged[0][0].toByteArray(),
+              "Watched player Sneaky (" + kWatchedHash + ") is on EU 2 from 10.1.2.3: ban evasion");
+    EXPECT_TRUE(WaitUntil([&] {
+        return serverCell(QStringLiteral("EU 2"), FleetServerModel::Alerts) == "Watched: Sneaky (ban evasion)";
+    }));
+}
+
+} // namespace
