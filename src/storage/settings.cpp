@@ -14,6 +14,7 @@
 namespace {
 
 constexpr QByteArrayView kSection = "Settings";
+constexpr QByteArrayView kFleetSection = "Fleet";
 
 } // namespace
 
@@ -28,6 +29,10 @@ StoredSettings loadSettings(const QString& path, qint32 currentDelay)
     settings.chatName = file.value(kSection, "chatname", QByteArray());
     if (const qint32 reconnect = file.integer(kSection, "autoreconnect", -1); reconnect >= 0)
         settings.reconnect = reconnect != 0;
+    if (const qint32 open = file.integer(kFleetSection, "open", -1); open >= 0) {
+        settings.fleetWindow = StoredSettings::WindowPlace{open != 0, file.integer(kFleetSection, "width", 0),
+                                                           file.integer(kFleetSection, "height", 0)};
+    }
     return settings;
 }
 
@@ -43,6 +48,11 @@ void saveSettings(const QString& path, const StoredSettings& settings)
     file.setValue(kSection, "chatname", settings.chatName);
     if (settings.reconnect)
         file.setValue(kSection, "autoreconnect", *settings.reconnect ? "1" : "0");
+    if (const auto& fleet = settings.fleetWindow) {
+        file.setValue(kFleetSection, "open", fleet->open ? "1" : "0");
+        file.setValue(kFleetSection, "width", QByteArray::number(fleet->width));
+        file.setValue(kFleetSection, "height", QByteArray::number(fleet->height));
+    }
     if (!file.save()) {
         // The message is 8-bit text; Latin-1 keeps the path's accented letters.
         throw RavelinError("Unable to write to " + file.path().toLatin1());

@@ -2,8 +2,9 @@
 
 // The values the client remembers between runs, kept in settings.ini in
 // section "Settings" under the keys ipaddress, port, password (scrambled),
-// delay and chatname, and autoreconnect once it has been turned on. The file
-// is read once and written in one save.
+// delay and chatname, and autoreconnect once it has been turned on; and in
+// section "Fleet" whether the Fleet window was open and its size, once it
+// has been opened. The file is read once and written in one save.
 
 #include <QByteArray>
 #include <QString>
@@ -19,6 +20,17 @@ struct StoredSettings
     QByteArray chatName;
     // Reconnect Automatically; nothing while the file has never held it.
     std::optional<bool> reconnect = std::nullopt;
+
+    // A window's place between runs: open at exit or not, and its size.
+    struct WindowPlace
+    {
+        bool open = false;
+        int width = 0;
+        int height = 0;
+        friend bool operator==(const WindowPlace&, const WindowPlace&) = default;
+    };
+    // The Fleet window; nothing while it has never been opened.
+    std::optional<WindowPlace> fleetWindow = std::nullopt;
 };
 
 // The stored values; a missing file or key gives the empty text, and the delay

@@ -249,6 +249,14 @@ TEST_F(StorageTest, SettingsRoundTripInOrderWithAPrivateNewFile)
     reconnecting.reconnect = false;
     saveSettings(path, reconnecting);
     EXPECT_EQ(loadSettings(path, 10).reconnect, false);
+
+    // The Fleet window's place, in a section of its own once it has one.
+    EXPECT_EQ(loadSettings(path, 10).fleetWindow, std::nullopt);
+    reconnecting.fleetWindow = StoredSettings::WindowPlace{true, 900, 640};
+    saveSettings(path, reconnecting);
+    EXPECT_TRUE(ReadBytes(path).endsWith("autoreconnect=0\r\n[Fleet]\r\nopen=1\r\nwidth=900\r\nheight=640\r\n"))
+        << ReadBytes(path).toStdString();
+    EXPECT_EQ(loadSettings(path, 10).fleetWindow, reconnecting.fleetWindow);
 }
 
 TEST_F(StorageTest, RefusedSettingsWriteKeepsTheFileAndNamesIt)
