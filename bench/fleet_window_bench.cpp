@@ -68,7 +68,7 @@ public:
         done(QByteArray("secret"));
     }
     void write(const QString&, const QByteArray&, std::function<void(QString)> done) override { done({}); }
-    void remove(const QString&) override {}
+    void remove(const QString&) override { }
 };
 
 void report(const char* name, LoopWatch& watch)
@@ -76,9 +76,8 @@ void report(const char* name, LoopWatch& watch)
     std::vector<double> late = watch.lateMs;
     printResult(std::string(name) + "_worst_ms", late.empty() ? 0 : *std::max_element(late.begin(), late.end()));
     printResult(std::string(name) + "_p99_ms", quantile(late, 0.99));
-    printResult(std::string(name) + "_over_16ms", double(std::count_if(late.begin(), late.end(), [](double ms) {
-                    return ms > 16;
-                })));
+    printResult(std::string(name) + "_over_16ms",
+                double(std::count_if(late.begin(), late.end(), [](double ms) { return ms > 16; })));
     printResult(std::string(name) + "_ticks", double(late.size()));
 }
 
@@ -134,17 +133,20 @@ void runPlainTable(int seconds)
     const auto refresh = [&] {
         ++round;
         for (int row = 0; row < kServers; ++row) {
-            const QStringList cells = {QStringLiteral("Server %1").arg(row + 1), QStringLiteral("127.0.0.1:%1").arg(row),
-                                       QStringLiteral("up"), QStringLiteral("%1/64").arg((row + round) % 65),
-                                       QStringLiteral("strike_at_karkand"), QStringLiteral("12:00"), QString()};
+            const QStringList cells = {QStringLiteral("Server %1").arg(row + 1),
+                                       QStringLiteral("127.0.0.1:%1").arg(row),
+                                       QStringLiteral("up"),
+                                       QStringLiteral("%1/64").arg((row + round) % 65),
+                                       QStringLiteral("strike_at_karkand"),
+                                       QStringLiteral("12:00"),
+                                       QString()};
             for (int column = 0; column < cells.size(); ++column)
                 serverModel.setData(serverModel.index(row, column), cells[column]);
         }
         for (int row = 0; row < kPlayers; ++row) {
-            const QStringList cells = {QStringLiteral("Player %1").arg(row + round),
-                                       QStringLiteral("0123456789abcdef0123456789abcdef"),
-                                       QStringLiteral("10.0.0.%1").arg(row), QStringLiteral("%1 min").arg(round),
-                                       QString()};
+            const QStringList cells = {
+                QStringLiteral("Player %1").arg(row + round), QStringLiteral("0123456789abcdef0123456789abcdef"),
+                QStringLiteral("10.0.0.%1").arg(row), QStringLiteral("%1 min").arg(round), QString()};
             for (int column = 0; column < cells.size(); ++column)
                 playerModel.setData(playerModel.index(row, column), cells[column]);
         }

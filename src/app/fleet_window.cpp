@@ -23,6 +23,8 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -95,6 +97,8 @@ FleetWindow::FleetWindow(FleetWindowOptions options, QWidget* parent)
     connect(&fleet_, &Fleet::serverChanged, this, [this](qsizetype index) { updateServer(index); });
     connect(&fleet_, &Fleet::watchedPlayerJoined, this,
             [this](const WatchEvent& event) { guard_.run([&] { onWatchedPlayerJoined(event); }); });
+    connect(&banCopier_, &BanCopier::finished, this,
+            [this](const QList<BanSyncResult>& results) { guard_.run([&] { onCopyFinished(results); }); });
     if (options_.storeWriter) {
         connect(
             &fleet_, &Fleet::observed, options_.storeWriter,
@@ -119,6 +123,7 @@ void FleetWindow::createControls()
     pages_->setObjectName(QStringLiteral("fleetPages"));
     pages_->setAccessibleName(QStringLiteral("Fleet pages"));
     pages_->addTab(createServersPage(), QStringLiteral("&Servers"));
+    pages_->addTab(createBanSyncPage(), QStringLiteral("Ban S&ync"));
 
     fleetLog_ = new QPlainTextEdit(this);
     fleetLog_->setObjectName(QStringLiteral("fleetLog"));
@@ -324,6 +329,11 @@ void FleetWindow::updateServer(qsizetype fleetIndex)
         if (savedName(list[i]) != watch.target().name)
             continue;
         serverModel_.setRow(int(i), fleetRowOf(watch, watchedOn(watch)));
+        const QDateTime bansRead = watch.isUp() ? watch.bansReadAt() : QDateTime();
+        if (bansSeen_.value(watch.target().name) != bansRead) {
+            bansSeen_.insert(watch.target().name, bansRead);
+            banSyncTimer_->start();
+        }
         if (selectedServerRow() == i)
             updatePlayers();
     }
@@ -540,4 +550,137 @@ void FleetWindow::onWatchedPlayerJoined(const WatchEvent& event)
     if (options_.desktop)
         options_.desktop->notify(QStringLiteral("Watched player on %1").arg(event.server),
                                  QStringLiteral("%1 from %2: %3").arg(who, event.address, event.text));
+}
+
+QWidget* FleetWindow::createBanSyncPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("fleetBanSyncPage"));
+    banSyncLabel_ = new QLabel(page);
+    banSyncLabel_->setObjectName(QStringLiteral("banSyncLabel"));
+    banSyncLabel_->setTextFormat(Qt::PlainText);
+    banSyncLabel_->setWordWrap(true);
+    banSyncLabel_->setAccessibleName(QStringLiteral("Ban sync status"));
+    missingBanList_ = new QTreeWidget(page);
+    missingBanList_->setObjectName(QStringLiteral("missingBanList"));
+    missingBanList_->setAccessibleName(QStringLiteral("Missing bans"));
+    missingBanList_->setHeaderLabels({QStringLiteral("Server"), QStringLiteral("Lacks"), QStringLiteral("Kind"),
+                                      QStringLiteral("Time left"), QStringLiteral("Held by")});
+    missingBanList_->setRootIsDecorated(false);
+    missingBanList_->setUniformRowHeights(true);
+    missingBanList_->setAllColumnsShowFocus(true);
+    missingBanList_->setSortingEnabled(true);
+    missingBanList_->sortByColumn(0, Qt::AscendingOrder);
+    banSyncLabel_->setBuddy(missingBanList_);
+    compareBansButton_ = makeButton(page, "compareBansButton", QStringLiteral("&Compare"));
+    copyBansButton_ = makeButton(page, "copyBansButton", QStringLiteral("Copy &missing bans"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(compareBansButton_);
+    buttons->addWidget(copyBansButton_);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(banSyncLabel_);
+    layout->addWidget(missingBanList_, 1);
+    layout->addLayout(buttons);
+    banSyncTimer_ = new QTimer(this);
+    banSyncTimer_->setSingleShot(true);
+    banSyncTimer_->setInterval(200);
+    guard_.bind(banSyncTimer_, &QTimer::timeout, [this] { showMissingBans(); });
+    guard_.bind(compareBansButton_, &QPushButton::clicked, [this] { onCompareBansClicked(); });
+    guard_.bind(copyBansButton_, &QPushButton::clicked, [this] { onCopyBansClicked(); });
+    showMissingBans();
+    return page;
+}
+
+// Reads every server's bans again; the table follows as the looks end.
+void FleetWindow::onCompareBansClicked()
+{
+    for (qsizetype i = 0; i < fleet_.size(); ++i)
+        fleet_.server(i).lookSoon(true);
+    showMissingBans();
+}
+
+namespace {
+QString timeLeftText(const MissingBan& ban)
+{
+    switch (ban.copy) {
+    case BanCopy::Perm: return QStringLiteral("perm");
+    case BanCopy::Timed: return QStringLiteral("%1 s").arg(ban.secondsLeft.value_or(0));
+    case BanCopy::RoundOnly: return QStringLiteral("round only; not copied");
+    case BanCopy::Unusable: return QStringLiteral("cannot be copied");
+    }
+    return {};
+}
+} // namespace
+
+void FleetWindow::showMissingBans()
+{
+    QList<ServerBans> read;
+    QStringList unread;
+    for (qsizetype i = 0; i < fleet_.size(); ++i) {
+        const ServerWatch& watch = fleet_.server(i);
+        if (watch.isUp() && watch.bans())
+            read.append({watch.target().name, *watch.bans(), watch.bansReadAt()});
+        else
+            unread.append(watch.target().name);
+    }
+    lacks_ = missingBans(read);
+    missingBanList_->clear();
+    int copyable = 0;
+    for (const ServerLack& lack : std::as_const(lacks_)) {
+        for (const MissingBan& ban : lack.missing) {
+            copyable += ban.isCopyable() ? 1 : 0;
+            auto* item = new QTreeWidgetItem(missingBanList_);
+            item->setText(0, lack.server);
+            item->setText(1, ban.ban);
+            item->setText(2, ban.isAddress ? QStringLiteral("address") : QStringLiteral("key"));
+            item->setText(3, timeLeftText(ban));
+            item->setText(4, ban.sources.join(QStringLiteral(", ")));
+        }
+    }
+    for (int column = 0; column + 1 < missingBanList_->columnCount(); ++column)
+        missingBanList_->resizeColumnToContents(column);
+    QString status = read.size() < 2 ? QStringLiteral("Bans are compared once two servers are up and read.")
+        : copyable == 0              ? QStringLiteral("Every server has every ban the others have.")
+                                     : QStringLiteral("%1 bans can be copied.").arg(copyable);
+    if (!unread.isEmpty())
+        status += QStringLiteral(" Not compared (down or not read yet): ") + unread.join(QStringLiteral(", ")) + u'.';
+    banSyncLabel_->setText(status);
+    copyBansButton_->setEnabled(copyable > 0 && !banCopier_.isRunning());
+}
+
+void FleetWindow::onCopyBansClicked()
+{
+    QList<BanCopier::CopyPlan> plans;
+    for (const ServerLack& lack : std::as_const(lacks_)) {
+        const std::optional<qsizetype> index = fleet_.indexOf(lack.server);
+        if (!index || lack.missing.isEmpty())
+            continue;
+        QPointer<ServerWatch> watch(&fleet_.server(*index));
+        plans.append({lack.server,
+                      [watch](const QByteArray& command) { return watch ? watch->send(command) : nullptr; },
+                      lack.missing});
+    }
+    if (plans.isEmpty() || !banCopier_.copy(plans))
+        return;
+    copyBansButton_->setEnabled(false);
+    banSyncLabel_->setText(QStringLiteral("Copying the missing bans, one command at a time on each server..."));
+}
+
+void FleetWindow::onCopyFinished(const QList<BanSyncResult>& results)
+{
+    QStringList servers;
+    for (const BanSyncResult& result : results)
+        if (!servers.contains(result.server))
+            servers.append(result.server);
+    for (const QString& server : std::as_const(servers)) {
+        QList<BanSyncResult> ofServer;
+        for (const BanSyncResult& result : results)
+            if (result.server == server)
+                ofServer.append(result);
+        const QString line = syncSummary(server, ofServer);
+        say(line);
+        emit logLine(toBytes(QStringLiteral("Fleet: ") + line));
+    }
+    onCompareBansClicked();
 }

@@ -7,9 +7,12 @@
 
 #include "app/event_binding.h"
 #include "storage/saved_servers.h"
+#include "watch/ban_sync.h"
 #include "watch/fleet.h"
 #include "watch/fleet_model.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QWidget>
 
 #include <memory>
@@ -26,6 +29,8 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QTabWidget;
 class QTableView;
+class QTimer;
+class QTreeWidget;
 class StoreWriter;
 struct BanOrder;
 
@@ -65,6 +70,7 @@ protected:
 private:
     void createControls();
     QWidget* createServersPage();
+    QWidget* createBanSyncPage();
 
     void watchServers();
     void updateServer(qsizetype fleetIndex);
@@ -86,6 +92,11 @@ private:
     void banEverywhere(ServerWatch& home, const FleetPlayerRow& player, const BanOrder& order);
     void onSendMessageClicked();
     void onWatchedPlayerJoined(const WatchEvent& event);
+    // Ban sync: what each server lacks, as the watches last read the bans.
+    void onCompareBansClicked();
+    void showMissingBans();
+    void onCopyBansClicked();
+    void onCopyFinished(const QList<BanSyncResult>& results);
 
     FleetWindowOptions options_;
     ErrorGuard guard_;
@@ -113,4 +124,13 @@ private:
     QCheckBox* everyServerCheck_;
     QPushButton* sendMessageButton_;
     QPlainTextEdit* fleetLog_;
+
+    BanCopier banCopier_;
+    QList<ServerLack> lacks_;            // as the ban sync table shows them
+    QHash<QString, QDateTime> bansSeen_; // when each server's bans were read, as last compared
+    QTimer* banSyncTimer_;               // compares again once fresh bans have come in
+    QTreeWidget* missingBanList_;
+    QLabel* banSyncLabel_;
+    QPushButton* compareBansButton_;
+    QPushButton* copyBansButton_;
 };

@@ -270,6 +270,7 @@ void ServerWatch::lookAtBans()
             now.append(addressBansFrom(addresses.text()));
             found_.append(banChanges(bans_, now, context()));
             bans_ = now;
+            bansReadAt_ = lookTime_;
             sinceBans_.start();
             finishLook();
         });

@@ -72,6 +72,8 @@ public:
     const std::optional<QString>& map() const { return map_; }
     const std::optional<int>& maxPlayers() const { return maxPlayers_; }
     const std::optional<QList<SeenBan>>& bans() const { return bans_; }
+    // When bans() was read, in UTC.
+    const QDateTime& bansReadAt() const { return bansReadAt_; }
     // When the last look ended, in UTC; invalid before the first.
     const QDateTime& lastLook() const { return lastLook_; }
     // Since when the watch has seen a player on the server, by their playerKey.
@@ -124,6 +126,7 @@ private:
     State state_ = State::Stopped;
     QString trouble_;
     QDateTime lastLook_;
+    QDateTime bansReadAt_;
     QHash<QString, QDateTime> seenSince_; // by SeenPlayer key, for the players present
     bool running_ = false;
     bool up_ = false;

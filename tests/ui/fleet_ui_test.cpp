@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace std::chrono_literals;
 
@@ -30,6 +31,7 @@ protected:
         for (int i = 0; i < 2; ++i) {
             RconSimOptions options;
             options.players = 3 + i;
+            options.bans = 0;
             servers_.push_back(std::make_unique<RconSimServer>(options));
             ASSERT_TRUE(servers_.back()->listen());
         }
@@ -217,6 +219,41 @@ TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
     EXPECT_TRUE(WaitUntil([&] {
         return serverCell(QStringLiteral("EU 2"), FleetServerModel::Alerts) == "Watched: Sneaky (ban evasion)";
     }));
+}
+
+TEST_F(FleetTest, CopiesTheBansEachServerLacksWithTheirTimeLeftAndRemovesNone)
+{
+    servers_[0]->game().addBan({"aaaa0000aaaa0000aaaa0000aaaa0000", BanKind::Timed, 3600});
+    servers_[1]->game().addAddressBan({"10.9.9.9", BanKind::Perm, 0});
+    servers_[1]->game().addBan({"bbbb0000bbbb0000bbbb0000bbbb0000", BanKind::Round, 0});
+    const qsizetype bansBefore[] = {servers_[0]->game().bans().size(), servers_[1]->game().bans().size()};
+    open();
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    auto* missing = window_->findChild<QTreeWidget*>(QStringLiteral("missingBanList"));
+    ASSERT_TRUE(WaitUntil([&] { return missing->topLevelItemCount() == 3; }, 10s));
+    click("copyBansButton");
+    const auto hasKey = [&](int server, const QByteArray& key) {
+        for (const SimBan& ban : servers_[std::size_t(server)]->game().bans())
+            if (ban.keyHash == key)
+                return std::optional(ban);
+        return std::optional<SimBan>();
+    };
+    ASSERT_TRUE(WaitUntil(
+        [&] { return hasKey(1, "aaaa0000aaaa0000aaaa0000aaaa0000") && servers_[0]->game().addressBans().size() == 1; },
+        10s));
+    const SimBan copied = *hasKey(1, "aaaa0000aaaa0000aaaa0000aaaa0000");
+    EXPECT_EQ(copied.kind, BanKind::Timed);
+    EXPECT_GT(copied.secondsLeft, 3500);
+    EXPECT_LE(copied.secondsLeft, 3600);
+    EXPECT_EQ(servers_[0]->game().addressBans()[0].kind, BanKind::Perm);
+    EXPECT_FALSE(hasKey(0, "bbbb0000bbbb0000bbbb0000bbbb0000")) << "a round ban means nothing elsewhere";
+    EXPECT_EQ(servers_[0]->game().bans().size(), bansBefore[0]);
+    EXPECT_EQ(servers_[1]->game().bans().size(), bansBefore[1] + 1);
+    // What is left is the round ban alone.
+    ASSERT_TRUE(WaitUntil([&] { return missing->topLevelItemCount() == 1; }, 10s));
+    EXPECT_EQ(missing->topLevelItem(0)->text(3), "round only; not copied");
+    for (const auto& server : servers_)
+        EXPECT_EQ(server->linesRefused(), 0);
 }
 
 } // namespace
