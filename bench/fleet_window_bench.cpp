@@ -177,7 +177,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the practice servers did not start\n");
         return 1;
     }
-    QThread::msleep(500); // they listen once started; a refused login would be tried again anyway
     runFleet(seconds);
     servers.terminate();
     servers.waitForFinished();
