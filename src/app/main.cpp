@@ -41,6 +41,7 @@ int main(int argc, char** argv)
     options.commandHistoryPath = files.commandHistory;
     options.auditLogFolder = files.auditLogFolder;
     options.savedServersPath = files.savedServers;
+    options.banReasonsPath = files.banReasons;
     options.storeUrl = chooseStoreUrl(commandLine.databaseUrl, {});
     RavelinWindows windows(options);
     windows.mainWindow.show();

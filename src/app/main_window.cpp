@@ -4,6 +4,7 @@
 #include "admin/map_admin.h"
 #include "admin/player_admin.h"
 #include "app/about_window.h"
+#include "app/fleet_window.h"
 #include "app/desktop.h"
 #include "app/dialogs.h"
 #include "app/focus_entry.h"
@@ -169,10 +170,13 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     bindControls();
     connectPlayerHistory();
     loadFiles();
+    connectFleet();
 }
 
 MainWindow::~MainWindow()
 {
+    // The fleet's last events go to the store before it is flushed.
+    delete fleetWindow_;
     finishRecording();
 }
 
@@ -264,6 +268,9 @@ void MainWindow::createMenus()
     recordPlayersAction_ = new QAction(QStringLiteral("Record &Players"), this);
     recordPlayersAction_->setObjectName(QStringLiteral("recordPlayersAction"));
     recordPlayersAction_->setCheckable(true);
+    fleetAction_ = new QAction(QStringLiteral("&Fleet..."), this);
+    fleetAction_->setObjectName(QStringLiteral("fleetAction"));
+    fleetAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     fillServersMenu();
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));

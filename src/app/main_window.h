@@ -12,6 +12,7 @@
 #include "storage/audit_log.h"
 #include "storage/command_history.h"
 #include "storage/saved_servers.h"
+#include "storage/settings.h"
 #include "storage/text_file.h"
 
 #include <QMainWindow>
@@ -24,6 +25,7 @@
 class AboutWindow;
 class Desktop;
 class Dialogs;
+class FleetWindow;
 class PasswordStore;
 class PlayerHistoryWindow;
 class PlayerRecorder;
@@ -73,6 +75,8 @@ struct MainWindowOptions
     std::chrono::milliseconds reconnectHeldAfter{60000};
     // The player store's URL (store_location.h); empty keeps no player history.
     QString storeUrl;
+    // The ban reasons the Fleet window offers; empty offers a few common ones.
+    QString banReasonsPath;
 };
 
 class MainWindow : public QMainWindow
@@ -165,6 +169,10 @@ private:
     void onConnectionLost(const QByteArray& server);
     void onConnectionRestored(const QByteArray& server);
     void onPlayerHistoryTriggered();
+    // The Fleet window: made when first opened, or at start when it was open at the last exit.
+    void onFleetTriggered();
+    void connectFleet();
+    std::optional<StoredSettings::WindowPlace> fleetPlace() const;
     void onPlayerLineHistoryTriggered();
     void onRecordPlayersToggled();
     // The recorder while Record Players is on, else null.
@@ -222,6 +230,8 @@ private:
     std::unique_ptr<StoreWriter> storeWriter_;
     std::unique_ptr<PlayerRecorder> playerRecorder_;
     PlayerHistoryWindow* playerHistoryWindow_ = nullptr; // made when first shown
+    FleetWindow* fleetWindow_ = nullptr;                 // made when first shown
+    std::optional<StoredSettings::WindowPlace> fleetPlace_; // as settings.ini had it
     // The server this window shows, in the window's tree of objects. It goes
     // before the recorder it feeds and the controls it fills, which its last
     // reports may still reach.
@@ -236,6 +246,7 @@ private:
     QAction* reconnectAction_;
     QAction* playerHistoryAction_;
     QAction* recordPlayersAction_;
+    QAction* fleetAction_;
     QAction* playerLineHistoryAction_ = nullptr;
     QAction* aboutAction_;
 

@@ -65,6 +65,7 @@ void MainWindow::loadSettings()
     chatNameEdit_->setText(toDisplay(stored.chatName));
     reconnectStored_ = stored.reconnect.has_value();
     reconnectAction_->setChecked(stored.reconnect.value_or(false));
+    fleetPlace_ = stored.fleetWindow;
 }
 
 void MainWindow::saveSettings()
@@ -78,6 +79,7 @@ void MainWindow::saveSettings()
     // A file that never had reconnecting on keeps its bytes as they were.
     if (reconnectStored_ || reconnectAction_->isChecked())
         settings.reconnect = reconnectAction_->isChecked();
+    settings.fleetWindow = fleetPlace();
     if (!settingsLock_->take()) {
         appendLog(settingsLock_->inUseMessage() + '.');
         return;

@@ -3,6 +3,7 @@
 
 #include "app/desktop.h"
 #include "app/dialogs.h"
+#include "app/fleet_window.h"
 #include "app/main_window.h"
 #include "app/server_dialogs.h"
 #include "app/text_codec.h"
@@ -43,6 +44,7 @@ void MainWindow::fillServersMenu()
     serversMenu_->addSeparator();
     serversMenu_->addAction(reconnectAction_);
     serversMenu_->addSeparator();
+    serversMenu_->addAction(fleetAction_);
     serversMenu_->addAction(playerHistoryAction_);
     serversMenu_->addAction(recordPlayersAction_);
 }
@@ -53,6 +55,8 @@ void MainWindow::storeSavedServers(const SavedServers& servers)
     savedServers_ = options_.savedServersPath.isEmpty() ? servers
                                                         : servers.save(options_.savedServersPath, savedServers_);
     fillServersMenu();
+    if (fleetWindow_)
+        fleetWindow_->setServers(savedServers_);
 }
 
 void MainWindow::onSavedServerChosen(qsizetype index)

@@ -98,6 +98,7 @@ FileLocations chooseLocations(const LocationFolders& folders)
     files.commandHistory = join(folders.userStateDir, QStringLiteral("console_history"));
     files.auditLogFolder = folders.userStateDir;
     files.savedServers = savedServersLocation(folders);
+    files.banReasons = folders.userConfigDir + QStringLiteral("/ban_reasons.txt");
     return files;
 }
 

@@ -17,6 +17,7 @@ struct FileLocations
     QString commandHistory; // in the per-user state folder
     QString auditLogFolder; // the per-user state folder
     QString savedServers;   // in the per-user configuration folder
+    QString banReasons;     // in the per-user configuration folder
 };
 
 // The folders the rules choose between.
