@@ -7,10 +7,14 @@
 #include "app/player_history_window.h"
 #include "app/text_codec.h"
 #include "storage/password_store.h"
+#include "store/player_lookup.h"
+#include "store/store_location.h"
 #include "store/store_writer.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -97,6 +101,30 @@ FleetWindow::FleetWindow(FleetWindowOptions options, QWidget* parent)
     connect(&fleet_, &Fleet::serverChanged, this, [this](qsizetype index) { updateServer(index); });
     connect(&fleet_, &Fleet::watchedPlayerJoined, this,
             [this](const WatchEvent& event) { guard_.run([&] { onWatchedPlayerJoined(event); }); });
+    fleet_.setWatchMatcher([this](const SeenPlayer& player) {
+        QStringList notes;
+        for (const WatchEntry& entry : watchlist_.matches(player))
+            notes.append(entry.note.isEmpty() ? entry.pattern : entry.note);
+        return notes;
+    });
+    QString storeProblem;
+    if (options_.storeUrl.trimmed().isEmpty()) {
+        watchStatusLabel_->setText(QStringLiteral("No player store is set: the watchlist is kept for this run only."));
+    } else if (const std::optional<StoreLocation> location = parseStoreLocation(options_.storeUrl, &storeProblem)) {
+        lookup_ = std::make_unique<PlayerLookup>(*location);
+        connect(lookup_.get(), &PlayerLookup::watchlistRead, this,
+                [this](const QList<WatchEntry>& entries, const QString& error) {
+                    guard_.run([&] { onWatchlistRead(entries, error); });
+                });
+        lookup_->readWatchlist();
+        auto* reread = new QTimer(this);
+        connect(reread, &QTimer::timeout, lookup_.get(), &PlayerLookup::readWatchlist);
+        reread->start(std::chrono::minutes(1));
+    } else {
+        watchStatusLabel_->setText(QStringLiteral("The player store cannot be used (%1): the watchlist is kept for "
+                                                  "this run only.")
+                                       .arg(storeProblem));
+    }
     connect(&banCopier_, &BanCopier::finished, this,
             [this](const QList<BanSyncResult>& results) { guard_.run([&] { onCopyFinished(results); }); });
     if (options_.storeWriter) {
@@ -123,6 +151,7 @@ void FleetWindow::createControls()
     pages_->setObjectName(QStringLiteral("fleetPages"));
     pages_->setAccessibleName(QStringLiteral("Fleet pages"));
     pages_->addTab(createServersPage(), QStringLiteral("&Servers"));
+    pages_->addTab(createWatchlistPage(), QStringLiteral("&Watchlist"));
     pages_->addTab(createBanSyncPage(), QStringLiteral("Ban S&ync"));
 
     fleetLog_ = new QPlainTextEdit(this);
@@ -470,6 +499,29 @@ void FleetWindow::onBanClicked()
         banEverywhere(*watch, *player, *order);
 }
 
+namespace {
+// What the store keeps of a ban placed from the fleet.
+BanRecord banRecordOf(const QString& server, const SeenPlayer& player, const BanOrder& order)
+{
+    BanRecord record;
+    record.server = server;
+    record.ban = player.hash;
+    record.playerName = player.name;
+    switch (order.duration.kind) {
+    case fleet_admin::BanDuration::Kind::Round: record.period = BanRecord::Period::Round; break;
+    case fleet_admin::BanDuration::Kind::Permanent: record.period = BanRecord::Period::Perm; break;
+    case fleet_admin::BanDuration::Kind::Seconds:
+        record.period = BanRecord::Period::Seconds;
+        record.seconds = order.duration.seconds;
+        break;
+    }
+    record.reason = order.reason;
+    record.message = order.message;
+    record.placedBy = localUserName();
+    return record;
+}
+} // namespace
+
 // The player's own server bans them by their number there, which kicks
 // them too; every other server bans their key, so that they cannot come.
 void FleetWindow::banEverywhere(ServerWatch& home, const FleetPlayerRow& player, const BanOrder& order)
@@ -506,7 +558,10 @@ void FleetWindow::banEverywhere(ServerWatch& home, const FleetPlayerRow& player,
         ++sent;
         if (message)
             sendAction(*watch, *message, QStringLiteral("say \"%1\"").arg(order.message));
-        sendAction(*watch, command, what, [watch = QPointer(watch)](bool) {
+        const BanRecord record = banRecordOf(watch->target().name, player.player, order);
+        sendAction(*watch, command, what, [this, watch = QPointer(watch), record](bool answered) {
+            if (answered && options_.storeWriter && !record.ban.isEmpty())
+                options_.storeWriter->submitChange(record);
             if (watch)
                 watch->lookSoon(true);
         });
@@ -683,4 +738,132 @@ void FleetWindow::onCopyFinished(const QList<BanSyncResult>& results)
         emit logLine(toBytes(QStringLiteral("Fleet: ") + line));
     }
     onCompareBansClicked();
+}
+
+QWidget* FleetWindow::createWatchlistPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("fleetWatchlistPage"));
+    watchList_ = new QTreeWidget(page);
+    watchList_->setObjectName(QStringLiteral("watchList"));
+    watchList_->setAccessibleName(QStringLiteral("Watchlist"));
+    watchList_->setHeaderLabels({QStringLiteral("Kind"), QStringLiteral("Entry"), QStringLiteral("Note"),
+                                 QStringLiteral("Added by"), QStringLiteral("Added")});
+    watchList_->setRootIsDecorated(false);
+    watchList_->setUniformRowHeights(true);
+    watchList_->setAllColumnsShowFocus(true);
+    watchList_->setSortingEnabled(true);
+    watchList_->sortByColumn(4, Qt::AscendingOrder);
+
+    watchKindBox_ = new QComboBox(page);
+    watchKindBox_->setObjectName(QStringLiteral("watchKindBox"));
+    watchKindBox_->addItem(QStringLiteral("Key hash"), int(WatchEntry::Kind::Hash));
+    watchKindBox_->addItem(QStringLiteral("Address or range"), int(WatchEntry::Kind::Address));
+    watchKindBox_->addItem(QStringLiteral("Name pattern"), int(WatchEntry::Kind::Name));
+    watchPatternEdit_ = new QLineEdit(page);
+    watchPatternEdit_->setObjectName(QStringLiteral("watchPatternEdit"));
+    watchPatternEdit_->setPlaceholderText(QStringLiteral("32 hex digits, 10.1.0.0/16, or ^\\[XX\\]"));
+    watchNoteEdit_ = new QLineEdit(page);
+    watchNoteEdit_->setObjectName(QStringLiteral("watchNoteEdit"));
+    addWatchButton_ = makeButton(page, "addWatchButton", QStringLiteral("&Add"));
+    removeWatchButton_ = makeButton(page, "removeWatchButton", QStringLiteral("&Remove"));
+    watchStatusLabel_ = new QLabel(page);
+    watchStatusLabel_->setObjectName(QStringLiteral("watchStatusLabel"));
+    watchStatusLabel_->setTextFormat(Qt::PlainText);
+    watchStatusLabel_->setWordWrap(true);
+    watchStatusLabel_->setAccessibleName(QStringLiteral("Watchlist status"));
+
+    auto* form = new QFormLayout;
+    const auto addRow = [&](const QString& caption, QWidget* field) {
+        auto* label = new QLabel(caption, page);
+        label->setBuddy(field);
+        field->setAccessibleName(QString(caption).remove(u'&').remove(u':'));
+        form->addRow(label, field);
+    };
+    addRow(QStringLiteral("&Kind:"), watchKindBox_);
+    addRow(QStringLiteral("&Entry:"), watchPatternEdit_);
+    addRow(QStringLiteral("&Note:"), watchNoteEdit_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(addWatchButton_);
+    buttons->addWidget(removeWatchButton_);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(watchList_, 1);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(watchStatusLabel_);
+
+    guard_.bind(addWatchButton_, &QPushButton::clicked, [this] { onAddWatchClicked(); });
+    guard_.bind(watchPatternEdit_, &QLineEdit::returnPressed, [this] { onAddWatchClicked(); });
+    guard_.bind(removeWatchButton_, &QPushButton::clicked, [this] { onRemoveWatchClicked(); });
+    return page;
+}
+
+void FleetWindow::onAddWatchClicked()
+{
+    WatchEntry entry;
+    entry.kind = WatchEntry::Kind(watchKindBox_->currentData().toInt());
+    entry.pattern = watchPatternEdit_->text().trimmed();
+    entry.note = watchNoteEdit_->text().trimmed();
+    entry.addedBy = localUserName();
+    if (const QString problem = watchEntryProblem(entry); !problem.isEmpty()) {
+        watchStatusLabel_->setText(problem);
+        return;
+    }
+    watchPatternEdit_->clear();
+    watchNoteEdit_->clear();
+    if (lookup_) {
+        watchStatusLabel_->setText(QStringLiteral("Adding %1...").arg(entry.pattern));
+        lookup_->addWatchEntry(entry);
+        return;
+    }
+    entry.id = ++localWatchIds_;
+    QList<WatchEntry> entries = watchlist_.entries();
+    entries.append(entry);
+    onWatchlistRead(entries, {});
+}
+
+void FleetWindow::onRemoveWatchClicked()
+{
+    QTreeWidgetItem* item = watchList_->currentItem();
+    if (!item) {
+        watchStatusLabel_->setText(QStringLiteral("Choose an entry to remove."));
+        return;
+    }
+    const qint64 id = item->data(0, Qt::UserRole).toLongLong();
+    if (lookup_) {
+        lookup_->removeWatchEntry(id);
+        return;
+    }
+    QList<WatchEntry> entries = watchlist_.entries();
+    entries.removeIf([id](const WatchEntry& entry) { return entry.id == id; });
+    onWatchlistRead(entries, {});
+}
+
+void FleetWindow::onWatchlistRead(const QList<WatchEntry>& entries, const QString& error)
+{
+    if (!error.isEmpty()) {
+        watchStatusLabel_->setText(error);
+        if (entries.isEmpty())
+            return; // the list the fleet knows stays until the store answers again
+    }
+    watchlist_ = Watchlist(entries);
+    watchList_->clear();
+    for (const WatchEntry& entry : entries) {
+        auto* item = new QTreeWidgetItem(watchList_);
+        item->setData(0, Qt::UserRole, entry.id);
+        item->setText(0, watchKindBox_->itemText(watchKindBox_->findData(int(entry.kind))));
+        item->setText(1, entry.pattern);
+        item->setText(2, entry.note);
+        item->setText(3, entry.addedBy);
+        item->setText(4, entry.added.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    }
+    for (int column = 0; column + 1 < watchList_->columnCount(); ++column)
+        watchList_->resizeColumnToContents(column);
+    if (error.isEmpty())
+        watchStatusLabel_->setText(
+            entries.size() == 1 ? QStringLiteral("1 entry.") : QStringLiteral("%1 entries.").arg(entries.size()));
+    // The marks follow the list.
+    for (qsizetype i = 0; i < fleet_.size(); ++i)
+        updateServer(i);
 }

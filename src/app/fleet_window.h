@@ -10,6 +10,7 @@
 #include "watch/ban_sync.h"
 #include "watch/fleet.h"
 #include "watch/fleet_model.h"
+#include "watch/watchlist.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -21,6 +22,8 @@
 class Desktop;
 class Dialogs;
 class PasswordStore;
+class PlayerLookup;
+class QComboBox;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -41,6 +44,9 @@ struct FleetWindowOptions
     std::shared_ptr<PasswordStore> passwordStore;
     // Where the fleet's events go; null keeps no history.
     StoreWriter* storeWriter = nullptr;
+    // The store the watchlist is read from, as parseStoreLocation takes it;
+    // empty keeps the watchlist for this run only.
+    QString storeUrl;
     // The ban reasons offered; a missing file offers a few common ones.
     QString banReasonsPath;
     ServerWatch::Timing timing;
@@ -71,6 +77,7 @@ private:
     void createControls();
     QWidget* createServersPage();
     QWidget* createBanSyncPage();
+    QWidget* createWatchlistPage();
 
     void watchServers();
     void updateServer(qsizetype fleetIndex);
@@ -97,6 +104,10 @@ private:
     void showMissingBans();
     void onCopyBansClicked();
     void onCopyFinished(const QList<BanSyncResult>& results);
+    // The watchlist: kept in the store, read again every minute for what others added.
+    void onAddWatchClicked();
+    void onRemoveWatchClicked();
+    void onWatchlistRead(const QList<WatchEntry>& entries, const QString& error);
 
     FleetWindowOptions options_;
     ErrorGuard guard_;
@@ -133,4 +144,15 @@ private:
     QLabel* banSyncLabel_;
     QPushButton* compareBansButton_;
     QPushButton* copyBansButton_;
+
+    std::unique_ptr<PlayerLookup> lookup_; // none without a usable store
+    Watchlist watchlist_;
+    qint64 localWatchIds_ = 0; // entries of a run without a store
+    QTreeWidget* watchList_;
+    QComboBox* watchKindBox_;
+    QLineEdit* watchPatternEdit_;
+    QLineEdit* watchNoteEdit_;
+    QPushButton* addWatchButton_;
+    QPushButton* removeWatchButton_;
+    QLabel* watchStatusLabel_;
 };

@@ -25,6 +25,7 @@ void MainWindow::onFleetTriggered()
         options.desktop = options_.desktop;
         options.passwordStore = options_.passwordStore;
         options.storeWriter = storeWriter_.get();
+        options.storeUrl = storeWriter_ ? options_.storeUrl : QString();
         options.banReasonsPath = options_.banReasonsPath;
         options.timing.replyTimeout = options_.replyTimeout;
         options.timing.giveUpTimeout = options_.giveUpTimeout;

@@ -86,3 +86,37 @@ void PlayerLookup::addNote(const QString& playerKey, const QString& text, const 
         QMetaObject::invokeMethod(this, [this, playerKey, error] { emit noteAdded(playerKey, error); });
     });
 }
+
+void PlayerLookup::readWatchlist()
+{
+    changeWatchlist({});
+}
+
+void PlayerLookup::addWatchEntry(const WatchEntry& entry)
+{
+    changeWatchlist([entry](PlayerStore& store) { return store.addWatchEntry(entry).has_value(); });
+}
+
+void PlayerLookup::removeWatchEntry(qint64 id)
+{
+    changeWatchlist([id](PlayerStore& store) { return store.removeWatchEntry(id); });
+}
+
+void PlayerLookup::changeWatchlist(std::function<bool(PlayerStore&)> change)
+{
+    auto* worker = static_cast<LookupWorker*>(worker_);
+    QMetaObject::invokeMethod(worker, [this, worker, change = std::move(change)] {
+        QString error;
+        QList<WatchEntry> entries;
+        if (PlayerStore* store = worker->store(error)) {
+            if (change && !change(*store))
+                error = QStringLiteral("The watchlist could not be changed: ") + store->lastError();
+            entries = store->watchlist();
+            if (error.isEmpty() && !store->lastError().isEmpty()) {
+                error = QStringLiteral("The watchlist could not be read: ") + store->lastError();
+                worker->forget();
+            }
+        }
+        QMetaObject::invokeMethod(this, [this, entries, error] { emit watchlistRead(entries, error); });
+    });
+}

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
+
 class PlayerLookup : public QObject
 {
     Q_OBJECT
@@ -28,12 +30,23 @@ public:
     // Keeps a note on a player; noteAdded() answers.
     void addNote(const QString& playerKey, const QString& text, const QString& author);
 
+    // Reads the watchlist; watchlistRead() answers. Adding or removing an
+    // entry is answered the same way, with the list as it is afterwards.
+    void readWatchlist();
+    void addWatchEntry(const WatchEntry& entry);
+    void removeWatchEntry(qint64 id);
+
 signals:
     // `error` is empty when the store was read.
     void found(int request, const QList<PlayerHistory>& players, const QString& error);
     void noteAdded(const QString& playerKey, const QString& error);
+    // `error` is empty when the change, if any, was made and the list read.
+    void watchlistRead(const QList<WatchEntry>& entries, const QString& error);
 
 private:
+    // Makes `change` (none: only reads), then reads the list and answers.
+    void changeWatchlist(std::function<bool(PlayerStore&)> change);
+
     QThread thread_;
     QObject* worker_ = nullptr;
 };

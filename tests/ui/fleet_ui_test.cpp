@@ -4,8 +4,13 @@
 
 #include "app/ban_dialog.h"
 #include "app/fleet_window.h"
+#include "app/main_window.h"
+#include "store/player_store.h"
+#include "store/store_location.h"
+#include "store/store_writer.h"
 #include "window_fixture.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,6 +19,8 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -59,6 +66,8 @@ protected:
         options.dialogs = dialogs_;
         options.desktop = desktop_;
         options.passwordStore = keyring_;
+        options.storeWriter = &writer_;
+        options.storeUrl = storeUrl();
         options.timing.interval = 500ms;
         window_ = std::make_unique<FleetWindow>(options);
         window_->show();
@@ -97,6 +106,10 @@ protected:
             && !serverCell(QStringLiteral("EU 2"), FleetServerModel::Map).isEmpty();
     }
 
+    QString storeUrl() const { return folder_.filePath(QStringLiteral("players.sqlite")); }
+
+    QTemporaryDir folder_;
+    StoreWriter writer_{*parseStoreLocation(storeUrl())};
     std::vector<std::unique_ptr<RconSimServer>> servers_;
     std::unique_ptr<RconSimServer> refusing_;
     std::shared_ptr<AnsweringDialogs> dialogs_ = std::make_shared<AnsweringDialogs>();
@@ -173,6 +186,19 @@ TEST_F(FleetTest, BansForADayWithAReasonOnEveryServer)
     ASSERT_TRUE(WaitUntil([&] {
         return log->toPlainText().count(QStringLiteral("ban %1 for 1 day: team killing: done").arg(name)) == 2;
     })) << log->toPlainText().toStdString();
+
+    // The store keeps the ban of each server with its reason, as the Ban List's tooltip shows it.
+    ASSERT_TRUE(writer_.flush(10s));
+    PlayerStore store(*parseStoreLocation(storeUrl()));
+    const QList<BanRecord> records = store.banRecords(hash);
+    ASSERT_EQ(records.size(), 2) << store.lastError().toStdString();
+    for (const BanRecord& record : records) {
+        EXPECT_EQ(record.reason, "team killing");
+        EXPECT_EQ(record.seconds, 86400);
+        EXPECT_EQ(record.playerName, name);
+    }
+    EXPECT_TRUE(banSummary(writer_.newestBan(hash).value_or(BanRecord())).endsWith("for 1 day: team killing"))
+        << banSummary(writer_.newestBan(hash).value_or(BanRecord())).toStdString();
 }
 
 TEST_F(FleetTest, KicksAndSpeaksToOneServerOrToAll)
@@ -204,10 +230,13 @@ TEST_F(FleetTest, KicksAndSpeaksToOneServerOrToAll)
 TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
 {
     FleetWindow& window = open();
-    window.fleet().setWatchMatcher([](const SeenPlayer& player) {
-        return player.hash == QLatin1String(kWatchedHash) ? QStringList{QStringLiteral("ban evasion")} : QStringList();
-    });
     QSignalSpy logged(&window, &FleetWindow::logLine);
+    // Kept in the store, whose answer the watchlist waits for.
+    window.findChild<QLineEdit*>(QStringLiteral("watchPatternEdit"))->setText(QString::fromLatin1(kWatchedHash));
+    window.findChild<QLineEdit*>(QStringLiteral("watchNoteEdit"))->setText(QStringLiteral("ban evasion"));
+    click("addWatchButton");
+    auto* watchList = window.findChild<QTreeWidget*>(QStringLiteral("watchList"));
+    ASSERT_TRUE(WaitUntil([&] { return watchList->topLevelItemCount() == 1; }));
     ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
     servers_[1]->game().addPlayer({-1, "Sneaky", "10.1.2.3", 1234, kWatchedHash});
     ASSERT_TRUE(WaitUntil([&] { return !desktop_->notifications.isEmpty(); }, 2s)) << "a poll is half a second here";
@@ -219,6 +248,13 @@ TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
     EXPECT_TRUE(WaitUntil([&] {
         return serverCell(QStringLiteral("EU 2"), FleetServerModel::Alerts) == "Watched: Sneaky (ban evasion)";
     }));
+    ASSERT_TRUE(writer_.flush(10s));
+    PlayerStore store(*parseStoreLocation(storeUrl()));
+    ASSERT_TRUE(store.open());
+    QSqlQuery watched(QSqlDatabase::database(store.connectionName()));
+    ASSERT_TRUE(watched.exec(QStringLiteral("SELECT detail FROM events WHERE kind = 'watched'")));
+    ASSERT_TRUE(watched.next());
+    EXPECT_EQ(watched.value(0).toString(), "ban evasion");
 }
 
 TEST_F(FleetTest, CopiesTheBansEachServerLacksWithTheirTimeLeftAndRemovesNone)
@@ -254,6 +290,34 @@ TEST_F(FleetTest, CopiesTheBansEachServerLacksWithTheirTimeLeftAndRemovesNone)
     EXPECT_EQ(missing->topLevelItem(0)->text(3), "round only; not copied");
     for (const auto& server : servers_)
         EXPECT_EQ(server->linesRefused(), 0);
+}
+
+class FleetMenuTest : public WindowTest
+{
+};
+
+TEST_F(FleetMenuTest, TheFleetWindowComesBackAtTheNextStartAsItWasLeft)
+{
+    auto* action = window().findChild<QAction*>(QStringLiteral("fleetAction"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    action->trigger();
+    auto* fleet = window().findChild<FleetWindow*>();
+    ASSERT_NE(fleet, nullptr);
+    EXPECT_TRUE(fleet->isVisible());
+    fleet->resize(700, 500);
+    window().close();
+    EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).endsWith("[Fleet]\r\nopen=1\r\nwidth=700\r\nheight=500\r\n"));
+    destroyWindow();
+
+    createWindow().show();
+    ASSERT_TRUE(WaitUntil([&] { return window().findChild<FleetWindow*>() != nullptr; }));
+    fleet = window().findChild<FleetWindow*>();
+    EXPECT_TRUE(fleet->isVisible());
+    EXPECT_EQ(fleet->size(), QSize(700, 500));
+    fleet->close();
+    window().close();
+    EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).contains("[Fleet]\r\nopen=0\r\n"));
 }
 
 } // namespace
