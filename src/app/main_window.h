@@ -13,6 +13,7 @@
 #include "storage/command_history.h"
 #include "storage/saved_servers.h"
 #include "storage/settings.h"
+#include "store/ban_record.h"
 #include "storage/text_file.h"
 
 #include <QMainWindow>
@@ -173,6 +174,10 @@ private:
     void onFleetTriggered();
     void connectFleet();
     std::optional<StoredSettings::WindowPlace> fleetPlace() const;
+    // The connected server as the store names it: its saved name, or host:port.
+    QString connectedServerName() const;
+    // Keeps a ban made in this window in the store, where there is one.
+    void recordBan(const QString& ban, BanRecord::Period period, const QString& playerName);
     void onPlayerLineHistoryTriggered();
     void onRecordPlayersToggled();
     // The recorder while Record Players is on, else null.

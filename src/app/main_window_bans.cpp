@@ -5,7 +5,10 @@
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/text_codec.h"
+#include "app/player_history_window.h"
+#include "core/windows1252.h"
 #include "server/server_view.h"
+#include "store/store_writer.h"
 
 void MainWindow::onRefreshBansClicked()
 {
@@ -17,8 +20,8 @@ void MainWindow::onAddKeyHashClicked()
     const auto entry = options_.dialogs->inputQuery(this, QLatin1String(ban_admin::AddKeyBoxTitle),
                                                     QLatin1String(ban_admin::AddKeyBoxPrompt),
                                                     ban_admin::AddKeyBoxMaxLength);
-    if (entry)
-        view_->perform(ban_admin::addKey(toBytes(*entry)));
+    if (entry && view_->perform(ban_admin::addKey(toBytes(*entry))) && view_->isConnected())
+        recordBan(*entry, BanRecord::Period::Perm, {});
 }
 
 void MainWindow::onRemoveBanClicked()
@@ -36,6 +39,10 @@ void MainWindow::onRemoveBanClicked()
         return;
     removeSelectedEntry(ListKind::Bans);
     appendLog(remove.logLine);
+    // The window asks no reason: the record says where the ban was lifted.
+    if (storeWriter_ && view_->isConnected())
+        storeWriter_->submitChange(BanLift{connectedServerName(), windows1252::decode(*key), localUserName(),
+                                           QStringLiteral("removed from the Ban List")});
 }
 
 void MainWindow::onClearBansClicked()

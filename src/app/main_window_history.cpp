@@ -107,3 +107,24 @@ void MainWindow::onPlayerLineHistoryTriggered()
     else if (fields.name && !fields.name->isEmpty())
         playerHistoryWindow_->search(windows1252::decode(*fields.name));
 }
+
+QString MainWindow::connectedServerName() const
+{
+    for (const SavedServer& server : savedServers_.servers())
+        if (server.address == view_->host() && server.port == QByteArray::number(view_->port()))
+            return windows1252::decode(server.name);
+    return windows1252::decode(view_->host()) + u':' + QString::number(view_->port());
+}
+
+void MainWindow::recordBan(const QString& ban, BanRecord::Period period, const QString& playerName)
+{
+    if (!storeWriter_ || ban.isEmpty())
+        return;
+    BanRecord record;
+    record.server = connectedServerName();
+    record.ban = ban;
+    record.playerName = playerName;
+    record.period = period;
+    record.placedBy = localUserName();
+    storeWriter_->submitChange(record);
+}

@@ -1,6 +1,9 @@
 // The "Player List" tab.
 
+#include "admin/list_fields.h"
 #include "admin/player_admin.h"
+#include "core/windows1252.h"
+#include "store/ban_record.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "server/server_view.h"
@@ -22,6 +25,11 @@ void MainWindow::banSelectedPlayer(AdminAction (*ban)(const QByteArray& id))
     const AdminAction action = ban(*id);
     if (!view_->submit(action.command))
         return;
+    if (const list_fields::PlayerFields fields = list_fields::playerFields(*playerList_->selectedItem());
+        fields.keyHash && view_->isConnected())
+        recordBan(windows1252::decode(*fields.keyHash),
+                  ban == player_admin::banForRound ? BanRecord::Period::Round : BanRecord::Period::Perm,
+                  windows1252::decode(fields.name.value_or(QByteArray())));
     removeSelectedEntry(ListKind::Players);
     appendLog(action.logLine);
 }

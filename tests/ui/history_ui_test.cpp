@@ -174,7 +174,8 @@ TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
 {
     const QDateTime placed(QDate(2026, 12, 9), QTime(7, 10), QTimeZone::utc());
     BanRecord ban;
-    ban.server = QStringLiteral("EU 1");
+    // The server the window connects to, as the store names one not saved.
+    ban.server = QStringLiteral("127.0.0.1:%1").arg(server().port());
     ban.ban = kRecruitHash;
     ban.period = BanRecord::Period::Seconds;
     ban.seconds = 86400;
@@ -210,6 +211,14 @@ TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
     auto& bans = part<QTreeWidget>(history, "historyBanList");
     ASSERT_TRUE(WaitUntil([&] { return bans.topLevelItemCount() == 1; }));
     EXPECT_EQ(row(bans, 0),
-              (QStringList{QStringLiteral("EU 1"), shown(placed), QStringLiteral("1 day"), ban.reason, QString(),
+              (QStringList{ban.server, shown(placed), QStringLiteral("1 day"), ban.reason, QString(),
                            QStringLiteral("ops"), QStringLiteral("no")}));
+
+    // Lifting it in the window records who did and where.
+    list("banList").setCurrentIndex(list("banList").model()->index(0, 0));
+    button("removeBanButton").click();
+    const auto store = openStore();
+    ASSERT_TRUE(WaitUntil([&] { return store->banRecords(kRecruitHash).value(0).lifted.isValid(); }));
+    EXPECT_EQ(store->banRecords(kRecruitHash)[0].liftedBy, localUserName());
+    EXPECT_EQ(store->banRecords(kRecruitHash)[0].liftReason, "removed from the Ban List");
 }
