@@ -196,7 +196,7 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     EXPECT_EQ(menus,
               QStringList({"File>Open Log Folder", "File>", "File>Exit", "Servers>No saved servers", "Servers>",
                            "Servers>Save Current Server...", "Servers>Manage Servers...", "Servers>",
-                           "Servers>Reconnect Automatically", "Servers>", "Servers>Player History...",
+                           "Servers>Reconnect Automatically", "Servers>", "Servers>Fleet...", "Servers>Player History...",
                            "Servers>Record Players", "Help>About"}));
 
     QStringList pages;
