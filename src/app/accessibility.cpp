@@ -56,9 +56,9 @@ QAccessibleInterface* ravelinAccessible(const QString& className, QObject* objec
         return new ItemViewAccessible(static_cast<StringGrid*>(object), QAccessible::Table, QAccessible::Cell);
     if (className == QLatin1String("QApplication") && object == qApp)
         return new ApplicationAccessible;
-    // A window of its own made from a plain widget (the Player History) is
-    // a window to a screen reader, not a filler inside one.
-    if (className == QLatin1String("PlayerHistoryWindow"))
+    // A window of its own made from a plain widget (the Player History, the
+    // Fleet) is a window to a screen reader, not a filler inside one.
+    if (className == QLatin1String("PlayerHistoryWindow") || className == QLatin1String("FleetWindow"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
 }

@@ -59,9 +59,19 @@ QTableView* makeTable(QWidget* parent, const char* name, const QString& accessib
     table->setWordWrap(false);
     table->setTabKeyNavigation(false);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     table->horizontalHeader()->setStretchLastSection(true);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     return table;
+}
+
+// Columns as wide as what they hold, the last one taking the room left.
+void fitColumns(QTableView* table)
+{
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(false);
+    table->horizontalHeader()->setStretchLastSection(true);
 }
 
 QLineEdit* makeFilter(QWidget* parent, const char* name, const QString& accessibleName)
@@ -247,6 +257,8 @@ QWidget* FleetWindow::createServersPage()
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(splitter);
 
+    // Players came or went: the columns fit the new rows.
+    connect(&playerModel_, &QAbstractItemModel::modelReset, playerTable_, [this] { fitColumns(playerTable_); });
     connect(serverFilterEdit_, &QLineEdit::textChanged, serverProxy_, &QSortFilterProxyModel::setFilterFixedString);
     connect(playerFilterEdit_, &QLineEdit::textChanged, playerProxy_, &QSortFilterProxyModel::setFilterFixedString);
     connect(serverTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -357,7 +369,11 @@ void FleetWindow::updateServer(qsizetype fleetIndex)
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (savedName(list[i]) != watch.target().name)
             continue;
+        const bool firstLook = !serverModel_.row(int(i)).lastLook.isValid() && watch.lastLook().isValid();
         serverModel_.setRow(int(i), fleetRowOf(watch, watchedOn(watch)));
+        // Columns fit what the first looks brought; after that the user's widths stay.
+        if (firstLook)
+            fitColumns(serverTable_);
         const QDateTime bansRead = watch.isUp() ? watch.bansReadAt() : QDateTime();
         if (bansSeen_.value(watch.target().name) != bansRead) {
             bansSeen_.insert(watch.target().name, bansRead);

@@ -24,23 +24,6 @@ bool isRoutine(const QByteArray& line)
         || (line.startsWith("Refreshing ") && line.endsWith(" list..."));
 }
 
-// The session logs a socket error as its bare number ("error 10061"), as the
-// window shows it; here the words go with it ("error 10061: connection refused").
-QByteArray withErrorWords(const QByteArray& line)
-{
-    constexpr QByteArrayView kError = "error ";
-    if (!line.startsWith(kError))
-        return line;
-    bool isNumber = false;
-    const int code = line.mid(kError.size()).toInt(&isNumber);
-    if (!isNumber)
-        return line;
-    QByteArray words = socket_error::description(code);
-    if (!words.isEmpty())
-        words[0] = char(QChar::toLower(uint(words[0])));
-    return line + ": " + words;
-}
-
 } // namespace
 
 ServerRun::ServerRun(const ServerTarget& target, const CommandFeed& feed, Output& output, const RunSettings& settings,
@@ -83,7 +66,7 @@ void ServerRun::start()
 // A line of the session's log (the server's bytes) on standard error.
 void ServerRun::report(const QByteArray& line)
 {
-    const QByteArray text = serverTextAsUtf8(withErrorWords(line));
+    const QByteArray text = serverTextAsUtf8(socket_error::withWords(line));
     if (troubles_.size() < kMaxTroubles)
         troubles_.append(text);
     say(text);

@@ -1,5 +1,7 @@
 #include "session/socket_errors.h"
 
+#include <QChar>
+
 #include <array>
 #include <cerrno>
 
@@ -99,6 +101,21 @@ QByteArray description(int code)
             return entry.description;
     }
     return "Unknown error";
+}
+
+QByteArray withWords(const QByteArray& line)
+{
+    constexpr QByteArrayView kError = "error ";
+    if (!line.startsWith(kError))
+        return line;
+    bool isNumber = false;
+    const int code = line.mid(kError.size()).toInt(&isNumber);
+    if (!isNumber)
+        return line;
+    QByteArray words = description(code);
+    if (!words.isEmpty())
+        words[0] = char(QChar::toLower(uint(words[0])));
+    return line + ": " + words;
 }
 
 QByteArray windowsSocketErrorMessage(int code, const QByteArray& api)

@@ -64,6 +64,11 @@ int fromHostLookup(QHostInfo::HostInfoError error);
 // A short description of a number, for the "Windows socket error" message.
 QByteArray description(int code);
 
+// The session logs a socket error as its bare number ("error 10061"), as the
+// window shows it; elsewhere the words go with it ("error 10061: connection
+// refused"). Any other line is given back as it is.
+QByteArray withWords(const QByteArray& line);
+
 // "Windows socket error: %s (%d), on API '%s'" for a number and an operation.
 QByteArray windowsSocketErrorMessage(int code, const QByteArray& api);
 } // namespace socket_error

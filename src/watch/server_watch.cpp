@@ -3,6 +3,7 @@
 #include "admin/list_fields.h"
 #include "core/windows1252.h"
 #include "session/auto_reconnect.h"
+#include "session/socket_errors.h"
 
 #include <QPointer>
 
@@ -23,7 +24,7 @@ ServerWatch::ServerWatch(Target target, Timing timing, QObject* parent)
     });
     connect(&session_, &ConsoleSession::logLine, this, [this](const QByteArray& line) {
         if (line != "Disconnected..." && !line.startsWith("Connecting to "))
-            lastTrouble_ = line;
+            lastTrouble_ = socket_error::withWords(line);
         emit logLine(line);
     });
     connect(&session_, &ConsoleSession::loggedIn, this, &ServerWatch::onLoggedIn);

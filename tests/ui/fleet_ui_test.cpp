@@ -2,6 +2,7 @@
 // saved server with its state, players and map; kick, ban and chat with the
 // exact bytes on each server's wire; a watched player's arrival.
 
+#include "app/accessibility.h"
 #include "app/ban_dialog.h"
 #include "app/fleet_window.h"
 #include "app/main_window.h"
@@ -10,9 +11,11 @@
 #include "store/store_writer.h"
 #include "window_fixture.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -298,6 +301,7 @@ class FleetMenuTest : public WindowTest
 
 TEST_F(FleetMenuTest, TheFleetWindowComesBackAtTheNextStartAsItWasLeft)
 {
+    installAccessibility(); // as start-up does, before any window
     auto* action = window().findChild<QAction*>(QStringLiteral("fleetAction"));
     ASSERT_NE(action, nullptr);
     EXPECT_EQ(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
@@ -305,6 +309,19 @@ TEST_F(FleetMenuTest, TheFleetWindowComesBackAtTheNextStartAsItWasLeft)
     auto* fleet = window().findChild<FleetWindow*>();
     ASSERT_NE(fleet, nullptr);
     EXPECT_TRUE(fleet->isVisible());
+    // A window of its own to a screen reader, and every control in it named.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(fleet)->role(), QAccessible::Window);
+    for (QWidget* control : fleet->findChildren<QWidget*>()) {
+        // A table's headers and corner are parts of the table's own interface.
+        const bool partOfTable = qobject_cast<QHeaderView*>(control)
+            || qobject_cast<QAbstractItemView*>(control->parentWidget());
+        if (partOfTable
+            || (!qobject_cast<QAbstractButton*>(control) && !qobject_cast<QLineEdit*>(control)
+                && !qobject_cast<QAbstractItemView*>(control) && !qobject_cast<QComboBox*>(control)))
+            continue;
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty())
+            << control->metaObject()->className() << " " << control->objectName().toStdString();
+    }
     fleet->resize(700, 500);
     window().close();
     EXPECT_TRUE(readFile(QStringLiteral("settings.ini")).endsWith("[Fleet]\r\nopen=1\r\nwidth=700\r\nheight=500\r\n"));
