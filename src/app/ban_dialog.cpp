@@ -85,6 +85,8 @@ BanDialog::BanDialog(const QString& who, const QStringList& reasons, QWidget* pa
     connect(messageEdit_, &QLineEdit::textChanged, this, &BanDialog::onChanged);
     connect(everyServerButton_, &QRadioButton::toggled, this, &BanDialog::onChanged);
     onChanged();
+    // Room for a hash and a reason of a sentence without cutting either.
+    setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 60);
 }
 
 std::optional<BanOrder> BanDialog::order(QString* problem) const

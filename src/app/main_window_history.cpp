@@ -3,7 +3,6 @@
 // reads the store, from the Servers menu or for a line of the Player List.
 // A line of the Ban List tells, in its tooltip, why the store says it was placed.
 
-#include "admin/ban_admin.h"
 #include "admin/list_fields.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
@@ -28,10 +27,14 @@ void MainWindow::connectPlayerHistory()
         playerRecorder_ = std::make_unique<PlayerRecorder>(*storeWriter_);
         connect(storeWriter_.get(), &StoreWriter::logLine, view_.get(), &ServerView::appendLog);
         banList_->setToolTipFor([writer = QPointer(storeWriter_.get())](QByteArrayView line) {
-            const std::optional<QByteArray> key = writer ? ban_admin::banKey(line.toByteArray()) : std::nullopt;
+            // The list's fields, not Remove's rule: a timed ban ("Time Left: N") has a key too.
+            const std::optional<QByteArray> key = writer ? list_fields::banFields(line.toByteArray()).key
+                                                         : std::nullopt;
             const std::optional<BanRecord> record = key ? writer->newestBan(windows1252::decode(*key)) : std::nullopt;
             return record ? banSummary(*record) : QString();
         });
+        // The first line hovered over shows its ban's reason too.
+        storeWriter_->preloadBans();
     }
     // Without a usable store there is nothing to record into; the history
     // window says why when it is opened.

@@ -328,6 +328,15 @@ QString StoreWriter::submitChange(StoreChange change)
     return {};
 }
 
+void StoreWriter::preloadBans()
+{
+    QMutexLocker lock(&state_->mutex);
+    if (state_->bansLoading)
+        return;
+    state_->bansLoading = true;
+    QMetaObject::invokeMethod(worker_, "loadBans", Qt::QueuedConnection);
+}
+
 std::optional<BanRecord> StoreWriter::newestBan(const QString& ban) const
 {
     QMutexLocker lock(&state_->mutex);

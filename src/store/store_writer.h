@@ -56,6 +56,8 @@ public:
     // last read. The store is read again, on the writing thread, when this is
     // first asked and once the last reading is banCacheAge old, so a record
     // placed elsewhere shows at a later look.
+    // Reads the ban records now, so that the first newestBan() already knows them.
+    void preloadBans();
     std::optional<BanRecord> newestBan(const QString& ban) const;
 
     // Writes what is held now, trying the store at once; returns whether all

@@ -194,8 +194,9 @@ TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
     connectAndLogin();
     const QByteArray banned = "Key: " + kRecruitHash.toLatin1() + " Perm";
     const QByteArray unknown = "Key: " + kVeteranHash.toLatin1() + " Round";
-    server().sendRaw(banned + '\n' + unknown + "\n\x04");
-    ASSERT_TRUE(WaitUntil([&] { return list("banList").count() == 2; }));
+    const QByteArray timed = "Key: " + kRecruitHash.toLatin1() + " Time Left: 86000";
+    server().sendRaw(banned + '\n' + unknown + '\n' + timed + "\n\x04");
+    ASSERT_TRUE(WaitUntil([&] { return list("banList").count() == 3; }));
     const auto tip = [&](int row) {
         QTextDocument shown;
         shown.setHtml(list("banList").model()->index(row, 0).data(Qt::ToolTipRole).toString());
@@ -205,6 +206,7 @@ TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
     ASSERT_TRUE(WaitUntil([&] { return tip(0) != QString::fromLatin1(banned); })) << tip(0).toStdString();
     EXPECT_EQ(tip(0), banSummary(ban)) << "shown as plain text";
     EXPECT_EQ(tip(1), QString::fromLatin1(unknown));
+    EXPECT_EQ(tip(2), banSummary(ban)) << "a timed ban's line names its key too";
 
     PlayerHistoryWindow& history = openHistory();
     history.search(kRecruitHash);
