@@ -1,6 +1,7 @@
 #include "app/ban_dialog.h"
 
 #include "app/text_codec.h"
+#include "app/window_parts.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -49,11 +50,7 @@ BanDialog::BanDialog(const QString& who, const QStringList& reasons, QWidget* pa
     everyServerButton_ = new QRadioButton(QStringLiteral("On &every server of the fleet"), this);
     everyServerButton_->setObjectName(QStringLiteral("banEveryServerButton"));
 
-    problemLabel_ = new QLabel(this);
-    problemLabel_->setObjectName(QStringLiteral("banProblemLabel"));
-    problemLabel_->setTextFormat(Qt::PlainText);
-    problemLabel_->setWordWrap(true);
-    problemLabel_->setAccessibleName(QStringLiteral("Problem"));
+    problemLabel_ = makeStatusLabel(this, "banProblemLabel", QStringLiteral("Problem"));
 
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons_->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Ban"));
@@ -64,15 +61,9 @@ BanDialog::BanDialog(const QString& who, const QStringList& reasons, QWidget* pa
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* form = new QFormLayout;
-    const auto addRow = [&](const QString& caption, QWidget* field) {
-        auto* label = new QLabel(caption, this);
-        label->setBuddy(field);
-        field->setAccessibleName(QString(caption).remove(u'&').remove(u':'));
-        form->addRow(label, field);
-    };
-    addRow(QStringLiteral("&Duration:"), durationBox_);
-    addRow(QStringLiteral("&Reason:"), reasonBox_);
-    addRow(QStringLiteral("Public &message:"), messageEdit_);
+    addLabelledRow(form, this, QStringLiteral("&Duration:"), durationBox_);
+    addLabelledRow(form, this, QStringLiteral("&Reason:"), reasonBox_);
+    addLabelledRow(form, this, QStringLiteral("Public &message:"), messageEdit_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(whoLabel);
     layout->addLayout(form);

@@ -6,6 +6,7 @@
 #include "app/dialogs.h"
 #include "app/player_history_window.h"
 #include "app/text_codec.h"
+#include "app/window_parts.h"
 #include "storage/password_store.h"
 #include "store/player_lookup.h"
 #include "store/store_location.h"
@@ -80,9 +81,7 @@ QLineEdit* makeFilter(QWidget* parent, const char* name, const QString& accessib
     edit->setObjectName(QLatin1String(name));
     edit->setAccessibleName(accessibleName);
     edit->setPlaceholderText(QStringLiteral("Type to filter"));
-    edit->setClearButtonEnabled(true);
-    if (auto* clear = edit->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
-        clear->setText(QStringLiteral("Clear"));
+    giveClearButton(edit);
     return edit;
 }
 
@@ -627,19 +626,10 @@ QWidget* FleetWindow::createBanSyncPage()
 {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("fleetBanSyncPage"));
-    banSyncLabel_ = new QLabel(page);
-    banSyncLabel_->setObjectName(QStringLiteral("banSyncLabel"));
-    banSyncLabel_->setTextFormat(Qt::PlainText);
-    banSyncLabel_->setWordWrap(true);
-    banSyncLabel_->setAccessibleName(QStringLiteral("Ban sync status"));
-    missingBanList_ = new QTreeWidget(page);
-    missingBanList_->setObjectName(QStringLiteral("missingBanList"));
-    missingBanList_->setAccessibleName(QStringLiteral("Missing bans"));
-    missingBanList_->setHeaderLabels({QStringLiteral("Server"), QStringLiteral("Lacks"), QStringLiteral("Kind"),
-                                      QStringLiteral("Time left"), QStringLiteral("Held by")});
-    missingBanList_->setRootIsDecorated(false);
-    missingBanList_->setUniformRowHeights(true);
-    missingBanList_->setAllColumnsShowFocus(true);
+    banSyncLabel_ = makeStatusLabel(page, "banSyncLabel", QStringLiteral("Ban sync status"));
+    missingBanList_ = makeRowTable(page, "missingBanList", QStringLiteral("Missing bans"),
+                                   {QStringLiteral("Server"), QStringLiteral("Lacks"), QStringLiteral("Kind"),
+                                    QStringLiteral("Time left"), QStringLiteral("Held by")});
     missingBanList_->setSortingEnabled(true);
     missingBanList_->sortByColumn(0, Qt::AscendingOrder);
     banSyncLabel_->setBuddy(missingBanList_);
@@ -709,8 +699,7 @@ void FleetWindow::showMissingBans()
             item->setText(4, ban.sources.join(QStringLiteral(", ")));
         }
     }
-    for (int column = 0; column + 1 < missingBanList_->columnCount(); ++column)
-        missingBanList_->resizeColumnToContents(column);
+    fitRowColumns(missingBanList_);
     QString status = read.size() < 2 ? QStringLiteral("Bans are compared once two servers are up and read.")
         : copyable == 0              ? QStringLiteral("Every server has every ban the others have.")
                                      : QStringLiteral("%1 bans can be copied.").arg(copyable);
@@ -760,14 +749,9 @@ QWidget* FleetWindow::createWatchlistPage()
 {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("fleetWatchlistPage"));
-    watchList_ = new QTreeWidget(page);
-    watchList_->setObjectName(QStringLiteral("watchList"));
-    watchList_->setAccessibleName(QStringLiteral("Watchlist"));
-    watchList_->setHeaderLabels({QStringLiteral("Kind"), QStringLiteral("Entry"), QStringLiteral("Note"),
-                                 QStringLiteral("Added by"), QStringLiteral("Added")});
-    watchList_->setRootIsDecorated(false);
-    watchList_->setUniformRowHeights(true);
-    watchList_->setAllColumnsShowFocus(true);
+    watchList_ = makeRowTable(page, "watchList", QStringLiteral("Watchlist"),
+                              {QStringLiteral("Kind"), QStringLiteral("Entry"), QStringLiteral("Note"),
+                               QStringLiteral("Added by"), QStringLiteral("Added")});
     watchList_->setSortingEnabled(true);
     watchList_->sortByColumn(4, Qt::AscendingOrder);
 
@@ -783,22 +767,12 @@ QWidget* FleetWindow::createWatchlistPage()
     watchNoteEdit_->setObjectName(QStringLiteral("watchNoteEdit"));
     addWatchButton_ = makeButton(page, "addWatchButton", QStringLiteral("&Add"));
     removeWatchButton_ = makeButton(page, "removeWatchButton", QStringLiteral("&Remove"));
-    watchStatusLabel_ = new QLabel(page);
-    watchStatusLabel_->setObjectName(QStringLiteral("watchStatusLabel"));
-    watchStatusLabel_->setTextFormat(Qt::PlainText);
-    watchStatusLabel_->setWordWrap(true);
-    watchStatusLabel_->setAccessibleName(QStringLiteral("Watchlist status"));
+    watchStatusLabel_ = makeStatusLabel(page, "watchStatusLabel", QStringLiteral("Watchlist status"));
 
     auto* form = new QFormLayout;
-    const auto addRow = [&](const QString& caption, QWidget* field) {
-        auto* label = new QLabel(caption, page);
-        label->setBuddy(field);
-        field->setAccessibleName(QString(caption).remove(u'&').remove(u':'));
-        form->addRow(label, field);
-    };
-    addRow(QStringLiteral("&Kind:"), watchKindBox_);
-    addRow(QStringLiteral("&Entry:"), watchPatternEdit_);
-    addRow(QStringLiteral("&Note:"), watchNoteEdit_);
+    addLabelledRow(form, page, QStringLiteral("&Kind:"), watchKindBox_);
+    addLabelledRow(form, page, QStringLiteral("&Entry:"), watchPatternEdit_);
+    addLabelledRow(form, page, QStringLiteral("&Note:"), watchNoteEdit_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(addWatchButton_);
     buttons->addWidget(removeWatchButton_);
@@ -874,11 +848,10 @@ void FleetWindow::onWatchlistRead(const QList<WatchEntry>& entries, const QStrin
         item->setText(3, entry.addedBy);
         item->setText(4, entry.added.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     }
-    for (int column = 0; column + 1 < watchList_->columnCount(); ++column)
-        watchList_->resizeColumnToContents(column);
+    fitRowColumns(watchList_);
     if (error.isEmpty())
-        watchStatusLabel_->setText(
-            entries.size() == 1 ? QStringLiteral("1 entry.") : QStringLiteral("%1 entries.").arg(entries.size()));
+        watchStatusLabel_->setText(entries.size() == 1 ? QStringLiteral("1 entry.")
+                                                       : QStringLiteral("%1 entries.").arg(entries.size()));
     // The marks follow the list.
     for (qsizetype i = 0; i < fleet_.size(); ++i)
         updateServer(i);

@@ -13,8 +13,8 @@
 #include "storage/command_history.h"
 #include "storage/saved_servers.h"
 #include "storage/settings.h"
-#include "store/ban_record.h"
 #include "storage/text_file.h"
+#include "store/ban_record.h"
 
 #include <QMainWindow>
 
@@ -234,8 +234,8 @@ private:
     // Made with the window when a store is set; the writer has a thread of its own.
     std::unique_ptr<StoreWriter> storeWriter_;
     std::unique_ptr<PlayerRecorder> playerRecorder_;
-    PlayerHistoryWindow* playerHistoryWindow_ = nullptr; // made when first shown
-    FleetWindow* fleetWindow_ = nullptr;                 // made when first shown
+    PlayerHistoryWindow* playerHistoryWindow_ = nullptr;    // made when first shown
+    FleetWindow* fleetWindow_ = nullptr;                    // made when first shown
     std::optional<StoredSettings::WindowPlace> fleetPlace_; // as settings.ini had it
     // The server this window shows, in the window's tree of objects. It goes
     // before the recorder it feeds and the controls it fills, which its last

@@ -2,11 +2,11 @@
 
 #include "admin/list_fields.h"
 #include "admin/player_admin.h"
-#include "core/windows1252.h"
-#include "store/ban_record.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
+#include "core/windows1252.h"
 #include "server/server_view.h"
+#include "store/ban_record.h"
 
 std::optional<QByteArray> MainWindow::selectedPlayerId()
 {

@@ -1,5 +1,6 @@
 #include "app/player_history_window.h"
 
+#include "app/window_parts.h"
 #include "store/player_lookup.h"
 #include "store/store_location.h"
 
@@ -27,31 +28,12 @@ QString when(const QDateTime& time)
     return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
-QTreeWidget* makeTable(QWidget* parent, const char* name, const QString& accessibleName, const QStringList& columns)
-{
-    auto* table = new QTreeWidget(parent);
-    table->setObjectName(QLatin1String(name));
-    table->setAccessibleName(accessibleName);
-    table->setHeaderLabels(columns);
-    table->setRootIsDecorated(false);
-    table->setUniformRowHeights(true);
-    table->setAllColumnsShowFocus(true);
-    table->header()->setStretchLastSection(true);
-    return table;
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWidget* buddy)
 {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QLatin1String(name));
     label->setBuddy(buddy);
     return label;
-}
-
-void fitColumns(QTreeWidget* table)
-{
-    for (int column = 0; column + 1 < table->columnCount(); ++column)
-        table->resizeColumnToContents(column);
 }
 
 } // namespace
@@ -99,44 +81,37 @@ void PlayerHistoryWindow::createControls()
     searchEdit_->setObjectName(QStringLiteral("historySearchEdit"));
     searchEdit_->setAccessibleName(QStringLiteral("Find player"));
     searchEdit_->setPlaceholderText(QStringLiteral("Part of a name, a key hash or an address"));
-    searchEdit_->setClearButtonEnabled(true);
-    // The clear button takes its accessible name from its action.
-    if (auto* clear = searchEdit_->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
-        clear->setText(QStringLiteral("Clear"));
+    giveClearButton(searchEdit_);
     searchButton_ = new QPushButton(QStringLiteral("&Search"), this);
     searchButton_->setObjectName(QStringLiteral("historySearchButton"));
     searchButton_->setAutoDefault(false);
-    statusLabel_ = new QLabel(this);
-    statusLabel_->setObjectName(QStringLiteral("historyStatusLabel"));
-    statusLabel_->setTextFormat(Qt::PlainText);
-    statusLabel_->setWordWrap(true);
-    statusLabel_->setAccessibleName(QStringLiteral("Status"));
+    statusLabel_ = makeStatusLabel(this, "historyStatusLabel", QStringLiteral("Status"));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     splitter->setObjectName(QStringLiteral("historySplitter"));
     splitter->setChildrenCollapsible(false);
 
     auto* resultPane = new QWidget(splitter);
-    resultList_ = makeTable(resultPane, "historyResultList", QStringLiteral("Players"),
-                            {QStringLiteral("Latest Name"), QStringLiteral("Key")});
+    resultList_ = makeRowTable(resultPane, "historyResultList", QStringLiteral("Players"),
+                               {QStringLiteral("Latest Name"), QStringLiteral("Key")});
     auto* resultLayout = new QVBoxLayout(resultPane);
     resultLayout->setContentsMargins(0, 0, 0, 0);
     resultLayout->addWidget(makeLabel(resultPane, "historyResultLabel", QStringLiteral("&Players:"), resultList_));
     resultLayout->addWidget(resultList_);
 
     auto* detailPane = new QWidget(splitter);
-    seenList_ = makeTable(detailPane, "historySeenList", QStringLiteral("Names and addresses"),
-                          {QStringLiteral("Kind"), QStringLiteral("Name or Address"), QStringLiteral("First Seen"),
-                           QStringLiteral("Last Seen")});
-    sessionList_ = makeTable(detailPane, "historySessionList", QStringLiteral("Sessions"),
-                             {QStringLiteral("Server"), QStringLiteral("Name"), QStringLiteral("Address"),
-                              QStringLiteral("Joined"), QStringLiteral("Left")});
-    banList_ = makeTable(detailPane, "historyBanList", QStringLiteral("Bans"),
-                         {QStringLiteral("Server"), QStringLiteral("Placed"), QStringLiteral("Duration"),
-                          QStringLiteral("Reason"), QStringLiteral("Message"), QStringLiteral("By"),
-                          QStringLiteral("Lifted")});
-    noteList_ = makeTable(detailPane, "historyNoteList", QStringLiteral("Notes"),
-                          {QStringLiteral("Time"), QStringLiteral("Author"), QStringLiteral("Note")});
+    seenList_ = makeRowTable(detailPane, "historySeenList", QStringLiteral("Names and addresses"),
+                             {QStringLiteral("Kind"), QStringLiteral("Name or Address"), QStringLiteral("First Seen"),
+                              QStringLiteral("Last Seen")});
+    sessionList_ = makeRowTable(detailPane, "historySessionList", QStringLiteral("Sessions"),
+                                {QStringLiteral("Server"), QStringLiteral("Name"), QStringLiteral("Address"),
+                                 QStringLiteral("Joined"), QStringLiteral("Left")});
+    banList_ = makeRowTable(detailPane, "historyBanList", QStringLiteral("Bans"),
+                            {QStringLiteral("Server"), QStringLiteral("Placed"), QStringLiteral("Duration"),
+                             QStringLiteral("Reason"), QStringLiteral("Message"), QStringLiteral("By"),
+                             QStringLiteral("Lifted")});
+    noteList_ = makeRowTable(detailPane, "historyNoteList", QStringLiteral("Notes"),
+                             {QStringLiteral("Time"), QStringLiteral("Author"), QStringLiteral("Note")});
     noteEdit_ = new QLineEdit(detailPane);
     noteEdit_->setObjectName(QStringLiteral("historyNoteEdit"));
     noteEdit_->setAccessibleName(QStringLiteral("New note"));
@@ -256,7 +231,7 @@ void PlayerHistoryWindow::onFound(int request, const QList<PlayerHistory>& playe
         if (player.key == keep || (!selected && keep.isEmpty()))
             selected = item;
     }
-    fitColumns(resultList_);
+    fitRowColumns(resultList_);
     if (!keep.isEmpty() && selected) {
         setStatus(QStringLiteral("The note is kept."));
     } else if (players_.isEmpty()) {
@@ -306,10 +281,10 @@ void PlayerHistoryWindow::showPlayer(const PlayerHistory* player)
     }
     for (const PlayerNote& note : player->notes)
         new QTreeWidgetItem(noteList_, {when(note.time), note.author, note.text});
-    fitColumns(seenList_);
-    fitColumns(sessionList_);
-    fitColumns(banList_);
-    fitColumns(noteList_);
+    fitRowColumns(seenList_);
+    fitRowColumns(sessionList_);
+    fitRowColumns(banList_);
+    fitRowColumns(noteList_);
 }
 
 void PlayerHistoryWindow::onAddNoteClicked()

@@ -196,8 +196,8 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
     EXPECT_EQ(menus,
               QStringList({"File>Open Log Folder", "File>", "File>Exit", "Servers>No saved servers", "Servers>",
                            "Servers>Save Current Server...", "Servers>Manage Servers...", "Servers>",
-                           "Servers>Reconnect Automatically", "Servers>", "Servers>Fleet...", "Servers>Player History...",
-                           "Servers>Record Players", "Help>About"}));
+                           "Servers>Reconnect Automatically", "Servers>", "Servers>Fleet...",
+                           "Servers>Player History...", "Servers>Record Players", "Help>About"}));
 
     QStringList pages;
     for (int i = 0; i < control<QTabWidget>("pages").count(); ++i)

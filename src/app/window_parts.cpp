@@ -1,0 +1,54 @@
+#include "app/window_parts.h"
+
+#include <QAction>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName,
+                          const QStringList& columns)
+{
+    auto* table = new QTreeWidget(parent);
+    table->setObjectName(QLatin1String(name));
+    table->setAccessibleName(accessibleName);
+    table->setHeaderLabels(columns);
+    table->setRootIsDecorated(false);
+    table->setUniformRowHeights(true);
+    table->setAllColumnsShowFocus(true);
+    table->header()->setStretchLastSection(true);
+    return table;
+}
+
+void fitRowColumns(QTreeWidget* table)
+{
+    for (int column = 0; column + 1 < table->columnCount(); ++column)
+        table->resizeColumnToContents(column);
+}
+
+QLabel* makeStatusLabel(QWidget* parent, const char* name, const QString& accessibleName)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAccessibleName(accessibleName);
+    return label;
+}
+
+void addLabelledRow(QFormLayout* form, QWidget* parent, const QString& caption, QWidget* field)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(field);
+    field->setAccessibleName(QString(caption).remove(u'&').remove(u':'));
+    form->addRow(label, field);
+}
+
+void giveClearButton(QLineEdit* edit)
+{
+    edit->setClearButtonEnabled(true);
+    // The clear button takes its accessible name from its action.
+    if (auto* clear = edit->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear"));
+}
