@@ -122,8 +122,8 @@ FleetWindow::FleetWindow(FleetWindowOptions options, QWidget* parent)
     } else if (const std::optional<StoreLocation> location = parseStoreLocation(options_.storeUrl, &storeProblem)) {
         lookup_ = std::make_unique<PlayerLookup>(*location);
         connect(lookup_.get(), &PlayerLookup::watchlistRead, this,
-                [this](const QList<WatchEntry>& entries, const QString& error) {
-                    guard_.run([&] { onWatchlistRead(entries, error); });
+                [this](const QList<WatchEntry>& entries, const QStringList& noted, const QString& error) {
+                    guard_.run([&] { onWatchlistRead(entries, noted, error); });
                 });
         lookup_->readWatchlist();
         auto* reread = new QTimer(this);
@@ -414,7 +414,8 @@ void FleetWindow::updatePlayers()
     QList<FleetPlayerRow> players;
     if (watch && watch->isUp()) {
         for (const SeenPlayer& player : watch->players())
-            players.append({player, watch->seenSince(player), fleet_.watchNotes(player)});
+            players.append(
+                {player, watch->seenSince(player), fleet_.watchNotes(player), notedKeys_.contains(player.key())});
     }
     const QString server = row ? serverModel_.row(*row).name : QString();
     const QString keep = selectedPlayerKey_;
@@ -810,7 +811,7 @@ void FleetWindow::onAddWatchClicked()
     entry.id = ++localWatchIds_;
     QList<WatchEntry> entries = watchlist_.entries();
     entries.append(entry);
-    onWatchlistRead(entries, {});
+    onWatchlistRead(entries, QStringList(notedKeys_.begin(), notedKeys_.end()), {});
 }
 
 void FleetWindow::onRemoveWatchClicked()
@@ -827,10 +828,10 @@ void FleetWindow::onRemoveWatchClicked()
     }
     QList<WatchEntry> entries = watchlist_.entries();
     entries.removeIf([id](const WatchEntry& entry) { return entry.id == id; });
-    onWatchlistRead(entries, {});
+    onWatchlistRead(entries, QStringList(notedKeys_.begin(), notedKeys_.end()), {});
 }
 
-void FleetWindow::onWatchlistRead(const QList<WatchEntry>& entries, const QString& error)
+void FleetWindow::onWatchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error)
 {
     if (!error.isEmpty()) {
         watchStatusLabel_->setText(error);
@@ -838,6 +839,8 @@ void FleetWindow::onWatchlistRead(const QList<WatchEntry>& entries, const QStrin
             return; // the list the fleet knows stays until the store answers again
     }
     watchlist_ = Watchlist(entries);
+    if (error.isEmpty())
+        notedKeys_ = QSet<QString>(notedKeys.begin(), notedKeys.end());
     watchList_->clear();
     for (const WatchEntry& entry : entries) {
         auto* item = new QTreeWidgetItem(watchList_);

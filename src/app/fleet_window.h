@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QWidget>
 
 #include <memory>
@@ -107,7 +108,7 @@ private:
     // The watchlist: kept in the store, read again every minute for what others added.
     void onAddWatchClicked();
     void onRemoveWatchClicked();
-    void onWatchlistRead(const QList<WatchEntry>& entries, const QString& error);
+    void onWatchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
 
     FleetWindowOptions options_;
     ErrorGuard guard_;
@@ -147,6 +148,7 @@ private:
 
     std::unique_ptr<PlayerLookup> lookup_; // none without a usable store
     Watchlist watchlist_;
+    QSet<QString> notedKeys_;  // players the store has a note on
     qint64 localWatchIds_ = 0; // entries of a run without a store
     QTreeWidget* watchList_;
     QComboBox* watchKindBox_;

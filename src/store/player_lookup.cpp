@@ -108,15 +108,18 @@ void PlayerLookup::changeWatchlist(std::function<bool(PlayerStore&)> change)
     QMetaObject::invokeMethod(worker, [this, worker, change = std::move(change)] {
         QString error;
         QList<WatchEntry> entries;
+        QStringList noted;
         if (PlayerStore* store = worker->store(error)) {
             if (change && !change(*store))
                 error = QStringLiteral("The watchlist could not be changed: ") + store->lastError();
             entries = store->watchlist();
+            if (store->lastError().isEmpty())
+                noted = store->notedKeys();
             if (error.isEmpty() && !store->lastError().isEmpty()) {
                 error = QStringLiteral("The watchlist could not be read: ") + store->lastError();
                 worker->forget();
             }
         }
-        QMetaObject::invokeMethod(this, [this, entries, error] { emit watchlistRead(entries, error); });
+        QMetaObject::invokeMethod(this, [this, entries, noted, error] { emit watchlistRead(entries, noted, error); });
     });
 }

@@ -30,8 +30,9 @@ public:
     // Keeps a note on a player; noteAdded() answers.
     void addNote(const QString& playerKey, const QString& text, const QString& author);
 
-    // Reads the watchlist; watchlistRead() answers. Adding or removing an
-    // entry is answered the same way, with the list as it is afterwards.
+    // Reads the watchlist, and which players have a note; watchlistRead()
+    // answers. Adding or removing an entry is answered the same way, with
+    // the list as it is afterwards.
     void readWatchlist();
     void addWatchEntry(const WatchEntry& entry);
     void removeWatchEntry(qint64 id);
@@ -41,7 +42,7 @@ signals:
     void found(int request, const QList<PlayerHistory>& players, const QString& error);
     void noteAdded(const QString& playerKey, const QString& error);
     // `error` is empty when the change, if any, was made and the list read.
-    void watchlistRead(const QList<WatchEntry>& entries, const QString& error);
+    void watchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
 
 private:
     // Makes `change` (none: only reads), then reads the list and answers.

@@ -995,6 +995,26 @@ QList<WatchEntry> PlayerStore::watchlist()
     return entries;
 }
 
+QStringList PlayerStore::notedKeys()
+{
+    lastError_.clear();
+    QStringList keys;
+    if (!reopenIfNeeded())
+        return keys;
+    // The statement has no parameter and is run unprepared.
+    QSqlQuery* rows = connection_->run(
+        QStringLiteral("SELECT DISTINCT players.player_key FROM notes JOIN players ON players.id = notes.player_id"));
+    if (!rows) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return keys;
+    }
+    while (rows->next())
+        keys.append(rows->value(0).toString());
+    rows->finish();
+    return keys;
+}
+
 bool PlayerStore::apply(const StoreChange& change)
 {
     if (const auto* record = std::get_if<BanRecord>(&change))

@@ -129,6 +129,8 @@ public:
     bool removeWatchEntry(qint64 id);
     // Every entry, oldest first. None, with lastError() saying why, on failure.
     QList<WatchEntry> watchlist();
+    // The keys of the players with a note. None, with lastError() saying why, on failure.
+    QStringList notedKeys();
 
     // Makes one change of any kind; what a watchlist entry is given for a
     // number is dropped.

@@ -148,9 +148,14 @@ QVariant FleetPlayerModel::data(const QModelIndex& index, int role) const
         case Hash: return row.player.hash;
         case Address: return row.player.address;
         case TimeOnServer: return timeOnServer(row.since, now_);
-        case Marks:
-            return row.watched.isEmpty() ? QString()
-                                         : QStringLiteral("Watched: ") + row.watched.join(QStringLiteral("; "));
+        case Marks: {
+            QStringList marks;
+            if (!row.watched.isEmpty())
+                marks.append(QStringLiteral("Watched: ") + row.watched.join(QStringLiteral("; ")));
+            if (row.noted)
+                marks.append(QStringLiteral("Noted"));
+            return marks.join(QStringLiteral("; "));
+        }
         }
     }
     if (role == kSortRole) {

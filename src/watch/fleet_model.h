@@ -67,6 +67,7 @@ struct FleetPlayerRow
     SeenPlayer player;
     QDateTime since;     // when the watch first saw them on the server, in UTC
     QStringList watched; // the notes of the watchlist entries they match
+    bool noted = false;  // the store has a note on them
 
     friend bool operator==(const FleetPlayerRow&, const FleetPlayerRow&) = default;
 };

@@ -420,6 +420,9 @@ TEST_P(StoreTest, NotesAndRetention)
     EXPECT_EQ(noted[0].notes[0].author, "ops");
     EXPECT_EQ(noted[0].notes[0].time, At(20));
     EXPECT_EQ(store.findPlayers(unseen).value(0).notes.size(), 1);
+    QStringList notedKeys = store.notedKeys();
+    notedKeys.sort();
+    EXPECT_EQ(notedKeys, QStringList({unseen, kHashB}));
     // A session still open is history in the making.
     EXPECT_EQ(store.findPlayers(QStringLiteral("stays")).value(0).sessions.size(), 1);
     EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM samples")), 0);

@@ -232,6 +232,11 @@ TEST_F(FleetTest, KicksAndSpeaksToOneServerOrToAll)
 
 TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
 {
+    {
+        PlayerStore store(*parseStoreLocation(storeUrl()));
+        ASSERT_TRUE(
+            store.addNote(QString::fromLatin1(kWatchedHash), QStringLiteral("came back"), QStringLiteral("ops")));
+    }
     FleetWindow& window = open();
     QSignalSpy logged(&window, &FleetWindow::logLine);
     // Kept in the store, whose answer the watchlist waits for.
@@ -250,6 +255,13 @@ TEST_F(FleetTest, AWatchedPlayerWhoJoinsIsNotifiedWithinAPoll)
               "Watched player Sneaky (" + kWatchedHash + ") is on EU 2 from 10.1.2.3: ban evasion");
     EXPECT_TRUE(WaitUntil([&] {
         return serverCell(QStringLiteral("EU 2"), FleetServerModel::Alerts) == "Watched: Sneaky (ban evasion)";
+    }));
+    select("serverTable", serverRow(QStringLiteral("EU 2")));
+    EXPECT_TRUE(WaitUntil([&] {
+        for (int row = 0; row < table("fleetPlayerTable").model()->rowCount(); ++row)
+            if (cell("fleetPlayerTable", row, FleetPlayerModel::Name) == "Sneaky")
+                return cell("fleetPlayerTable", row, FleetPlayerModel::Marks) == "Watched: ban evasion; Noted";
+        return false;
     }));
     ASSERT_TRUE(writer_.flush(10s));
     PlayerStore store(*parseStoreLocation(storeUrl()));
