@@ -68,8 +68,6 @@ struct FleetPlayerRow
     QDateTime since;     // when the watch first saw them on the server, in UTC
     QStringList watched; // the notes of the watchlist entries they match
     bool noted = false;  // the store has a note on them
-
-    friend bool operator==(const FleetPlayerRow&, const FleetPlayerRow&) = default;
 };
 
 // "42 s", "12 min", "3 h 05 min": how long from `since` to `now`.
