@@ -2,7 +2,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/exit_status.h"
-#include "cli/json_line.h"
+#include "core/json_line.h"
 #include "cli/output.h"
 #include "store/player_store.h"
 

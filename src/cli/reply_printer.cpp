@@ -1,7 +1,7 @@
 #include "cli/reply_printer.h"
 
 #include "admin/list_fields.h"
-#include "cli/json_line.h"
+#include "core/json_line.h"
 #include "cli/terminal_text.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "cli/watch_main.h"
 
 #include "cli/cli_options.h"
-#include "cli/event_line.h"
+#include "watch/event_line.h"
 #include "cli/exit_status.h"
 #include "cli/output.h"
 #include "cli/server_choice.h"

@@ -143,7 +143,7 @@ bool hasPlayer(const WatchEvent& event)
 {
     using Kind = WatchEvent::Kind;
     const bool aboutPlayer = event.kind == Kind::Join || event.kind == Kind::Leave || event.kind == Kind::Rename
-        || event.kind == Kind::Address || event.kind == Kind::Watched;
+        || event.kind == Kind::Address || event.kind == Kind::Watched || event.kind == Kind::Rule;
     return aboutPlayer && (!event.hash.isEmpty() || !event.name.isEmpty());
 }
 
@@ -392,7 +392,9 @@ bool BatchWriter::write(const WatchEvent& event)
     case Kind::Rename:
     case Kind::Address:
     case Kind::Map:
-    case Kind::Watched: break;
+    case Kind::Watched:
+    case Kind::Rule:
+    case Kind::Schedule: break;
     }
     if (!ok)
         return false;
@@ -408,6 +410,8 @@ bool BatchWriter::write(const WatchEvent& event)
     } else if (event.kind == Kind::Ban || event.kind == Kind::Unban) {
         detail = event.ban;
         outcome = event.banPeriod;
+    } else if (event.kind == Kind::Rule && event.dryRun) {
+        outcome += QStringLiteral(" (dry run)");
     }
     return db_.execute(QStringLiteral("INSERT INTO events (at, server_id, kind, player_id, name, address, previous, "
                                       "detail, outcome, user_name) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),

@@ -25,7 +25,9 @@ struct WatchEvent
         Ban,     // a ban appeared: `ban` is the key or address, `secondsLeft` its time
         Unban,   // a ban went
         Action,  // this client did something to the server: `text` says what, `outcome` how it went
-        Watched, // a player on the watchlist joined; `text` holds the entry's note
+        Watched,  // a player on the watchlist joined; `text` holds the entry's note
+        Rule,     // an automation rule matched a player: `text` is its name, `outcome` its action
+        Schedule, // a scheduled job ran: `text` is its name, `outcome` how it went
     };
 
     Kind kind = Kind::Up;
@@ -47,9 +49,10 @@ struct WatchEvent
     std::optional<qint64> secondsLeft; // Ban: time left; none for a permanent or round ban
     QString banPeriod;                 // Ban: "Perm", "Round" or "Time Left: N" as the server says it
 
-    QString text;    // Down: why; Action: what was done; Watched: the watchlist entry's note
+    QString text;    // Down: why; Action: what was done; Watched: the watchlist entry's note; Rule, Schedule: the name
     QString outcome; // Action: how it went
     QString user;    // Action: the local user who did it
+    bool dryRun = false; // Rule: the action was only said, not done
 
     // The key a player is followed by: the hash, or for a player without one
     // their name and address.
@@ -81,6 +84,8 @@ inline const char* eventName(WatchEvent::Kind kind)
     case WatchEvent::Kind::Unban: return "unban";
     case WatchEvent::Kind::Action: return "action";
     case WatchEvent::Kind::Watched: return "watched";
+    case WatchEvent::Kind::Rule: return "rule";
+    case WatchEvent::Kind::Schedule: return "schedule";
     }
     return "unknown";
 }

@@ -4,7 +4,7 @@
 
 #include "admin/list_fields.h"
 #include "cli/cli_options.h"
-#include "cli/json_line.h"
+#include "core/json_line.h"
 #include "cli/output.h"
 #include "cli/password_source.h"
 #include "cli/reply_printer.h"

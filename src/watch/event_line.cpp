@@ -1,6 +1,6 @@
-#include "cli/event_line.h"
+#include "watch/event_line.h"
 
-#include "cli/json_line.h"
+#include "core/json_line.h"
 
 namespace {
 
@@ -57,6 +57,11 @@ QByteArray eventText(const WatchEvent& event)
             line += " (" + event.banPeriod.toUtf8() + ')';
         break;
     case WatchEvent::Kind::Action: line += ' ' + quoted(event.text) + ": " + event.outcome.toUtf8(); break;
+    case WatchEvent::Kind::Rule:
+        line += ' ' + quoted(event.text) + ' ' + player(event) + ": " + event.outcome.toUtf8()
+            + (event.dryRun ? " (dry run)" : "");
+        break;
+    case WatchEvent::Kind::Schedule: line += ' ' + quoted(event.text) + ": " + event.outcome.toUtf8(); break;
     }
     return line + '\n';
 }
@@ -99,6 +104,18 @@ QByteArray eventJson(const WatchEvent& event)
         break;
     case WatchEvent::Kind::Action:
         line.text("action", QStringView(event.text)).text("outcome", QStringView(event.outcome));
+        break;
+    case WatchEvent::Kind::Rule:
+        line.text("name", QStringView(event.text))
+            .text("player", QStringView(event.name))
+            .text("hash", QStringView(event.hash))
+            .text("address", QStringView(event.address))
+            .number("id", event.playerId >= 0 ? std::optional<qint64>(event.playerId) : std::nullopt)
+            .text("action", QStringView(event.outcome))
+            .boolean("dry_run", event.dryRun);
+        break;
+    case WatchEvent::Kind::Schedule:
+        line.text("name", QStringView(event.text)).text("outcome", QStringView(event.outcome));
         break;
     }
     return line.finish();

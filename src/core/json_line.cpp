@@ -1,4 +1,4 @@
-#include "cli/json_line.h"
+#include "core/json_line.h"
 
 #include "core/windows1252.h"
 
@@ -66,6 +66,13 @@ JsonLine& JsonLine::number(const char* name, std::optional<qint64> value)
 {
     key(name);
     line_.append(value ? QByteArray::number(*value) : QByteArray("null"));
+    return *this;
+}
+
+JsonLine& JsonLine::boolean(const char* name, bool value)
+{
+    key(name);
+    line_.append(value ? "true" : "false");
     return *this;
 }
 

@@ -30,6 +30,7 @@ public:
     JsonLine& text(const char* key, const std::optional<QByteArray>& bytes);
     // A whole number, or null when there is none.
     JsonLine& number(const char* key, std::optional<qint64> value);
+    JsonLine& boolean(const char* key, bool value);
     // The object with its closing brace and a line feed.
     QByteArray finish();
 
