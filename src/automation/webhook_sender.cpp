@@ -24,6 +24,9 @@ namespace {
 // the sender holds a server's wait to far less.
 constexpr double kMostSeconds = 1e9;
 
+// A 429's body is read this far for its "retry_after"; Discord's is a few dozen bytes.
+constexpr qint64 kLongestBodyRead = 64 * 1024;
+
 milliseconds fromSeconds(double seconds)
 {
     return milliseconds(std::llround(std::clamp(seconds, 0.0, kMostSeconds) * 1000.0));
@@ -209,7 +212,7 @@ void WebhookSender::onReplyFinished()
         sendNext();
     } else if (status == 429) {
         // The server says how long; its wait replaces the back-off, within reason.
-        const auto wait = retryAfter(reply->rawHeader("Retry-After"), reply->readAll(),
+        const auto wait = retryAfter(reply->rawHeader("Retry-After"), reply->read(kLongestBodyRead),
                                      QDateTime::currentDateTimeUtc());
         if (wait)
             retryIn(std::min(*wait, kLongestServerWait), statusText, false);
