@@ -39,7 +39,7 @@ public:
     // fall-back repeats runs once, at its first pass, unless the hour field is
     // a wildcard: then the job follows real time and runs in both passes.
     // Nothing when no run falls within the search horizon, which is long
-    // enough for every schedule that parses.
+    // enough for every schedule that parses. An invalid zone counts as UTC.
     std::optional<QDateTime> nextAfter(const QDateTime& after, const QTimeZone& zone) const;
 
 private:
