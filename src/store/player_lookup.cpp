@@ -123,3 +123,20 @@ void PlayerLookup::changeWatchlist(std::function<bool(PlayerStore&)> change)
         QMetaObject::invokeMethod(this, [this, entries, noted, error] { emit watchlistRead(entries, noted, error); });
     });
 }
+
+void PlayerLookup::readLastScheduleRuns()
+{
+    auto* worker = static_cast<LookupWorker*>(worker_);
+    QMetaObject::invokeMethod(worker, [this, worker] {
+        QString error;
+        QList<ScheduleRun> runs;
+        if (PlayerStore* store = worker->store(error)) {
+            runs = store->lastScheduleRuns();
+            if (!store->lastError().isEmpty()) {
+                error = QStringLiteral("The runs of the schedules could not be read: ") + store->lastError();
+                worker->forget();
+            }
+        }
+        QMetaObject::invokeMethod(this, [this, runs, error] { emit lastScheduleRunsRead(runs, error); });
+    });
+}

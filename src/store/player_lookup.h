@@ -37,12 +37,18 @@ public:
     void addWatchEntry(const WatchEntry& entry);
     void removeWatchEntry(qint64 id);
 
+    // Reads the newest run of each schedule on each server, as
+    // PlayerStore::lastScheduleRuns gives them; lastScheduleRunsRead() answers.
+    void readLastScheduleRuns();
+
 signals:
     // `error` is empty when the store was read.
     void found(int request, const QList<PlayerHistory>& players, const QString& error);
     void noteAdded(const QString& playerKey, const QString& error);
     // `error` is empty when the change, if any, was made and the list read.
     void watchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
+    // `error` is empty when the store was read.
+    void lastScheduleRunsRead(const QList<ScheduleRun>& runs, const QString& error);
 
 private:
     // Makes `change` (none: only reads), then reads the list and answers.

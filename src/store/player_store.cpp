@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -78,6 +80,17 @@ const QList<QStringList> kMigrations = {
         QStringLiteral("CREATE TABLE watchlist (id {id}, kind TEXT NOT NULL, pattern TEXT NOT NULL, "
                        "note TEXT NOT NULL, added_by TEXT NOT NULL, added_at BIGINT NOT NULL)"),
     },
+    {
+        // Every run of a scheduled job. The commands sent and the replies
+        // come as lists and are kept as JSON arrays, so that a reply of
+        // several lines stays one item. A run cut short has no end.
+        QStringLiteral("CREATE TABLE schedule_runs (id {id}, schedule TEXT NOT NULL, server_id BIGINT NOT NULL "
+                       "REFERENCES servers (id), started BIGINT NOT NULL, finished BIGINT, commands TEXT NOT NULL, "
+                       "replies TEXT NOT NULL, outcome TEXT NOT NULL, manual INTEGER NOT NULL)"),
+        // The newest run of each schedule on each server is the last row of its range here.
+        QStringLiteral("CREATE INDEX schedule_runs_newest ON schedule_runs (schedule, server_id, started)"),
+        QStringLiteral("CREATE INDEX schedule_runs_started ON schedule_runs (started)"),
+    },
 };
 
 QAtomicInteger<quint64> connectionCount;
@@ -146,6 +159,32 @@ bool hasPlayer(const WatchEvent& event)
         || event.kind == Kind::Address || event.kind == Kind::Watched || event.kind == Kind::Rule;
     return aboutPlayer && (!event.hash.isEmpty() || !event.name.isEmpty());
 }
+
+// A list as the JSON array text it is kept as.
+QString jsonText(const QStringList& list)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact));
+}
+
+// The list a JSON array text holds. Text that is not one (written by hand)
+// is read as a list of itself, so that nothing kept is hidden.
+QStringList listFromJson(const QString& text)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return {text};
+    QStringList list;
+    for (const QJsonValue& value : document.array())
+        list.append(value.toString());
+    return list;
+}
+
+// The newest run of the same schedule on the same server as the row of
+// schedule_runs in the outer statement.
+const QString kNewestRunOfItsPair = QStringLiteral(
+    "(SELECT newest.id FROM schedule_runs newest WHERE newest.schedule = schedule_runs.schedule AND "
+    "newest.server_id = schedule_runs.server_id ORDER BY newest.started DESC, newest.id DESC LIMIT 1)");
 
 QString errorText(const QSqlError& error)
 {
@@ -690,6 +729,8 @@ bool PlayerStore::removeOlderThan(int days, const QDateTime& now)
         QStringLiteral("DELETE FROM actions WHERE at < ?"),
         QStringLiteral("DELETE FROM bans WHERE last_seen < ?"),
         QStringLiteral("DELETE FROM sessions WHERE left_at < ?"),
+        // The runner reads when each schedule last ran to know what it missed.
+        QStringLiteral("DELETE FROM schedule_runs WHERE started < ? AND id <> ") + kNewestRunOfItsPair,
         QStringLiteral("DELETE FROM player_names WHERE last_seen < ? AND ")
             + noted.arg(QStringLiteral("player_names.player_id")),
         QStringLiteral("DELETE FROM player_addresses WHERE last_seen < ? AND ")
@@ -1019,6 +1060,94 @@ QStringList PlayerStore::notedKeys()
     return keys;
 }
 
+QString scheduleRunProblem(const ScheduleRun& run)
+{
+    if (run.schedule.isEmpty())
+        return QStringLiteral("A run of a schedule must name its schedule");
+    if (run.server.isEmpty())
+        return QStringLiteral("The run of %1 must name its server").arg(run.schedule);
+    if (!run.started.isValid())
+        return QStringLiteral("The run of %1 on %2 has no start time").arg(run.schedule, run.server);
+    return {};
+}
+
+bool PlayerStore::recordScheduleRun(const ScheduleRun& run)
+{
+    lastError_.clear();
+    if (const QString problem = scheduleRunProblem(run); !problem.isEmpty())
+        return fail(problem);
+    if (!reopenIfNeeded())
+        return false;
+    Connection& db = *connection_;
+    const qint64 at = msecs(run.started);
+    if (!db.begin()) {
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    const std::optional<qint64> server = serverId(run.server, at);
+    const QVariant finished = run.finished.isValid() ? QVariant(msecs(run.finished))
+                                                     : QVariant(QMetaType::fromType<qint64>());
+    if (!server
+        || !db.execute(QStringLiteral("INSERT INTO schedule_runs (schedule, server_id, started, finished, commands, "
+                                      "replies, outcome, manual) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                       {run.schedule, *server, at, finished, jsonText(run.commands), jsonText(run.replies), run.outcome,
+                        int(run.manual)})
+        || !db.commit()) {
+        db.rollback();
+        reconnect_ = true;
+        return fail(db.error);
+    }
+    return true;
+}
+
+QList<ScheduleRun> PlayerStore::readScheduleRuns(const QString& where, const QVariantList& values)
+{
+    QList<ScheduleRun> runs;
+    QSqlQuery* rows = connection_->run(
+        QStringLiteral("SELECT schedule, servers.name, started, finished, commands, replies, outcome, manual FROM "
+                       "schedule_runs JOIN servers ON servers.id = schedule_runs.server_id ")
+            + where,
+        values);
+    if (!rows) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return runs;
+    }
+    while (rows->next()) {
+        ScheduleRun run;
+        run.schedule = rows->value(0).toString();
+        run.server = rows->value(1).toString();
+        run.started = timeFrom(rows->value(2));
+        run.finished = timeFrom(rows->value(3));
+        run.commands = listFromJson(rows->value(4).toString());
+        run.replies = listFromJson(rows->value(5).toString());
+        run.outcome = rows->value(6).toString();
+        run.manual = rows->value(7).toInt() != 0;
+        runs.append(run);
+    }
+    rows->finish();
+    return runs;
+}
+
+QList<ScheduleRun> PlayerStore::lastScheduleRuns()
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    return readScheduleRuns(QStringLiteral("WHERE schedule_runs.id = ") + kNewestRunOfItsPair
+                                + QStringLiteral(" ORDER BY schedule, servers.name"),
+                            {});
+}
+
+QList<ScheduleRun> PlayerStore::scheduleRuns(const QString& schedule, int limit)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    return readScheduleRuns(QStringLiteral("WHERE schedule = ? ORDER BY started DESC, schedule_runs.id DESC LIMIT ?"),
+                            {schedule, std::max(limit, 0)});
+}
+
 bool PlayerStore::apply(const StoreChange& change)
 {
     if (const auto* record = std::get_if<BanRecord>(&change))
@@ -1027,5 +1156,7 @@ bool PlayerStore::apply(const StoreChange& change)
         return recordBanLifted(*lift);
     if (const auto* entry = std::get_if<WatchEntry>(&change))
         return addWatchEntry(*entry).has_value();
+    if (const auto* run = std::get_if<ScheduleRun>(&change))
+        return recordScheduleRun(*run);
     return removeWatchEntry(std::get<WatchEntryRemoval>(change).id);
 }

@@ -2,7 +2,8 @@
 
 // The one place history lives: servers, players (by key hash), the names and
 // addresses each was seen with, sessions, population samples, bans seen,
-// this client's actions and notes on players, in SQLite or PostgreSQL through
+// this client's actions, notes on players and the runs of scheduled jobs, in
+// SQLite or PostgreSQL through
 // Qt SQL. Both get the same schema and the same queries; the schema is brought
 // up to date by numbered migrations when the store is opened.
 //
@@ -10,6 +11,7 @@
 // made it. Every text goes in as a bound parameter: names come from servers
 // that may be hostile.
 
+#include "automation/schedule_run.h"
 #include "store/ban_record.h"
 #include "store/store_location.h"
 #include "watch/watch_event.h"
@@ -69,13 +71,17 @@ struct WatchEntryRemoval
 };
 
 // One change a user makes to the store, as the writer carries it.
-using StoreChange = std::variant<BanRecord, BanLift, WatchEntry, WatchEntryRemoval>;
+using StoreChange = std::variant<BanRecord, BanLift, WatchEntry, WatchEntryRemoval, ScheduleRun>;
+
+// Why the store cannot keep `run`, or empty when it can: a run must name its
+// schedule and server and say when it started.
+QString scheduleRunProblem(const ScheduleRun& run);
 
 class PlayerStore
 {
 public:
     // The schema version this program writes.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     explicit PlayerStore(StoreLocation location);
     ~PlayerStore();
@@ -132,14 +138,26 @@ public:
     // The keys of the players with a note. None, with lastError() saying why, on failure.
     QStringList notedKeys();
 
+    // Keeps one run of a scheduled job; a run with a problem
+    // (scheduleRunProblem) is refused with lastError() saying it. A run not
+    // yet finished is kept without an end.
+    bool recordScheduleRun(const ScheduleRun& run);
+    // The newest run (by start) of each schedule on each server, by schedule
+    // and then server. None, with lastError() saying why, on failure.
+    QList<ScheduleRun> lastScheduleRuns();
+    // The runs of `schedule` on any server, the newest first, at most `limit`
+    // of them. None, with lastError() saying why, on failure.
+    QList<ScheduleRun> scheduleRuns(const QString& schedule, int limit = 50);
+
     // Makes one change of any kind; what a watchlist entry is given for a
     // number is dropped.
     bool apply(const StoreChange& change);
 
     // Removes what was last seen more than `days` days before `now`: closed
-    // sessions, samples, events, actions, bans, names and addresses, and
-    // players left with nothing (a player with a note, or on a server now,
-    // stays). Nothing for 0 days or fewer: history is kept for ever.
+    // sessions, samples, events, actions, bans, names and addresses, runs of
+    // scheduled jobs, and players left with nothing (a player with a note, or
+    // on a server now, stays). The newest run of each schedule on each server
+    // stays however old: it says when the schedule last ran. Nothing for 0 days or fewer: history is kept for ever.
     // False on failure.
     bool removeOlderThan(int days, const QDateTime& now = QDateTime::currentDateTimeUtc());
 
@@ -164,6 +182,7 @@ private:
     bool write(const QString& statement, const QVariantList& values);
     std::optional<qint64> serverId(const QString& name, qint64 at);
     QList<BanRecord> readBans(const QString& where, const QVariantList& values);
+    QList<ScheduleRun> readScheduleRuns(const QString& where, const QVariantList& values);
 
     StoreLocation location_;
     QString connectionName_;

@@ -304,8 +304,13 @@ void StoreWriter::submit(QList<WatchEvent> events, QList<PopulationSample> sampl
 
 QString StoreWriter::submitChange(StoreChange change)
 {
+    // A change the store would refuse at every try would hold up all behind it.
     if (const auto* entry = std::get_if<WatchEntry>(&change)) {
         if (QString problem = watchEntryProblem(*entry); !problem.isEmpty())
+            return problem;
+    }
+    if (const auto* run = std::get_if<ScheduleRun>(&change)) {
+        if (QString problem = scheduleRunProblem(*run); !problem.isEmpty())
             return problem;
     }
     {

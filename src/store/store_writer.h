@@ -1,7 +1,7 @@
 #pragma once
 
-// Writes polls, and the changes users make (bans placed and lifted, the
-// watchlist), to the player store on a thread of its own, so that neither the
+// Writes polls, the changes users make (bans placed and lifted, the
+// watchlist) and the runs of scheduled jobs to the player store on a thread of its own, so that neither the
 // window nor a watcher ever waits on the database. Each submission is one
 // transaction. While the store cannot be written (a full disk, a stopped
 // server) the submissions wait in memory, at most heldLimit() events and as
@@ -48,7 +48,8 @@ public:
     void submit(QList<WatchEvent> events, QList<PopulationSample> samples = {});
 
     // Hands one change to the thread and returns at once: empty, or, for a
-    // watchlist entry that cannot be kept, why (nothing is submitted then).
+    // watchlist entry or a run that cannot be kept, why (nothing is
+    // submitted then).
     QString submitChange(StoreChange change);
 
     // The newest ban record of a key hash or address that the writer knows
