@@ -2,6 +2,7 @@
 // PostgreSQL server started for the run. Every store test runs on each.
 
 #include "postgres_cluster.h"
+#include "store/player_lookup.h"
 #include "store/player_store.h"
 #include "store/store_location.h"
 #include "store/store_writer.h"
@@ -535,14 +536,14 @@ TEST_P(StoreTest, AVersionOneStoreIsUpgradedInPlace)
         ASSERT_TRUE(store.record({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, QStringLiteral("Ann"), "1.2.3.4")}));
         // Back to what the first schema had.
         QSqlQuery query(QSqlDatabase::database(store.connectionName()));
-        for (const char* sql :
-             {"DROP TABLE ban_records", "DROP TABLE watchlist", "DELETE FROM schema_version WHERE version > 1"})
+        for (const char* sql : {"DROP TABLE schedule_runs", "DROP TABLE ban_records", "DROP TABLE watchlist",
+                                "DELETE FROM schema_version WHERE version > 1"})
             ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
         ASSERT_EQ(store.schemaVersion(), 1);
     }
     PlayerStore store(Location());
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-    EXPECT_EQ(store.schemaVersion(), 2);
+    EXPECT_EQ(store.schemaVersion(), PlayerStore::kSchemaVersion);
     EXPECT_EQ(store.findPlayers(kHashA).value(0).sessions.size(), 1);
     EXPECT_TRUE(store.recordBan(Ban(kHashA, QStringLiteral("Alpha"), 5, QStringLiteral("spam"))))
         << store.lastError().toStdString();
@@ -697,6 +698,95 @@ TEST_P(StoreTest, TheWriterCarriesChangesWithinItsLimitAndKnowsTheNewestBan)
     // A ban another admin placed shows once the writer reads the store again.
     ASSERT_TRUE(store.recordBan(Ban(kHashB, QStringLiteral("Beta"), 9, QStringLiteral("wallhack"))));
     EXPECT_TRUE(WaitUntil([&] { return writer.newestBan(kHashB)->reason == QStringLiteral("wallhack"); }, 10s));
+}
+
+ScheduleRun JobRun(const char* schedule, const char* server, const QDateTime& started, const char* outcome)
+{
+    return {QLatin1String(schedule),
+            QLatin1String(server),
+            started,
+            started.addSecs(2),
+            {},
+            {},
+            QLatin1String(outcome),
+            false};
+}
+
+QStringList Outcomes(const QList<ScheduleRun>& runs)
+{
+    QStringList outcomes;
+    for (const ScheduleRun& run : runs)
+        outcomes.append(run.schedule + u' ' + run.server + u' ' + run.outcome);
+    return outcomes;
+}
+
+// Replies keep every character; the newest run of each schedule on each
+// server is the one started last, whatever order the runs came in, and it
+// outlives retention, which takes the other old runs.
+TEST_P(StoreTest, ScheduleRunsKeepTheirRepliesAndTheNewestOfEachScheduleOnEachServer)
+{
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    ScheduleRun awkward = JobRun("notice", "Beta", At(7), "failed: no reply");
+    awkward.commands = {QStringLiteral("admin.say \"hi\""), QStringLiteral("map.list")};
+    awkward.replies = {QStringLiteral("one\ntwo\r\n"), QStringLiteral("\"quoted\" \\ 'x'"),
+                       QStringLiteral("Ünïcödé 名前 😀"), QString(QChar(0)) + u'x', QString()};
+    awkward.manual = true;
+    const QDateTime recent = At(0).addDays(2);
+    for (const ScheduleRun& run :
+         {JobRun("restart", "Alpha", At(0), "old"), JobRun("restart", "Alpha", At(100), "done"),
+          JobRun("restart", "Alpha", At(50), "between"), JobRun("restart", "Beta", At(20), "only"),
+          JobRun("notice", "Alpha", recent, "recent"), JobRun("notice", "Alpha", At(5), "stale"), awkward})
+        ASSERT_TRUE(store.recordScheduleRun(run)) << store.lastError().toStdString();
+    EXPECT_FALSE(store.recordScheduleRun(JobRun("restart", "", At(1), "nowhere")));
+    EXPECT_FALSE(store.lastError().isEmpty());
+
+    const QStringList newest = {"notice Alpha recent", "notice Beta failed: no reply", "restart Alpha done",
+                                "restart Beta only"};
+    const QList<ScheduleRun> last = store.lastScheduleRuns();
+    EXPECT_EQ(Outcomes(last), newest) << store.lastError().toStdString();
+    const ScheduleRun read = last.value(1);
+    EXPECT_EQ(read.commands, awkward.commands);
+    EXPECT_EQ(read.replies, awkward.replies);
+    EXPECT_EQ(read.started, awkward.started);
+    EXPECT_EQ(read.finished, awkward.finished);
+    EXPECT_TRUE(read.manual);
+    EXPECT_EQ(Outcomes(store.scheduleRuns(QStringLiteral("restart"), 2)),
+              QStringList({"restart Alpha done", "restart Alpha between"}));
+
+    PlayerLookup lookup(Location());
+    QSignalSpy answers(&lookup, &PlayerLookup::lastScheduleRunsRead);
+    lookup.readLastScheduleRuns();
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 1; }, 10s));
+    EXPECT_EQ(Outcomes(answers[0][0].value<QList<ScheduleRun>>()), newest);
+    EXPECT_EQ(answers[0][1].toString(), QString());
+
+    ASSERT_TRUE(store.removeOlderThan(30, At(0).addDays(31))) << store.lastError().toStdString();
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM schedule_runs")), 4);
+    EXPECT_EQ(Outcomes(store.lastScheduleRuns()), newest);
+}
+
+// A run goes through the writer like any change: held while the store is
+// down and written when it is back; one the store would refuse is not taken.
+TEST_P(StoreTest, TheWriterHoldsAScheduleRunWhileTheStoreIsDown)
+{
+    {
+        PlayerStore store(Location());
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    StoreWriter writer(Location());
+    writer.setRetryInterval(50ms);
+    EXPECT_FALSE(writer.submitChange(JobRun("restart", "Alpha", QDateTime(), "done")).isEmpty());
+    EXPECT_EQ(writer.heldChanges(), 0);
+    Block();
+    EXPECT_TRUE(writer.submitChange(JobRun("restart", "Alpha", At(1), "done")).isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return writer.isFailing(); }, 10s));
+    EXPECT_EQ(writer.heldChanges(), 1);
+    Release();
+    ASSERT_TRUE(writer.flush(20s));
+    PlayerStore store(Location());
+    EXPECT_EQ(Outcomes(store.scheduleRuns(QStringLiteral("restart"), 10)), QStringList({"restart Alpha done"}))
+        << store.lastError().toStdString();
 }
 
 TEST(BanRecordTest, SaysWhenByWhomForHowLongAndWhy)
