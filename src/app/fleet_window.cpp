@@ -1,4 +1,5 @@
 #include "app/fleet_window.h"
+#include "storage/file_locations.h"
 
 #include "admin/fleet_admin.h"
 #include "app/ban_dialog.h"
@@ -85,14 +86,6 @@ QLineEdit* makeFilter(QWidget* parent, const char* name, const QString& accessib
     return edit;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
 QString savedName(const SavedServer& server)
 {
     return toDisplay(server.name);
@@ -162,6 +155,7 @@ void FleetWindow::createControls()
     pages_->addTab(createServersPage(), QStringLiteral("&Servers"));
     pages_->addTab(createWatchlistPage(), QStringLiteral("&Watchlist"));
     pages_->addTab(createBanSyncPage(), QStringLiteral("Ban S&ync"));
+    pages_->addTab(createAutomationPage(), QStringLiteral("&Automation"));
 
     fleetLog_ = new QPlainTextEdit(this);
     fleetLog_->setObjectName(QStringLiteral("fleetLog"));
@@ -342,10 +336,12 @@ void FleetWindow::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!passwords_.isEmpty() && passwords_.size() == servers_.servers().size())
         watchServers();
+    startAutomation();
 }
 
 void FleetWindow::closeEvent(QCloseEvent* event)
 {
+    stopAutomation();
     fleet_.stop();
     QWidget::closeEvent(event);
 }

@@ -6,6 +6,7 @@
 // that the others have.
 
 #include "app/event_binding.h"
+#include "automation/schedule_run.h"
 #include "storage/saved_servers.h"
 #include "watch/ban_sync.h"
 #include "watch/fleet.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <optional>
 
+class AutomationRunner;
 class Desktop;
 class Dialogs;
 class PasswordStore;
@@ -27,6 +29,7 @@ class PlayerLookup;
 class QComboBox;
 class QCheckBox;
 class QLabel;
+class QNetworkAccessManager;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -51,6 +54,10 @@ struct FleetWindowOptions
     // The ban reasons offered; a missing file offers a few common ones.
     QString banReasonsPath;
     ServerWatch::Timing timing;
+    // The automation file run while the window is open; empty runs none.
+    QString automationPath;
+    // Where the claims on servers' automation are kept; empty claims none.
+    QString claimFolder;
 };
 
 class FleetWindow : public QWidget
@@ -79,6 +86,7 @@ private:
     QWidget* createServersPage();
     QWidget* createBanSyncPage();
     QWidget* createWatchlistPage();
+    QWidget* createAutomationPage();
 
     void watchServers();
     void updateServer(qsizetype fleetIndex);
@@ -108,6 +116,15 @@ private:
     // The watchlist: kept in the store, read again every minute for what others added.
     void onAddWatchClicked();
     void onRemoveWatchClicked();
+    // Reads the automation file and runs it; what the store knows of the
+    // last runs first, when there is a store.
+    void startAutomation();
+    void runAutomation(const QList<ScheduleRun>& lastRuns);
+    void stopAutomation();
+    void showAutomation();
+    void onAutomationEvent(const WatchEvent& event);
+    void onRunNowClicked();
+
     void onWatchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
 
     FleetWindowOptions options_;
@@ -157,4 +174,13 @@ private:
     QPushButton* addWatchButton_;
     QPushButton* removeWatchButton_;
     QLabel* watchStatusLabel_;
+
+    std::unique_ptr<AutomationRunner> automation_;
+    QNetworkAccessManager* network_;
+    bool automationWanted_ = false; // shown, and not closed since
+    QLabel* automationLabel_;
+    QTreeWidget* scheduleList_;
+    QTreeWidget* ruleList_;
+    QPushButton* runNowButton_;
+    QPushButton* reloadAutomationButton_;
 };

@@ -42,6 +42,8 @@ int main(int argc, char** argv)
     options.auditLogFolder = files.auditLogFolder;
     options.savedServersPath = files.savedServers;
     options.banReasonsPath = files.banReasons;
+    options.automationPath = files.automation;
+    options.automationClaimFolder = files.automationClaims;
     options.storeUrl = chooseStoreUrl(commandLine.databaseUrl, {});
     RavelinWindows windows(options);
     windows.mainWindow.show();

@@ -78,6 +78,9 @@ struct MainWindowOptions
     QString storeUrl;
     // The ban reasons the Fleet window offers; empty offers a few common ones.
     QString banReasonsPath;
+    // The automation file the Fleet window runs, and where its claims are kept.
+    QString automationPath;
+    QString automationClaimFolder;
 };
 
 class MainWindow : public QMainWindow

@@ -2,6 +2,7 @@
 
 #include "admin/ban_admin.h"
 #include "app/dialogs.h"
+#include "storage/file_locations.h"
 #include "app/list_box.h"
 #include "app/main_window.h"
 #include "app/player_history_window.h"

@@ -27,6 +27,8 @@ void MainWindow::onFleetTriggered()
         options.storeWriter = storeWriter_.get();
         options.storeUrl = storeWriter_ ? options_.storeUrl : QString();
         options.banReasonsPath = options_.banReasonsPath;
+        options.automationPath = options_.automationPath;
+        options.claimFolder = options_.automationClaimFolder;
         options.timing.replyTimeout = options_.replyTimeout;
         options.timing.giveUpTimeout = options_.giveUpTimeout;
         fleetWindow_ = new FleetWindow(options, this);

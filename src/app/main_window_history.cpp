@@ -5,6 +5,7 @@
 
 #include "admin/list_fields.h"
 #include "app/list_box.h"
+#include "storage/file_locations.h"
 #include "app/main_window.h"
 #include "app/player_history_window.h"
 #include "core/windows1252.h"

@@ -1,6 +1,7 @@
 #include "app/player_history_window.h"
 
 #include "app/window_parts.h"
+#include "storage/file_locations.h"
 #include "store/player_lookup.h"
 #include "store/store_location.h"
 
@@ -16,8 +17,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,14 +36,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QWi
 }
 
 } // namespace
-
-QString localUserName()
-{
-    if (const passwd* entry = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    const QString name = qEnvironmentVariable("USER");
-    return name.isEmpty() ? QString::number(::geteuid()) : name;
-}
 
 PlayerHistoryWindow::PlayerHistoryWindow(const QString& storeUrl, std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window)

@@ -64,6 +64,3 @@ private:
     QPushButton* addNoteButton_;
     QPushButton* closeButton_;
 };
-
-// The local user's name, as notes are signed.
-QString localUserName();

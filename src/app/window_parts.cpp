@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -51,4 +52,12 @@ void giveClearButton(QLineEdit* edit)
     // The clear button takes its accessible name from its action.
     if (auto* clear = edit->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
         clear->setText(QStringLiteral("Clear"));
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
 }

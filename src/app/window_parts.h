@@ -10,6 +10,7 @@
 class QFormLayout;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTreeWidget;
 class QWidget;
 
@@ -20,6 +21,9 @@ QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& acce
 void fitRowColumns(QTreeWidget* table);
 
 // A line that says how things stand, always as plain text.
+// A push button that Enter in a field beside it does not press.
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
+
 QLabel* makeStatusLabel(QWidget* parent, const char* name, const QString& accessibleName);
 
 // A field under its label ("&Reason:"), the label's words its accessible name.

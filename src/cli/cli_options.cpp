@@ -313,8 +313,12 @@ QByteArray watchHelpText()
            "\n"
            "Options:\n"
            "      --servers FILE      the servers, as for ravelin-cli --servers\n"
-           "      --config FILE       reads servers, database, interval and retention-days\n"
-           "                          from FILE (default ~/.config/ravelin/watch.conf)\n"
+           "      --config FILE       reads servers, automation, database, interval and\n"
+           "                          retention-days from FILE (default\n"
+           "                          ~/.config/ravelin/watch.conf)\n"
+           "      --automation FILE   runs the schedules, rules and webhooks of FILE (default\n"
+           "                          ~/.config/ravelin/automation.toml when it is there);\n"
+           "                          see ravelin-automation(5)\n"
            "      --database URL      the store: sqlite:PATH, a file path, or\n"
            "                          postgresql://USER@HOST:PORT/DB (or RAVELIN_DATABASE)\n"
            "      --interval SECONDS  how often each server is looked at (default 15, at least 5)\n"
@@ -328,9 +332,10 @@ QByteArray watchHelpText()
 
 WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment)
 {
-    enum : int { ConfigFile = 256, ServersFile, Database, Interval, RetentionDays, TimeoutOption, JsonOutput };
+    enum : int { ConfigFile = 256, ServersFile, Database, Interval, RetentionDays, TimeoutOption, JsonOutput, Automation };
     static const option kWatchOptions[] = {
         {"config", required_argument, nullptr, ConfigFile},
+        {"automation", required_argument, nullptr, Automation},
         {"servers", required_argument, nullptr, ServersFile},
         {"database", required_argument, nullptr, Database},
         {"interval", required_argument, nullptr, Interval},
@@ -354,6 +359,7 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
         case 'h': return stop(0, watchHelpText(), false);
         case ConfigFile: options.configFile = QString::fromLocal8Bit(value); break;
         case ServersFile: options.serversFile = QString::fromLocal8Bit(value); break;
+        case Automation: options.automationFile = QString::fromLocal8Bit(value); break;
         case Database: options.database = QString::fromLocal8Bit(value); break;
         case Interval: {
             const auto interval = readSeconds(value, false);

@@ -5,6 +5,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/command_feed.h"
+#include "cli/automation_main.h"
 #include "cli/history_main.h"
 #include "cli/input_lines.h"
 #include "cli/interactive_prompt.h"
@@ -106,6 +107,8 @@ int main(int argc, char** argv)
         arguments.append(QByteArray(argv[i]));
     if (arguments.size() > 1 && arguments[1] == "watch")
         return watchMain(arguments.mid(1), argc, argv, terminal);
+    if (arguments.size() > 1 && arguments[1] == "automation")
+        return automationMain(arguments.mid(1));
     if (arguments.size() > 1 && arguments[1] == "history")
         return historyMain(arguments.mid(1), argc, argv, terminal);
     const CliCommandLine commandLine = parseCliCommandLine(arguments, RAVELIN_VERSION, CliEnvironment::fromProcess());

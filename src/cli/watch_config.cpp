@@ -25,11 +25,11 @@ WatchConfig parseWatchConfig(QByteArrayView text, const QString& path)
             return fail("expected KEY = VALUE, found '" + line.toByteArray() + "'");
         const QByteArray key = line.first(equals).trimmed().toByteArray();
         const QByteArray value = line.sliced(equals + 1).trimmed().toByteArray();
-        if (key == "servers") {
-            QString servers = QString::fromUtf8(value);
-            if (servers.startsWith(QStringLiteral("~/")))
-                servers = QDir::homePath() + servers.mid(1);
-            config.servers = QFileInfo(path).absoluteDir().absoluteFilePath(servers);
+        if (key == "servers" || key == "automation") {
+            QString file = QString::fromUtf8(value);
+            if (file.startsWith(QStringLiteral("~/")))
+                file = QDir::homePath() + file.mid(1);
+            (key == "servers" ? config.servers : config.automation) = QFileInfo(path).absoluteDir().absoluteFilePath(file);
         } else if (key == "database") {
             config.database = QString::fromUtf8(value);
         } else if (key == "interval") {

@@ -5,11 +5,12 @@
 // "#" starts a comment line, blank lines are skipped:
 //
 //     servers = ~/.config/ravelin/servers.txt
+//     automation = ~/.config/ravelin/automation.toml
 //     database = postgresql://ravelin@db.example.org/ravelin
 //     interval = 15
 //     retention-days = 365
 //
-// A relative servers path is found beside the file; "~/" is the home folder.
+// A relative servers or automation path is found beside the file; "~/" is the home folder.
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +21,7 @@
 struct WatchConfig
 {
     QString servers;
+    QString automation;
     std::optional<QString> database;
     std::optional<std::chrono::milliseconds> interval;
     std::optional<int> retentionDays;

@@ -1,19 +1,23 @@
 #include "cli/watch_main.h"
 
+#include "automation/automation_runner.h"
 #include "cli/cli_options.h"
-#include "watch/event_line.h"
 #include "cli/exit_status.h"
 #include "cli/output.h"
 #include "cli/server_choice.h"
 #include "cli/watch_config.h"
+#include "storage/audit_log.h"
+#include "storage/file_locations.h"
 #include "storage/keyring_password_store.h"
 #include "store/player_store.h"
 #include "store/store_writer.h"
-#include "watch/server_watch.h"
+#include "watch/event_line.h"
+#include "watch/fleet.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -22,7 +26,6 @@
 #include <memory>
 #include <sys/signalfd.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -108,12 +111,14 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
     if (!location)
         return failure(storeError.toUtf8());
     const int retentionDays = options.retentionDays.value_or(config.retentionDays.value_or(0));
+    QList<ScheduleRun> lastRuns; // for the automation's missed runs and last results
     {
         PlayerStore store(*location);
         if (!store.open() || (retentionDays > 0 && !store.removeOlderThan(retentionDays))) {
             return failure("the store " + location->description().toUtf8()
                            + " could not be opened: " + store.lastError().toUtf8());
         }
+        lastRuns = store.lastScheduleRuns();
     }
     StoreWriter writer(*location);
 
@@ -122,24 +127,65 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
     timing.replyTimeout = options.replyTimeout;
 
     Output output(stdout, stderr, terminal);
-    std::vector<std::unique_ptr<ServerWatch>> watches;
+    const auto print = [&](const WatchEvent& event) {
+        output.writeReply(options.json ? eventJson(event) : eventText(event));
+    };
+    Fleet fleet(timing);
+    QList<ServerWatch::Target> targets;
     for (const ChosenServer& server : servers) {
         const ServerTarget& target = server.target;
-        auto& watch = *watches.emplace_back(std::make_unique<ServerWatch>(
-            ServerWatch::Target{target.name, target.host, target.port, target.password}, timing));
-        QObject::connect(&watch, &ServerWatch::observed, &application,
-                         [&](const QList<WatchEvent>& events, const QList<PopulationSample>& samples) {
-                             for (const WatchEvent& event : events)
-                                 output.writeReply(options.json ? eventJson(event) : eventText(event));
-                             output.flushReplies();
-                             writer.submit(events, samples);
-                         });
-        if (options.verbose) {
-            QObject::connect(&watch, &ServerWatch::logLine, &application,
-                             [&output, name = target.name](const QByteArray& line) {
-                                 output.writeMessage(name.toUtf8() + ": " + serverTextAsUtf8(line));
-                             });
+        targets.append({target.name, target.host, target.port, target.password});
+    }
+    QObject::connect(&fleet, &Fleet::observed, &application,
+                     [&](const QList<WatchEvent>& events, const QList<PopulationSample>& samples) {
+                         for (const WatchEvent& event : events)
+                             print(event);
+                         output.flushReplies();
+                         writer.submit(events, samples);
+                     });
+    if (options.verbose) {
+        QObject::connect(&fleet, &Fleet::logLine, &application, [&output](const QString& name, const QByteArray& line) {
+            output.writeMessage(name.toUtf8() + ": " + serverTextAsUtf8(line));
+        });
+    }
+
+    // The automation file, when there is one: read whole before anything
+    // runs, so that a mistake in it stops the watch rather than half of it.
+    QString automationFile = !options.automationFile.isEmpty() ? options.automationFile : config.automation;
+    const QString defaultAutomation = QDir(folders.userConfigDir).filePath(QStringLiteral("automation.toml"));
+    if (automationFile.isEmpty() && QFileInfo::exists(defaultAutomation))
+        automationFile = defaultAutomation;
+    std::unique_ptr<AutomationRunner> automation;
+    std::unique_ptr<AuditLog> audit;
+    QNetworkAccessManager network;
+    if (!automationFile.isEmpty()) {
+        const AutomationRead read = readAutomationFile(automationFile);
+        if (!read.ok()) {
+            QByteArray message;
+            for (const AutomationProblem& problem : read.problems)
+                message += problem.text(automationFile).toUtf8() + '\n';
+            message.chop(1);
+            return failure(message);
         }
+        audit = std::make_unique<AuditLog>(folders.userStateDir);
+        AutomationRunner::Options automationOptions;
+        automationOptions.claimFolder = automationClaimFolder(folders);
+        automationOptions.network = &network;
+        automationOptions.user = localUserName();
+        automation = std::make_unique<AutomationRunner>(read.file, fleet, automationOptions);
+        QObject::connect(automation.get(), &AutomationRunner::event, &application, [&](const WatchEvent& event) {
+            print(event);
+            output.flushReplies();
+            writer.submit({event});
+        });
+        QObject::connect(automation.get(), &AutomationRunner::scheduleRan, &application,
+                         [&writer](const ScheduleRun& run) { writer.submitChange(run); });
+        QObject::connect(automation.get(), &AutomationRunner::auditLine, &application,
+                         [&audit](const QByteArray& server, const QByteArray& line) {
+                             audit->appendFor(server, {line});
+                         });
+        QObject::connect(automation.get(), &AutomationRunner::logLine, &application,
+                         [&output](const QByteArray& line) { output.writeMessage(line); });
     }
 
     QObject::connect(&writer, &StoreWriter::logLine, &application,
@@ -150,12 +196,12 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         signalfd_siginfo received{};
         [[maybe_unused]] const auto got = ::read(stopFd, &received, sizeof received);
         stopNotifier.setEnabled(false);
-        for (const auto& watch : watches)
-            watch->stop();
+        fleet.stop();
         QTimer::singleShot(0, &application, &QCoreApplication::quit);
     });
-    for (const auto& watch : watches)
-        watch->start();
+    fleet.setServers(targets);
+    if (automation)
+        automation->start(lastRuns);
     QCoreApplication::exec();
     // What waits is written now, or said to be lost.
     writer.flush(kStopWithin);

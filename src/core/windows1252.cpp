@@ -37,3 +37,16 @@ std::optional<char> windows1252::fromUnicode(char32_t character)
     }
     return std::nullopt;
 }
+
+std::optional<QByteArray> windows1252::encode(QStringView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const char32_t character : text.toUcs4()) {
+        const std::optional<char> byte = fromUnicode(character);
+        if (!byte)
+            return std::nullopt;
+        bytes.append(*byte);
+    }
+    return bytes;
+}

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,12 +101,27 @@ FileLocations chooseLocations(const LocationFolders& folders)
     files.auditLogFolder = folders.userStateDir;
     files.savedServers = savedServersLocation(folders);
     files.banReasons = folders.userConfigDir + QStringLiteral("/ban_reasons.txt");
+    files.automation = join(folders.userConfigDir, QStringLiteral("automation.toml"));
+    files.automationClaims = automationClaimFolder(folders);
     return files;
 }
 
 QString savedServersLocation(const LocationFolders& folders)
 {
     return join(folders.userConfigDir, QStringLiteral("servers.txt"));
+}
+
+QString automationClaimFolder(const LocationFolders& folders)
+{
+    return join(folders.userStateDir, QStringLiteral("automation"));
+}
+
+QString localUserName()
+{
+    if (const passwd* entry = ::getpwuid(::geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    const QString name = qEnvironmentVariable("USER");
+    return name.isEmpty() ? QString::number(::geteuid()) : name;
 }
 
 bool makeFolderFor(const QString& path)

@@ -18,6 +18,8 @@ struct FileLocations
     QString auditLogFolder; // the per-user state folder
     QString savedServers;   // in the per-user configuration folder
     QString banReasons;     // in the per-user configuration folder
+    QString automation;     // automation.toml in the per-user configuration folder
+    QString automationClaims; // the folder of automationClaimFolder()
 };
 
 // The folders the rules choose between.
@@ -52,6 +54,13 @@ bool provideExamples(const LocationFolders& folders);
 
 // servers.txt in the per-user configuration folder.
 QString savedServersLocation(const LocationFolders& folders);
+
+// Where the lock files of the servers whose automation this user's programs
+// run are kept: "automation" in the per-user state folder.
+QString automationClaimFolder(const LocationFolders& folders);
+
+// The local user's name, as notes, actions and runs are signed.
+QString localUserName();
 
 // All three locations, after providing the examples.
 FileLocations chooseLocations(const LocationFolders& folders);

@@ -18,16 +18,10 @@ namespace {
 // part of the text for the period.
 std::optional<QByteArray> commandBytes(const QString& text)
 {
-    if (text.isEmpty())
+    std::optional<QByteArray> bytes = windows1252::encode(text);
+    if (!bytes || bytes->isEmpty()
+        || std::any_of(bytes->cbegin(), bytes->cend(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; }))
         return std::nullopt;
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (const char32_t character : text.toUcs4()) {
-        const std::optional<char> byte = windows1252::fromUnicode(character);
-        if (!byte || static_cast<unsigned char>(*byte) <= 0x20)
-            return std::nullopt;
-        bytes.append(*byte);
-    }
     return bytes;
 }
 
