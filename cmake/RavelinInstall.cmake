@@ -86,6 +86,11 @@ foreach(page ravelin ravelin-cli ravelin-practice-server)
             DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT Runtime)
 endforeach()
 
+configure_file("${ravelin_share}/man/ravelin-automation.5.in" "${ravelin_generated}/man/ravelin-automation.5" @ONLY)
+ravelin_gzip("${ravelin_generated}/man/ravelin-automation.5" "${ravelin_generated}/man/ravelin-automation.5.gz")
+install(FILES "${ravelin_generated}/man/ravelin-automation.5.gz"
+        DESTINATION "${CMAKE_INSTALL_MANDIR}/man5" COMPONENT Runtime)
+
 # The watcher as a systemd user service. It names the installed ravelin-cli,
 # and goes where the user manager looks for units of this prefix (lib, not the
 # multiarch library folder).
@@ -97,7 +102,7 @@ install(FILES "${ravelin_generated}/systemd/ravelin-watch.service"
 # The About window looks for LICENCE.txt here, as bin/../share/doc/ravelin.
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENCE.txt"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Runtime)
-install(FILES "${PROJECT_SOURCE_DIR}/examples/watch.conf"
+install(FILES "${PROJECT_SOURCE_DIR}/examples/watch.conf" "${PROJECT_SOURCE_DIR}/examples/automation.toml"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples" COMPONENT Runtime)
 
 # --- The Debian package -------------------------------------------------------

@@ -43,6 +43,7 @@ lib/systemd/user/ravelin-watch.service
 share/applications/$id.desktop
 share/doc/ravelin/LICENCE.txt
 share/doc/ravelin/README.md
+share/doc/ravelin/examples/automation.toml
 share/doc/ravelin/examples/watch.conf
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
@@ -56,6 +57,7 @@ share/icons/hicolor/scalable/apps/$id.svg
 share/man/man1/ravelin-cli.1.gz
 share/man/man1/ravelin-practice-server.1.gz
 share/man/man1/ravelin.1.gz
+share/man/man5/ravelin-automation.5.gz
 share/metainfo/$id.metainfo.xml
 share/ravelin/maps.dat
 share/ravelin/servermessages.dat"
