@@ -50,7 +50,7 @@ private:
     std::optional<bool> flag(const toml::table& table, const char* key);
     // A string or an array of strings, each with where it stands.
     QList<QPair<QString, toml::source_region>> texts(const toml::table& table, const char* key);
-    std::optional<ServerChoice> servers(const toml::table& table, const QString& section, bool required);
+    std::optional<ServerScope> servers(const toml::table& table, const QString& section, bool required);
     QString name(const toml::table& table, const QString& section, QSet<QString>& taken);
 
     void readSchedule(const toml::table& table);
@@ -122,14 +122,14 @@ QList<QPair<QString, toml::source_region>> Reader::texts(const toml::table& tabl
     return found;
 }
 
-std::optional<ServerChoice> Reader::servers(const toml::table& table, const QString& section, bool required)
+std::optional<ServerScope> Reader::servers(const toml::table& table, const QString& section, bool required)
 {
     if (!table.get("servers")) {
         if (required)
             problem(table.source(), QStringLiteral("%1 needs servers = [\"NAME\", ...] or [\"*\"]").arg(section));
-        return required ? std::nullopt : std::optional<ServerChoice>(ServerChoice{{}, true});
+        return required ? std::nullopt : std::optional<ServerScope>(ServerScope{{}, true});
     }
-    ServerChoice choice;
+    ServerScope choice;
     const auto names = texts(table, "servers");
     for (const auto& [name, where] : names) {
         if (name == u'*')
@@ -166,7 +166,7 @@ void Reader::readSchedule(const toml::table& table)
     refuseUnknownKeys(table, section, {"name", "servers", "cron", "every", "commands", "missed"});
     ScheduledJob job;
     job.name = name(table, section, scheduleNames_);
-    const std::optional<ServerChoice> servers = this->servers(table, section, true);
+    const std::optional<ServerScope> servers = this->servers(table, section, true);
     bool ok = servers.has_value() && !job.name.isEmpty();
     if (servers)
         job.servers = *servers;
@@ -309,7 +309,7 @@ void Reader::readRule(const toml::table& table)
     const qsizetype problemsBefore = problems_.size();
     JoinRule rule;
     rule.name = name(table, section, ruleNames_);
-    if (const std::optional<ServerChoice> servers = this->servers(table, section, false))
+    if (const std::optional<ServerScope> servers = this->servers(table, section, false))
         rule.servers = *servers;
     for (const char* key : {"when", "except"}) {
         const toml::node* node = table.get(key);

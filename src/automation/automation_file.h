@@ -33,7 +33,7 @@ struct AutomationProblem
 };
 
 // Which saved servers an entry acts on: names, or every server ("*").
-struct ServerChoice
+struct ServerScope
 {
     QStringList names;
     bool every = false;
@@ -51,7 +51,7 @@ struct ScheduledJob
     };
 
     QString name;
-    ServerChoice servers;
+    ServerScope servers;
     // When it runs: by cron, or every period from when the runner began or
     // last ran it (the runner knows that).
     std::variant<std::chrono::seconds, CronSchedule> when{std::chrono::seconds(60)};
@@ -93,7 +93,7 @@ struct JoinRule
     enum class Action { Notify, Say, Kick, Ban };
 
     QString name;
-    ServerChoice servers;
+    ServerScope servers;
     // The player: by key hash, address or range, name pattern. A player
     // matches `when` by any one of them (none given: every player), and is
     // spared by any one of `except`'s.

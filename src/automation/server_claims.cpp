@@ -45,7 +45,7 @@ void ServerClaims::claim(const QHash<QString, QString>& addressesByName)
         Claim& claim = claims_[it.key()];
         claim.address = it.value();
         if (!folder_.isEmpty()) {
-            claim.lock = std::make_unique<QLockFile>(QDir(folder_).filePath(lockName(claim.address)));
+            claim.lock = std::make_shared<QLockFile>(QDir(folder_).filePath(lockName(claim.address)));
             // Held for as long as the program runs: never stale by age, only
             // when its process is gone.
             claim.lock->setStaleLockTime(0);

@@ -47,7 +47,7 @@ private:
     struct Claim
     {
         QString address;
-        std::unique_ptr<QLockFile> lock;
+        std::shared_ptr<QLockFile> lock; // shared only so that the table may copy it
         QString holder;
     };
     void tryAll();

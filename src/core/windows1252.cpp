@@ -1,5 +1,7 @@
 #include "core/windows1252.h"
 
+#include <QList>
+
 #include <array>
 
 namespace {
