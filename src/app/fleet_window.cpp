@@ -8,6 +8,7 @@
 #include "app/player_history_window.h"
 #include "app/text_codec.h"
 #include "app/window_parts.h"
+#include "automation/automation_runner.h"
 #include "storage/password_store.h"
 #include "store/player_lookup.h"
 #include "store/store_location.h"

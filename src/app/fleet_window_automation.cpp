@@ -97,17 +97,18 @@ void FleetWindow::startAutomation()
     }
     // The last runs say what was missed and what each last did.
     auto* connection = new QMetaObject::Connection;
-    *connection = connect(lookup_.get(), &PlayerLookup::lastScheduleRunsRead, this,
-                          [this, connection](const QList<ScheduleRun>& runs, const QString& error) {
-                              disconnect(*connection);
-                              delete connection;
-                              guard_.run([&] {
-                                  if (!error.isEmpty())
-                                      say(QStringLiteral("The last runs of the schedules cannot be read: %1").arg(error));
-                                  if (automationWanted_)
-                                      runAutomation(runs);
-                              });
-                          });
+    *connection = connect(
+        lookup_.get(), &PlayerLookup::lastScheduleRunsRead, this,
+        [this, connection](const QList<ScheduleRun>& runs, const QString& error) {
+            disconnect(*connection);
+            delete connection;
+            guard_.run([&] {
+                if (!error.isEmpty())
+                    say(QStringLiteral("The last runs of the schedules cannot be read: %1").arg(error));
+                if (automationWanted_)
+                    runAutomation(runs);
+            });
+        });
     lookup_->readLastScheduleRuns();
 }
 
@@ -172,7 +173,8 @@ void FleetWindow::onAutomationEvent(const WatchEvent& event)
 void FleetWindow::showAutomation()
 {
     // The rows are made anew; the one chosen stays chosen.
-    const int chosen = scheduleList_->currentItem() ? scheduleList_->indexOfTopLevelItem(scheduleList_->currentItem()) : 0;
+    const int chosen = scheduleList_->currentItem() ? scheduleList_->indexOfTopLevelItem(scheduleList_->currentItem())
+                                                    : 0;
     scheduleList_->clear();
     ruleList_->clear();
     if (!automation_) {
@@ -192,9 +194,10 @@ void FleetWindow::showAutomation()
     automationLabel_->setText(status.join(u'\n'));
 
     for (const AutomationRunner::ScheduleStatus& schedule : automation_->schedules()) {
-        new QTreeWidgetItem(scheduleList_, {schedule.name, schedule.timing, schedule.servers,
-                                            schedule.running ? QStringLiteral("running now") : localTime(schedule.next),
-                                            runText(schedule.last)});
+        new QTreeWidgetItem(scheduleList_,
+                            {schedule.name, schedule.timing, schedule.servers,
+                             schedule.running ? QStringLiteral("running now") : localTime(schedule.next),
+                             runText(schedule.last)});
     }
     for (const JoinRule& rule : file.rules) {
         const QString action = actionName(rule.action) + (rule.dryRun ? QStringLiteral(" (dry run)") : QString());

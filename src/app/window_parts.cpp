@@ -4,12 +4,11 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeWidget>
 
-QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName,
-                          const QStringList& columns)
+QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName, const QStringList& columns)
 {
     auto* table = new QTreeWidget(parent);
     table->setObjectName(QLatin1String(name));

@@ -15,8 +15,7 @@ class QTreeWidget;
 class QWidget;
 
 // A table of rows without a tree, its last column taking the room left.
-QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName,
-                          const QStringList& columns);
+QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName, const QStringList& columns);
 // Its columns as wide as what they hold, but the last.
 void fitRowColumns(QTreeWidget* table);
 

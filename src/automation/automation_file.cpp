@@ -10,9 +10,8 @@
 #include <QSet>
 #include <QUrl>
 
-#include <toml++/toml.h>
-
 #include <string_view>
+#include <toml++/toml.h>
 
 namespace {
 
@@ -75,8 +74,7 @@ void Reader::refuseUnknownKeys(const toml::table& table, const QString& section,
     }
 }
 
-std::optional<QString> Reader::text(const toml::table& table, const char* key, const QString& section,
-                                    bool required)
+std::optional<QString> Reader::text(const toml::table& table, const char* key, const QString& section, bool required)
 {
     const toml::node* node = table.get(key);
     if (!node) {
@@ -177,7 +175,8 @@ void Reader::readSchedule(const toml::table& table)
         problem(every->source(), QStringLiteral("a schedule has cron or every, not both"));
         ok = false;
     } else if (!cron && !every) {
-        problem(table.source(), QStringLiteral("a schedule needs cron = \"MIN HOUR DAY MONTH WEEKDAY\" or every = \"30m\""));
+        problem(table.source(),
+                QStringLiteral("a schedule needs cron = \"MIN HOUR DAY MONTH WEEKDAY\" or every = \"30m\""));
         ok = false;
     } else if (const std::optional<QString> when = text(table, cron ? "cron" : "every", section, true)) {
         const toml::source_region& where = (cron ? cron : every)->source();
@@ -219,9 +218,10 @@ void Reader::readSchedule(const toml::table& table)
         } else if (std::any_of(bytes->cbegin(), bytes->cend(), control)) {
             problem(where, QStringLiteral("a command cannot hold a line break or another control character"));
         } else if (bytes->size() > ConsoleSession::kMaxCommandLength) {
-            problem(where, QStringLiteral("a command is %1 bytes; the server takes at most %2")
-                               .arg(bytes->size())
-                               .arg(ConsoleSession::kMaxCommandLength));
+            problem(where,
+                    QStringLiteral("a command is %1 bytes; the server takes at most %2")
+                        .arg(bytes->size())
+                        .arg(ConsoleSession::kMaxCommandLength));
         } else if (secrets::isLoginCommand(*bytes)) {
             problem(where, QStringLiteral("a schedule cannot log in: the watch is logged in already"));
         } else {
@@ -277,10 +277,10 @@ Watchlist Reader::readPlayers(const toml::table& table, const QString& section, 
         } else if (match.hasMatch()) {
             const QString op = match.captured(1);
             using Compare = PlayerCount::Compare;
-            const Compare compare = op == u"<"  ? Compare::Less
+            const Compare compare = op == u"<" ? Compare::Less
                 : op == u"<="                  ? Compare::LessOrEqual
                 : op == u">"                   ? Compare::Greater
-                : op.isEmpty() || op == u">=" ? Compare::GreaterOrEqual
+                : op.isEmpty() || op == u">="  ? Compare::GreaterOrEqual
                                                : Compare::Equal;
             rule->players = PlayerCount{compare, match.captured(2).toInt()};
         } else {
@@ -317,8 +317,8 @@ void Reader::readRule(const toml::table& table)
             continue;
         if (const auto* conditions = node->as_table()) {
             const bool when = key == std::string_view("when");
-            const Watchlist players =
-                readPlayers(*conditions, QStringLiteral("a rule's %1").arg(QLatin1String(key)), when ? &rule : nullptr);
+            const Watchlist players = readPlayers(*conditions, QStringLiteral("a rule's %1").arg(QLatin1String(key)),
+                                                  when ? &rule : nullptr);
             (when ? rule.when : rule.except) = players;
         } else {
             problem(node->source(), QStringLiteral("%1 is a table: { hash = [...], ... }").arg(QLatin1String(key)));
@@ -331,7 +331,8 @@ void Reader::readRule(const toml::table& table)
         const auto found = std::find_if(actions.cbegin(), actions.cend(),
                                         [&](JoinRule::Action a) { return actionName(a) == *action; });
         if (found == actions.cend())
-            problem(table.get("action")->source(), QStringLiteral("action is \"notify\", \"say\", \"kick\" or \"ban\""));
+            problem(table.get("action")->source(),
+                    QStringLiteral("action is \"notify\", \"say\", \"kick\" or \"ban\""));
         else
             rule.action = *found;
     }
@@ -344,13 +345,15 @@ void Reader::readRule(const toml::table& table)
         else
             rule.ban = *duration;
     } else if (rule.action == JoinRule::Action::Ban) {
-        problem(table.source(), QStringLiteral("a rule with action = \"ban\" needs ban = \"round\", \"perm\" or a time"));
+        problem(table.source(),
+                QStringLiteral("a rule with action = \"ban\" needs ban = \"round\", \"perm\" or a time"));
     }
     rule.reason = text(table, "reason", section, false).value_or(QString());
     if (const std::optional<QString> message = text(table, "message", section, false)) {
         const std::optional<QByteArray> bytes = windows1252::encode(*message);
         if (!bytes)
-            problem(table.get("message")->source(), QStringLiteral("message holds a character the server's table has not"));
+            problem(table.get("message")->source(),
+                    QStringLiteral("message holds a character the server's table has not"));
         else if (!fleet_admin::sayAllCommand(*bytes))
             problem(table.get("message")->source(), QStringLiteral("message is too long for the server"));
         rule.message = *message;
@@ -407,9 +410,10 @@ AutomationRead Reader::read(const QByteArray& text)
                                           [&](const auto& s) { return key.str() == s.first; });
         const toml::array* entries = node.as_array();
         if (section == std::end(sections)) {
-            problem(key.source(), QStringLiteral("the file has no section \"%1\"; it has [[schedule]], [[rule]] "
-                                                 "and [[webhook]]")
-                                      .arg(fromToml(key.str())));
+            problem(key.source(),
+                    QStringLiteral("the file has no section \"%1\"; it has [[schedule]], [[rule]] "
+                                   "and [[webhook]]")
+                        .arg(fromToml(key.str())));
         } else if (!entries || !entries->is_array_of_tables()) {
             problem(node.source(), QStringLiteral("write [[%1]] for each %1").arg(QLatin1String(section->first)));
         } else {

@@ -55,7 +55,7 @@ struct ScheduledJob
     // When it runs: by cron, or every period from when the runner began or
     // last ran it (the runner knows that).
     std::variant<std::chrono::seconds, CronSchedule> when{std::chrono::seconds(60)};
-    QString whenText; // as written: "cron 55 5 * * *", "every 30m"
+    QString whenText;           // as written: "cron 55 5 * * *", "every 30m"
     QList<QByteArray> commands; // the bytes sent, in the server's character table
     Missed missed = Missed::Skip;
 };

@@ -74,9 +74,10 @@ void AutomationRunner::start(const QList<ScheduleRun>& lastRuns)
         if (job.missed == ScheduledJob::Missed::Once && newest.isValid() && newest < now) {
             const std::optional<QDateTime> due = nextRun(i, newest);
             if (due && *due <= now) {
-                emit logLine(QStringLiteral("schedule \"%1\": a run fell due at %2 while nothing ran; running it once now")
-                                 .arg(job.name, due->toTimeZone(options_.zone).toString(Qt::ISODate))
-                                 .toUtf8());
+                emit logLine(
+                    QStringLiteral("schedule \"%1\": a run fell due at %2 while nothing ran; running it once now")
+                        .arg(job.name, due->toTimeZone(options_.zone).toString(Qt::ISODate))
+                        .toUtf8());
                 // Once the fleet has had its first look, so that servers are up.
                 QTimer::singleShot(0, this, [this, i] { runNow(i); });
             }
@@ -214,7 +215,8 @@ void AutomationRunner::sendNext(const std::shared_ptr<ScheduleRun>& run, const Q
     if (!reply) {
         run->replies.append(QString());
         run->finished = options_.clock();
-        run->outcome = QStringLiteral("failed: the server went down after %1 of %2 commands").arg(sent).arg(commands.size());
+        run->outcome =
+            QStringLiteral("failed: the server went down after %1 of %2 commands").arg(sent).arg(commands.size());
         finishRun(*run, address);
         return;
     }
@@ -251,7 +253,9 @@ void AutomationRunner::finishRun(const ScheduleRun& run, const QString& address)
     event.user = options_.user;
     emitEvent(event);
     emit scheduleRan(run);
-    QByteArray audit = QStringLiteral("schedule \"%1\"%2: %3").arg(run.schedule, run.manual ? QStringLiteral(" (run now)") : QString(), run.outcome).toUtf8();
+    QByteArray audit = QStringLiteral("schedule \"%1\"%2: %3")
+                           .arg(run.schedule, run.manual ? QStringLiteral(" (run now)") : QString(), run.outcome)
+                           .toUtf8();
     for (qsizetype i = 0; i < run.commands.size(); ++i)
         audit += QStringLiteral("; %1 -> %2").arg(run.commands[i], run.replies.value(i)).toUtf8();
     emit auditLine(address.toUtf8(), audit);
@@ -270,7 +274,8 @@ void AutomationRunner::onObserved(const QList<WatchEvent>& events)
         case WatchEvent::Kind::Rename:
         case WatchEvent::Kind::Address: fireRules(event); break;
         case WatchEvent::Kind::Leave:
-            fired_.removeIf([&](const QString& key) { return key.endsWith(u'\n' + event.server + u'\n' + event.playerKey()); });
+            fired_.removeIf(
+                [&](const QString& key) { return key.endsWith(u'\n' + event.server + u'\n' + event.playerKey()); });
             break;
         case WatchEvent::Kind::Down:
             fired_.removeIf([&](const QString& key) { return key.contains(u'\n' + event.server + u'\n'); });
@@ -307,8 +312,7 @@ void AutomationRunner::fireRules(const WatchEvent& player)
 
         const QString done = rule.dryRun ? QStringLiteral("would %1 (dry run)") : QStringLiteral("%1");
         const QString line = QStringLiteral("rule \"%1\" fired for %2 on %3: %4")
-                                 .arg(rule.name, playerText(player), player.server,
-                                      done.arg(actionName(rule.action)))
+                                 .arg(rule.name, playerText(player), player.server, done.arg(actionName(rule.action)))
             + (rule.reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rule.reason));
         emit logLine(line.toUtf8());
         emit auditLine(addressOf(watch).toUtf8(), line.toUtf8());
@@ -326,7 +330,9 @@ void AutomationRunner::act(const JoinRule& rule, const WatchEvent& player, Serve
         if (const std::optional<QByteArray> say = fleet_admin::sayAllCommand(bytes.value_or(QByteArray())))
             sendAction(watch, *say, QStringLiteral("rule \"%1\": say \"%2\"").arg(rule.name, message));
         else
-            emit logLine(QStringLiteral("rule \"%1\": the message for %2 is too long to say").arg(rule.name, player.name).toUtf8());
+            emit logLine(QStringLiteral("rule \"%1\": the message for %2 is too long to say")
+                             .arg(rule.name, player.name)
+                             .toUtf8());
     }
     if (player.playerId < 0)
         return;

@@ -71,7 +71,7 @@ bool ServerClaims::tryOne(Claim& claim)
     QString program;
     if (claim.lock->getLockInfo(&pid, &host, &program)) {
         const QString who = program == QLatin1String("ravelin-cli") ? QStringLiteral("a watch service")
-                                                                     : QStringLiteral("another Ravelin");
+                                                                    : QStringLiteral("another Ravelin");
         claim.holder = QStringLiteral("%1 (%2, process %3)").arg(who, program).arg(pid);
     } else {
         claim.holder = QStringLiteral("another program");

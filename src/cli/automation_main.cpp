@@ -37,7 +37,8 @@ int automationMain(const QList<QByteArray>& arguments, const QDateTime& now, con
         return 0;
     }
     if (verb != "check" && verb != "next")
-        return usage(verb.isEmpty() ? "automation needs check or next" : "automation has no '" + verb + "'; it has check and next");
+        return usage(verb.isEmpty() ? "automation needs check or next"
+                                    : "automation has no '" + verb + "'; it has check and next");
     if (arguments.size() > 3)
         return usage("automation " + verb + " takes one FILE");
     const QString path = arguments.size() == 3

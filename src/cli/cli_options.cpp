@@ -332,7 +332,16 @@ QByteArray watchHelpText()
 
 WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment)
 {
-    enum : int { ConfigFile = 256, ServersFile, Database, Interval, RetentionDays, TimeoutOption, JsonOutput, Automation };
+    enum : int {
+        ConfigFile = 256,
+        ServersFile,
+        Database,
+        Interval,
+        RetentionDays,
+        TimeoutOption,
+        JsonOutput,
+        Automation
+    };
     static const option kWatchOptions[] = {
         {"config", required_argument, nullptr, ConfigFile},
         {"automation", required_argument, nullptr, Automation},

@@ -29,7 +29,8 @@ WatchConfig parseWatchConfig(QByteArrayView text, const QString& path)
             QString file = QString::fromUtf8(value);
             if (file.startsWith(QStringLiteral("~/")))
                 file = QDir::homePath() + file.mid(1);
-            (key == "servers" ? config.servers : config.automation) = QFileInfo(path).absoluteDir().absoluteFilePath(file);
+            (key == "servers" ? config.servers
+                              : config.automation) = QFileInfo(path).absoluteDir().absoluteFilePath(file);
         } else if (key == "database") {
             config.database = QString::fromUtf8(value);
         } else if (key == "interval") {

@@ -180,10 +180,9 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         });
         QObject::connect(automation.get(), &AutomationRunner::scheduleRan, &application,
                          [&writer](const ScheduleRun& run) { writer.submitChange(run); });
-        QObject::connect(automation.get(), &AutomationRunner::auditLine, &application,
-                         [&audit](const QByteArray& server, const QByteArray& line) {
-                             audit->appendFor(server, {line});
-                         });
+        QObject::connect(
+            automation.get(), &AutomationRunner::auditLine, &application,
+            [&audit](const QByteArray& server, const QByteArray& line) { audit->appendFor(server, {line}); });
         QObject::connect(automation.get(), &AutomationRunner::logLine, &application,
                          [&output](const QByteArray& line) { output.writeMessage(line); });
     }

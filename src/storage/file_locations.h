@@ -14,11 +14,11 @@ struct FileLocations
     QString settings;
     QString maps;
     QString announcements;
-    QString commandHistory; // in the per-user state folder
-    QString auditLogFolder; // the per-user state folder
-    QString savedServers;   // in the per-user configuration folder
-    QString banReasons;     // in the per-user configuration folder
-    QString automation;     // automation.toml in the per-user configuration folder
+    QString commandHistory;   // in the per-user state folder
+    QString auditLogFolder;   // the per-user state folder
+    QString savedServers;     // in the per-user configuration folder
+    QString banReasons;       // in the per-user configuration folder
+    QString automation;       // automation.toml in the per-user configuration folder
     QString automationClaims; // the folder of automationClaimFolder()
 };
 

@@ -39,10 +39,10 @@ TEST(AutomationFile, SaysEachFaultWithItsLineAndColumn)
          "a.toml:4:9: cron: minute 61"},
         {"[[schedule]]\nname = \"a\"\nservers = [\"*\"]\nevery = \"30s\"\ncommands = ['x']\n", "a.toml:4:"},
         {"[[schedule]]\nname = \"a\"\nservers = [\"*\"]\ncron = \"* * * * *\"\nevery = \"1m\"\ncommands = ['x']\n",
-         "a.toml:5:1: a schedule has cron or every, not both"},
+         "a.toml:5:9: a schedule has cron or every, not both"},
         {"[[schedule]]\nname = \"a\"\nservers = [\"*\"]\nevery = \"1m\"\ncommands = ['login secret']\n",
          "a.toml:5:13: a schedule cannot log in"},
-        {"[[schedule]]\nname = \"a\"\nservers = [\"*\"]\nevery = \"1m\"\ncommands = ['say \\u20ac\\u4e00']\n",
+        {"[[schedule]]\nname = \"a\"\nservers = [\"*\"]\nevery = \"1m\"\ncommands = [\"say \\u20ac\\u4e00\"]\n",
          "a.toml:5:13: a command holds a character"},
         {"[[rule]]\nname = \"r\"\ndry_rn = true\n", "a.toml:3:1: a rule has no key \"dry_rn\""},
         {"[[rule]]\nname = \"r\"\nwhen = { address = [\"10.1.0.0/33\"] }\n", "a.toml:3:21:"},
@@ -62,7 +62,9 @@ TEST(AutomationFile, SaysEachFaultWithItsLineAndColumn)
                                                "cron = \"55 5 * * *\"\ncommands = ['exec game.sayAll \"Straße\"']\n"
                                                "missed = \"once\"\n");
     ASSERT_TRUE(good.ok());
-    EXPECT_EQ(good.file.schedules.first().commands.first(), QByteArray("exec game.sayAll \"Stra\xdf" "e\""));
+    EXPECT_EQ(good.file.schedules.first().commands.first(),
+              QByteArray("exec game.sayAll \"Stra\xdf"
+                         "e\""));
     EXPECT_EQ(good.file.schedules.first().missed, ScheduledJob::Missed::Once);
 }
 
@@ -70,9 +72,11 @@ TEST(AutomationFile, RulesMatchByAnyMarkAndSpareByAnyException)
 {
     const AutomationRead read = readAutomation(
         "[[rule]]\nname = \"cheat\"\nservers = [\"EU 1\"]\n"
-        "when = { hash = [\"" + kCheatHash + "\"], address = [\"10.1.0.0/16\", \"2001:db8::/32\"], name = \"^\\\\[XX\\\\]\", "
-        "players = \">= 2\", time = \"22:00-06:00\" }\n"
-        "except = { name = \"admin$\" }\n");
+        "when = { hash = [\""
+        + kCheatHash
+        + "\"], address = [\"10.1.0.0/16\", \"2001:db8::/32\"], name = \"^\\\\[XX\\\\]\", "
+          "players = \">= 2\", time = \"22:00-06:00\" }\n"
+          "except = { name = \"admin$\" }\n");
     ASSERT_TRUE(read.ok()) << read.problems.first().message.toStdString();
     const JoinRule& rule = read.file.rules.first();
     const auto player = [](const char* name, const char* address, const QByteArray& hash = {}) {
@@ -101,7 +105,10 @@ TEST(AutomationFile, RulesMatchByAnyMarkAndSpareByAnyException)
         {"spared by the exception", player("[XX]admin", "10.1.0.1"), night, false},
         {"another server", player("[XX]Bob", "10.1.0.1"), {QStringLiteral("EU 2"), 5, QTime(23, 30)}, false},
         {"too few players", player("[XX]Bob", "10.1.0.1"), {QStringLiteral("EU 1"), 1, QTime(23, 30)}, false},
-        {"past midnight, still in the span", player("[XX]Bob", "10.1.0.1"), {QStringLiteral("EU 1"), 5, QTime(5, 59)}, true},
+        {"past midnight, still in the span",
+         player("[XX]Bob", "10.1.0.1"),
+         {QStringLiteral("EU 1"), 5, QTime(5, 59)},
+         true},
         {"the span's end is out", player("[XX]Bob", "10.1.0.1"), {QStringLiteral("EU 1"), 5, QTime(6, 0)}, false},
     };
     for (const Case& c : cases) {
@@ -139,10 +146,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return fleet_->server(0).isUp() && fleet_->server(0).lastLook().isValid(); }, 10s));
     }
 
-    int joinCheat()
-    {
-        return server_.game().addPlayer({-1, "Recruit", "10.1.2.3", 1234, kCheatHash});
-    }
+    int joinCheat() { return server_.game().addPlayer({-1, "Recruit", "10.1.2.3", 1234, kCheatHash}); }
 
     RconSimServer server_{RconSimOptions{}};
     ServerWatch::Timing timing_;
@@ -155,8 +159,8 @@ TEST_F(AutomationRun, AKickRuleKicksWithinOneLookAndADryRunOnlySaysSo)
 {
     auto automation = runner("[[rule]]\nname = \"known cheat\"\nwhen = { hash = [\"" + kCheatHash
                              + "\"] }\naction = \"kick\"\n"
-                               "[[rule]]\nname = \"careful\"\nwhen = { hash = [\"" + kCheatHash
-                             + "\"] }\naction = \"ban\"\nban = \"1d\"\ndry_run = true\n");
+                               "[[rule]]\nname = \"careful\"\nwhen = { hash = [\""
+                             + kCheatHash + "\"] }\naction = \"ban\"\nban = \"1d\"\ndry_run = true\n");
     automation->start();
     watch();
     server_.clearReceivedLines();
@@ -164,9 +168,8 @@ TEST_F(AutomationRun, AKickRuleKicksWithinOneLookAndADryRunOnlySaysSo)
     ASSERT_TRUE(WaitUntil([&] { return server_.game().players().size() == 8; }, 10s)) << "the cheat was not kicked";
 
     const auto firing = [&](const QString& name) {
-        return std::find_if(events_.cbegin(), events_.cend(), [&](const WatchEvent& e) {
-            return e.kind == WatchEvent::Kind::Rule && e.text == name;
-        });
+        return std::find_if(events_.cbegin(), events_.cend(),
+                            [&](const WatchEvent& e) { return e.kind == WatchEvent::Kind::Rule && e.text == name; });
     };
     ASSERT_NE(firing(QStringLiteral("known cheat")), events_.cend());
     EXPECT_FALSE(firing(QStringLiteral("known cheat"))->dryRun);
@@ -175,7 +178,7 @@ TEST_F(AutomationRun, AKickRuleKicksWithinOneLookAndADryRunOnlySaysSo)
     EXPECT_EQ(firing(QStringLiteral("careful"))->outcome, QStringLiteral("ban"));
     const QList<QByteArray> sent = server_.receivedLines();
     EXPECT_TRUE(std::any_of(sent.cbegin(), sent.cend(), [&](const QByteArray& line) {
-        return line.contains("admin.kickPlayer " + QByteArray::number(id));
+        return line.toLower().contains("admin.kickplayer " + QByteArray::number(id));
     }));
     EXPECT_FALSE(
         std::any_of(sent.cbegin(), sent.cend(), [](const QByteArray& line) { return line.contains("banPlayerKey"); }));
@@ -207,7 +210,8 @@ TEST_F(AutomationRun, AScheduleRunsItsCommandsInTurnAndKeepsTheirReplies)
 TEST_F(AutomationRun, AServerClaimedElsewhereIsLeftAlone)
 {
     QTemporaryDir claims;
-    const QByteArray text = "[[schedule]]\nname = \"warn\"\nservers = [\"*\"]\nevery = \"1h\"\ncommands = ['exec sv.maxPlayers']\n";
+    const QByteArray text =
+        "[[schedule]]\nname = \"warn\"\nservers = [\"*\"]\nevery = \"1h\"\ncommands = ['exec sv.maxPlayers']\n";
     auto first = runner(text, claims.path());
     first->start();
     watch();

@@ -5,6 +5,7 @@
 
 #include "app/list_box.h"
 #include "app/player_history_window.h"
+#include "storage/file_locations.h"
 #include "store/player_store.h"
 #include "window_fixture.h"
 
