@@ -52,7 +52,7 @@ void AutomationRunner::start(const QList<ScheduleRun>& lastRuns)
     if (started_)
         return;
     started_ = true;
-    connect(&fleet_, &Fleet::observed, this, [this](const QList<WatchEvent>& events) { onObserved(events); });
+    connect(&fleet_, &Fleet::observed, this, &AutomationRunner::onObserved);
     // The fleet's servers can change (the window's list is edited): claim anew.
     connect(&fleet_, &Fleet::serverChanged, this, [this] { claimServers(); });
     claimServers();
@@ -78,8 +78,11 @@ void AutomationRunner::start(const QList<ScheduleRun>& lastRuns)
                     QStringLiteral("schedule \"%1\": a run fell due at %2 while nothing ran; running it once now")
                         .arg(job.name, due->toTimeZone(options_.zone).toString(Qt::ISODate))
                         .toUtf8());
-                // Once the fleet has had its first look, so that servers are up.
-                QTimer::singleShot(0, this, [this, i] { runNow(i); });
+                // On each server once it is up: at start the fleet is still logging in.
+                for (qsizetype s = 0; s < fleet_.size(); ++s) {
+                    if (job.servers.takes(fleet_.server(s).target().name))
+                        missed_.insert({i, fleet_.server(s).target().name});
+                }
             }
         }
     }
@@ -132,7 +135,10 @@ void AutomationRunner::onTimer()
     for (qsizetype i = 0; i < file_.schedules.size(); ++i) {
         if (!next_[i] || *next_[i] > now)
             continue;
-        // However long the program slept, a schedule runs once for it.
+        // However long the program slept, a schedule runs once for it; an
+        // "every" counts on from when this run was due, so that it keeps its
+        // step whatever a run takes.
+        anchors_[i] = *next_[i];
         next_[i] = nextRun(i, now);
         const ScheduledJob& job = file_.schedules[i];
         for (qsizetype s = 0; s < fleet_.size(); ++s) {
@@ -241,7 +247,6 @@ void AutomationRunner::finishRun(const ScheduleRun& run, const QString& address)
     const qsizetype schedule = found - file_.schedules.cbegin();
     running_.remove({schedule, run.server});
     last_.insert({schedule, run.server}, run);
-    anchors_[schedule] = run.started;
 
     WatchEvent event;
     event.kind = WatchEvent::Kind::Schedule;
@@ -262,13 +267,27 @@ void AutomationRunner::finishRun(const ScheduleRun& run, const QString& address)
     emit changed();
 }
 
-void AutomationRunner::onObserved(const QList<WatchEvent>& events)
+void AutomationRunner::onObserved(const QList<WatchEvent>& events, const QList<PopulationSample>& samples)
 {
+    // A look has ended on these servers: they are up and take commands.
+    for (const PopulationSample& sample : samples) {
+        const std::optional<qsizetype> index = fleet_.indexOf(sample.server);
+        for (qsizetype i = 0; index && i < file_.schedules.size(); ++i) {
+            if (claims_.holds(sample.server) && missed_.remove({i, sample.server}))
+                runOn(i, fleet_.server(*index), false);
+        }
+    }
+    // The hooks hear of the look first, then of what the rules made of it,
+    // as the watch's own output says them.
+    for (const WatchEvent& event : events) {
+        if (claims_.holds(event.server)) {
+            for (const auto& sender : webhooks_)
+                sender->post(event);
+        }
+    }
     for (const WatchEvent& event : events) {
         if (!claims_.holds(event.server))
             continue;
-        for (const auto& sender : webhooks_)
-            sender->post(event);
         switch (event.kind) {
         case WatchEvent::Kind::Join:
         case WatchEvent::Kind::Rename:
@@ -402,6 +421,12 @@ QList<AutomationRunner::ScheduleStatus> AutomationRunner::schedules() const
         statuses.append(status);
     }
     return statuses;
+}
+
+bool AutomationRunner::webhooksDelivered() const
+{
+    return std::all_of(webhooks_.cbegin(), webhooks_.cend(),
+                       [](const std::unique_ptr<WebhookSender>& sender) { return sender->waiting() == 0; });
 }
 
 QList<QPair<QString, QString>> AutomationRunner::heldElsewhere() const

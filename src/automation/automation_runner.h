@@ -76,6 +76,8 @@ public:
     void runNow(qsizetype schedule);
 
     QList<ScheduleStatus> schedules() const;
+    // Every event handed to a webhook has been delivered (or given up on).
+    bool webhooksDelivered() const;
     // The fleet's servers whose automation another program runs, with who.
     QList<QPair<QString, QString>> heldElsewhere() const;
 
@@ -99,7 +101,7 @@ private:
     };
 
     void claimServers();
-    void onObserved(const QList<WatchEvent>& events);
+    void onObserved(const QList<WatchEvent>& events, const QList<PopulationSample>& samples);
     void fireRules(const WatchEvent& player);
     void act(const JoinRule& rule, const WatchEvent& player, ServerWatch& watch);
 
@@ -128,6 +130,7 @@ private:
     QList<QDateTime> anchors_;             // by schedule: where an "every" counts from
     QHash<RunKey, ScheduleRun> last_;      // the last run of each schedule on each server
     QSet<RunKey> running_;
+    QSet<RunKey> missed_; // runs missed while nothing ran, made up for when the server is up
     // The rules that fired for a player on a server, by rule, server and
     // player, until they leave: a rename does not fire a rule again.
     QSet<QString> fired_;

@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QSocketNotifier>
@@ -30,7 +31,9 @@
 namespace {
 
 // How long the watch may take to write what it holds once told to stop.
-constexpr std::chrono::milliseconds kStopWithin{4000};
+constexpr std::chrono::milliseconds kStopWithin{3000};
+// ... and how long its webhooks may take to send what they hold, before that.
+constexpr std::chrono::milliseconds kWebhooksWithin{1500};
 
 int failure(const QByteArray& message)
 {
@@ -202,6 +205,11 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
     if (automation)
         automation->start(lastRuns);
     QCoreApplication::exec();
+    // The webhooks get a moment to tell of the watch's end.
+    QElapsedTimer stopping;
+    stopping.start();
+    while (automation && !automation->webhooksDelivered() && stopping.elapsed() < kWebhooksWithin.count())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     // What waits is written now, or said to be lost.
     writer.flush(kStopWithin);
     ::close(stopFd);

@@ -15,6 +15,7 @@
 #include "sim_server.h"
 #include "storage/audit_log.h"
 #include "storage/password_store.h"
+#include "store/player_store.h"
 #include "support/listings.h"
 #include "support/printers.h"
 #include "support/wait.h"
@@ -145,6 +146,11 @@ protected:
         for (auto it = environment.begin(); it != environment.end(); ++it)
             env.insert(it.key(), it.value());
         return env;
+    }
+    QString writeFileAt(const QString& name, const QByteArray& bytes)
+    {
+        writeFile(folder_.filePath(name), bytes);
+        return folder_.filePath(name);
     }
     QStringList single(const QStringList& more) const
     {
@@ -1007,6 +1013,58 @@ TEST_F(CliTest, WatchRecordsThePlayersThatHistoryFinds)
         EXPECT_FALSE(session["left"].toString().isEmpty()) << "the watch's end closed the session";
         EXPECT_FALSE(player["last_seen"].toString().isEmpty());
     }
+}
+
+// ravelin-cli watch runs the automation file: a schedule missed while nothing
+// ran runs at start, a rule kicks the player on its list, each is a JSON
+// event, and the runs are in the store; a faulty file says where.
+TEST_F(CliTest, WatchRunsTheAutomationAndCheckSaysWhereAFileIsWrong)
+{
+    RconSimServer& server = addServer();
+    const SimPlayer cheat = server.game().players().first();
+    const QString database = folder_.filePath("players.sqlite");
+    {
+        PlayerStore store(*parseStoreLocation(database));
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.recordScheduleRun({"warn", "eu1", QDateTime::currentDateTimeUtc().addSecs(-7200),
+                                             QDateTime::currentDateTimeUtc().addSecs(-7200), {"x"}, {""}, "done"}));
+    }
+    const QString automation = writeFileAt("automation.toml",
+        "[[schedule]]\nname = \"warn\"\nservers = [\"*\"]\nevery = \"1h\"\nmissed = \"once\"\n"
+        "commands = ['exec game.sayAll \"Restart soon\"']\n"
+        "[[rule]]\nname = \"cheat\"\nwhen = { hash = [\"" + cheat.keyHash + "\"] }\naction = \"kick\"\n");
+    QProcess watch;
+    watch.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}}));
+    watch.setChildProcessModifier([] { ::setsid(); });
+    watch.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"watch", "--servers", serversFile({{"eu1", &server}}), "--json",
+                                                      "--database", database, "--automation", automation});
+    QByteArray printed;
+    const auto printedHas = [&](const QByteArray& part) {
+        printed += watch.readAllStandardOutput();
+        return printed.contains(part);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return printedHas(R"("event":"schedule","name":"warn","outcome":"done")"); }, 20s))
+        << printed.data() << watch.readAllStandardError().data();
+    ASSERT_TRUE(WaitUntil([&] { return printedHas(R"("action":"kick","dry_run":false)"); }, 20s)) << printed.data();
+    EXPECT_TRUE(printedHas(R"("event":"rule","name":"cheat","player":")" + cheat.name));
+    ASSERT_TRUE(WaitUntil([&] { return printedHas(R"("event":"leave")"); }, 20s)) << "the cheat was not kicked";
+    ::kill(pid_t(watch.processId()), SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return watch.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(watch.exitCode(), 0) << watch.readAllStandardError().data();
+    const QList<QByteArray> sent = server.receivedLines();
+    EXPECT_EQ(std::count_if(sent.cbegin(), sent.cend(),
+                            [](const QByteArray& line) { return line.contains("game.sayAll \"Restart soon\""); }),
+              1);
+    PlayerStore store(*parseStoreLocation(database));
+    ASSERT_TRUE(store.open());
+    const QList<ScheduleRun> runs = store.scheduleRuns("warn");
+    ASSERT_EQ(runs.size(), 2);
+    EXPECT_EQ(runs.first().commands, QStringList{"exec game.sayAll \"Restart soon\""});
+
+    writeFileAt("automation.toml", "[[rule]]\nname = \"r\"\naction = \"kik\"\n");
+    const Outcome check = run({"automation", "check", automation});
+    EXPECT_EQ(check.status, 2);
+    EXPECT_TRUE(check.err.startsWith(QFile::encodeName(automation) + ":3:10: action is")) << check.err.data();
 }
 
 // What the watch service reads: watch.conf and the watch's command line,
