@@ -119,7 +119,7 @@ void FleetWindow::runAutomation(const QList<ScheduleRun>& lastRuns)
     const AutomationRead read = readAutomationFile(options_.automationPath);
     if (!read.ok()) {
         QStringList problems;
-        for (const AutomationProblem& problem : read.problems)
+        for (const FileProblem& problem : read.problems)
             problems.append(problem.text(options_.automationPath));
         automationLabel_->setText(QStringLiteral("The automation file has problems; nothing of it runs:\n")
                                   + problems.join(u'\n'));

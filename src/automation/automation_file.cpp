@@ -59,7 +59,7 @@ private:
     Watchlist readPlayers(const toml::table& table, const QString& section, JoinRule* rule);
 
     AutomationFile file_;
-    QList<AutomationProblem> problems_;
+    QList<FileProblem> problems_;
     QSet<QString> scheduleNames_;
     QSet<QString> ruleNames_;
 };
@@ -421,20 +421,13 @@ AutomationRead Reader::read(const QByteArray& text)
                 (this->*section->second)(*entry.as_table());
         }
     }
-    std::sort(problems_.begin(), problems_.end(), [](const AutomationProblem& a, const AutomationProblem& b) {
+    std::sort(problems_.begin(), problems_.end(), [](const FileProblem& a, const FileProblem& b) {
         return std::pair(a.line, a.column) < std::pair(b.line, b.column);
     });
     return {problems_.isEmpty() ? file_ : AutomationFile(), problems_};
 }
 
 } // namespace
-
-QString AutomationProblem::text(const QString& fileName) const
-{
-    if (line <= 0)
-        return QStringLiteral("%1: %2").arg(fileName, message);
-    return QStringLiteral("%1:%2:%3: %4").arg(fileName).arg(line).arg(column).arg(message);
-}
 
 bool PlayerCount::holds(int players) const
 {

@@ -10,6 +10,7 @@
 #include "admin/fleet_admin.h"
 #include "automation/cron_schedule.h"
 #include "automation/webhook_sender.h"
+#include "core/file_problem.h"
 #include "watch/watchlist.h"
 
 #include <QByteArray>
@@ -22,15 +23,6 @@
 #include <optional>
 #include <variant>
 
-struct AutomationProblem
-{
-    int line = 0; // 1-based; 0 when the fault is the file's, not a place in it
-    int column = 0;
-    QString message;
-
-    // "FILE:LINE:COLUMN: message", as compilers say it.
-    QString text(const QString& fileName) const;
-};
 
 // Which saved servers an entry acts on: names, or every server ("*").
 struct ServerScope
@@ -126,7 +118,7 @@ struct AutomationFile
 struct AutomationRead
 {
     AutomationFile file;
-    QList<AutomationProblem> problems; // in the order of the file
+    QList<FileProblem> problems; // in the order of the file
 
     bool ok() const { return problems.isEmpty(); }
 };
