@@ -47,7 +47,7 @@ int automationMain(const QList<QByteArray>& arguments, const QDateTime& now, con
 
     const AutomationRead read = readAutomationFile(path);
     if (!read.ok()) {
-        for (const AutomationProblem& problem : read.problems)
+        for (const FileProblem& problem : read.problems)
             std::fprintf(stderr, "%s\n", problem.text(path).toUtf8().constData());
         return int(ExitStatus::Usage);
     }

@@ -165,7 +165,7 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         const AutomationRead read = readAutomationFile(automationFile);
         if (!read.ok()) {
             QByteArray message;
-            for (const AutomationProblem& problem : read.problems)
+            for (const FileProblem& problem : read.problems)
                 message += problem.text(automationFile).toUtf8() + '\n';
             message.chop(1);
             return failure(message);

@@ -20,7 +20,7 @@ const QByteArray kCheatHash = "0123456789abcdef0123456789abcdef";
 QStringList problemTexts(const QByteArray& text)
 {
     QStringList texts;
-    for (const AutomationProblem& problem : readAutomation(text).problems)
+    for (const FileProblem& problem : readAutomation(text).problems)
         texts.append(problem.text(QStringLiteral("a.toml")));
     return texts;
 }
