@@ -372,6 +372,47 @@ TEST(GameStateTest, CommandsChangeTheGameAsTheListingsShow)
     EXPECT_EQ(game.currentMapIndex(), 0);
 }
 
+// Settings are read with no value and set with one, in any case; an unknown
+// one is an unknown command. The rotation can be emptied, and the next map chosen.
+TEST(GameStateTest, SettingsTheRotationsEndAndTheNextMap)
+{
+    GameState game;
+    game.setRotation({{"a", "gpm_cq", "64"}, {"b", "gpm_coop", "16"}, {"c", "gpm_cq", "32"}});
+    const struct
+    {
+        QByteArray command;
+        QByteArray reply;
+    } steps[] = {
+        {"sv.ticketRatio", "100\n"},
+        {"SV.TICKETRATIO 250", ""},
+        {"sv.ticketratio", "250\n"},
+        {"sv.welcomeMessage \"Hi \xe9 there\"", ""},
+        {"sv.welcomeMessage", "Hi \xe9 there\n"},
+        {"sv.voipEnabled", "1\n"},
+        {"sv.numPlayersNeededToStart", "2\n"},
+        {"sv.noSuchThing", "Unknown object or method!\n"},
+        {"sv.noSuchThing 4", "Unknown object or method!\n"},
+        {"admin.nextLevel", "1\n"},
+        {"admin.nextLevel 2", ""},
+        {"admin.nextLevel 3", "error: no map at index '3'\n"},
+        {"admin.nextLevel", "2\n"},
+        {"mapList.remove 1", ""},
+        {"admin.nextLevel", "1\n"}, // "c" moved up and is still the one to come
+        {"admin.runNextLevel", ""},
+        {"admin.currentLevel", "1\n"},
+        {"admin.nextLevel", "0\n"},
+        {"mapList.clear", ""},
+        {"maplist.list", ""},
+        {"admin.nextLevel 0", "error: no map at index '0'\n"},
+        {"mapList.append d", ""},
+        {"maplist.list", "0: \"d\" gpm_cq 64\n"},
+    };
+    for (const auto& s : steps)
+        EXPECT_EQ(game.execute(s.command), s.reply) << s.command.toStdString();
+    EXPECT_EQ(game.setting("SV.ticketRatio"), QByteArray("250"));
+    EXPECT_EQ(game.setting("sv.noSuchThing"), std::nullopt);
+}
+
 TEST(GameStateTest, KeepsTheChatAndDemoRecords)
 {
     GameState game;

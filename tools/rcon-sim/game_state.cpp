@@ -169,6 +169,8 @@ QByteArray GameState::execute(const QByteArray& command)
         {"maplist.append", &GameState::appendMap},
         {"maplist.remove", &GameState::removeMap},
         {"maplist.save", &GameState::saveMaps},
+        {"maplist.clear", &GameState::clearMaps},
+        {"admin.nextlevel", &GameState::nextLevel},
         {"admin.runnextlevel", &GameState::runNextLevel},
         {"admin.restartmap", &GameState::restartMap},
         {"gamelogic.togglepause", &GameState::togglePause},
@@ -188,14 +190,11 @@ QByteArray GameState::execute(const QByteArray& command)
         return addressBanListing();
     if (method == "maplist.list")
         return mapListing();
-    // A few of the server's variables: read with no value, set with one.
-    if (method == "sv.servername" || method == "sv.maxplayers" || method == "sv.welcomemessage") {
-        QByteArray& variable = method == "sv.servername" ? serverName_
-            : method == "sv.maxplayers"                  ? maxPlayers_
-                                                         : welcomeMessage_;
+    // The server's settings: read with no value, set with one.
+    if (Setting* setting = findSetting(method)) {
         if (args.trimmed().isEmpty())
-            return variable + '\n';
-        variable = quotedText(args.trimmed());
+            return setting->value + '\n';
+        setting->value = quotedText(args.trimmed());
         return {};
     }
     for (const Method& m : methods) {
@@ -203,6 +202,45 @@ QByteArray GameState::execute(const QByteArray& command)
             return (this->*m.handler)(args);
     }
     return "Unknown object or method!\n";
+}
+
+QList<GameState::Setting> GameState::defaultSettings()
+{
+    return {
+        {"sv.serverName", "Ravelin practice server"},
+        {"sv.maxPlayers", "64"},
+        {"sv.welcomeMessage", "Welcome to the practice server"},
+        {"sv.ticketRatio", "100"},
+        {"sv.roundsPerMap", "3"},
+        {"sv.timeLimit", "0"},
+        {"sv.scoreLimit", "0"},
+        {"sv.spawnTime", "15"},
+        {"sv.manDownTime", "15"},
+        {"sv.teamRatioPercent", "100"},
+        {"sv.autoBalanceTeam", "1"},
+        {"sv.numPlayersNeededToStart", "2"},
+        {"sv.autoRecord", "0"},
+        {"sv.punishTeamKills", "1"},
+        {"sv.voipEnabled", "1"},
+    };
+}
+
+GameState::Setting* GameState::findSetting(const QByteArray& name)
+{
+    for (Setting& setting : settings_) {
+        if (setting.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &setting;
+    }
+    return nullptr;
+}
+
+std::optional<QByteArray> GameState::setting(const QByteArray& name) const
+{
+    for (const Setting& setting : settings_) {
+        if (setting.name.compare(name, Qt::CaseInsensitive) == 0)
+            return setting.value;
+    }
+    return std::nullopt;
 }
 
 QByteArray GameState::playerListing() const
@@ -329,6 +367,16 @@ void GameState::setRotation(const QList<SimMap>& maps)
 {
     rotation_ = maps;
     currentMap_ = 0;
+    nextMap_.reset();
+}
+
+int GameState::nextMapIndex() const
+{
+    if (rotation_.isEmpty())
+        return 0;
+    if (nextMap_ && *nextMap_ < rotation_.size())
+        return *nextMap_;
+    return (currentMap_ + 1) % int(rotation_.size());
 }
 
 qsizetype GameState::playerIndex(const QByteArray& idText) const
@@ -462,6 +510,11 @@ QByteArray GameState::removeMap(const QByteArray& args)
         --currentMap_;
     if (currentMap_ >= rotation_.size())
         currentMap_ = 0;
+    // The map chosen to come next keeps its place, or the choice goes with it.
+    if (nextMap_ && index < *nextMap_)
+        --*nextMap_;
+    else if (nextMap_ && index == *nextMap_)
+        nextMap_.reset();
     return {};
 }
 
@@ -480,9 +533,31 @@ void GameState::startNewRound()
     paused_ = false;
 }
 
+// Empties the rotation; a choice of the next map goes with it.
+QByteArray GameState::clearMaps(const QByteArray&)
+{
+    rotation_.clear();
+    currentMap_ = 0;
+    nextMap_.reset();
+    return {};
+}
+
+QByteArray GameState::nextLevel(const QByteArray& args)
+{
+    if (args.trimmed().isEmpty())
+        return QByteArray::number(nextMapIndex()) + '\n';
+    bool ok = false;
+    const int index = args.trimmed().toInt(&ok);
+    if (!ok || index < 0 || index >= rotation_.size())
+        return "error: no map at index '" + args.trimmed() + "'\n";
+    nextMap_ = index;
+    return {};
+}
+
 QByteArray GameState::runNextLevel(const QByteArray&)
 {
-    currentMap_ = rotation_.isEmpty() ? 0 : (currentMap_ + 1) % int(rotation_.size());
+    currentMap_ = nextMapIndex();
+    nextMap_.reset();
     startNewRound();
     return {};
 }

@@ -81,11 +81,16 @@ public:
 
     // Runs one console command (what follows "exec ") and gives the console's
     // reply; commands that change the game give the empty text. Besides the
-    // commands of the administration tabs, the variables sv.serverName,
-    // sv.maxPlayers and sv.welcomeMessage answer with their value, and
-    // admin.currentLevel (like mapList.currentMap) with the index of the map
-    // being played in the rotation.
+    // commands of the administration tabs, the common sv.* settings (see
+    // setting) answer with their value when given none and take one when
+    // given it, admin.currentLevel (like mapList.currentMap) answers with the
+    // index of the map being played in the rotation, and admin.nextLevel with
+    // the index of the map to come, or sets it.
     QByteArray execute(const QByteArray& command);
+
+    // The value of a setting ("sv.ticketRatio", in any case), or nothing for a
+    // setting the server does not have.
+    std::optional<QByteArray> setting(const QByteArray& name) const;
 
     // The listings, as the console prints them.
     QByteArray playerListing() const;
@@ -120,6 +125,8 @@ public:
     int saveCount() const { return saveCount_; }
 
     int currentMapIndex() const { return currentMap_; }
+    // The map admin.runNextLevel goes to.
+    int nextMapIndex() const;
     int restartCount() const { return restarts_; }
     bool paused() const { return paused_; }
 
@@ -139,6 +146,8 @@ private:
     QByteArray appendMap(const QByteArray& args);
     QByteArray removeMap(const QByteArray& args);
     QByteArray saveMaps(const QByteArray& args);
+    QByteArray clearMaps(const QByteArray& args);
+    QByteArray nextLevel(const QByteArray& args);
     QByteArray runNextLevel(const QByteArray& args);
     QByteArray restartMap(const QByteArray& args);
     QByteArray togglePause(const QByteArray& args);
@@ -161,9 +170,16 @@ private:
     bool paused_ = false;
     QList<SimChatLine> chat_;
     QList<SimDemo> demos_;
-    QByteArray serverName_ = "Ravelin practice server";
-    QByteArray maxPlayers_ = "64";
-    QByteArray welcomeMessage_ = "Welcome to the practice server";
+    std::optional<int> nextMap_; // set by admin.nextLevel; else the map after the current one
+    // The settings, each by its name as the server spells it; looked up in any case.
+    struct Setting
+    {
+        QByteArray name;
+        QByteArray value;
+    };
+    QList<Setting> settings_ = defaultSettings();
+    static QList<Setting> defaultSettings();
+    Setting* findSetting(const QByteArray& name);
     QRandomGenerator churnRandom_{1};
     int recruits_ = 0;
 };
