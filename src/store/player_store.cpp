@@ -1,5 +1,6 @@
 #include "store/player_store.h"
 
+#include "desired/server_state_json.h"
 #include "storage/file_locations.h"
 
 #include <QAtomicInteger>
@@ -90,6 +91,12 @@ const QList<QStringList> kMigrations = {
         // The newest run of each schedule on each server is the last row of its range here.
         QStringLiteral("CREATE INDEX schedule_runs_newest ON schedule_runs (schedule, server_id, started)"),
         QStringLiteral("CREATE INDEX schedule_runs_started ON schedule_runs (started)"),
+    },
+    {
+        // A server's state before a change, as JSON (see server_state_json.h).
+        QStringLiteral("CREATE TABLE snapshots (id {id}, taken BIGINT NOT NULL, server_id BIGINT NOT NULL "
+                       "REFERENCES servers (id), label TEXT NOT NULL, state TEXT NOT NULL, user_name TEXT NOT NULL)"),
+        QStringLiteral("CREATE INDEX snapshots_newest ON snapshots (server_id, taken)"),
     },
 };
 
@@ -185,6 +192,11 @@ QStringList listFromJson(const QString& text)
 const QString kNewestRunOfItsPair = QStringLiteral(
     "(SELECT newest.id FROM schedule_runs newest WHERE newest.schedule = schedule_runs.schedule AND "
     "newest.server_id = schedule_runs.server_id ORDER BY newest.started DESC, newest.id DESC LIMIT 1)");
+
+// The newest snapshot of the same server as the row of snapshots in the outer statement.
+const QString kNewestSnapshotOfItsServer = QStringLiteral(
+    "(SELECT newest.id FROM snapshots newest WHERE newest.server_id = snapshots.server_id "
+    "ORDER BY newest.taken DESC, newest.id DESC LIMIT 1)");
 
 QString errorText(const QSqlError& error)
 {
@@ -731,6 +743,8 @@ bool PlayerStore::removeOlderThan(int days, const QDateTime& now)
         QStringLiteral("DELETE FROM sessions WHERE left_at < ?"),
         // The runner reads when each schedule last ran to know what it missed.
         QStringLiteral("DELETE FROM schedule_runs WHERE started < ? AND id <> ") + kNewestRunOfItsPair,
+        // An undo goes back to the newest snapshot of a server, however old.
+        QStringLiteral("DELETE FROM snapshots WHERE taken < ? AND id <> ") + kNewestSnapshotOfItsServer,
         QStringLiteral("DELETE FROM player_names WHERE last_seen < ? AND ")
             + noted.arg(QStringLiteral("player_names.player_id")),
         QStringLiteral("DELETE FROM player_addresses WHERE last_seen < ? AND ")
@@ -1146,6 +1160,125 @@ QList<ScheduleRun> PlayerStore::scheduleRuns(const QString& schedule, int limit)
         return {};
     return readScheduleRuns(QStringLiteral("WHERE schedule = ? ORDER BY started DESC, schedule_runs.id DESC LIMIT ?"),
                             {schedule, std::max(limit, 0)});
+}
+
+std::optional<qint64> PlayerStore::saveSnapshot(const QString& server, const ServerState& state, const QString& label,
+                                                const QString& user, const QDateTime& taken)
+{
+    lastError_.clear();
+    if (server.isEmpty()) {
+        fail(QStringLiteral("A snapshot must name its server"));
+        return std::nullopt;
+    }
+    if (!reopenIfNeeded())
+        return std::nullopt;
+    Connection& db = *connection_;
+    const qint64 at = msecs(taken);
+    if (!db.begin()) {
+        reconnect_ = true;
+        fail(db.error);
+        return std::nullopt;
+    }
+    const std::optional<qint64> serverNumber = serverId(server, at);
+    QVariant id;
+    if (serverNumber) {
+        id = db.value(QStringLiteral("INSERT INTO snapshots (taken, server_id, label, state, user_name) "
+                                     "VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                      {at, *serverNumber, label, serverStateJson(state), user});
+    }
+    if (!id.isValid() || !db.commit()) {
+        db.rollback();
+        reconnect_ = true;
+        fail(db.error);
+        return std::nullopt;
+    }
+    return id.toLongLong();
+}
+
+std::optional<QList<StateSnapshot>> PlayerStore::readSnapshots(const QString& where, const QVariantList& values,
+                                                               bool withState)
+{
+    QSqlQuery* rows = connection_->run(
+        QStringLiteral("SELECT snapshots.id, taken, servers.name, label, user_name, %1 FROM snapshots "
+                       "JOIN servers ON servers.id = snapshots.server_id ")
+                .arg(withState ? QStringLiteral("state") : QStringLiteral("''"))
+            + where,
+        values);
+    if (!rows) {
+        reconnect_ = true;
+        fail(connection_->error);
+        return std::nullopt;
+    }
+    QList<StateSnapshot> snapshots;
+    while (rows->next()) {
+        StateSnapshot snapshot;
+        snapshot.id = rows->value(0).toLongLong();
+        snapshot.taken = timeFrom(rows->value(1));
+        snapshot.server = rows->value(2).toString();
+        snapshot.label = rows->value(3).toString();
+        snapshot.user = rows->value(4).toString();
+        if (withState) {
+            // A snapshot that cannot be read back must not pass for an empty state.
+            std::optional<ServerState> state = serverStateFromJson(rows->value(5).toString());
+            if (!state) {
+                rows->finish();
+                fail(QStringLiteral("Snapshot %1 of %2 cannot be read").arg(snapshot.id).arg(snapshot.server));
+                return std::nullopt;
+            }
+            snapshot.state = std::move(*state);
+        }
+        snapshots.append(snapshot);
+    }
+    rows->finish();
+    return snapshots;
+}
+
+QList<StateSnapshot> PlayerStore::latestSnapshots(const QStringList& servers)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    const std::optional<QList<StateSnapshot>> newest = readSnapshots(
+        QStringLiteral("WHERE snapshots.id = ") + kNewestSnapshotOfItsServer + QStringLiteral(" ORDER BY servers.name"),
+        {}, true);
+    if (!newest)
+        return {};
+    if (servers.isEmpty())
+        return *newest;
+    QList<StateSnapshot> chosen;
+    for (const StateSnapshot& snapshot : *newest) {
+        if (servers.contains(snapshot.server))
+            chosen.append(snapshot);
+    }
+    return chosen;
+}
+
+std::optional<StateSnapshot> PlayerStore::snapshot(qint64 id)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return std::nullopt;
+    const std::optional<QList<StateSnapshot>> found = readSnapshots(QStringLiteral("WHERE snapshots.id = ?"), {id},
+                                                                    true);
+    if (!found)
+        return std::nullopt;
+    if (found->isEmpty()) {
+        fail(QStringLiteral("There is no snapshot %1").arg(id));
+        return std::nullopt;
+    }
+    return found->first();
+}
+
+QList<StateSnapshot> PlayerStore::snapshotsTaken(const QString& server, int limit)
+{
+    lastError_.clear();
+    if (!reopenIfNeeded())
+        return {};
+    const QString order = QStringLiteral("ORDER BY taken DESC, snapshots.id DESC LIMIT ?");
+    const std::optional<QList<StateSnapshot>> found = server.isEmpty()
+        ? readSnapshots(order, {std::max(limit, 0)}, false)
+        : readSnapshots(QStringLiteral("WHERE servers.name = ? ") + order, {server, std::max(limit, 0)}, false);
+    return found.value_or(QList<StateSnapshot>());
 }
 
 bool PlayerStore::apply(const StoreChange& change)

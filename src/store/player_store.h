@@ -2,7 +2,8 @@
 
 // The one place history lives: servers, players (by key hash), the names and
 // addresses each was seen with, sessions, population samples, bans seen,
-// this client's actions, notes on players and the runs of scheduled jobs, in
+// this client's actions, notes on players, the runs of scheduled jobs and
+// snapshots of servers' state, in
 // SQLite or PostgreSQL through
 // Qt SQL. Both get the same schema and the same queries; the schema is brought
 // up to date by numbered migrations when the store is opened.
@@ -12,6 +13,7 @@
 // that may be hostile.
 
 #include "automation/schedule_run.h"
+#include "desired/server_state.h"
 #include "store/ban_record.h"
 #include "store/store_location.h"
 #include "watch/watch_event.h"
@@ -64,6 +66,17 @@ struct PlayerHistory
     QList<BanRecord> bans;         // bans this client placed on the hash, the newest first
 };
 
+// A server's state as it was kept before a change, to go back to.
+struct StateSnapshot
+{
+    qint64 id = 0;
+    QDateTime taken;
+    QString server;
+    QString label; // what it was taken before: "before apply"
+    QString user;
+    ServerState state;
+};
+
 // Taking an entry off the watchlist, by its number in the store.
 struct WatchEntryRemoval
 {
@@ -81,7 +94,7 @@ class PlayerStore
 {
 public:
     // The schema version this program writes.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     explicit PlayerStore(StoreLocation location);
     ~PlayerStore();
@@ -149,6 +162,21 @@ public:
     // of them. None, with lastError() saying why, on failure.
     QList<ScheduleRun> scheduleRuns(const QString& schedule, int limit = 50);
 
+    // Keeps a snapshot of `server`'s state and gives its number; nothing,
+    // with lastError() saying why, on failure.
+    std::optional<qint64> saveSnapshot(const QString& server, const ServerState& state, const QString& label,
+                                       const QString& user, const QDateTime& taken = QDateTime::currentDateTimeUtc());
+    // The newest snapshot of each of `servers` that has one (of every server
+    // when none are named), by server. None, with lastError() saying why, on
+    // failure, or when a snapshot cannot be read back.
+    QList<StateSnapshot> latestSnapshots(const QStringList& servers = {});
+    // The snapshot with number `id`; nothing, with lastError() saying why,
+    // when there is none or it cannot be read back.
+    std::optional<StateSnapshot> snapshot(qint64 id);
+    // The snapshots of `server` (of every server when empty), the newest
+    // first, at most `limit` of them; their states are left empty.
+    QList<StateSnapshot> snapshotsTaken(const QString& server = {}, int limit = 50);
+
     // Makes one change of any kind; what a watchlist entry is given for a
     // number is dropped.
     bool apply(const StoreChange& change);
@@ -157,7 +185,9 @@ public:
     // sessions, samples, events, actions, bans, names and addresses, runs of
     // scheduled jobs, and players left with nothing (a player with a note, or
     // on a server now, stays). The newest run of each schedule on each server
-    // stays however old: it says when the schedule last ran. Nothing for 0 days or fewer: history is kept for ever.
+    // stays however old: it says when the schedule last ran. So does the
+    // newest snapshot of each server: it is what an undo goes back to.
+    // Nothing for 0 days or fewer: history is kept for ever.
     // False on failure.
     bool removeOlderThan(int days, const QDateTime& now = QDateTime::currentDateTimeUtc());
 
@@ -183,6 +213,7 @@ private:
     std::optional<qint64> serverId(const QString& name, qint64 at);
     QList<BanRecord> readBans(const QString& where, const QVariantList& values);
     QList<ScheduleRun> readScheduleRuns(const QString& where, const QVariantList& values);
+    std::optional<QList<StateSnapshot>> readSnapshots(const QString& where, const QVariantList& values, bool withState);
 
     StoreLocation location_;
     QString connectionName_;

@@ -536,8 +536,8 @@ TEST_P(StoreTest, AVersionOneStoreIsUpgradedInPlace)
         ASSERT_TRUE(store.record({PlayerEvent(WatchEvent::Kind::Join, 0, kHashA, QStringLiteral("Ann"), "1.2.3.4")}));
         // Back to what the first schema had.
         QSqlQuery query(QSqlDatabase::database(store.connectionName()));
-        for (const char* sql : {"DROP TABLE schedule_runs", "DROP TABLE ban_records", "DROP TABLE watchlist",
-                                "DELETE FROM schema_version WHERE version > 1"})
+        for (const char* sql : {"DROP TABLE snapshots", "DROP TABLE schedule_runs", "DROP TABLE ban_records",
+                                "DROP TABLE watchlist", "DELETE FROM schema_version WHERE version > 1"})
             ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
         ASSERT_EQ(store.schemaVersion(), 1);
     }
@@ -754,6 +754,71 @@ TEST_P(StoreTest, ScheduleRunsKeepTheirRepliesAndTheNewestOfEachScheduleOnEachSe
     ASSERT_TRUE(store.removeOlderThan(30, At(0).addDays(31))) << store.lastError().toStdString();
     EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM schedule_runs")), 4);
     EXPECT_EQ(Outcomes(store.lastScheduleRuns()), newest);
+}
+
+// A snapshot gives back every byte of the state it kept; the newest of each
+// server is found, and stays however old when history is trimmed.
+TEST_P(StoreTest, SnapshotsKeepEveryByteAndTheNewestOfEachServerStays)
+{
+    PlayerStore store(Location());
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    QByteArray everyByte;
+    for (int b = 0; b < 256; ++b)
+        everyByte += char(b);
+    ServerState odd;
+    odd.rotation = {{"caf\xe9\x81\"q\"", "gpm_cq", 64}, {QByteArray("\0z", 2), "gpm_ctf", 16}};
+    odd.settings = {{"sv.welcomeMessage", everyByte}, {"sv.ticketRatio", "100"}};
+    odd.bans = {{"k\x9d\xff", false, StateBan::Period::Seconds, 900}, {"10.0.0.1", true, StateBan::Period::Round, 0}};
+    odd.readAt = At(3);
+    ServerState plain;
+    plain.rotation = {{"kubra_dam", "gpm_cq", 32}};
+
+    const struct
+    {
+        const char* server;
+        int second;
+        const ServerState& state;
+    } taken[] = {{"Alpha", 0, plain}, {"Alpha", 10, odd}, {"Beta", 5, plain}, {"Beta", 2, odd}};
+    QList<qint64> ids;
+    for (const auto& t : taken) {
+        const std::optional<qint64> id = store.saveSnapshot(QString::fromLatin1(t.server), t.state,
+                                                            QStringLiteral("before apply"), QStringLiteral("ann"),
+                                                            At(t.second));
+        ASSERT_TRUE(id) << store.lastError().toStdString();
+        ids.append(*id);
+    }
+    EXPECT_FALSE(store.saveSnapshot({}, plain, {}, {}));
+
+    const std::optional<StateSnapshot> read = store.snapshot(ids[1]);
+    ASSERT_TRUE(read) << store.lastError().toStdString();
+    EXPECT_EQ(read->state, odd);
+    EXPECT_TRUE(read->server == "Alpha" && read->label == "before apply" && read->user == "ann"
+                && read->taken == At(10));
+    EXPECT_FALSE(store.snapshot(ids.last() + 100));
+
+    const auto newest = [&](const QStringList& servers) {
+        QStringList found;
+        for (const StateSnapshot& snapshot : store.latestSnapshots(servers))
+            found.append(snapshot.server + u' ' + QString::number(ids.indexOf(snapshot.id)));
+        return found;
+    };
+    EXPECT_EQ(newest({}), QStringList({"Alpha 1", "Beta 2"}));
+    EXPECT_EQ(newest({QStringLiteral("Beta"), QStringLiteral("Gamma")}), QStringList({"Beta 2"}));
+    QList<qint64> listed;
+    for (const StateSnapshot& snapshot : store.snapshotsTaken())
+        listed.append(snapshot.id);
+    EXPECT_EQ(listed, QList<qint64>({ids[1], ids[2], ids[3], ids[0]}));
+    EXPECT_EQ(store.snapshotsTaken(QStringLiteral("Beta"), 1).value(0).id, ids[2]);
+
+    ASSERT_TRUE(store.removeOlderThan(30, At(0).addDays(31))) << store.lastError().toStdString();
+    EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM snapshots")), 2);
+    EXPECT_EQ(newest({}), QStringList({"Alpha 1", "Beta 2"}));
+
+    // A snapshot spoiled behind the store's back is an error, not an empty state.
+    QSqlQuery(QSqlDatabase::database(store.connectionName()))
+        .exec(QStringLiteral("UPDATE snapshots SET state = 'not json' WHERE id = %1").arg(ids[2]));
+    EXPECT_TRUE(store.latestSnapshots().isEmpty());
+    EXPECT_FALSE(store.lastError().isEmpty());
 }
 
 // A run goes through the writer like any change: held while the store is
