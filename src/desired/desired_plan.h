@@ -30,6 +30,8 @@
 #include <QString>
 #include <QStringList>
 
+// One line of a plan. A rotation entry added is numbered by its place in the
+// wanted rotation; one removed, by its place in the live one.
 struct PlanChange
 {
     enum class Op {
