@@ -288,6 +288,8 @@ DesiredStateRead Reader::read(const QByteArray& text)
                         {serverName, int(name.source().begin.line), int(name.source().begin.column),
                          readServer(*server.as_table(), QStringLiteral("[server.\"%1\"]").arg(serverName))});
             }
+        } else if (key.str() == "defaults" || key.str() == "server") {
+            problem(node.source(), QStringLiteral("write [defaults] and [server.\"NAME\"] as tables"));
         } else {
             problem(key.source(),
                     QStringLiteral("the file has no section \"%1\"; it has [defaults] and "

@@ -140,6 +140,7 @@ TEST(DesiredStateFile, RefusesFaultsSayingWhere)
          2, 70, "is named twice"},
         {"[defaults]\nbans.players = []", 2, 6, "bans has no key \"players\""},
         {"[server.\"\"]", 1, 9, "a server's name cannot be empty"},
+        {"defaults = 1", 1, 12, "as tables"},
     };
     for (const Case& c : cases) {
         const DesiredStateRead file = read(c.text);
