@@ -162,6 +162,7 @@ QByteArray cliHelpText()
     return "Usage: ravelin-cli -H HOST [-P PORT] [OPTION]... [COMMAND]...\n"
            "       ravelin-cli -S NAME [OPTION]... [COMMAND]...\n"
            "       ravelin-cli --servers FILE [OPTION]... [COMMAND]...\n"
+           "       ravelin-cli watch|history|automation ... (each with --help)\n"
            "Sends console commands to a Battlefield 2 server's remote console and prints\n"
            "each reply. Each COMMAND is sent as it is given (\"exec admin.listPlayers\").\n"
            "Without a COMMAND, commands are read from standard input, one a line, or\n"
