@@ -39,8 +39,8 @@ void BM_JoinRules(benchmark::State& state)
     QByteArray text;
     for (int r = 0; r < kRules; ++r) {
         text += "[[rule]]\nname = \"r" + QByteArray::number(r) + "\"\nwhen = { hash = [\"" + hashOf(r, 'a')
-            + "\"], address = [\"10." + QByteArray::number(r % 256) + ".0.0/16\"], name = \"^\\\\[C" + QByteArray::number(r)
-            + "\\\\]\" }\naction = \"kick\"\n";
+            + "\"], address = [\"10." + QByteArray::number(r % 256) + ".0.0/16\"], name = \"^\\\\[C"
+            + QByteArray::number(r) + "\\\\]\" }\naction = \"kick\"\n";
     }
     const AutomationRead read = readAutomation(text);
     if (!read.ok()) {

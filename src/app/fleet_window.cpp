@@ -1,5 +1,4 @@
 #include "app/fleet_window.h"
-#include "storage/file_locations.h"
 
 #include "admin/fleet_admin.h"
 #include "app/ban_dialog.h"
@@ -9,6 +8,7 @@
 #include "app/text_codec.h"
 #include "app/window_parts.h"
 #include "automation/automation_runner.h"
+#include "storage/file_locations.h"
 #include "storage/password_store.h"
 #include "store/player_lookup.h"
 #include "store/store_location.h"
@@ -156,7 +156,7 @@ void FleetWindow::createControls()
     pages_->addTab(createServersPage(), QStringLiteral("&Servers"));
     pages_->addTab(createWatchlistPage(), QStringLiteral("&Watchlist"));
     pages_->addTab(createBanSyncPage(), QStringLiteral("Ban S&ync"));
-    pages_->addTab(createAutomationPage(), QStringLiteral("&Automation"));
+    pages_->addTab(createAutomationPage(), QStringLiteral("Au&tomation"));
 
     fleetLog_ = new QPlainTextEdit(this);
     fleetLog_->setObjectName(QStringLiteral("fleetLog"));

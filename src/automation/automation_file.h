@@ -23,7 +23,6 @@
 #include <optional>
 #include <variant>
 
-
 // Which saved servers an entry acts on: names, or every server ("*").
 struct ServerScope
 {

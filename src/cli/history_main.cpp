@@ -2,8 +2,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/exit_status.h"
-#include "core/json_line.h"
 #include "cli/output.h"
+#include "core/json_line.h"
 #include "store/player_store.h"
 
 #include <QCoreApplication>

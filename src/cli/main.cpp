@@ -3,9 +3,9 @@
 // starts; then every server runs its commands at once, and the run ends with
 // the worst server's exit status.
 
+#include "cli/automation_main.h"
 #include "cli/cli_options.h"
 #include "cli/command_feed.h"
-#include "cli/automation_main.h"
 #include "cli/history_main.h"
 #include "cli/input_lines.h"
 #include "cli/interactive_prompt.h"

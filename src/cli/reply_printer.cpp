@@ -1,8 +1,8 @@
 #include "cli/reply_printer.h"
 
 #include "admin/list_fields.h"
-#include "core/json_line.h"
 #include "cli/terminal_text.h"
+#include "core/json_line.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 
 #include "admin/list_fields.h"
 #include "cli/cli_options.h"
-#include "core/json_line.h"
 #include "cli/output.h"
 #include "cli/password_source.h"
 #include "cli/reply_printer.h"
 #include "cli/server_list.h"
 #include "cli/terminal_text.h"
 #include "cli/watch_config.h"
+#include "core/json_line.h"
 #include "core/windows1252.h"
 #include "sim_server.h"
 #include "storage/audit_log.h"
@@ -1026,18 +1026,26 @@ TEST_F(CliTest, WatchRunsTheAutomationAndCheckSaysWhereAFileIsWrong)
     {
         PlayerStore store(*parseStoreLocation(database));
         ASSERT_TRUE(store.open());
-        ASSERT_TRUE(store.recordScheduleRun({"warn", "eu1", QDateTime::currentDateTimeUtc().addSecs(-7200),
-                                             QDateTime::currentDateTimeUtc().addSecs(-7200), {"x"}, {""}, "done"}));
+        ASSERT_TRUE(store.recordScheduleRun({"warn",
+                                             "eu1",
+                                             QDateTime::currentDateTimeUtc().addSecs(-7200),
+                                             QDateTime::currentDateTimeUtc().addSecs(-7200),
+                                             {"x"},
+                                             {""},
+                                             "done"}));
     }
-    const QString automation = writeFileAt("automation.toml",
+    const QString automation = writeFileAt(
+        "automation.toml",
         "[[schedule]]\nname = \"warn\"\nservers = [\"*\"]\nevery = \"1h\"\nmissed = \"once\"\n"
         "commands = ['exec game.sayAll \"Restart soon\"']\n"
-        "[[rule]]\nname = \"cheat\"\nwhen = { hash = [\"" + cheat.keyHash + "\"] }\naction = \"kick\"\n");
+        "[[rule]]\nname = \"cheat\"\nwhen = { hash = [\""
+            + cheat.keyHash + "\"] }\naction = \"kick\"\n");
     QProcess watch;
     watch.setProcessEnvironment(environmentWith({{"RAVELIN_PASSWORD", "secret"}}));
     watch.setChildProcessModifier([] { ::setsid(); });
-    watch.start(QStringLiteral(RAVELIN_CLI_PROGRAM), {"watch", "--servers", serversFile({{"eu1", &server}}), "--json",
-                                                      "--database", database, "--automation", automation});
+    watch.start(QStringLiteral(RAVELIN_CLI_PROGRAM),
+                {"watch", "--servers", serversFile({{"eu1", &server}}), "--json", "--database", database,
+                 "--automation", automation});
     QByteArray printed;
     const auto printedHas = [&](const QByteArray& part) {
         printed += watch.readAllStandardOutput();

@@ -49,7 +49,7 @@ protected:
 
     // Saves the practice servers, and one more whose password the keyring
     // has wrong, and opens the window on them.
-    FleetWindow& open(bool withWrongPassword = false)
+    FleetWindow& open(bool withWrongPassword = false, const QString& automationPath = {})
     {
         SavedServers saved;
         for (std::size_t i = 0; i < servers_.size(); ++i) {
@@ -72,6 +72,8 @@ protected:
         options.storeWriter = &writer_;
         options.storeUrl = storeUrl();
         options.timing.interval = 500ms;
+        options.automationPath = automationPath;
+        options.claimFolder = folder_.filePath(QStringLiteral("claims"));
         window_ = std::make_unique<FleetWindow>(options);
         window_->show();
         window_->setServers(saved);
@@ -305,6 +307,35 @@ TEST_F(FleetTest, CopiesTheBansEachServerLacksWithTheirTimeLeftAndRemovesNone)
     EXPECT_EQ(missing->topLevelItem(0)->text(3), "round only; not copied");
     for (const auto& server : servers_)
         EXPECT_EQ(server->linesRefused(), 0);
+}
+
+// The Automation page runs the automation file while the window is open:
+// Run now sends a schedule's commands to every server it names and shows how
+// it went; a rule on a joining player's hash brings a notification.
+TEST_F(FleetTest, RunsTheAutomationFileAndShowsEachScheduleLastResult)
+{
+    const QString path = folder_.filePath(QStringLiteral("automation.toml"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[[schedule]]\nname = \"warn\"\nservers = [\"EU 2\"]\ncron = \"55 5 * * *\"\n"
+               "commands = ['exec game.sayAll \"Restart soon\"']\n"
+               "[[rule]]\nname = \"known\"\nwhen = { hash = [\""
+               + kWatchedHash + "\"] }\n");
+    file.close();
+    open(false, path);
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    auto* schedules = window_->findChild<QTreeWidget*>(QStringLiteral("scheduleList"));
+    ASSERT_EQ(schedules->topLevelItemCount(), 1);
+    EXPECT_EQ(schedules->topLevelItem(0)->text(4), QStringLiteral("not run yet"));
+    schedules->setCurrentItem(schedules->topLevelItem(0));
+    click("runNowButton");
+    ASSERT_TRUE(WaitUntil([&] { return schedules->topLevelItem(0)->text(4).startsWith(u"done on EU 2"); }, 10s));
+    EXPECT_TRUE(servers_[1]->game().chat().contains(SimChatLine{0, "Restart soon"}));
+    EXPECT_FALSE(servers_[0]->game().chat().contains(SimChatLine{0, "Restart soon"}));
+
+    servers_[0]->game().addPlayer({-1, "Known", "10.0.0.9", 1, kWatchedHash});
+    ASSERT_TRUE(WaitUntil([&] { return !desktop_->notifications.isEmpty(); }, 10s));
+    EXPECT_EQ(desktop_->notifications.last().value(0), QStringLiteral("Rule \"known\" on EU 1"));
 }
 
 class FleetMenuTest : public WindowTest
