@@ -633,14 +633,10 @@ QWidget* FleetWindow::createBanSyncPage()
     banSyncLabel_->setBuddy(missingBanList_);
     compareBansButton_ = makeButton(page, "compareBansButton", QStringLiteral("&Compare"));
     copyBansButton_ = makeButton(page, "copyBansButton", QStringLiteral("Copy &missing bans"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(compareBansButton_);
-    buttons->addWidget(copyBansButton_);
-    buttons->addStretch(1);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(banSyncLabel_);
     layout->addWidget(missingBanList_, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(makeButtonRow({compareBansButton_, copyBansButton_}));
     banSyncTimer_ = new QTimer(this);
     banSyncTimer_->setSingleShot(true);
     banSyncTimer_->setInterval(200);

@@ -55,15 +55,11 @@ QWidget* FleetWindow::createAutomationPage()
     runNowButton_ = makeButton(page, "runNowButton", QStringLiteral("&Run now"));
     reloadAutomationButton_ = makeButton(page, "reloadAutomationButton", QStringLiteral("Re&load file"));
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(runNowButton_);
-    buttons->addWidget(reloadAutomationButton_);
-    buttons->addStretch(1);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(automationLabel_);
     layout->addWidget(schedulesLabel);
     layout->addWidget(scheduleList_, 2);
-    layout->addLayout(buttons);
+    layout->addLayout(makeButtonRow({runNowButton_, reloadAutomationButton_}));
     layout->addWidget(rulesLabel);
     layout->addWidget(ruleList_, 1);
 

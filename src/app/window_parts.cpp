@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,4 +60,13 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
     return button;
+}
+
+QHBoxLayout* makeButtonRow(std::initializer_list<QPushButton*> buttons)
+{
+    auto* row = new QHBoxLayout;
+    for (QPushButton* button : buttons)
+        row->addWidget(button);
+    row->addStretch(1);
+    return row;
 }

@@ -7,7 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,6 +25,9 @@ void fitRowColumns(QTreeWidget* table);
 // A line that says how things stand, always as plain text.
 // A push button that Enter in a field beside it does not press.
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
+
+// Buttons side by side at the left of a row.
+QHBoxLayout* makeButtonRow(std::initializer_list<QPushButton*> buttons);
 
 QLabel* makeStatusLabel(QWidget* parent, const char* name, const QString& accessibleName);
 

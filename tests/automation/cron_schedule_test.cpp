@@ -28,6 +28,16 @@ CronSchedule cron(const char* text)
 
 } // namespace
 
+// That reading `text` gave this problem.
+template <typename Parsed>
+void expectProblem(const Parsed& parsed, const char* text, int column, const char* message)
+{
+    const auto* problem = std::get_if<CronSchedule::Problem>(&parsed);
+    ASSERT_NE(problem, nullptr) << text;
+    EXPECT_EQ(problem->message, QString::fromLatin1(message)) << text;
+    EXPECT_EQ(problem->column, column) << text;
+}
+
 TEST(CronSchedule, RefusesFaultyTextSayingWhatAndWhere)
 {
     struct Case
@@ -62,10 +72,7 @@ TEST(CronSchedule, RefusesFaultyTextSayingWhatAndWhere)
     };
     for (const Case& c : cases) {
         const auto parsed = CronSchedule::parse(QString::fromLatin1(c.text));
-        const auto* problem = std::get_if<CronSchedule::Problem>(&parsed);
-        ASSERT_NE(problem, nullptr) << c.text;
-        EXPECT_EQ(problem->message, QString::fromLatin1(c.message)) << c.text;
-        EXPECT_EQ(problem->column, c.column) << c.text;
+        expectProblem(parsed, c.text, c.column, c.message);
     }
 }
 
@@ -176,10 +183,7 @@ TEST(ParseEvery, ReadsPeriodsFromOneMinuteTo366Days)
             EXPECT_EQ(std::get<std::chrono::seconds>(parsed).count(), c.seconds) << c.text;
             continue;
         }
-        const auto* problem = std::get_if<CronSchedule::Problem>(&parsed);
-        ASSERT_NE(problem, nullptr) << c.text;
-        EXPECT_EQ(problem->message, QString::fromLatin1(c.message)) << c.text;
-        EXPECT_EQ(problem->column, c.column) << c.text;
+        expectProblem(parsed, c.text, c.column, c.message);
     }
 }
 
