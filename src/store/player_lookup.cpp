@@ -140,3 +140,20 @@ void PlayerLookup::readLastScheduleRuns()
         QMetaObject::invokeMethod(this, [this, runs, error] { emit lastScheduleRunsRead(runs, error); });
     });
 }
+
+void PlayerLookup::readLatestSnapshots(const QStringList& servers, const QString& label)
+{
+    auto* worker = static_cast<LookupWorker*>(worker_);
+    QMetaObject::invokeMethod(worker, [this, worker, servers, label] {
+        QString error;
+        QList<StateSnapshot> snapshots;
+        if (PlayerStore* store = worker->store(error)) {
+            snapshots = store->latestSnapshots(servers, label);
+            if (!store->lastError().isEmpty()) {
+                error = QStringLiteral("The snapshots could not be read: ") + store->lastError();
+                worker->forget();
+            }
+        }
+        QMetaObject::invokeMethod(this, [this, snapshots, error] { emit latestSnapshotsRead(snapshots, error); });
+    });
+}

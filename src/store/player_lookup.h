@@ -40,6 +40,10 @@ public:
     // Reads the newest run of each schedule on each server, as
     // PlayerStore::lastScheduleRuns gives them; lastScheduleRunsRead() answers.
     void readLastScheduleRuns();
+    // Reads the newest snapshot of each of `servers` that has one, of
+    // `label` when one is given, as PlayerStore::latestSnapshots gives them;
+    // latestSnapshotsRead() answers.
+    void readLatestSnapshots(const QStringList& servers, const QString& label = {});
 
 signals:
     // `error` is empty when the store was read.
@@ -49,6 +53,8 @@ signals:
     void watchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
     // `error` is empty when the store was read.
     void lastScheduleRunsRead(const QList<ScheduleRun>& runs, const QString& error);
+    // `error` is empty when the store was read.
+    void latestSnapshotsRead(const QList<StateSnapshot>& snapshots, const QString& error);
 
 private:
     // Makes `change` (none: only reads), then reads the list and answers.

@@ -197,6 +197,10 @@ const QString kNewestRunOfItsPair = QStringLiteral(
 const QString kNewestSnapshotOfItsServer = QStringLiteral(
     "(SELECT newest.id FROM snapshots newest WHERE newest.server_id = snapshots.server_id "
     "ORDER BY newest.taken DESC, newest.id DESC LIMIT 1)");
+// The same, among the snapshots of its label.
+const QString kNewestSnapshotOfItsServerAndLabel = QStringLiteral(
+    "(SELECT newest.id FROM snapshots newest WHERE newest.server_id = snapshots.server_id "
+    "AND newest.label = snapshots.label ORDER BY newest.taken DESC, newest.id DESC LIMIT 1)");
 
 QString errorText(const QSqlError& error)
 {
@@ -1085,6 +1089,11 @@ QString scheduleRunProblem(const ScheduleRun& run)
     return {};
 }
 
+QString snapshotProblem(const StateSnapshot& snapshot)
+{
+    return snapshot.server.isEmpty() ? QStringLiteral("A snapshot must name its server") : QString();
+}
+
 bool PlayerStore::recordScheduleRun(const ScheduleRun& run)
 {
     lastError_.clear();
@@ -1233,14 +1242,18 @@ std::optional<QList<StateSnapshot>> PlayerStore::readSnapshots(const QString& wh
     return snapshots;
 }
 
-QList<StateSnapshot> PlayerStore::latestSnapshots(const QStringList& servers)
+QList<StateSnapshot> PlayerStore::latestSnapshots(const QStringList& servers, const QString& label)
 {
     lastError_.clear();
     if (!reopenIfNeeded())
         return {};
-    const std::optional<QList<StateSnapshot>> newest = readSnapshots(
-        QStringLiteral("WHERE snapshots.id = ") + kNewestSnapshotOfItsServer + QStringLiteral(" ORDER BY servers.name"),
-        {}, true);
+    const std::optional<QList<StateSnapshot>> newest = label.isEmpty()
+        ? readSnapshots(QStringLiteral("WHERE snapshots.id = ") + kNewestSnapshotOfItsServer
+                            + QStringLiteral(" ORDER BY servers.name"),
+                        {}, true)
+        : readSnapshots(QStringLiteral("WHERE label = ? AND snapshots.id = ") + kNewestSnapshotOfItsServerAndLabel
+                            + QStringLiteral(" ORDER BY servers.name"),
+                        {label}, true);
     if (!newest)
         return {};
     if (servers.isEmpty())
@@ -1291,5 +1304,9 @@ bool PlayerStore::apply(const StoreChange& change)
         return addWatchEntry(*entry).has_value();
     if (const auto* run = std::get_if<ScheduleRun>(&change))
         return recordScheduleRun(*run);
+    if (const auto* kept = std::get_if<StateSnapshot>(&change)) {
+        const QDateTime taken = kept->taken.isValid() ? kept->taken : QDateTime::currentDateTimeUtc();
+        return saveSnapshot(kept->server, kept->state, kept->label, kept->user, taken).has_value();
+    }
     return removeWatchEntry(std::get<WatchEntryRemoval>(change).id);
 }

@@ -84,11 +84,14 @@ struct WatchEntryRemoval
 };
 
 // One change a user makes to the store, as the writer carries it.
-using StoreChange = std::variant<BanRecord, BanLift, WatchEntry, WatchEntryRemoval, ScheduleRun>;
+using StoreChange = std::variant<BanRecord, BanLift, WatchEntry, WatchEntryRemoval, ScheduleRun, StateSnapshot>;
 
 // Why the store cannot keep `run`, or empty when it can: a run must name its
 // schedule and server and say when it started.
 QString scheduleRunProblem(const ScheduleRun& run);
+// Why the store cannot keep `snapshot`, or empty when it can: it must name
+// its server.
+QString snapshotProblem(const StateSnapshot& snapshot);
 
 class PlayerStore
 {
@@ -167,9 +170,11 @@ public:
     std::optional<qint64> saveSnapshot(const QString& server, const ServerState& state, const QString& label,
                                        const QString& user, const QDateTime& taken = QDateTime::currentDateTimeUtc());
     // The newest snapshot of each of `servers` that has one (of every server
-    // when none are named), by server. None, with lastError() saying why, on
-    // failure, or when a snapshot cannot be read back.
-    QList<StateSnapshot> latestSnapshots(const QStringList& servers = {});
+    // when none are named), by server; with a `label`, the newest of those
+    // with that label ("before apply", so that an undo never restores what
+    // an earlier undo kept). None, with lastError() saying why, on failure,
+    // or when a snapshot cannot be read back.
+    QList<StateSnapshot> latestSnapshots(const QStringList& servers = {}, const QString& label = {});
     // The snapshot with number `id`; nothing, with lastError() saying why,
     // when there is none or it cannot be read back.
     std::optional<StateSnapshot> snapshot(qint64 id);
@@ -178,7 +183,8 @@ public:
     QList<StateSnapshot> snapshotsTaken(const QString& server = {}, int limit = 50);
 
     // Makes one change of any kind; what a watchlist entry is given for a
-    // number is dropped.
+    // number, or a snapshot, is dropped. A snapshot with no time taken is
+    // taken now.
     bool apply(const StoreChange& change);
 
     // Removes what was last seen more than `days` days before `now`: closed

@@ -313,6 +313,10 @@ QString StoreWriter::submitChange(StoreChange change)
         if (QString problem = scheduleRunProblem(*run); !problem.isEmpty())
             return problem;
     }
+    if (const auto* snapshot = std::get_if<StateSnapshot>(&change)) {
+        if (QString problem = snapshotProblem(*snapshot); !problem.isEmpty())
+            return problem;
+    }
     {
         QMutexLocker lock(&state_->mutex);
         if (const auto* record = std::get_if<BanRecord>(&change)) {

@@ -48,7 +48,7 @@ public:
     void submit(QList<WatchEvent> events, QList<PopulationSample> samples = {});
 
     // Hands one change to the thread and returns at once: empty, or, for a
-    // watchlist entry or a run that cannot be kept, why (nothing is
+    // watchlist entry, a run or a snapshot that cannot be kept, why (nothing is
     // submitted then).
     QString submitChange(StoreChange change);
 

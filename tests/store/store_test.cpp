@@ -814,6 +814,19 @@ TEST_P(StoreTest, SnapshotsKeepEveryByteAndTheNewestOfEachServerStays)
     EXPECT_EQ(Count(store, QStringLiteral("SELECT COUNT(*) FROM snapshots")), 2);
     EXPECT_EQ(newest({}), QStringList({"Alpha 1", "Beta 2"}));
 
+    // A snapshot goes in as a change like any other; one kept before an undo
+    // is the newest, but not the newest kept before an apply.
+    StateSnapshot beforeUndo{0,    At(40), QStringLiteral("Alpha"), QStringLiteral("before undo"), QStringLiteral("bo"),
+                             plain};
+    ASSERT_TRUE(store.apply(beforeUndo)) << store.lastError().toStdString();
+    const StateSnapshot newestOfAlpha = store.latestSnapshots({QStringLiteral("Alpha")}).value(0);
+    EXPECT_TRUE(newestOfAlpha.label == "before undo" && newestOfAlpha.user == "bo" && newestOfAlpha.taken == At(40));
+    QList<qint64> beforeApply;
+    for (const StateSnapshot& snapshot : store.latestSnapshots({}, QStringLiteral("before apply")))
+        beforeApply.append(snapshot.id);
+    EXPECT_EQ(beforeApply, QList<qint64>({ids[1], ids[2]}));
+    EXPECT_FALSE(store.apply(StateSnapshot{}));
+
     // A snapshot spoiled behind the store's back is an error, not an empty state.
     QSqlQuery(QSqlDatabase::database(store.connectionName()))
         .exec(QStringLiteral("UPDATE snapshots SET state = 'not json' WHERE id = %1").arg(ids[2]));
