@@ -157,6 +157,7 @@ void FleetWindow::createControls()
     pages_->addTab(createWatchlistPage(), QStringLiteral("&Watchlist"));
     pages_->addTab(createBanSyncPage(), QStringLiteral("Ban S&ync"));
     pages_->addTab(createAutomationPage(), QStringLiteral("Au&tomation"));
+    pages_->addTab(createDesiredPage(), QStringLiteral("Des&ired State"));
 
     fleetLog_ = new QPlainTextEdit(this);
     fleetLog_->setObjectName(QStringLiteral("fleetLog"));
@@ -282,6 +283,7 @@ void FleetWindow::setServers(const SavedServers& servers)
         rows.append(row);
     }
     serverModel_.setRows(rows);
+    showDesiredRows();
     if (serverProxy_->rowCount() > 0 && !serverTable_->currentIndex().isValid())
         serverTable_->selectRow(0);
 

@@ -7,6 +7,8 @@
 
 #include "app/event_binding.h"
 #include "automation/schedule_run.h"
+#include "desired/desired_state.h"
+#include "desired/server_change.h"
 #include "storage/saved_servers.h"
 #include "watch/ban_sync.h"
 #include "watch/fleet.h"
@@ -18,6 +20,7 @@
 #include <QSet>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -58,6 +61,8 @@ struct FleetWindowOptions
     QString automationPath;
     // Where the claims on servers' automation are kept; empty claims none.
     QString claimFolder;
+    // The desired-state file the Desired State page plans with.
+    QString desiredStatePath;
 };
 
 class FleetWindow : public QWidget
@@ -87,6 +92,7 @@ private:
     QWidget* createBanSyncPage();
     QWidget* createWatchlistPage();
     QWidget* createAutomationPage();
+    QWidget* createDesiredPage();
 
     void watchServers();
     void updateServer(qsizetype fleetIndex);
@@ -124,6 +130,32 @@ private:
     void showAutomation();
     void onAutomationEvent(const WatchEvent& event);
     void onRunNowClicked();
+
+    // The Desired State page: each saved server's plan, applied and undone
+    // through the fleet's own watches, one change per server at a time.
+    struct DesiredRow
+    {
+        QString summary = QStringLiteral("not planned");
+        QStringList lines;
+        bool pending = false; // planned with changes, not applied since
+    };
+    void onPlanClicked();
+    void onApplyClicked();
+    void onUndoClicked();
+    // Reads the desired-state file and says how it went; false when it has problems.
+    bool readDesiredFile();
+    void readStoredSnapshots();
+    // The servers the buttons act on: the one chosen, or every one of `names`
+    // after the user says yes; none when the user says no.
+    QStringList desiredTargets(const QStringList& names, const QString& caption, const QString& question);
+    QStringList savedServerNames() const;
+    enum class DesiredStep { Plan, Apply, Undo };
+    // Starts a change on `server` unless one runs there already or it is not up.
+    void startChange(const QString& server, DesiredStep step, const std::function<void(ServerChange&)>& begin);
+    void onChangeFinished(const ChangeReport& report, DesiredStep step);
+    ServerChange::SnapshotKeeper keepSnapshot(const QString& server, const QString& label);
+    void showDesiredRows();
+    void updateDesiredButtons();
 
     void onWatchlistRead(const QList<WatchEntry>& entries, const QStringList& notedKeys, const QString& error);
 
@@ -183,4 +215,15 @@ private:
     QTreeWidget* ruleList_;
     QPushButton* runNowButton_;
     QPushButton* reloadAutomationButton_;
+
+    std::optional<DesiredState> desired_; // as last read, when it read without problems
+    QHash<QString, DesiredRow> desiredRows_;
+    QHash<QString, ServerState> keptThisRun_;                  // before this run's applies, by server
+    QHash<QString, ServerState> keptInStore_;                  // the store's newest "before apply", by server
+    std::map<QString, std::unique_ptr<ServerChange>> changes_; // under way; gone before the fleet
+    QLabel* desiredLabel_;
+    QTreeWidget* planTree_;
+    QPushButton* planButton_;
+    QPushButton* applyButton_;
+    QPushButton* undoButton_;
 };

@@ -44,6 +44,7 @@ int main(int argc, char** argv)
     options.banReasonsPath = files.banReasons;
     options.automationPath = files.automation;
     options.automationClaimFolder = files.automationClaims;
+    options.desiredStatePath = files.desiredState;
     options.storeUrl = chooseStoreUrl(commandLine.databaseUrl, {});
     RavelinWindows windows(options);
     windows.mainWindow.show();

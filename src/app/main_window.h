@@ -81,6 +81,8 @@ struct MainWindowOptions
     // The automation file the Fleet window runs, and where its claims are kept.
     QString automationPath;
     QString automationClaimFolder;
+    // The desired-state file the Fleet window plans with.
+    QString desiredStatePath;
 };
 
 class MainWindow : public QMainWindow

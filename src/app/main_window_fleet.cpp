@@ -29,6 +29,7 @@ void MainWindow::onFleetTriggered()
         options.banReasonsPath = options_.banReasonsPath;
         options.automationPath = options_.automationPath;
         options.claimFolder = options_.automationClaimFolder;
+        options.desiredStatePath = options_.desiredStatePath;
         options.timing.replyTimeout = options_.replyTimeout;
         options.timing.giveUpTimeout = options_.giveUpTimeout;
         fleetWindow_ = new FleetWindow(options, this);

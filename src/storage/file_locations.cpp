@@ -103,6 +103,7 @@ FileLocations chooseLocations(const LocationFolders& folders)
     files.banReasons = folders.userConfigDir + QStringLiteral("/ban_reasons.txt");
     files.automation = join(folders.userConfigDir, QStringLiteral("automation.toml"));
     files.automationClaims = automationClaimFolder(folders);
+    files.desiredState = join(folders.userConfigDir, QStringLiteral("desired.toml"));
     return files;
 }
 

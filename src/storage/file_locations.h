@@ -20,6 +20,7 @@ struct FileLocations
     QString banReasons;       // in the per-user configuration folder
     QString automation;       // automation.toml in the per-user configuration folder
     QString automationClaims; // the folder of automationClaimFolder()
+    QString desiredState;     // desired.toml in the per-user configuration folder
 };
 
 // The folders the rules choose between.

@@ -15,7 +15,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -49,7 +51,8 @@ protected:
 
     // Saves the practice servers, and one more whose password the keyring
     // has wrong, and opens the window on them.
-    FleetWindow& open(bool withWrongPassword = false, const QString& automationPath = {})
+    FleetWindow& open(bool withWrongPassword = false, const QString& automationPath = {},
+                      const QString& desiredStatePath = {})
     {
         SavedServers saved;
         for (std::size_t i = 0; i < servers_.size(); ++i) {
@@ -73,6 +76,7 @@ protected:
         options.storeUrl = storeUrl();
         options.timing.interval = 500ms;
         options.automationPath = automationPath;
+        options.desiredStatePath = desiredStatePath;
         options.claimFolder = folder_.filePath(QStringLiteral("claims"));
         window_ = std::make_unique<FleetWindow>(options);
         window_->show();
@@ -336,6 +340,82 @@ TEST_F(FleetTest, RunsTheAutomationFileAndShowsEachScheduleLastResult)
     servers_[0]->game().addPlayer({-1, "Known", "10.0.0.9", 1, kWatchedHash});
     ASSERT_TRUE(WaitUntil([&] { return !desktop_->notifications.isEmpty(); }, 10s));
     EXPECT_EQ(desktop_->notifications.last().value(0), QStringLiteral("Rule \"known\" on EU 1"));
+}
+
+// The Desired State page plans the file against both servers, applies it to
+// the chosen one alone, to the others only once the user says yes, and undoes
+// it from the snapshots kept before; no button can start a second change
+// while one runs.
+TEST_F(FleetTest, PlansAppliesAndUndoesTheDesiredStateOfEachServer)
+{
+    const QString path = folder_.filePath(QStringLiteral("desired.toml"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[defaults]\nrotation = [[\"dalian_plant\", \"gpm_cq\", 64], [\"kubra_dam\", \"gpm_cq\", 32]]\n"
+               "settings = { \"sv.ticketRatio\" = \"80\" }\n[server.\"EU 9\"]\nsettings = {}\n");
+    file.close();
+    FleetWindow& window = open(false, {}, path);
+    QSignalSpy logged(&window, &FleetWindow::logLine);
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    const QList<SimMap> rotationBefore[] = {servers_[0]->game().rotation(), servers_[1]->game().rotation()};
+    const QList<SimMap> wanted{{"dalian_plant", "gpm_cq", "64"}, {"kubra_dam", "gpm_cq", "32"}};
+    ASSERT_NE(rotationBefore[0], wanted);
+
+    auto* plan = window.findChild<QTreeWidget*>(QStringLiteral("planTree"));
+    auto* planButton = window.findChild<QPushButton*>(QStringLiteral("planButton"));
+    const auto summary = [&](int server) { return plan->topLevelItem(server)->text(1); };
+    const auto lines = [&](int server) {
+        QStringList found;
+        for (int i = 0; i < plan->topLevelItem(server)->childCount(); ++i)
+            found.append(plan->topLevelItem(server)->child(i)->text(1));
+        return found;
+    };
+    click("planButton");
+    ASSERT_TRUE(WaitUntil([&] { return summary(0).endsWith(u" changes") && summary(1).endsWith(u" changes"); }));
+    EXPECT_TRUE(lines(1).contains(QStringLiteral("~ sv.ticketRatio: \"100\" -> \"80\"")));
+    EXPECT_TRUE(lines(1).contains(QStringLiteral("+ rotation 1: kubra_dam gpm_cq 32")));
+    EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("desiredLabel"))
+                    ->text()
+                    .contains(u"there is no saved server \"EU 9\""));
+
+    // The chosen server alone, with no question asked.
+    plan->topLevelItem(0)->child(0)->setSelected(true);
+    click("applyButton");
+    EXPECT_FALSE(planButton->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return summary(0) == "applied"; }));
+    EXPECT_EQ(servers_[0]->game().rotation(), wanted);
+    EXPECT_EQ(servers_[0]->game().setting("sv.ticketRatio"), "80");
+    EXPECT_TRUE(summary(1).endsWith(u" changes"));
+    EXPECT_EQ(servers_[1]->game().setting("sv.ticketRatio"), "100");
+
+    // Every server only once the user says yes.
+    plan->clearSelection();
+    click("applyButton");
+    ASSERT_EQ(dialogs_->shown.size(), 1);
+    EXPECT_TRUE(planButton->isEnabled());
+    dialogs_->yesAnswer = true;
+    click("applyButton");
+    ASSERT_TRUE(WaitUntil([&] { return summary(1) == "applied"; }));
+    EXPECT_EQ(dialogs_->shown.value(1).text, QStringLiteral("Apply the planned changes to EU 2?"));
+    EXPECT_EQ(servers_[1]->game().rotation(), wanted);
+    EXPECT_EQ(servers_[1]->game().setting("sv.ticketRatio"), "80");
+    EXPECT_TRUE(planButton->isEnabled());
+
+    click("undoButton");
+    ASSERT_TRUE(WaitUntil([&] { return summary(0) == "undone" && summary(1) == "undone"; }));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(servers_[i]->game().rotation(), rotationBefore[i]);
+        EXPECT_EQ(servers_[i]->game().setting("sv.ticketRatio"), "100");
+    }
+    EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [](const QList<QVariant>& line) {
+        return line.value(0).toByteArray() == "Fleet: EU 2: undone";
+    }));
+    // Kept in the store as well, for an undo after the window has gone.
+    ASSERT_TRUE(WaitUntil([&] {
+        PlayerStore store(*parseStoreLocation(storeUrl()));
+        return store.open() && store.latestSnapshots({}, QStringLiteral("before apply")).size() == 2
+            && store.latestSnapshots({}, QStringLiteral("before undo")).size() == 2;
+    }));
 }
 
 class FleetMenuTest : public WindowTest
