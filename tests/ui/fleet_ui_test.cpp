@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -344,8 +345,8 @@ TEST_F(FleetTest, RunsTheAutomationFileAndShowsEachScheduleLastResult)
 
 // The Desired State page plans the file against both servers, applies it to
 // the chosen one alone, to the others only once the user says yes, and undoes
-// it from the snapshots kept before; no button can start a second change
-// while one runs.
+// it from the snapshot this run kept or, in a window opened later, from the
+// store's; no button can start a second change while one runs.
 TEST_F(FleetTest, PlansAppliesAndUndoesTheDesiredStateOfEachServer)
 {
     const QString path = folder_.filePath(QStringLiteral("desired.toml"));
@@ -355,7 +356,6 @@ TEST_F(FleetTest, PlansAppliesAndUndoesTheDesiredStateOfEachServer)
                "settings = { \"sv.ticketRatio\" = \"80\" }\n[server.\"EU 9\"]\nsettings = {}\n");
     file.close();
     FleetWindow& window = open(false, {}, path);
-    QSignalSpy logged(&window, &FleetWindow::logLine);
     ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
     const QList<SimMap> rotationBefore[] = {servers_[0]->game().rotation(), servers_[1]->game().rotation()};
     const QList<SimMap> wanted{{"dalian_plant", "gpm_cq", "64"}, {"kubra_dam", "gpm_cq", "32"}};
@@ -401,21 +401,36 @@ TEST_F(FleetTest, PlansAppliesAndUndoesTheDesiredStateOfEachServer)
     EXPECT_EQ(servers_[1]->game().setting("sv.ticketRatio"), "80");
     EXPECT_TRUE(planButton->isEnabled());
 
+    // This run's own snapshot, at once.
+    plan->topLevelItem(0)->setSelected(true);
     click("undoButton");
-    ASSERT_TRUE(WaitUntil([&] { return summary(0) == "undone" && summary(1) == "undone"; }));
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(servers_[i]->game().rotation(), rotationBefore[i]);
-        EXPECT_EQ(servers_[i]->game().setting("sv.ticketRatio"), "100");
-    }
+    ASSERT_TRUE(WaitUntil([&] { return summary(0) == "undone"; }));
+    EXPECT_EQ(servers_[0]->game().rotation(), rotationBefore[0]);
+    EXPECT_EQ(servers_[0]->game().setting("sv.ticketRatio"), "100");
+    EXPECT_EQ(servers_[1]->game().rotation(), wanted);
+
+    // The store's, in a window opened later, as the page opens.
+    const auto kept = [&](const QString& label) {
+        PlayerStore store(*parseStoreLocation(storeUrl()));
+        return store.open() ? store.latestSnapshots({}, label).size() : -1;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return kept(QStringLiteral("before apply")) == 2; }));
+    window_.reset();
+    FleetWindow& later = open(false, {}, path);
+    QSignalSpy logged(&later, &FleetWindow::logLine);
+    ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    later.findChild<QTabWidget*>(QStringLiteral("fleetPages"))
+        ->setCurrentWidget(later.findChild<QWidget*>(QStringLiteral("fleetDesiredPage")));
+    plan = later.findChild<QTreeWidget*>(QStringLiteral("planTree"));
+    ASSERT_TRUE(WaitUntil([&] { return later.findChild<QPushButton*>(QStringLiteral("undoButton"))->isEnabled(); }));
+    click("undoButton");
+    ASSERT_TRUE(WaitUntil([&] { return summary(0) == "as the snapshot" && summary(1) == "undone"; }));
+    EXPECT_EQ(servers_[1]->game().rotation(), rotationBefore[1]);
+    EXPECT_EQ(servers_[1]->game().setting("sv.ticketRatio"), "100");
     EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [](const QList<QVariant>& line) {
         return line.value(0).toByteArray() == "Fleet: EU 2: undone";
     }));
-    // Kept in the store as well, for an undo after the window has gone.
-    ASSERT_TRUE(WaitUntil([&] {
-        PlayerStore store(*parseStoreLocation(storeUrl()));
-        return store.open() && store.latestSnapshots({}, QStringLiteral("before apply")).size() == 2
-            && store.latestSnapshots({}, QStringLiteral("before undo")).size() == 2;
-    }));
+    EXPECT_TRUE(WaitUntil([&] { return kept(QStringLiteral("before undo")) == 2; }));
 }
 
 class FleetMenuTest : public WindowTest
