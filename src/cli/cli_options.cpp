@@ -162,7 +162,7 @@ QByteArray cliHelpText()
     return "Usage: ravelin-cli -H HOST [-P PORT] [OPTION]... [COMMAND]...\n"
            "       ravelin-cli -S NAME [OPTION]... [COMMAND]...\n"
            "       ravelin-cli --servers FILE [OPTION]... [COMMAND]...\n"
-           "       ravelin-cli watch|history|automation ... (each with --help)\n"
+           "       ravelin-cli watch|history|automation|plan|apply|undo ... (each with --help)\n"
            "Sends console commands to a Battlefield 2 server's remote console and prints\n"
            "each reply. Each COMMAND is sent as it is given (\"exec admin.listPlayers\").\n"
            "Without a COMMAND, commands are read from standard input, one a line, or\n"
@@ -400,6 +400,146 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
     }
     if (const QList<QByteArray> rest = reader.rest(); !rest.isEmpty())
         return usageError("watch takes no commands, not '" + rest.first() + "'", help);
+    return result;
+}
+
+QByteArray desiredHelpText(DesiredOptions::Verb verb)
+{
+    switch (verb) {
+    case DesiredOptions::Verb::Plan:
+        return "Usage: ravelin-cli plan [--servers FILE] [--desired FILE] [--json]\n"
+               "Reads every server's rotation, the settings the desired-state file names and\n"
+               "the bans, one command at a time, and prints what would change: + added,\n"
+               "- removed, ~ changed, ! wanted but not possible. Exit status 0 when nothing\n"
+               "would change, 5 when something would, 2 for a usage error, 3 when a server\n"
+               "could not be read.\n"
+               "\n"
+               "Options:\n"
+               "      --servers FILE      the servers (default the window's servers.txt)\n"
+               "      --desired FILE      the desired state (default\n"
+               "                          ~/.config/ravelin/desired.toml); see ravelin-fleet(5)\n"
+               "      --timeout SECONDS   how long a reply may take before it counts as late\n"
+               "      --json              prints each server's plan as a JSON object on a line\n"
+               "  -h, --help              shows this help and exits\n";
+    case DesiredOptions::Verb::Apply:
+        return "Usage: ravelin-cli apply [--servers FILE] [--desired FILE] [OPTION]...\n"
+               "Keeps a snapshot of each server's state in the player store, then makes the\n"
+               "plan's changes one command at a time, reads the state back and checks it. A\n"
+               "server that fails or does not read back as wanted is put back as its snapshot\n"
+               "shows. Exit status 0 when every server is as wanted, 3 when one could not be\n"
+               "reached, 6 when one failed (and was put back), 7 when the canary lost players.\n"
+               "\n"
+               "Options:\n"
+               "      --servers FILE      the servers (default the window's servers.txt)\n"
+               "      --desired FILE      the desired state (default\n"
+               "                          ~/.config/ravelin/desired.toml); see ravelin-fleet(5)\n"
+               "      --canary NAME       applies to this server first, and to the others only\n"
+               "                          when its players did not drop during --wait\n"
+               "      --wait MINUTES      how long the canary is watched (default 0)\n"
+               "      --max-drop PERCENT  the drop in the canary's players that stops the\n"
+               "                          rest (default 25)\n"
+               "      --database URL      the player store the snapshots go to (or\n"
+               "                          RAVELIN_DATABASE)\n"
+               "      --timeout SECONDS   how long a reply may take before it counts as late\n"
+               "      --json              prints each server's outcome as a JSON object on a line\n"
+               "  -h, --help              shows this help and exits\n";
+    case DesiredOptions::Verb::Undo:
+        return "Usage: ravelin-cli undo [--servers FILE] [OPTION]... [SNAPSHOT]\n"
+               "Brings each server back to its newest snapshot taken before an apply (or to\n"
+               "the snapshot numbered SNAPSHOT): its rotation, its settings, and its bans with\n"
+               "the time they had left less the time passed since. Exit status as for apply.\n"
+               "\n"
+               "Options:\n"
+               "      --servers FILE      the servers (default the window's servers.txt)\n"
+               "      --database URL      the player store the snapshots are in (or\n"
+               "                          RAVELIN_DATABASE)\n"
+               "      --timeout SECONDS   how long a reply may take before it counts as late\n"
+               "      --json              prints each server's outcome as a JSON object on a line\n"
+               "  -h, --help              shows this help and exits\n";
+    }
+    return {};
+}
+
+DesiredCommandLine parseDesiredCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment)
+{
+    enum : int { ServersFile = 256, DesiredFile, Database, Canary, Wait, MaxDrop, TimeoutOption, JsonOutput };
+    static const option kDesiredOptions[] = {
+        {"servers", required_argument, nullptr, ServersFile},
+        {"desired", required_argument, nullptr, DesiredFile},
+        {"database", required_argument, nullptr, Database},
+        {"canary", required_argument, nullptr, Canary},
+        {"wait", required_argument, nullptr, Wait},
+        {"max-drop", required_argument, nullptr, MaxDrop},
+        {"timeout", required_argument, nullptr, TimeoutOption},
+        {"json", no_argument, nullptr, JsonOutput},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    DesiredCommandLine result;
+    DesiredOptions& options = result.options;
+    const QByteArray verb = arguments.value(0);
+    options.verb = verb == "apply" ? DesiredOptions::Verb::Apply
+        : verb == "undo"           ? DesiredOptions::Verb::Undo
+                                   : DesiredOptions::Verb::Plan;
+    if (environment.database)
+        options.database = QString::fromLocal8Bit(*environment.database);
+    const QByteArray help = verb + " --help";
+    const bool applying = options.verb == DesiredOptions::Verb::Apply;
+    OptionReader reader(arguments, ":h", kDesiredOptions);
+    int option;
+    while ((option = reader.next()) != -1) {
+        const QByteArray& value = reader.value();
+        switch (option) {
+        case 'h': return stop(0, desiredHelpText(options.verb), false);
+        case ServersFile: options.serversFile = QString::fromLocal8Bit(value); break;
+        case DesiredFile:
+            if (options.verb == DesiredOptions::Verb::Undo)
+                return usageError("undo takes no --desired: it goes back to a snapshot", help);
+            options.desiredFile = QString::fromLocal8Bit(value);
+            break;
+        case Database: options.database = QString::fromLocal8Bit(value); break;
+        case Canary:
+        case Wait:
+        case MaxDrop:
+            if (!applying)
+                return usageError("--canary, --wait and --max-drop are options of apply", help);
+            if (option == Canary) {
+                options.canary = QString::fromLocal8Bit(value);
+            } else if (option == Wait) {
+                bool ok = false;
+                const double minutes = value.toDouble(&ok);
+                if (!ok || minutes < 0 || minutes > 1440)
+                    return usageError("the wait must be a number of minutes from 0 to 1440, not '" + value + "'", help);
+                options.wait = std::chrono::milliseconds(qint64(minutes * 60000));
+            } else {
+                const auto percent = list_fields::wholeNumber(value);
+                if (!percent || *percent < 0 || *percent > 100)
+                    return usageError("the drop must be a whole percentage from 0 to 100, not '" + value + "'", help);
+                options.maxDropPercent = int(*percent);
+            }
+            break;
+        case TimeoutOption:
+            if (const auto timeout = readSeconds(value, false))
+                options.replyTimeout = *timeout;
+            else
+                return usageError(
+                    "the timeout must be a number of seconds above 0 and at most 86400, not '" + value + "'", help);
+            break;
+        case JsonOutput: options.json = true; break;
+        default: return usageError(reader.mistake(option), help);
+        }
+    }
+    const QList<QByteArray> rest = reader.rest();
+    if (options.verb == DesiredOptions::Verb::Undo && rest.size() == 1) {
+        const auto id = list_fields::wholeNumber(rest.first());
+        if (!id || *id < 1)
+            return usageError("a SNAPSHOT is the number a snapshot has in the store, not '" + rest.first() + "'", help);
+        options.snapshot = *id;
+    } else if (!rest.isEmpty()) {
+        return usageError(verb + " takes no commands, not '" + rest.first() + "'", help);
+    }
+    if (options.canary.isEmpty() && options.wait.count() > 0)
+        return usageError("--wait is how long the canary is watched: give --canary NAME too", help);
     return result;
 }
 

@@ -80,6 +80,27 @@ using WatchCommandLine = ParsedCommandLine<WatchOptions>;
 WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment = {});
 QByteArray watchHelpText();
 
+// "ravelin-cli plan|apply|undo": a fleet brought to the state a file says.
+struct DesiredOptions
+{
+    enum class Verb { Plan, Apply, Undo };
+    Verb verb = Verb::Plan;
+    QString serversFile;             // --servers; empty for the window's servers.txt
+    QString desiredFile;             // --desired; empty for ~/.config/ravelin/desired.toml
+    std::optional<QString> database; // --database, or RAVELIN_DATABASE
+    std::optional<qint64> snapshot;  // undo's SNAPSHOT
+    QString canary;                  // --canary NAME
+    std::chrono::milliseconds wait{0};
+    int maxDropPercent = 25;
+    std::chrono::milliseconds replyTimeout{10000};
+    bool json = false;
+};
+using DesiredCommandLine = ParsedCommandLine<DesiredOptions>;
+
+// `arguments` from the word "plan", "apply" or "undo" on.
+DesiredCommandLine parseDesiredCommandLine(const QList<QByteArray>& arguments, const CliEnvironment& environment = {});
+QByteArray desiredHelpText(DesiredOptions::Verb verb);
+
 // "ravelin-cli history QUERY": what the player store knows of some players.
 struct HistoryOptions
 {

@@ -6,6 +6,7 @@
 #include "cli/automation_main.h"
 #include "cli/cli_options.h"
 #include "cli/command_feed.h"
+#include "cli/desired_main.h"
 #include "cli/history_main.h"
 #include "cli/input_lines.h"
 #include "cli/interactive_prompt.h"
@@ -107,6 +108,8 @@ int main(int argc, char** argv)
         arguments.append(QByteArray(argv[i]));
     if (arguments.size() > 1 && arguments[1] == "watch")
         return watchMain(arguments.mid(1), argc, argv, terminal);
+    if (arguments.size() > 1 && (arguments[1] == "plan" || arguments[1] == "apply" || arguments[1] == "undo"))
+        return desiredMain(arguments.mid(1), argc, argv, terminal);
     if (arguments.size() > 1 && arguments[1] == "automation")
         return automationMain(arguments.mid(1));
     if (arguments.size() > 1 && arguments[1] == "history")
