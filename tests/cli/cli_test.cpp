@@ -1075,6 +1075,64 @@ TEST_F(CliTest, WatchRunsTheAutomationAndCheckSaysWhereAFileIsWrong)
     EXPECT_TRUE(check.err.startsWith(QFile::encodeName(automation) + ":3:10: action is")) << check.err.data();
 }
 
+// plan shows what differs on two practice servers, apply makes it (a snapshot
+// first, read back after), a second plan finds nothing, and undo brings both
+// back byte for byte; no server's rotation is ever empty on the way.
+TEST_F(CliTest, PlanApplyAndUndoAFleetsDesiredState)
+{
+    RconSimServer& first = addServer();
+    RconSimServer& second = addServer();
+    const QString servers = serversFile({{"eu1", &first}, {"eu2", &second}});
+    const QString desired = writeFileAt(
+        "desired.toml",
+        "[defaults]\nrotation = [[\"dalian_plant\", \"gpm_cq\", 16], [\"strike_at_karkand\", \"gpm_cq\", 16]]\n"
+        "settings = { \"sv.ticketRatio\" = \"80\" }\n"
+        "bans.keys = [{ key = \"0123456789abcdef0123456789abcdef\", time = \"1d\" }]\n"
+        "[server.\"eu2\"]\nsettings = { \"sv.serverName\" = \"Second server\" }\n");
+    const QString database = folder_.filePath("players.sqlite");
+    const QMap<QString, QString> password{{"RAVELIN_PASSWORD", "secret"}};
+    const auto state = [](const RconSimServer& server) {
+        const GameState& game = server.game();
+        return std::tuple(game.rotation(), game.setting("sv.ticketRatio"), game.setting("sv.serverName"), game.bans());
+    };
+    const auto before = std::pair(state(first), state(second));
+
+    const Outcome plan = run({"plan", "--servers", servers, "--desired", desired}, password);
+    EXPECT_EQ(plan.status, 5) << plan.err.data();
+    EXPECT_TRUE(plan.out.contains("~ sv.ticketRatio: \"100\" -> \"80\"")) << plan.out.data();
+    EXPECT_TRUE(plan.out.contains("+ ban key 0123456789abcdef0123456789abcdef")) << plan.out.data();
+
+    // The rotation as each command leaves it, replayed from what the server
+    // received: no wanted map is on it yet, so removing first would empty it.
+    first.clearReceivedLines();
+    const Outcome apply = run({"apply", "--servers", servers, "--desired", desired, "--database", database}, password);
+    ASSERT_EQ(apply.status, 0) << apply.out.data() << apply.err.data();
+    EXPECT_EQ(first.game().setting("sv.ticketRatio"), QByteArray("80"));
+    EXPECT_EQ(second.game().setting("sv.serverName"), QByteArray("Second server"));
+    EXPECT_EQ(first.game().rotation().size(), 2);
+    qsizetype rotation = std::get<0>(before.first).size();
+    for (const QByteArray& line : first.receivedLines()) {
+        if (line.contains("mapList.append"))
+            ++rotation;
+        else if (line.contains("mapList.remove"))
+            EXPECT_GT(--rotation, 0) << "the rotation was left empty";
+    }
+    // mapList.save is the last change; only the reading back comes after it.
+    const QList<QByteArray> sent = first.receivedLines();
+    const auto save = std::find_if(sent.cbegin(), sent.cend(),
+                                   [](const QByteArray& l) { return l.endsWith("mapList.save"); });
+    ASSERT_NE(save, sent.cend());
+    EXPECT_TRUE(std::all_of(save + 1, sent.cend(), [](const QByteArray& l) {
+        return l.endsWith("maplist.list") || l.endsWith("sv.ticketRatio") || l.contains("admin.listBanned");
+    }));
+
+    EXPECT_EQ(run({"plan", "--servers", servers, "--desired", desired}, password).status, 0);
+    const Outcome undo = run({"undo", "--servers", servers, "--database", database}, password);
+    ASSERT_EQ(undo.status, 0) << undo.out.data() << undo.err.data();
+    EXPECT_EQ(state(first), before.first);
+    EXPECT_EQ(state(second), before.second);
+}
+
 // What the watch service reads: watch.conf and the watch's command line,
 // with the interval's floor of 5 seconds on both.
 TEST(WatchSettings, ReadTheConfigAndTheCommandLine)

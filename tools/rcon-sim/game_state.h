@@ -26,6 +26,8 @@ struct SimBan
     QByteArray keyHash;
     BanKind kind = BanKind::Perm;
     int secondsLeft = 0; // only for timed bans
+
+    friend bool operator==(const SimBan&, const SimBan&) = default;
 };
 
 // A ban of an address rather than of a key, with the same kinds.
