@@ -86,10 +86,12 @@ foreach(page ravelin ravelin-cli ravelin-practice-server)
             DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT Runtime)
 endforeach()
 
-configure_file("${ravelin_share}/man/ravelin-automation.5.in" "${ravelin_generated}/man/ravelin-automation.5" @ONLY)
-ravelin_gzip("${ravelin_generated}/man/ravelin-automation.5" "${ravelin_generated}/man/ravelin-automation.5.gz")
-install(FILES "${ravelin_generated}/man/ravelin-automation.5.gz"
-        DESTINATION "${CMAKE_INSTALL_MANDIR}/man5" COMPONENT Runtime)
+foreach(page ravelin-automation ravelin-fleet)
+    configure_file("${ravelin_share}/man/${page}.5.in" "${ravelin_generated}/man/${page}.5" @ONLY)
+    ravelin_gzip("${ravelin_generated}/man/${page}.5" "${ravelin_generated}/man/${page}.5.gz")
+    install(FILES "${ravelin_generated}/man/${page}.5.gz"
+            DESTINATION "${CMAKE_INSTALL_MANDIR}/man5" COMPONENT Runtime)
+endforeach()
 
 # The watcher as a systemd user service. It names the installed ravelin-cli,
 # and goes where the user manager looks for units of this prefix (lib, not the
@@ -103,6 +105,7 @@ install(FILES "${ravelin_generated}/systemd/ravelin-watch.service"
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENCE.txt"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Runtime)
 install(FILES "${PROJECT_SOURCE_DIR}/examples/watch.conf" "${PROJECT_SOURCE_DIR}/examples/automation.toml"
+              "${PROJECT_SOURCE_DIR}/examples/desired.toml"
         DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples" COMPONENT Runtime)
 
 # --- The Debian package -------------------------------------------------------

@@ -171,6 +171,42 @@ TEST(DesiredStateFile, RefusesAFileLargerThanFourMebibytes)
     }
 }
 
+// The shipped example and the manual's example must read as they say: a
+// fault in either would greet whoever copies them.
+TEST(DesiredStateFile, TheShippedExamplesReadWithoutProblems)
+{
+    const DesiredStateRead example = readDesiredStateFile(QStringLiteral(RAVELIN_SOURCE_DIR "/examples/desired.toml"));
+    ASSERT_TRUE(example.problems.isEmpty())
+        << example.problems.value(0).text(QStringLiteral("desired.toml")).toStdString();
+    EXPECT_EQ(example.state.serverNames(), (QStringList{QStringLiteral("EU 1"), QStringLiteral("US 1")}));
+    // Its comment says the address ban is lifted on US 1 only.
+    const DesiredServer us = example.state.desiredFor(QStringLiteral("US 1"));
+    EXPECT_TRUE(us.bansAbsent.contains(address("10.0.0.1")));
+    EXPECT_TRUE(example.state.desiredFor(QStringLiteral("EU 1")).bansPresent.contains(address("10.0.0.1", 7 * 86400)));
+
+    // The manual's first example block is the file, its second the plan it prints for
+    // "EU 1" against the server its text describes.
+    QFile page(QStringLiteral(RAVELIN_SOURCE_DIR "/share/man/ravelin-fleet.5.in"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    QList<QByteArray> blocks;
+    QByteArray* block = nullptr;
+    for (const QByteArray& line : page.readAll().split('\n')) {
+        if (line == ".EX")
+            block = &blocks.emplace_back();
+        else if (line == ".EE")
+            block = nullptr;
+        else if (block)
+            *block += QByteArray(line).replace("\\(dq", "\"").replace("\\(ti", "~").replace("\\-", "-") + '\n';
+    }
+    ASSERT_EQ(blocks.size(), 2);
+    const DesiredStateRead manual = readDesiredState(blocks[0]);
+    ASSERT_TRUE(manual.problems.isEmpty()) << manual.problems.value(0).text(QStringLiteral("man")).toStdString();
+    const ServerState server = live({{"dalian_plant", "gpm_cq", 64}, {"strike_at_karkand", "gpm_cq", 64}},
+                                    {{"sv.serverName", "Server"}, {"sv.ticketRatio", "80"}, {"sv.friendlyFire", "1"}});
+    EXPECT_EQ(planFor(server, manual.state.desiredFor(QStringLiteral("EU 1"))).lines().join(u'\n') + u'\n',
+              QString::fromUtf8(blocks[1]));
+}
+
 TEST(DesiredPlan, SaysEachChangeAndTheCommandsInOrder)
 {
     struct Case

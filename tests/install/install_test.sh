@@ -44,6 +44,7 @@ share/applications/$id.desktop
 share/doc/ravelin/LICENCE.txt
 share/doc/ravelin/README.md
 share/doc/ravelin/examples/automation.toml
+share/doc/ravelin/examples/desired.toml
 share/doc/ravelin/examples/watch.conf
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
@@ -58,6 +59,7 @@ share/man/man1/ravelin-cli.1.gz
 share/man/man1/ravelin-practice-server.1.gz
 share/man/man1/ravelin.1.gz
 share/man/man5/ravelin-automation.5.gz
+share/man/man5/ravelin-fleet.5.gz
 share/metainfo/$id.metainfo.xml
 share/ravelin/maps.dat
 share/ravelin/servermessages.dat"
@@ -113,6 +115,15 @@ for page in ravelin ravelin-cli ravelin-practice-server; do
     for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
         grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$roff" || fail "$page(1) does not document $option"
     done
+done
+
+# The file formats' pages: readable without warnings, and of this version.
+for page in ravelin-automation ravelin-fleet; do
+    gz=$prefix/share/man/man5/$page.5.gz
+    gzip -t "$gz" || fail "$page.5.gz is not gzip data"
+    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$gz" 2>&1 >/dev/null) || true
+    [ -z "$out" ] || fail "man reports on $page(5): $out"
+    zcat "$gz" | grep -q "Ravelin $version" || fail "$page(5) is not for version $version"
 done
 
 # The About window names the licence file where an installed copy finds it.

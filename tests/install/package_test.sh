@@ -55,6 +55,7 @@ usr/share/applications/$id.desktop
 usr/share/doc/ravelin/LICENCE.txt
 usr/share/doc/ravelin/README.md
 usr/share/doc/ravelin/examples/automation.toml
+usr/share/doc/ravelin/examples/desired.toml
 usr/share/doc/ravelin/examples/watch.conf
 usr/share/doc/ravelin/changelog.Debian.gz
 usr/share/doc/ravelin/copyright
@@ -72,6 +73,7 @@ usr/share/man/man1/ravelin-cli.1.gz
 usr/share/man/man1/ravelin-practice-server.1.gz
 usr/share/man/man1/ravelin.1.gz
 usr/share/man/man5/ravelin-automation.5.gz
+usr/share/man/man5/ravelin-fleet.5.gz
 usr/share/metainfo/$id.metainfo.xml
 usr/share/ravelin/maps.dat
 usr/share/ravelin/servermessages.dat"
