@@ -24,7 +24,7 @@ QString fromToml(std::string_view text)
 QStringList eventNames()
 {
     QStringList names;
-    for (int kind = int(WatchEvent::Kind::Up); kind <= int(WatchEvent::Kind::Schedule); ++kind)
+    for (int kind = int(WatchEvent::Kind::Up); kind <= int(WatchEvent::Kind::Drift); ++kind)
         names << QString::fromLatin1(eventName(WatchEvent::Kind(kind)));
     return names;
 }

@@ -423,6 +423,14 @@ QList<AutomationRunner::ScheduleStatus> AutomationRunner::schedules() const
     return statuses;
 }
 
+void AutomationRunner::publish(const WatchEvent& event)
+{
+    if (!claims_.holds(event.server))
+        return;
+    for (const auto& sender : webhooks_)
+        sender->post(event);
+}
+
 bool AutomationRunner::webhooksDelivered() const
 {
     return std::all_of(webhooks_.cbegin(), webhooks_.cend(),

@@ -76,6 +76,8 @@ public:
     void runNow(qsizetype schedule);
 
     QList<ScheduleStatus> schedules() const;
+    // Tells the webhooks of an event that came from elsewhere (a drift check).
+    void publish(const WatchEvent& event);
     // Every event handed to a webhook has been delivered (or given up on).
     bool webhooksDelivered() const;
     // The fleet's servers whose automation another program runs, with who.

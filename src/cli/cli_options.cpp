@@ -320,6 +320,9 @@ QByteArray watchHelpText()
            "      --automation FILE   runs the schedules, rules and webhooks of FILE (default\n"
            "                          ~/.config/ravelin/automation.toml when it is there);\n"
            "                          see ravelin-automation(5)\n"
+           "      --desired FILE      compares each server with the desired state of FILE\n"
+           "                          every 5 minutes; a difference is a drift event\n"
+           "                          (see ravelin-fleet(5))\n"
            "      --database URL      the store: sqlite:PATH, a file path, or\n"
            "                          postgresql://USER@HOST:PORT/DB (or RAVELIN_DATABASE)\n"
            "      --interval SECONDS  how often each server is looked at (default 15, at least 5)\n"
@@ -341,11 +344,13 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
         RetentionDays,
         TimeoutOption,
         JsonOutput,
-        Automation
+        Automation,
+        Desired
     };
     static const option kWatchOptions[] = {
         {"config", required_argument, nullptr, ConfigFile},
         {"automation", required_argument, nullptr, Automation},
+        {"desired", required_argument, nullptr, Desired},
         {"servers", required_argument, nullptr, ServersFile},
         {"database", required_argument, nullptr, Database},
         {"interval", required_argument, nullptr, Interval},
@@ -370,6 +375,7 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
         case ConfigFile: options.configFile = QString::fromLocal8Bit(value); break;
         case ServersFile: options.serversFile = QString::fromLocal8Bit(value); break;
         case Automation: options.automationFile = QString::fromLocal8Bit(value); break;
+        case Desired: options.desiredFile = QString::fromLocal8Bit(value); break;
         case Database: options.database = QString::fromLocal8Bit(value); break;
         case Interval: {
             const auto interval = readSeconds(value, false);

@@ -67,6 +67,7 @@ struct WatchOptions
     QString configFile;              // --config; empty for the default, when it is there
     QString serversFile;             // --servers; empty for the config's, or the window's servers.txt
     QString automationFile;          // --automation; empty for the config's, or automation.toml when there
+    QString desiredFile;             // --desired; empty for the config's: no drift check without one
     std::optional<QString> database; // --database, or RAVELIN_DATABASE
     std::optional<std::chrono::milliseconds> interval;
     std::optional<int> retentionDays;

@@ -138,11 +138,9 @@ QByteArray reportJson(const ChangeReport& report)
         .text("result", QStringView(QString::fromLatin1(resultWord(report.result))));
     if (!report.problem.isEmpty())
         line.text("problem", QStringView(report.problem));
-    line.number("applied", report.applied);
-    QByteArray json = line.finish();
-    // The changes, as the plan gives them, before the closing brace.
-    json.chop(2);
-    return json + ",\"changes\":" + QJsonDocument(report.plan.toJson()).toJson(QJsonDocument::Compact) + "}\n";
+    line.number("applied", report.applied)
+        .raw("changes", QJsonDocument(report.plan.toJson()).toJson(QJsonDocument::Compact));
+    return line.finish();
 }
 
 int statusOf(const QList<ChangeReport>& reports, DesiredOptions::Verb verb)

@@ -25,12 +25,14 @@ WatchConfig parseWatchConfig(QByteArrayView text, const QString& path)
             return fail("expected KEY = VALUE, found '" + line.toByteArray() + "'");
         const QByteArray key = line.first(equals).trimmed().toByteArray();
         const QByteArray value = line.sliced(equals + 1).trimmed().toByteArray();
-        if (key == "servers" || key == "automation") {
+        if (key == "servers" || key == "automation" || key == "desired") {
             QString file = QString::fromUtf8(value);
             if (file.startsWith(QStringLiteral("~/")))
                 file = QDir::homePath() + file.mid(1);
-            (key == "servers" ? config.servers
-                              : config.automation) = QFileInfo(path).absoluteDir().absoluteFilePath(file);
+            QString& setting = key == "servers" ? config.servers
+                : key == "automation"           ? config.automation
+                                                : config.desired;
+            setting = QFileInfo(path).absoluteDir().absoluteFilePath(file);
         } else if (key == "database") {
             config.database = QString::fromUtf8(value);
         } else if (key == "interval") {

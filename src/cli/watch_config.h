@@ -6,11 +6,12 @@
 //
 //     servers = ~/.config/ravelin/servers.txt
 //     automation = ~/.config/ravelin/automation.toml
+//     desired = ~/.config/ravelin/desired.toml
 //     database = postgresql://ravelin@db.example.org/ravelin
 //     interval = 15
 //     retention-days = 365
 //
-// A relative servers or automation path is found beside the file; "~/" is the home folder.
+// A relative servers, automation or desired path is found beside the file; "~/" is the home folder.
 
 #include <QByteArray>
 #include <QString>
@@ -22,6 +23,7 @@ struct WatchConfig
 {
     QString servers;
     QString automation;
+    QString desired;
     std::optional<QString> database;
     std::optional<std::chrono::milliseconds> interval;
     std::optional<int> retentionDays;

@@ -6,6 +6,7 @@
 #include "cli/output.h"
 #include "cli/server_choice.h"
 #include "cli/watch_config.h"
+#include "desired/drift_check.h"
 #include "storage/audit_log.h"
 #include "storage/file_locations.h"
 #include "storage/keyring_password_store.h"
@@ -201,9 +202,35 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         fleet.stop();
         QTimer::singleShot(0, &application, &QCoreApplication::quit);
     });
+    // The desired state, when there is one: a drift check every few minutes.
+    std::unique_ptr<DriftCheck> drift;
+    const QString desiredFile = !options.desiredFile.isEmpty() ? options.desiredFile : config.desired;
+    if (!desiredFile.isEmpty()) {
+        const DesiredStateRead read = readDesiredStateFile(desiredFile);
+        if (!read.problems.isEmpty()) {
+            QByteArray message;
+            for (const FileProblem& problem : read.problems)
+                message += problem.text(desiredFile).toUtf8() + '\n';
+            message.chop(1);
+            return failure(message);
+        }
+        drift = std::make_unique<DriftCheck>(read.state, fleet);
+        QObject::connect(drift.get(), &DriftCheck::drift, &application, [&](const WatchEvent& event) {
+            print(event);
+            output.flushReplies();
+            writer.submit({event});
+            if (automation)
+                automation->publish(event);
+        });
+        QObject::connect(drift.get(), &DriftCheck::logLine, &application,
+                         [&output](const QByteArray& line) { output.writeMessage(line); });
+    }
+
     fleet.setServers(targets);
     if (automation)
         automation->start(lastRuns);
+    if (drift)
+        drift->start();
     QCoreApplication::exec();
     // The webhooks get a moment to tell of the watch's end.
     QElapsedTimer stopping;

@@ -76,6 +76,13 @@ JsonLine& JsonLine::boolean(const char* name, bool value)
     return *this;
 }
 
+JsonLine& JsonLine::raw(const char* name, QByteArrayView json)
+{
+    key(name);
+    line_.append(json);
+    return *this;
+}
+
 QByteArray JsonLine::finish()
 {
     return line_ + "}\n";

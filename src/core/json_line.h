@@ -31,6 +31,8 @@ public:
     // A whole number, or null when there is none.
     JsonLine& number(const char* key, std::optional<qint64> value);
     JsonLine& boolean(const char* key, bool value);
+    // A value already written as JSON (an array, say).
+    JsonLine& raw(const char* key, QByteArrayView json);
     // The object with its closing brace and a line feed.
     QByteArray finish();
 

@@ -449,7 +449,8 @@ bool BatchWriter::write(const WatchEvent& event)
     case Kind::Map:
     case Kind::Watched:
     case Kind::Rule:
-    case Kind::Schedule: break;
+    case Kind::Schedule:
+    case Kind::Drift: break;
     }
     if (!ok)
         return false;

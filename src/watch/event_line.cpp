@@ -62,6 +62,9 @@ QByteArray eventText(const WatchEvent& event)
             + (event.dryRun ? " (dry run)" : "");
         break;
     case WatchEvent::Kind::Schedule: line += ' ' + quoted(event.text) + ": " + event.outcome.toUtf8(); break;
+    case WatchEvent::Kind::Drift:
+        line += event.text.isEmpty() ? QByteArray(" none: as wanted") : ": " + event.text.toUtf8().replace('\n', "; ");
+        break;
     }
     return line + '\n';
 }
@@ -117,6 +120,13 @@ QByteArray eventJson(const WatchEvent& event)
     case WatchEvent::Kind::Schedule:
         line.text("name", QStringView(event.text)).text("outcome", QStringView(event.outcome));
         break;
+    case WatchEvent::Kind::Drift: {
+        QByteArray changes = "[";
+        for (const QString& change : event.text.split(u'\n', Qt::SkipEmptyParts))
+            changes += (changes.size() > 1 ? "," : "") + jsonString(QStringView(change));
+        line.raw("changes", changes + ']');
+        break;
+    }
     }
     return line.finish();
 }

@@ -28,6 +28,7 @@ struct WatchEvent
         Watched,  // a player on the watchlist joined; `text` holds the entry's note
         Rule,     // an automation rule matched a player: `text` is its name, `outcome` its action
         Schedule, // a scheduled job ran: `text` is its name, `outcome` how it went
+        Drift,    // the server differs from its desired state: `text` holds the plan's lines, one a line
     };
 
     Kind kind = Kind::Up;
@@ -86,6 +87,7 @@ inline const char* eventName(WatchEvent::Kind kind)
     case WatchEvent::Kind::Watched: return "watched";
     case WatchEvent::Kind::Rule: return "rule";
     case WatchEvent::Kind::Schedule: return "schedule";
+    case WatchEvent::Kind::Drift: return "drift";
     }
     return "unknown";
 }

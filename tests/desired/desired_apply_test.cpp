@@ -1,6 +1,7 @@
 // Reading a server's live state and applying commands to it one at a time,
 // against practice servers at the stock pace; a state kept as JSON.
 
+#include "desired/drift_check.h"
 #include "desired/server_state_json.h"
 #include "desired/state_applier.h"
 #include "desired/state_reader.h"
@@ -256,4 +257,33 @@ TEST(StateReader, TakesARotationOnlyWhenEveryLineIsAMap)
     };
     for (const auto& c : cases)
         EXPECT_EQ(rotationFrom(c.reply), c.rotation) << c.reply.toStdString();
+}
+
+// A drift check over a fleet's watches: a server that differs from its
+// desired state is said once, again when the difference changes, and once
+// more, with no lines, when it is back as wanted.
+TEST(DriftCheck, SaysADifferenceOnceAndAgainWhenItChanges)
+{
+    RconSimServer server{RconSimOptions{}};
+    ASSERT_TRUE(server.listen());
+    const DesiredStateRead read = readDesiredState("[defaults]\nsettings = { \"sv.ticketRatio\" = \"100\" }\n");
+    ASSERT_TRUE(read.problems.isEmpty());
+    ServerWatch::Timing timing;
+    timing.interval = 300ms;
+    Fleet fleet(timing);
+    DriftCheck check(read.state, fleet, 400ms);
+    QStringList said;
+    QObject::connect(&check, &DriftCheck::drift, [&](const WatchEvent& event) { said.append(event.text); });
+    check.start();
+    fleet.setServers({{QStringLiteral("EU 1"), "127.0.0.1", server.port(), "secret"}});
+    SpinEventLoop(1500ms);
+    EXPECT_TRUE(said.isEmpty()) << "a server as wanted is not a drift";
+    server.game().execute("sv.ticketRatio 50");
+    ASSERT_TRUE(WaitUntil([&] { return said.size() == 1; }, 5s));
+    EXPECT_EQ(said.first(), QStringLiteral("~ sv.ticketRatio: \"50\" -> \"100\""));
+    SpinEventLoop(1000ms);
+    EXPECT_EQ(said.size(), 1) << "the same difference was said again";
+    server.game().execute("sv.ticketRatio 100");
+    ASSERT_TRUE(WaitUntil([&] { return said.size() == 2; }, 5s));
+    EXPECT_TRUE(said.last().isEmpty());
 }
