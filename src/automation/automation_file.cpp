@@ -474,12 +474,8 @@ AutomationRead readAutomation(const QByteArray& text)
 
 AutomationRead readAutomationFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, {{0, 0, QStringLiteral("cannot be read: ") + file.errorString()}}};
-    // An automation file is a page of text; a huge one is a mistake.
-    constexpr qint64 kMostBytes = 4 * 1024 * 1024;
-    if (file.size() > kMostBytes)
-        return {{}, {{0, 0, QStringLiteral("is larger than 4 MiB")}}};
-    return readAutomation(file.readAll());
+    auto text = readWrittenFile(path);
+    if (const auto* problem = std::get_if<FileProblem>(&text))
+        return {{}, {*problem}};
+    return readAutomation(std::get<QByteArray>(text));
 }

@@ -112,6 +112,17 @@ std::optional<std::chrono::milliseconds> readSeconds(const QByteArray& text, boo
     return std::chrono::milliseconds(std::max<qint64>(1, std::llround(seconds * 1000)));
 }
 
+// --timeout's seconds into `timeout`, or the usage error they make.
+std::optional<Stop> readTimeout(const QByteArray& value, const QByteArray& help, std::chrono::milliseconds& timeout)
+{
+    const auto seconds = readSeconds(value, false);
+    if (!seconds)
+        return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + value + "'",
+                          help);
+    timeout = *seconds;
+    return std::nullopt;
+}
+
 std::optional<quint16> readPort(const QByteArray& text)
 {
     const auto port = list_fields::wholeNumber(text);
@@ -256,11 +267,8 @@ CliCommandLine parseCliCommandLine(const QList<QByteArray>& arguments, const QBy
         case PasswordFile: options.passwordFile = QString::fromLocal8Bit(value); break;
         case EmptyPassword: options.emptyPasswordAllowed = true; break;
         case Timeout:
-            if (const auto timeout = readSeconds(value, false))
-                options.replyTimeout = *timeout;
-            else
-                return usageError("the timeout must be a number of seconds above 0 and at most 86400, not '" + value
-                                  + "'");
+            if (const std::optional<Stop> mistake = readTimeout(value, "--help", options.replyTimeout))
+                return *mistake;
             break;
         case GiveUp:
             if (const auto timeout = readSeconds(value, false))
@@ -393,11 +401,8 @@ WatchCommandLine parseWatchCommandLine(const QList<QByteArray>& arguments, const
             break;
         }
         case TimeoutOption:
-            if (const auto timeout = readSeconds(value, false))
-                options.replyTimeout = *timeout;
-            else
-                return usageError(
-                    "the timeout must be a number of seconds above 0 and at most 86400, not '" + value + "'", help);
+            if (const std::optional<Stop> mistake = readTimeout(value, help, options.replyTimeout))
+                return *mistake;
             break;
         case JsonOutput: options.json = true; break;
         case 'v': options.verbose = true; break;
@@ -525,11 +530,8 @@ DesiredCommandLine parseDesiredCommandLine(const QList<QByteArray>& arguments, c
             }
             break;
         case TimeoutOption:
-            if (const auto timeout = readSeconds(value, false))
-                options.replyTimeout = *timeout;
-            else
-                return usageError(
-                    "the timeout must be a number of seconds above 0 and at most 86400, not '" + value + "'", help);
+            if (const std::optional<Stop> mistake = readTimeout(value, help, options.replyTimeout))
+                return *mistake;
             break;
         case JsonOutput: options.json = true; break;
         default: return usageError(reader.mistake(option), help);

@@ -3,7 +3,10 @@
 // A fault in a file a person wrote (the automation file, the desired-state
 // file), said where it is, as compilers say it.
 
+#include <QByteArray>
 #include <QString>
+
+#include <variant>
 
 struct FileProblem
 {
@@ -19,3 +22,12 @@ struct FileProblem
         return QStringLiteral("%1:%2:%3: %4").arg(fileName).arg(line).arg(column).arg(message);
     }
 };
+
+// The most a file a person wrote may hold: a few pages of text; a larger
+// one is a mistake.
+inline constexpr qint64 kWrittenFileBound = 4 * 1024 * 1024;
+
+// The text of such a file, or a problem without a place when it cannot be
+// read or holds more than `bound` bytes. One byte past the bound is read
+// rather than the size trusted, which a pipe has not.
+std::variant<QByteArray, FileProblem> readWrittenFile(const QString& path, qint64 bound = kWrittenFileBound);

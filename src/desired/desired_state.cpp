@@ -346,14 +346,8 @@ DesiredStateRead readDesiredState(const QByteArray& text)
 
 DesiredStateRead readDesiredStateFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, {{0, 0, QStringLiteral("cannot be read: ") + file.errorString()}}};
-    // A fleet's desired state is a few pages of text; a huge file is a mistake.
-    constexpr qint64 kMostBytes = 4 * 1024 * 1024;
-    // Read one byte past the bound rather than trust the size, which a pipe has not.
-    const QByteArray text = file.read(kMostBytes + 1);
-    if (text.size() > kMostBytes)
-        return {{}, {{0, 0, QStringLiteral("is larger than 4 MiB")}}};
-    return readDesiredState(text);
+    auto text = readWrittenFile(path);
+    if (const auto* problem = std::get_if<FileProblem>(&text))
+        return {{}, {*problem}};
+    return readDesiredState(std::get<QByteArray>(text));
 }

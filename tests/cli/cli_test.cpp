@@ -1112,10 +1112,11 @@ TEST_F(CliTest, PlanApplyAndUndoAFleetsDesiredState)
     EXPECT_EQ(first.game().rotation().size(), 2);
     qsizetype rotation = std::get<0>(before.first).size();
     for (const QByteArray& line : first.receivedLines()) {
-        if (line.contains("mapList.append"))
+        if (line.contains("mapList.append")) {
             ++rotation;
-        else if (line.contains("mapList.remove"))
+        } else if (line.contains("mapList.remove")) {
             EXPECT_GT(--rotation, 0) << "the rotation was left empty";
+        }
     }
     // mapList.save is the last change; only the reading back comes after it.
     const QList<QByteArray> sent = first.receivedLines();

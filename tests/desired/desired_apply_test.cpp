@@ -7,6 +7,7 @@
 #include "desired/state_reader.h"
 #include "session/console_session.h"
 #include "sim_server.h"
+#include "support/sim_console.h"
 #include "support/wait.h"
 
 #include <QTimeZone>
@@ -22,30 +23,13 @@ namespace {
 
 const QList<QByteArray> kSettings = {"sv.serverName", "sv.ticketRatio", "sv.welcomeMessage"};
 
-// A practice server and a console logged in to it, whose sends count the
-// commands owed at once.
-struct Console
+struct Console : SimConsole
 {
-    explicit Console(RconSimOptions options = {})
-        : server(std::make_unique<RconSimServer>(options))
-    {
-        EXPECT_TRUE(server->listen());
-        session.setPasswordSource([] { return QByteArray("secret"); });
-        QObject::connect(&session, &ConsoleSession::loggedIn, [this] { loggedIn = true; });
-        session.connectToServer("127.0.0.1", QByteArray::number(server->port()));
-        EXPECT_TRUE(WaitUntil([this] { return loggedIn; }, 10s));
-    }
+    using SimConsole::SimConsole;
 
     CommandSender sender()
     {
-        return [this](const QByteArray& command) {
-            CommandReply* reply = session.sendCommand(command);
-            if (reply) {
-                mostOwed = std::max(mostOwed, ++owed);
-                QObject::connect(reply, &CommandReply::finished, [this] { --owed; });
-            }
-            return reply;
-        };
+        return [this](const QByteArray& command) { return send(command); };
     }
 
     // The state as the reader reads it, or why it could not.
@@ -70,12 +54,6 @@ struct Console
         EXPECT_TRUE(WaitUntil([&] { return outcome.has_value(); }, 20s));
         return outcome.value_or(ApplyOutcome{});
     }
-
-    std::unique_ptr<RconSimServer> server;
-    ConsoleSession session;
-    bool loggedIn = false;
-    int owed = 0;
-    int mostOwed = 0;
 };
 
 // What the practice server holds, in the reader's terms.

@@ -3,6 +3,7 @@
 
 #include "session/console_session.h"
 #include "sim_server.h"
+#include "support/sim_console.h"
 #include "support/wait.h"
 #include "watch/ban_sync.h"
 
@@ -47,28 +48,10 @@ QList<BanSyncResult> resultsOf(BanCopier& copier)
     return results;
 }
 
-// A practice server at the stock pace and a console logged in to it, whose
-// sends count the commands owed at once.
-struct Console
+struct Console : SimConsole
 {
-    explicit Console(RconSimOptions options = {})
-        : server(std::make_unique<RconSimServer>(options))
-    {
-        EXPECT_TRUE(server->listen());
-        session.setPasswordSource([] { return QByteArray("secret"); });
-        QObject::connect(&session, &ConsoleSession::loggedIn, [this] { loggedIn = true; });
-        session.connectToServer("127.0.0.1", QByteArray::number(server->port()));
-        EXPECT_TRUE(WaitUntil([this] { return loggedIn; }, 10s));
-    }
-    CommandReply* send(const QByteArray& command)
-    {
-        CommandReply* reply = session.sendCommand(command);
-        if (reply) {
-            mostOwed = std::max(mostOwed, ++owed);
-            QObject::connect(reply, &CommandReply::finished, [this] { --owed; });
-        }
-        return reply;
-    }
+    using SimConsole::SimConsole;
+
     ServerBans read(const QString& name)
     {
         ServerBans bans{name, {}, QDateTime::currentDateTimeUtc()};
@@ -89,12 +72,6 @@ struct Console
     {
         return [this](const QByteArray& command) { return send(command); };
     }
-
-    std::unique_ptr<RconSimServer> server;
-    ConsoleSession session;
-    bool loggedIn = false;
-    int owed = 0;
-    int mostOwed = 0;
 };
 
 QString summaryOf(const QString& server, const QList<BanSyncResult>& results)
