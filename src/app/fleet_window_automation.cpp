@@ -129,7 +129,7 @@ void FleetWindow::runAutomation(const QList<ScheduleRun>& lastRuns)
     options.network = network_;
     options.user = localUserName();
     automation_ = std::make_unique<AutomationRunner>(read.file, fleet_, options);
-    connect(automation_.get(), &AutomationRunner::event, this,
+    connect(automation_.get(), &AutomationRunner::eventMade, this,
             [this](const WatchEvent& event) { guard_.run([&] { onAutomationEvent(event); }); });
     connect(automation_.get(), &AutomationRunner::scheduleRan, this, [this](const ScheduleRun& run) {
         if (options_.storeWriter)

@@ -406,8 +406,9 @@ AutomationRead Reader::read(const QByteArray& text)
     const std::pair<const char*, void (Reader::*)(const toml::table&)> sections[] = {
         {"schedule", &Reader::readSchedule}, {"rule", &Reader::readRule}, {"webhook", &Reader::readWebhook}};
     for (auto&& [key, node] : document) {
+        const std::string_view name = key.str();
         const auto section = std::find_if(std::begin(sections), std::end(sections),
-                                          [&](const auto& s) { return key.str() == s.first; });
+                                          [&](const auto& s) { return name == s.first; });
         const toml::array* entries = node.as_array();
         if (section == std::end(sections)) {
             problem(key.source(),

@@ -403,7 +403,7 @@ void AutomationRunner::emitEvent(WatchEvent event)
 {
     for (const auto& sender : webhooks_)
         sender->post(event);
-    emit this->event(event);
+    emit eventMade(event);
 }
 
 QList<AutomationRunner::ScheduleStatus> AutomationRunner::schedules() const

@@ -85,7 +85,7 @@ public:
 
 signals:
     // The runner's own events: rules fired, schedules run, commands sent.
-    void event(const WatchEvent& event);
+    void eventMade(const WatchEvent& event);
     void scheduleRan(const ScheduleRun& run);
     // A record for the audit log, for a server ("host:port").
     void auditLine(const QByteArray& server, const QByteArray& line);

@@ -177,7 +177,7 @@ int watchMain(const QList<QByteArray>& arguments, int& argc, char** argv, const 
         automationOptions.network = &network;
         automationOptions.user = localUserName();
         automation = std::make_unique<AutomationRunner>(read.file, fleet, automationOptions);
-        QObject::connect(automation.get(), &AutomationRunner::event, &application, [&](const WatchEvent& event) {
+        QObject::connect(automation.get(), &AutomationRunner::eventMade, &application, [&](const WatchEvent& event) {
             print(event);
             output.flushReplies();
             writer.submit({event});

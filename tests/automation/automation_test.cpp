@@ -135,7 +135,7 @@ protected:
         AutomationRunner::Options options;
         options.claimFolder = claimFolder;
         auto made = std::make_unique<AutomationRunner>(read.file, *fleet_, options);
-        QObject::connect(made.get(), &AutomationRunner::event, [this](const WatchEvent& e) { events_.append(e); });
+        QObject::connect(made.get(), &AutomationRunner::eventMade, [this](const WatchEvent& e) { events_.append(e); });
         QObject::connect(made.get(), &AutomationRunner::scheduleRan, [this](const ScheduleRun& r) { runs_.append(r); });
         return made;
     }
