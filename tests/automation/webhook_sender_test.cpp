@@ -200,7 +200,10 @@ TEST_P(Delivery, EveryEventOnceInOrder)
         R"({"time":"2026-05-01T12:00:00Z","server":"alpha","event":"join","hash":"","name":"a","address":"","id":null})");
 }
 
-const QByteArrayList kSixFailures(6, "500");
+// Eight failures in a row: capped at 100 ms the waits add up to under a
+// second, uncapped to over 12 s, so the bound below leaves a busy machine
+// five seconds to spare and still tells them apart.
+const QByteArrayList kEightFailures(8, "500");
 
 INSTANTIATE_TEST_SUITE_P(
     webhook_sender, Delivery,
@@ -209,8 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DeliveryCase{"BodyRetryAfter", {"429\r\n\r\n{\"retry_after\": 0.5}"}, {"a", "b", "c"}, 500},
                     DeliveryCase{"TimeoutRetried", {"-"}, {"a", "b", "c"}, 300},
                     DeliveryCase{"RefusedDroppedNextGoes", {"400"}, {"b", "c"}},
-                    // Without the longest retry the waits would add up to over 3 s.
-                    DeliveryCase{"BackOffCapped", kSixFailures, {"a", "b", "c"}, 50, 2000}),
+                    DeliveryCase{"BackOffCapped", kEightFailures, {"a", "b", "c"}, 50, 6000}),
     [](const auto& info) { return info.param.name; });
 
 // A server that answers 429 with Retry-After: 2 three times gets every event,
