@@ -61,6 +61,11 @@ void printResult(const std::string& key, double value)
     std::fflush(stdout);
 }
 
+double minimum(const std::vector<double>& values)
+{
+    return values.empty() ? std::numeric_limits<double>::quiet_NaN() : *std::min_element(values.begin(), values.end());
+}
+
 double median(std::vector<double> values)
 {
     if (values.empty())

@@ -34,5 +34,6 @@ bool runBenchmarks(int& argc, char** argv, SummaryReporter& reporter);
 void printResult(const std::string& key, double value);
 
 double median(std::vector<double> values);
+double minimum(const std::vector<double>& values);
 // The value below which `fraction` of the values lie (nearest rank).
 double quantile(std::vector<double> values, double fraction);

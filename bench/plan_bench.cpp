@@ -13,6 +13,8 @@
 // Usage: ravelin_bench_plan [RUNS] (default 5). Prints a line per run, then
 // "RESULT <key> <value>" lines (milliseconds, and the ratio).
 
+#include "bench_summary.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -56,18 +58,6 @@ const QStringList kBaselineCommands = {
 double toMs(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double minimum(const std::vector<double>& values)
-{
-    return *std::min_element(values.begin(), values.end());
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
