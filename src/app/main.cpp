@@ -6,6 +6,7 @@
 #include "app/start_up.h"
 #include "core/secrets.h"
 #include "storage/file_locations.h"
+#include "storage/settings.h"
 #include "store/store_location.h"
 
 #include <QApplication>
@@ -45,7 +46,9 @@ int main(int argc, char** argv)
     options.automationPath = files.automation;
     options.automationClaimFolder = files.automationClaims;
     options.desiredStatePath = files.desiredState;
-    options.storeUrl = chooseStoreUrl(commandLine.databaseUrl, {});
+    options.storeUrl = chooseStoreUrl(
+        commandLine.databaseUrl,
+        QString::fromUtf8(loadSettings(options.settingsPath, 0).database.value_or(QByteArray())));
     RavelinWindows windows(options);
     windows.mainWindow.show();
     return application.exec();

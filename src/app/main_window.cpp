@@ -268,6 +268,8 @@ void MainWindow::createMenus()
     recordPlayersAction_ = new QAction(QStringLiteral("Record &Players"), this);
     recordPlayersAction_->setObjectName(QStringLiteral("recordPlayersAction"));
     recordPlayersAction_->setCheckable(true);
+    playerStoreAction_ = new QAction(QStringLiteral("Player S&tore..."), this);
+    playerStoreAction_->setObjectName(QStringLiteral("playerStoreAction"));
     fleetAction_ = new QAction(QStringLiteral("&Fleet..."), this);
     fleetAction_->setObjectName(QStringLiteral("fleetAction"));
     fleetAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));

@@ -175,6 +175,7 @@ private:
     void onConnectionLost(const QByteArray& server);
     void onConnectionRestored(const QByteArray& server);
     void onPlayerHistoryTriggered();
+    void onPlayerStoreTriggered();
     // The Fleet window: made when first opened, or at start when it was open at the last exit.
     void onFleetTriggered();
     void connectFleet();
@@ -242,6 +243,7 @@ private:
     PlayerHistoryWindow* playerHistoryWindow_ = nullptr;    // made when first shown
     FleetWindow* fleetWindow_ = nullptr;                    // made when first shown
     std::optional<StoredSettings::WindowPlace> fleetPlace_; // as settings.ini had it
+    std::optional<QByteArray> storeSetting_;                // the database settings.ini names
     // The server this window shows, in the window's tree of objects. It goes
     // before the recorder it feeds and the controls it fills, which its last
     // reports may still reach.
@@ -256,6 +258,7 @@ private:
     QAction* reconnectAction_;
     QAction* playerHistoryAction_;
     QAction* recordPlayersAction_;
+    QAction* playerStoreAction_;
     QAction* fleetAction_;
     QAction* playerLineHistoryAction_ = nullptr;
     QAction* aboutAction_;

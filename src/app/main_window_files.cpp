@@ -66,6 +66,7 @@ void MainWindow::loadSettings()
     reconnectStored_ = stored.reconnect.has_value();
     reconnectAction_->setChecked(stored.reconnect.value_or(false));
     fleetPlace_ = stored.fleetWindow;
+    storeSetting_ = stored.database;
 }
 
 void MainWindow::saveSettings()
@@ -80,6 +81,7 @@ void MainWindow::saveSettings()
     if (reconnectStored_ || reconnectAction_->isChecked())
         settings.reconnect = reconnectAction_->isChecked();
     settings.fleetWindow = fleetPlace();
+    settings.database = storeSetting_;
     if (!settingsLock_->take()) {
         appendLog(settingsLock_->inUseMessage() + '.');
         return;

@@ -4,12 +4,15 @@
 // A line of the Ban List tells, in its tooltip, why the store says it was placed.
 
 #include "admin/list_fields.h"
+#include "app/dialogs.h"
 #include "app/list_box.h"
-#include "storage/file_locations.h"
 #include "app/main_window.h"
 #include "app/player_history_window.h"
+#include "app/text_codec.h"
 #include "core/windows1252.h"
 #include "server/server_view.h"
+#include "storage/file_locations.h"
+#include "storage/ini_file.h"
 #include "store/player_recorder.h"
 #include "store/store_location.h"
 #include "store/store_writer.h"
@@ -49,6 +52,7 @@ void MainWindow::connectPlayerHistory()
     guard_.bind(playerHistoryAction_, &QAction::triggered, [this] { onPlayerHistoryTriggered(); });
     guard_.bind(playerLineHistoryAction_, &QAction::triggered, [this] { onPlayerLineHistoryTriggered(); });
     guard_.bind(recordPlayersAction_, &QAction::toggled, [this] { onRecordPlayersToggled(); });
+    guard_.bind(playerStoreAction_, &QAction::triggered, [this] { onPlayerStoreTriggered(); });
 
     // Only the Player List's own refreshes are recorded: they are what this window looked at.
     connect(view_.get(), &ServerView::listCleared, this, [this](ListKind list) {
@@ -98,6 +102,31 @@ void MainWindow::onPlayerHistoryTriggered()
     playerHistoryWindow_->show();
     playerHistoryWindow_->raise();
     playerHistoryWindow_->activateWindow();
+}
+
+void MainWindow::onPlayerStoreTriggered()
+{
+    const std::optional<QString> typed = options_.dialogs->inputQuery(
+        this, QStringLiteral("Player Store"),
+        QStringLiteral("The player store: a SQLite file, or a PostgreSQL URL such as\n"
+                       "postgresql://USER@HOST/DB (its password belongs in ~/.pgpass).\n"
+                       "Empty for the default file, %1.\n"
+                       "It is used from the next start, unless --database or RAVELIN_DATABASE names another.")
+            .arg(defaultStorePath()),
+        IniFile::kMaxValueLength, QString::fromUtf8(storeSetting_.value_or(QByteArray())));
+    if (!typed)
+        return;
+    const QString url = typed->trimmed();
+    QString problem;
+    std::optional<StoreLocation> location = url.isEmpty() ? parseStoreLocation(defaultStorePath(), &problem)
+                                                          : parseStoreLocation(url, &problem);
+    if (!location) {
+        options_.dialogs->showError(this, QStringLiteral("Player Store"), problem);
+        return;
+    }
+    storeSetting_ = url.toUtf8();
+    saveSettings();
+    appendLog("The player store from the next start: " + toBytes(location->description()) + '.');
 }
 
 void MainWindow::onPlayerLineHistoryTriggered()

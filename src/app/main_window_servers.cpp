@@ -47,6 +47,7 @@ void MainWindow::fillServersMenu()
     serversMenu_->addAction(fleetAction_);
     serversMenu_->addAction(playerHistoryAction_);
     serversMenu_->addAction(recordPlayersAction_);
+    serversMenu_->addAction(playerStoreAction_);
 }
 
 void MainWindow::storeSavedServers(const SavedServers& servers)

@@ -15,6 +15,7 @@ namespace {
 
 constexpr QByteArrayView kSection = "Settings";
 constexpr QByteArrayView kFleetSection = "Fleet";
+constexpr QByteArrayView kStoreSection = "Store";
 
 } // namespace
 
@@ -33,6 +34,9 @@ StoredSettings loadSettings(const QString& path, qint32 currentDelay)
         settings.fleetWindow = StoredSettings::WindowPlace{open != 0, file.integer(kFleetSection, "width", 0),
                                                            file.integer(kFleetSection, "height", 0)};
     }
+    // An empty value is the default file, as a missing one is.
+    if (QByteArray database = file.value(kStoreSection, "database", QByteArray()); !database.isEmpty())
+        settings.database = std::move(database);
     return settings;
 }
 
@@ -53,6 +57,8 @@ void saveSettings(const QString& path, const StoredSettings& settings)
         file.setValue(kFleetSection, "width", QByteArray::number(fleet->width));
         file.setValue(kFleetSection, "height", QByteArray::number(fleet->height));
     }
+    if (settings.database)
+        file.setValue(kStoreSection, "database", *settings.database);
     if (!file.save()) {
         // The message is 8-bit text; Latin-1 keeps the path's accented letters.
         throw RavelinError("Unable to write to " + file.path().toLatin1());

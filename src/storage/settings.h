@@ -4,7 +4,8 @@
 // section "Settings" under the keys ipaddress, port, password (scrambled),
 // delay and chatname, and autoreconnect once it has been turned on; and in
 // section "Fleet" whether the Fleet window was open and its size, once it
-// has been opened. The file is read once and written in one save.
+// has been opened; and in section "Store" the player store's database, once
+// one has been chosen. The file is read once and written in one save.
 
 #include <QByteArray>
 #include <QString>
@@ -31,15 +32,17 @@ struct StoredSettings
     };
     // The Fleet window; nothing while it has never been opened.
     std::optional<WindowPlace> fleetWindow = std::nullopt;
+    // The player store's database URL or file, as UTF-8; empty for the
+    // default file. Nothing when the file holds none: nothing is then written.
+    std::optional<QByteArray> database = std::nullopt;
 };
 
 // The stored values; a missing file or key gives the empty text, and the delay
 // falls back to `currentDelay` when it is missing or not a whole number.
 StoredSettings loadSettings(const QString& path, qint32 currentDelay);
 
-// Writes the five keys, in order where they are new, and autoreconnect when it
-// has a value, every other byte of the file kept, and leaves the file readable
-// by its owner alone. A refused write raises RavelinError "Unable to write to
-// <path>" and leaves the file as it was; one that is a link to another
-// user's file, or a link of another user, raises FileRefused and is not written.
+// Writes the five keys, in order where they are new, and autoreconnect, the
+// Fleet window's place and the database when they have a value, every other byte of the file kept, and leaves the file
+// readable by its owner alone. A refused write raises RavelinError "Unable to write to <path>" and leaves the file as
+// it was; one that is a link to another user's file, or a link of another user, raises FileRefused and is not written.
 void saveSettings(const QString& path, const StoredSettings& settings);

@@ -6,6 +6,7 @@
 #include "app/list_box.h"
 #include "app/player_history_window.h"
 #include "storage/file_locations.h"
+#include "storage/settings.h"
 #include "store/player_store.h"
 #include "window_fixture.h"
 
@@ -224,4 +225,32 @@ TEST_F(HistoryTest, TheBanListAndThePlayerHistoryShowTheBansTheStoreKeeps)
     ASSERT_TRUE(WaitUntil([&] { return store->banRecords(kRecruitHash).value(0).lifted.isValid(); }));
     EXPECT_EQ(store->banRecords(kRecruitHash)[0].liftedBy, localUserName());
     EXPECT_EQ(store->banRecords(kRecruitHash)[0].liftReason, "removed from the Ban List");
+}
+
+// The store chosen in the window is kept in settings.ini for the next start;
+// a URL that names no store is refused and nothing is saved.
+TEST_F(HistoryTest, ThePlayerStoreChosenInTheWindowIsKeptForTheNextStart)
+{
+    dialogs_->inputAnswer = QStringLiteral("postgresql://admin@db.example.org:70000/players");
+    control<QAction>("playerStoreAction").trigger();
+    ASSERT_EQ(dialogs_->errors().size(), 1);
+    EXPECT_TRUE(dialogs_->errors().front().contains(QStringLiteral("70000")))
+        << dialogs_->errors().front().toStdString();
+    EXPECT_FALSE(loadSettings(settingsPath(), 10).database);
+
+    dialogs_->inputAnswer = QStringLiteral(" postgresql://admin@db.example.org/players ");
+    control<QAction>("playerStoreAction").trigger();
+    EXPECT_EQ(loadSettings(settingsPath(), 10).database, QByteArray("postgresql://admin@db.example.org/players"));
+    EXPECT_EQ(dialogs_->errors().size(), 1);
+
+    // Shown again as it was saved, and kept by the window's own save at exit.
+    destroyWindow();
+    createWindow();
+    dialogs_->inputAnswer.reset();
+    control<QAction>("playerStoreAction").trigger();
+    EXPECT_EQ(dialogs_->shown.back().initialText, QStringLiteral("postgresql://admin@db.example.org/players"));
+    destroyWindow();
+    EXPECT_TRUE(readFile(QStringLiteral("settings.ini"))
+                    .contains("[Store]\r\ndatabase=postgresql://admin@db.example.org/players"))
+        << readFile(QStringLiteral("settings.ini")).toStdString();
 }

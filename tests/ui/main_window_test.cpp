@@ -197,7 +197,8 @@ TEST_F(MainWindowTest, TheWindowHasItsDesignedFrameMenuPagesAndState)
               QStringList({"File>Open Log Folder", "File>", "File>Exit", "Servers>No saved servers", "Servers>",
                            "Servers>Save Current Server...", "Servers>Manage Servers...", "Servers>",
                            "Servers>Reconnect Automatically", "Servers>", "Servers>Fleet...",
-                           "Servers>Player History...", "Servers>Record Players", "Help>About"}));
+                           "Servers>Player History...", "Servers>Record Players", "Servers>Player Store...",
+                           "Help>About"}));
 
     QStringList pages;
     for (int i = 0; i < control<QTabWidget>("pages").count(); ++i)
