@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 
 QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& accessibleName, const QStringList& columns)
@@ -19,6 +20,12 @@ QTreeWidget* makeRowTable(QWidget* parent, const char* name, const QString& acce
     table->setUniformRowHeights(true);
     table->setAllColumnsShowFocus(true);
     table->header()->setStretchLastSection(true);
+    // Every caption whole while the table is empty, and room for two rows
+    // below the header and a scroll bar however the layout squeezes it.
+    fitRowColumns(table);
+    const int rowHeight = table->fontMetrics().height() + 4;
+    table->setMinimumHeight(table->header()->sizeHint().height() + 2 * rowHeight
+                            + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2 * table->frameWidth());
     return table;
 }
 
