@@ -97,7 +97,7 @@ class PlayerStore
 {
 public:
     // The schema version this program writes.
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     explicit PlayerStore(StoreLocation location);
     ~PlayerStore();
