@@ -123,6 +123,13 @@ int historyMain(const QList<QByteArray>& arguments, int& argc, char** argv, cons
         std::fprintf(stderr, "ravelin-cli: the store could not be read: %s\n", store.lastError().toUtf8().constData());
         return int(ExitStatus::ConnectionFailed);
     }
+    if (players.isEmpty()) {
+        // Standard output stays empty for a script; a person reads why.
+        std::fprintf(stderr, "ravelin-cli: no player in %s matches \"%s\"\n",
+                     location->description().toUtf8().constData(),
+                     terminal.toUnicode(options.query).toUtf8().constData());
+        return int(ExitStatus::Answered);
+    }
     Output output(stdout, stderr, terminal);
     for (const PlayerHistory& player : players)
         output.writeReply(options.json ? playerJson(player) : playerText(player));

@@ -1013,6 +1013,11 @@ TEST_F(CliTest, WatchRecordsThePlayersThatHistoryFinds)
         EXPECT_FALSE(session["left"].toString().isEmpty()) << "the watch's end closed the session";
         EXPECT_FALSE(player["last_seen"].toString().isEmpty());
     }
+
+    const Outcome nobody = run({"history", "--json", "nobody of that name"});
+    EXPECT_EQ(nobody.status, 0);
+    EXPECT_TRUE(nobody.out.isEmpty());
+    EXPECT_TRUE(nobody.err.contains("no player in")) << nobody.err.data();
 }
 
 // ravelin-cli watch runs the automation file: a schedule missed while nothing
