@@ -549,6 +549,7 @@ TEST_P(StoreTest, AVersionOneStoreIsUpgradedInPlace)
               QStringLiteral("CREATE INDEX sessions_player ON sessions (player_id)"),
               QStringLiteral("CREATE INDEX sessions_open ON sessions (server_id) WHERE left_at IS NULL"),
               QStringLiteral("CREATE INDEX players_hash ON players (hash)"),
+              QStringLiteral("CREATE INDEX player_names_folded ON player_names (folded)"),
               QStringLiteral("DELETE FROM schema_version WHERE version > 1")})
             ASSERT_TRUE(query.exec(sql)) << sql.toStdString() << query.lastError().text().toStdString();
         ASSERT_EQ(store.schemaVersion(), 1);
