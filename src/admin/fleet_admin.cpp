@@ -2,6 +2,7 @@
 
 #include "admin/announce_admin.h"
 #include "admin/player_admin.h"
+#include "core/counted.h"
 #include "session/console_session.h"
 
 #include <QFile>
@@ -15,10 +16,6 @@ constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 constexpr qint64 kWeek = 7 * kDay;
 
-QString count(qint64 n, const char* one, const char* many)
-{
-    return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
-}
 } // namespace
 
 QList<BanChoice> banChoices()
@@ -80,12 +77,12 @@ QString durationText(const BanDuration& duration)
     }
     const qint64 s = duration.seconds;
     if (s % kDay == 0)
-        return QStringLiteral("for ") + count(s / kDay, "day", "days");
+        return QStringLiteral("for ") + counted(s / kDay, "day", "days");
     if (s % kHour == 0)
-        return QStringLiteral("for ") + count(s / kHour, "hour", "hours");
+        return QStringLiteral("for ") + counted(s / kHour, "hour", "hours");
     if (s % kMinute == 0)
-        return QStringLiteral("for ") + count(s / kMinute, "minute", "minutes");
-    return QStringLiteral("for ") + count(s, "second", "seconds");
+        return QStringLiteral("for ") + counted(s / kMinute, "minute", "minutes");
+    return QStringLiteral("for ") + counted(s, "second", "seconds");
 }
 
 QByteArray kickCommand(int playerId)

@@ -8,6 +8,7 @@
 #include "app/text_codec.h"
 #include "app/window_parts.h"
 #include "automation/automation_runner.h"
+#include "core/counted.h"
 #include "storage/file_locations.h"
 #include "store/player_lookup.h"
 #include "store/store_writer.h"
@@ -180,11 +181,10 @@ void FleetWindow::showAutomation()
         return;
     }
     const AutomationFile& file = automation_->file();
-    QStringList status{QStringLiteral("%1: %2 schedules, %3 rules, %4 webhooks.")
-                           .arg(options_.automationPath)
-                           .arg(file.schedules.size())
-                           .arg(file.rules.size())
-                           .arg(file.webhooks.size())};
+    QStringList status{QStringLiteral("%1: %2, %3, %4.")
+                           .arg(options_.automationPath, counted(file.schedules.size(), "schedule", "schedules"),
+                                counted(file.rules.size(), "rule", "rules"),
+                                counted(file.webhooks.size(), "webhook", "webhooks"))};
     for (const auto& [server, holder] : automation_->heldElsewhere())
         status.append(QStringLiteral("%1: %2 runs its automation; this window leaves it alone.").arg(server, holder));
     automationLabel_->setText(status.join(u'\n'));

@@ -7,6 +7,7 @@
 #include "app/fleet_window.h"
 #include "app/text_codec.h"
 #include "app/window_parts.h"
+#include "core/counted.h"
 #include "storage/file_locations.h"
 #include "store/player_lookup.h"
 #include "store/store_writer.h"
@@ -23,11 +24,6 @@ namespace {
 
 const QString kBeforeApply = QStringLiteral("before apply");
 const QString kBeforeUndo = QStringLiteral("before undo");
-
-QString changesText(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 change") : QStringLiteral("%1 changes").arg(count);
-}
 
 } // namespace
 
@@ -307,7 +303,8 @@ void FleetWindow::onChangeFinished(const ChangeReport& report, DesiredStep step)
     switch (report.result) {
     case ChangeReport::Result::Planned:
         row.pending = !report.plan.changes.isEmpty();
-        row.summary = row.pending ? changesText(report.plan.changes.size()) : QStringLiteral("as wanted");
+        row.summary = row.pending ? counted(report.plan.changes.size(), "change", "changes")
+                                  : QStringLiteral("as wanted");
         break;
     case ChangeReport::Result::Unchanged:
         row.summary = undo ? QStringLiteral("as the snapshot") : QStringLiteral("as wanted");

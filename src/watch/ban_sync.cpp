@@ -1,5 +1,6 @@
 #include "watch/ban_sync.h"
 
+#include "core/counted.h"
 #include "core/windows1252.h"
 #include "session/console_session.h"
 
@@ -89,11 +90,6 @@ std::optional<qint64> secondsLeftAt(qint64 secondsRead, const QDateTime& readAt,
     if (leftMs <= 0)
         return std::nullopt;
     return std::max<qint64>(1, leftMs / 1000);
-}
-
-QString countOf(qsizetype count, const char* what)
-{
-    return QString::number(count) + u' ' + QString::fromLatin1(what);
 }
 
 } // namespace
@@ -199,8 +195,7 @@ QString syncSummary(const QString& server, const QList<BanSyncResult>& results)
     if (results.isEmpty())
         return server + (removal ? QStringLiteral(": nothing to remove") : QStringLiteral(": nothing to copy"));
     QStringList parts;
-    parts.append(countOf(done, done == 1 ? "ban" : "bans")
-                 + (removal ? QStringLiteral(" removed") : QStringLiteral(" copied")));
+    parts.append(counted(done, "ban", "bans") + (removal ? QStringLiteral(" removed") : QStringLiteral(" copied")));
     if (failed > 0) {
         QStringList why;
         for (const auto& [failure, count] : failures)

@@ -329,6 +329,9 @@ TEST_F(FleetTest, RunsTheAutomationFileAndShowsEachScheduleLastResult)
     file.close();
     open(false, path);
     ASSERT_TRUE(WaitUntil([&] { return bothUp(); }, 15s));
+    EXPECT_TRUE(window_->findChild<QLabel*>(QStringLiteral("automationLabel"))
+                    ->text()
+                    .startsWith(path + QStringLiteral(": 1 schedule, 1 rule, 0 webhooks.")));
     auto* schedules = window_->findChild<QTreeWidget*>(QStringLiteral("scheduleList"));
     ASSERT_EQ(schedules->topLevelItemCount(), 1);
     EXPECT_EQ(schedules->topLevelItem(0)->text(4), QStringLiteral("not run yet"));
