@@ -122,7 +122,8 @@ private:
     // Start-up and closing: the three files.
     void loadFiles();
     void loadSettings();
-    void saveSettings();
+    // False when another window holds settings.ini, which the log then says.
+    bool saveSettings();
     // Lets another window write the files once this one has closed.
     void releaseFiles();
     void loadMapList();

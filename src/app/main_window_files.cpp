@@ -69,7 +69,7 @@ void MainWindow::loadSettings()
     storeSetting_ = stored.database;
 }
 
-void MainWindow::saveSettings()
+bool MainWindow::saveSettings()
 {
     StoredSettings settings;
     settings.ipAddress = toBytes(serverAddressEdit_->text());
@@ -84,9 +84,10 @@ void MainWindow::saveSettings()
     settings.database = storeSetting_;
     if (!settingsLock_->take()) {
         appendLog(settingsLock_->inUseMessage() + '.');
-        return;
+        return false;
     }
     ::saveSettings(options_.settingsPath, settings);
+    return true;
 }
 
 void MainWindow::releaseFiles()

@@ -125,8 +125,8 @@ void MainWindow::onPlayerStoreTriggered()
         return;
     }
     storeSetting_ = url.toUtf8();
-    saveSettings();
-    appendLog("The player store from the next start: " + toBytes(location->description()) + '.');
+    if (saveSettings())
+        appendLog("The player store from the next start: " + toBytes(location->description()) + '.');
 }
 
 void MainWindow::onPlayerLineHistoryTriggered()
