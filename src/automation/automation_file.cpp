@@ -475,8 +475,5 @@ AutomationRead readAutomation(const QByteArray& text)
 
 AutomationRead readAutomationFile(const QString& path)
 {
-    auto text = readWrittenFile(path);
-    if (const auto* problem = std::get_if<FileProblem>(&text))
-        return {{}, {*problem}};
-    return readAutomation(std::get<QByteArray>(text));
+    return readWrittenFileWith(path, readAutomation);
 }

@@ -31,3 +31,15 @@ inline constexpr qint64 kWrittenFileBound = 4 * 1024 * 1024;
 // read or holds more than `bound` bytes. One byte past the bound is read
 // rather than the size trusted, which a pipe has not.
 std::variant<QByteArray, FileProblem> readWrittenFile(const QString& path, qint64 bound = kWrittenFileBound);
+
+// What `read` makes of such a file's text; a file that cannot be read gives
+// an empty result whose one problem says why. `Read` is a result of the
+// {value, problems} shape.
+template <typename Read>
+Read readWrittenFileWith(const QString& path, Read (*read)(const QByteArray&))
+{
+    auto text = readWrittenFile(path);
+    if (const auto* problem = std::get_if<FileProblem>(&text))
+        return {{}, {*problem}};
+    return read(std::get<QByteArray>(text));
+}

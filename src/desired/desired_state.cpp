@@ -346,8 +346,5 @@ DesiredStateRead readDesiredState(const QByteArray& text)
 
 DesiredStateRead readDesiredStateFile(const QString& path)
 {
-    auto text = readWrittenFile(path);
-    if (const auto* problem = std::get_if<FileProblem>(&text))
-        return {{}, {*problem}};
-    return readDesiredState(std::get<QByteArray>(text));
+    return readWrittenFileWith(path, readDesiredState);
 }
