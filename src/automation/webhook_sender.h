@@ -72,6 +72,8 @@ public:
     qint64 dropped() const { return dropped_; }
     // Events in messages the server refused for good (a 4xx other than 429).
     qint64 refused() const { return refused_; }
+    // How long the sender waited, or waits, before its latest retry.
+    std::chrono::milliseconds lastRetryWait() const { return retryTimer_.intervalAsDuration(); }
 
 signals:
     // For the log: failing (once), working again, drops, refusals.
